@@ -1,0 +1,33 @@
+# Shell functions for running Windows programs under Wine with a throwaway prefix.
+# Source this file; call wine_session_start, then wine_session_stop (or let the EXIT trap do it).
+
+wine_environment() {
+    export WINEARCH=win64
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+# Creates a fresh prefix, starts its wineserver (whose PID we own) and boots the prefix.
+wine_session_start() {
+    wine_environment
+    WINE_SESSION_DIR=$(mktemp -d /tmp/tollan-wine.XXXXXX)
+    export WINEPREFIX=$WINE_SESSION_DIR/prefix
+    mkdir -p "$WINEPREFIX"
+    wineserver -f -p </dev/null >/dev/null 2>&1 &
+    WINE_SERVER_PID=$!
+    # Boot the prefix; without the warm-up, helper processes keep ctest's output pipe open.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # No X server is needed for what runs headless: dialogs still work, nothing is drawn.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+    export WINE_SESSION_DIR WINE_SERVER_PID
+}
+
+wine_session_stop() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "${WINE_SERVER_PID:-}" ]; then
+        wait "$WINE_SERVER_PID" 2>/dev/null || true
+    fi
+    [ -n "${WINE_SESSION_DIR:-}" ] && rm -rf "$WINE_SESSION_DIR"
+    unset WINEPREFIX WINE_SERVER_PID WINE_SESSION_DIR
+}

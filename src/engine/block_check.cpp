@@ -1,0 +1,75 @@
+#include "block_check.h"
+
+#include <array>
+
+namespace tollan {
+namespace {
+
+constexpr std::array<std::uint32_t, 256> MakeCrc16Table() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t crc = i << 8;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x8000) ? ((crc << 1) ^ 0x1021) : (crc << 1);
+        }
+        table[i] = crc & 0xFFFF;
+    }
+    return table;
+}
+
+constexpr std::array<std::uint32_t, 256> MakeCrc32Table() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t crc = i;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1) ? ((crc >> 1) ^ 0xEDB88320u) : (crc >> 1);
+        }
+        table[i] = crc;
+    }
+    return table;
+}
+
+constexpr auto kCrc16Table = MakeCrc16Table();
+constexpr auto kCrc32Table = MakeCrc32Table();
+
+static_assert(kCrc16Table[1] == 0x1021);
+static_assert(kCrc32Table[1] == 0x77073096);
+
+} // namespace
+
+std::uint32_t BlockCheck::Compute(const std::uint8_t* data, std::size_t length, std::uint32_t) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        sum = static_cast<std::uint8_t>(sum + data[i]);
+    }
+    value_ = sum;
+    return sum;
+}
+
+std::uint32_t Crc16Check::Compute(const std::uint8_t* data, std::size_t length,
+                                  std::uint32_t initial) {
+    std::uint32_t crc = initial & 0xFFFF;
+    for (std::size_t i = 0; i < length; ++i) {
+        crc = ((crc << 8) ^ kCrc16Table[((crc >> 8) ^ data[i]) & 0xFF]) & 0xFFFF;
+    }
+    return crc;
+}
+
+std::uint32_t Crc32Check::Compute(const std::uint8_t* data, std::size_t length,
+                                  std::uint32_t initial) {
+    std::uint32_t crc = initial;
+    for (std::size_t i = 0; i < length; ++i) {
+        crc = (crc >> 8) ^ kCrc32Table[(crc ^ data[i]) & 0xFF];
+    }
+    return crc;
+}
+
+std::uint16_t Crc16Update(std::uint8_t byte, std::uint16_t crc) {
+    return static_cast<std::uint16_t>(kCrc16Table[((crc >> 8) ^ byte) & 0xFF] ^ (crc << 8));
+}
+
+std::uint32_t Crc32Update(std::uint8_t byte, std::uint32_t crc) {
+    return kCrc32Table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+}
+
+} // namespace tollan
