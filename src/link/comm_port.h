@@ -1,0 +1,185 @@
+// The port interface: a fixed list of port operations (open, configure, read, write, purge, line
+// signals, status) that every serial port provides. It owns no device. Failing operations keep
+// their code in the status field until TakeStatus() clears it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "link_codes.h"
+
+namespace tollan {
+
+// Line signal codes: the `code` argument of CommPort::Signal(); the same numbers name the lines
+// in the flow-control codes. A query answers 1 (on, or seen since the errors were last cleared),
+// 0, or 2 for a code not listed here. Codes 17 to 20 are reserved and always answer 0.
+inline constexpr int kSignalDtr = 3;              // output, settable
+inline constexpr int kSignalRts = 4;              // output, settable
+inline constexpr int kSignalBreakState = 7;       // break state of the transmit line, settable
+inline constexpr int kSignalCts = 12;             // clear to send
+inline constexpr int kSignalDsr = 13;             // data set ready
+inline constexpr int kSignalRing = 14;            // ring indicator
+inline constexpr int kSignalCarrier = 15;         // carrier detect (DCD)
+inline constexpr int kSignalOverrun = 25;         // receive overrun seen
+inline constexpr int kSignalParityError = 26;     // parity error seen
+inline constexpr int kSignalFramingError = 27;    // framing error seen
+inline constexpr int kSignalBreakReceived = 28;   // break received
+inline constexpr int kSignalReceiveOverflow = 31; // receive queue overflow seen
+
+// Flow-control codes of CommPort::SetFlowControl(input, output).
+// Input (how the other side is told to stop): none, XON/XOFF sent by this side, DTR or RTS
+// handshake; 13 is recognised but unsupported. Output (what stops this side): none, XON/XOFF
+// received, CTS or DSR handshake; 15 is recognised but unsupported.
+inline constexpr int kFlowNone = 0;
+inline constexpr int kFlowXonXoff = 1;
+inline constexpr int kFlowDtr = 3;
+inline constexpr int kFlowRts = 4;
+inline constexpr int kFlowCts = 12;
+inline constexpr int kFlowDsr = 13;
+inline constexpr int kFlowCarrier = 15;
+
+// Selection masks of CommPort::GetQueueStatus().
+inline constexpr int kQueueReceive = 1;
+inline constexpr int kQueueTransmit = 2;
+inline constexpr int kQueueAll = 7;
+
+// Bits of QueueStatus::holdFlags.
+inline constexpr std::uint16_t kHoldBlockSent = 0x1;     // this side sent XOFF, holds the other
+inline constexpr std::uint16_t kHoldBlockReceived = 0x2; // this side's sending is held
+
+struct QueueStatus {
+    std::uint32_t receiveValid = 0;  // set to 1
+    std::uint32_t receiveCount = 0;  // bytes waiting in the receive queue
+    std::uint32_t receiveSize = 0;   // configured receive queue size
+    std::uint32_t transmitValid = 0; // set to 1
+    std::uint32_t transmitCount = 0; // bytes still waiting in the transmit queue
+    std::uint32_t transmitSize = 0;  // configured transmit queue size
+    std::uint16_t holdFlags = 0;     // kHoldBlockSent, kHoldBlockReceived
+};
+
+// The line snapshot: four bytes of four two-bit fields each, lowest bits first. Field `position`
+// (0 to 15) holds the query answer of kLineSnapshotCodes[position]:
+//   byte 0: DTR, RTS, break state, DSR
+//   byte 1: CTS, RI, DCD, code 20
+//   byte 2: code 19, code 17, code 18, break received
+//   byte 3: parity error, framing error, receive overflow, overrun
+struct LineSnapshot {
+    std::uint8_t bytes[4] = {0, 0, 0, 0};
+
+    int Field(int position) const { return (bytes[position / 4] >> (2 * (position % 4))) & 3; }
+    void SetField(int position, int value);
+    // The field of a signal code, or -1 when the code has no field.
+    int FieldOf(int code) const;
+};
+
+inline constexpr int kLineSnapshotCodes[16] = {3,  4,  7,  13, 12, 14, 15, 20,
+                                               19, 17, 18, 28, 26, 27, 31, 25};
+
+// The position of a signal code in the snapshot, or -1.
+int LineSnapshotPosition(int code);
+
+// The port open table: one counter per zero-based port number (0 is COM1), process-wide. While a
+// number's counter is non-zero, opening it again in this process is refused with
+// LINK_PORT_IN_USE. Numbers at or beyond kPortOpenTableSize cannot be opened (LINK_NO_PORT).
+inline constexpr std::uint32_t kPortOpenTableSize = 256;
+std::uint16_t PortOpenCount(std::uint32_t portNumber);
+
+// One line of CommPort::Dump() output, without a line end.
+using PrintLine = std::function<void(const char*)>;
+
+class CommPort {
+public:
+    explicit CommPort(std::uint32_t portNumber = 0);
+    // Lowers the port number's counter in the open table when this object raised it.
+    virtual ~CommPort();
+
+    CommPort(const CommPort&) = delete;
+    CommPort& operator=(const CommPort&) = delete;
+
+    // Operations 1 to 22 are abstract: called on an object that does not provide them, they end
+    // the process with the COMLINK fault report.
+
+    // Called while a caller waits; gives up the processor briefly. A negative result ends the
+    // caller's wait with that code.
+    virtual int Idle();
+    // Refreshes the accumulated error flags and the copy of the modem status lines, and returns
+    // them (low 8 bits: 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD).
+    virtual int ReadModemStatus();
+    // Opens and configures the port; on failure the status holds the code.
+    virtual void Open(std::uint32_t portNumber);
+    // Opens the device for the port number; a link code.
+    virtual int OpenDevice();
+    // Closes the device; a link code.
+    virtual int Close();
+    // Fills every field of `record` (the mask is a hint only) and returns it.
+    virtual QueueStatus& GetQueueStatus(QueueStatus& record, int mask);
+    // Changes the queue sizes; 0 keeps a size. A link code.
+    virtual int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                          std::uint32_t transmitSize);
+    // Input and output flow-control codes (kFlow...). Unknown input codes: status
+    // LINK_BAD_INPUT_FLOW, result LINK_FAILED; unknown output codes: LINK_BAD_PARAMETER.
+    virtual int SetFlowControl(int input, int output);
+    // The codes last set successfully; returns 0.
+    virtual int GetFlowControl(int& input, int& output);
+    // state < 0: query; 1: set; other: clear. The state, or a link code.
+    virtual int SetBreak(int state);
+    // Sets a line (codes 3, 4, 7; value -1 queries only) and answers the query for `code`.
+    virtual int Signal(int code, int value);
+    // Speed in bits per second, parity character 'N', 'O', 'E', 'M' or 'S', data bits 4 to 8,
+    // stop bits 1 or 2. A link code; nothing changes on failure.
+    virtual int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits);
+    virtual void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits);
+    // Refreshes, fills the snapshot, then clears the accumulated error flags. Returns 0.
+    virtual int GetLineSnapshot(LineSnapshot& snapshot);
+    // 0 when the byte was taken, else the status code.
+    virtual int PutByte(std::uint8_t byte);
+    // Writes the text without its NUL; the count taken.
+    virtual int PutString(const char* text);
+    // Offers at most what fits into the transmit queue; the count taken. A short count leaves
+    // LINK_WRITE_SHORT in the status.
+    virtual int Write(const void* buffer, int length);
+    // Sends the byte ahead of queued output; 0 or LINK_FAILED.
+    virtual int SendImmediate(std::uint8_t byte);
+    // The next received byte (0 to 255) or LINK_NO_DATA; never waits.
+    virtual int GetByte();
+    // Reads only bytes already waiting; the count read.
+    virtual int Read(void* buffer, int length);
+    // direction 0: discard input (count 0: all at once; count > 0: by reading at most count
+    // bytes, LINK_FAILED when input is still arriving); non-zero: discard output.
+    virtual int Purge(int direction, int count);
+    // Gives one line of text per configuration line to `printLine`.
+    virtual void Dump(const PrintLine& printLine);
+    // Hold and release the other side's output. The default does not provide them.
+    virtual int HoldRemote();
+    virtual int ReleaseRemote();
+
+    std::uint32_t PortNumber() const { return portNumber_; }
+    int Status() const { return status_; }
+    // Returns the status and clears it.
+    int TakeStatus();
+
+protected:
+    // Stores `code` in the status and returns it.
+    int SetStatus(int code) {
+        status_ = code;
+        return code;
+    }
+    void SetPortNumber(std::uint32_t portNumber) { portNumber_ = portNumber; }
+
+    // The open-table check for a port number: LINK_OK when it may be opened, LINK_PORT_IN_USE
+    // when it is open in this process, LINK_NO_PORT beyond the table. Makes no change.
+    static int CheckPortFree(std::uint32_t portNumber);
+    // Raises the counter of this object's port number; the destructor lowers it again.
+    void RaisePortCount();
+    bool RaisedPortCount() const { return raisedCount_; }
+
+    // Fills the sixteen fields from Signal(code, -1) in the snapshot's order.
+    void FillLineSnapshot(LineSnapshot& snapshot);
+
+private:
+    std::uint32_t portNumber_;
+    int status_ = 0;
+    bool raisedCount_ = false;
+};
+
+} // namespace tollan
