@@ -1,0 +1,11 @@
+#include "tick_count.h"
+
+#include <windows.h>
+
+namespace tollan {
+
+std::uint32_t TickCount() {
+    return GetTickCount();
+}
+
+} // namespace tollan
