@@ -73,6 +73,45 @@ void CommPort::FillLineSnapshot(LineSnapshot& snapshot) {
     }
 }
 
+int CommPort::CheckFlowCodes(int input, int output) {
+    switch (input) {
+    case kFlowNone:
+    case kFlowXonXoff:
+    case kFlowDtr:
+    case kFlowRts:
+        break;
+    case kFlowDsr:
+        return SetStatus(LINK_UNSUPPORTED);
+    default:
+        SetStatus(LINK_BAD_INPUT_FLOW);
+        return LINK_FAILED;
+    }
+    switch (output) {
+    case kFlowNone:
+    case kFlowXonXoff:
+    case kFlowCts:
+    case kFlowDsr:
+        return 0;
+    case kFlowCarrier:
+        return SetStatus(LINK_UNSUPPORTED);
+    default:
+        return SetStatus(LINK_BAD_PARAMETER);
+    }
+}
+
+int CommPort::CheckFormat(char parity, int dataBits, int stopBits) {
+    if (parity != 'N' && parity != 'O' && parity != 'E' && parity != 'M' && parity != 'S') {
+        return SetStatus(LINK_BAD_PARITY);
+    }
+    if (dataBits < 4 || dataBits > 8) {
+        return SetStatus(LINK_BAD_DATA_BITS);
+    }
+    if (stopBits != 1 && stopBits != 2) {
+        return SetStatus(LINK_BAD_STOP_BITS);
+    }
+    return 0;
+}
+
 // The abstract operations. The numbers are the ones the fault report has always used.
 int CommPort::Idle() {
     Abstract(241);

@@ -176,6 +176,15 @@ protected:
     // Fills the sixteen fields from Signal(code, -1) in the snapshot's order.
     void FillLineSnapshot(LineSnapshot& snapshot);
 
+    // Checks a pair of flow-control codes in the order every port checks them: 0 when both are
+    // known and provided; otherwise stores the status and returns the result (input 13:
+    // LINK_UNSUPPORTED; other unknown input: status LINK_BAD_INPUT_FLOW, result LINK_FAILED;
+    // output 15: LINK_UNSUPPORTED; other unknown output: LINK_BAD_PARAMETER).
+    int CheckFlowCodes(int input, int output);
+    // Checks parity, data bits and stop bits in that order: 0, or the stored LINK_BAD_PARITY,
+    // LINK_BAD_DATA_BITS or LINK_BAD_STOP_BITS.
+    int CheckFormat(char parity, int dataBits, int stopBits);
+
 private:
     std::uint32_t portNumber_;
     int status_ = 0;
