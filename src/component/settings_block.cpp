@@ -1,0 +1,180 @@
+#include "settings_block.h"
+
+#include <new>
+#include <string>
+
+namespace tollan {
+
+namespace {
+
+int16_t Clamp(int16_t value, int16_t low, int16_t high) {
+    return value < low ? low : (value > high ? high : value);
+}
+
+} // namespace
+
+void SettingsBlock::Reset(std::string_view moduleDirectory, int16_t defaultType) {
+    AppendToLog = 0;
+    BaudRate = 19200;
+    CrashRecovery = 1;
+    FileList.clear();
+    FileList.shrink_to_fit();
+    HostMode = 0;
+    LogToFile = 0;
+    LogToScreen = 0;
+    MaxErrors = 0;
+    MaxTitle.Clear();
+    MinTitle.Clear();
+    ModemCmd.Clear();
+    ModemName = 0;
+    Overwrite = 7;
+    PathSwitch = kPathStrip;
+    Port = 0;
+    RecvTimeout = 60;
+    RunMinimized = 0;
+    SendTimeout = 60;
+    Telephone.Clear();
+    Transfer = 1;
+    UseModem = 0;
+    Verbose = 0;
+
+    std::string_view directory = moduleDirectory;
+    if (directory.ends_with('\\')) {
+        directory.remove_suffix(1);
+    }
+    DefaultDir.Assign(directory);
+    std::string path(moduleDirectory);
+    HelpFile.Assign(path + std::string(kHelpFileName));
+    LogFilename.Assign(path + std::string(kLogFileName));
+
+    switch (defaultType) {
+    case 2:
+        Protocol = kProtocolZModem;
+        FlowControl = kFlowRtsCts;
+        WindowSize = 0;
+        break;
+    case 3:
+        Protocol = kProtocolZModem;
+        FlowControl = kFlowXonXoff;
+        WindowSize = 1024;
+        break;
+    default:
+        Protocol = kProtocolXModem;
+        FlowControl = kFlowNone;
+        WindowSize = 0;
+        break;
+    }
+}
+
+void SettingsBlock::SetBaudRate(int32_t value) {
+    if (value < 19200) {
+        BaudRate = 9600;
+    } else if (value < 38400) {
+        BaudRate = 19200;
+    } else if (value < 57600) {
+        BaudRate = 38400;
+    } else if (value < 115200) {
+        BaudRate = 57600;
+    } else {
+        BaudRate = 115200;
+    }
+}
+
+void SettingsBlock::SetCrashRecovery(int16_t value) {
+    CrashRecovery = Clamp(value, 1, 3);
+}
+void SettingsBlock::SetFlowControl(int16_t value) {
+    FlowControl = Clamp(value, 0, 2);
+}
+void SettingsBlock::SetMaxErrors(int16_t value) {
+    MaxErrors = Clamp(value, 0, 50);
+}
+void SettingsBlock::SetOverwrite(int16_t value) {
+    Overwrite = Clamp(value, 1, 7);
+}
+void SettingsBlock::SetPathSwitch(int16_t value) {
+    PathSwitch = Clamp(value, 0, 2);
+}
+void SettingsBlock::SetProtocol(int16_t value) {
+    Protocol = Clamp(value, 0, 2);
+}
+
+void SettingsBlock::SetWindowSize(int16_t value) {
+    if (value < 1024) {
+        WindowSize = 0;
+    } else if (value < 2048) {
+        WindowSize = 1024;
+    } else if (value < 4096) {
+        WindowSize = 2048;
+    } else {
+        WindowSize = 4096;
+    }
+}
+
+void SettingsBlock::SetPort(int16_t number, const DeviceLists& lists) {
+    Port = lists.FindPort(number);
+}
+
+void SettingsBlock::SetModemName(std::string_view prefix, const DeviceLists& lists) {
+    ModemName = lists.FindModem(prefix);
+}
+
+void SettingsBlock::SetUseModem(int32_t value, const DeviceLists& lists) {
+    if (!lists.modems.empty()) {
+        UseModem = value;
+    }
+}
+
+void SettingsBlock::SetFileList(std::u16string_view list) {
+    FileList.clear();
+    FileList.shrink_to_fit();
+    try {
+        FileList.assign(list);
+    } catch (const std::bad_alloc&) {
+        // No memory for the copy: the list stays empty.
+    }
+}
+
+void SettingsBlock::SetTelephone(std::string_view text, const TelephoneLookup& lookup) {
+    Telephone.Clear();
+    if (text.empty() || text[0] != '#') {
+        Telephone.Assign(text);
+        return;
+    }
+    if (text.size() > 1 && text[1] >= '0' && text[1] <= '9') {
+        telephoneEntry = text[1] - '0';
+    }
+    if (!lookup) {
+        return;
+    }
+    std::string number;
+    if (lookup(std::to_string(telephoneEntry) + ".Phone", number)) {
+        Telephone.Assign(number);
+    }
+}
+
+int16_t SettingsBlock::PortNumber(const DeviceLists& lists) const {
+    const PortName* port = lists.PortAt(Port);
+    if (port == nullptr) {
+        port = lists.PortAt(0);
+    }
+    if (port == nullptr) {
+        return 1;
+    }
+    return static_cast<int16_t>(PortNumberOf(port->view()));
+}
+
+std::string_view SettingsBlock::ModemDisplayName(const DeviceLists& lists) const {
+    const ModemEntry* modem = lists.ModemAt(ModemName);
+    if (modem == nullptr) {
+        modem = lists.ModemAt(0);
+    }
+    return modem != nullptr ? modem->name.view() : std::string_view();
+}
+
+SettingsBlock& ProcessSettings() {
+    static SettingsBlock block;
+    return block;
+}
+
+} // namespace tollan
