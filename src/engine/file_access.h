@@ -1,0 +1,96 @@
+// The file object of an engine. Engines never touch the file system themselves: through one
+// FileAccess they walk the ";"-separated list of file specifications they were given (with
+// wildcards and, optionally, subdirectories), read and write one file at a time, and read or set
+// that file's last-write time. The base class holds the time as six broken-down UTC fields and
+// does the calendar arithmetic; the platform classes (Win32FileAccess, PosixFileAccess) do the
+// rest. All names are single-byte text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tollan {
+
+// Result codes of the file layer (negative, in the engines' result-code space).
+inline constexpr int FILE_ALREADY_OPEN = -950; // Open while a file is open
+inline constexpr int FILE_OPEN_FAILED = -951;  // the system refused to open or create the file
+inline constexpr int FILE_CLOSE_FAILED = -952; // the system refused to close the file
+inline constexpr int FILE_NOT_OPEN = -953;     // the operation needs an open file
+inline constexpr int FILE_SEEK_FAILED = -954;  // the system refused to set the position
+inline constexpr int FILE_TELL_FAILED = -955;  // the system refused to report the position
+inline constexpr int OUT_OF_MEMORY = -956;     // also used by the engines for their own buffers
+
+// Julian day number of 1970-01-01.
+inline constexpr std::int32_t kUnixEpochJulianDay = 2440588;
+
+class FileAccess {
+public:
+    static constexpr std::size_t kNameSize = 516;
+
+    FileAccess() = default;
+    FileAccess(const FileAccess&) = delete;
+    FileAccess& operator=(const FileAccess&) = delete;
+    virtual ~FileAccess();
+
+    // Starts a walk over `list` (";"-separated items; changed in place while it is walked, so it
+    // must stay alive and can be walked once). A null list keeps the list of the previous Init.
+    // A file still open is not closed: callers close first. 0 or OUT_OF_MEMORY.
+    virtual int Init(char* list, int recurse) = 0;
+    // Opens `name`; `mode` is searched for the letters a, w and r. 0, FILE_ALREADY_OPEN or
+    // FILE_OPEN_FAILED.
+    virtual int Open(const char* name, const char* mode) = 0;
+    virtual int Close() = 0;
+    // origin: 0 from the start, 1 from the current position, 2 from the end.
+    virtual int Seek(std::int32_t offset, int origin) = 0;
+    virtual std::int32_t Tell() = 0;
+    // Sets the open file's last-write time from the held fields (to the even second below).
+    virtual int ApplyFileTime() = 0;
+    // Reads the open file's last-write time into the held fields.
+    virtual int FetchFileTime() = 0;
+    // The open file's size, read once and then served from a cache that only ResetSize clears.
+    virtual std::int32_t GetSize() = 0;
+    // Produces the next name of the walk into the name buffer; false at the end of the list or
+    // at an empty item. With expand false the item is produced as written.
+    virtual bool NextFile(bool expand) = 0;
+    // Block and byte transfers at the current position: the number of bytes moved, 0 at the end
+    // of the file, on failure or with no file open.
+    virtual std::int32_t Write(const void* buffer, std::int32_t count) = 0;
+    virtual std::int32_t Read(void* buffer, std::int32_t count) = 0;
+    virtual int WriteByte(std::uint8_t byte) = 0;
+    virtual int ReadByte(std::uint8_t* byte) = 0;
+    // Nonzero on success.
+    virtual int Flush() = 0;
+
+    virtual void ResetSize();
+    virtual char* GetName();
+    // Seconds since 1970-01-01 00:00 UTC; sets all six fields.
+    virtual void SetUnixTime(std::int32_t seconds);
+    // Sets year, month and day; the time of day is left alone.
+    virtual void SetJulianDay(std::int32_t julianDay);
+    // 0 for any date before 1970; wraps after 2106-02-07 06:28:15.
+    virtual std::uint32_t GetUnixTime();
+    virtual std::int32_t GetJulianDay();
+    virtual void SetDateTime(int year, int month, int day, int hour, int minute, int second);
+    virtual void GetDateTime(int* year, int* month, int* day, int* hour, int* minute, int* second);
+
+protected:
+    // True when the held fields form a valid date and time that a DOS date and time can hold
+    // (1980 to 2107); file times are only ever written from such fields.
+    bool HeldTimeFitsDosRange() const;
+
+    std::int32_t year_ = 1970;
+    std::int32_t month_ = 1;
+    std::int32_t day_ = 1;
+    std::int32_t hour_ = 0;
+    std::int32_t minute_ = 0;
+    std::int32_t second_ = 0;
+    std::int32_t size_ = -1;
+    char* list_ = nullptr;
+    char name_[kNameSize] = {};
+};
+
+// A new file object of this platform's kind (Win32FileAccess or PosixFileAccess), or null when
+// there is no memory for it. The caller deletes it.
+FileAccess* CreateFileAccess();
+
+} // namespace tollan

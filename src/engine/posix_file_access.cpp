@@ -1,0 +1,508 @@
+#include "posix_file_access.h"
+
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+namespace tollan {
+namespace {
+
+using State = PosixSearchState;
+
+// Where the cursor points once there is no list: every later item is empty.
+char emptyList[1] = "";
+
+constexpr int kSearchDirectories = 16;
+constexpr int kMaxDepth = State::kLevels - 1;
+
+bool IsDotName(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// out = a followed by b; false (out unchanged) when that does not fit in `size` characters.
+bool Join(char* out, std::size_t size, const char* a, const char* b) {
+    const std::size_t la = std::strlen(a);
+    const std::size_t lb = std::strlen(b);
+    if (la + lb >= size) {
+        return false;
+    }
+    std::memcpy(out, a, la);
+    std::memcpy(out + la, b, lb + 1);
+    return true;
+}
+
+void ToSlashes(char* text) {
+    for (; *text != '\0'; ++text) {
+        if (*text == '\\') {
+            *text = '/';
+        }
+    }
+}
+
+// Like a wildcard on Windows, a pattern also matches names that begin with a dot.
+bool Matches(const char* pattern, const char* name) {
+    return fnmatch(pattern, name, 0) == 0;
+}
+
+PosixDirEntry::Kind KindOf(DIR* dir, const dirent* entry) {
+    switch (entry->d_type) {
+    case DT_REG:
+        return PosixDirEntry::REGULAR;
+    case DT_DIR:
+        return PosixDirEntry::DIRECTORY;
+    case DT_LNK:
+    case DT_UNKNOWN: {
+        // A link counts as what it points to.
+        struct stat status;
+        if (fstatat(dirfd(dir), entry->d_name, &status, 0) != 0) {
+            return PosixDirEntry::OTHER;
+        }
+        return S_ISREG(status.st_mode)   ? PosixDirEntry::REGULAR
+               : S_ISDIR(status.st_mode) ? PosixDirEntry::DIRECTORY
+                                         : PosixDirEntry::OTHER;
+    }
+    default:
+        return PosixDirEntry::OTHER;
+    }
+}
+
+// The next entry of `dir` whose name matches `pattern`, or false at the end.
+bool ReadMatching(DIR* dir, const char* pattern, PosixDirEntry* out) {
+    while (const dirent* entry = readdir(dir)) {
+        if (!Matches(pattern, entry->d_name) || std::strlen(entry->d_name) >= sizeof out->name) {
+            continue;
+        }
+        std::strcpy(out->name, entry->d_name);
+        out->kind = KindOf(dir, entry);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+FileAccess* CreateFileAccess() {
+    return new (std::nothrow) PosixFileAccess;
+}
+
+PosixFileAccess::~PosixFileAccess() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+    if (search_ != nullptr) {
+        CloseSearches();
+        delete search_;
+    }
+}
+
+void PosixFileAccess::CloseSearches() {
+    for (DIR*& handle : search_->handles) {
+        if (handle != nullptr) {
+            closedir(handle);
+            handle = nullptr;
+        }
+    }
+}
+
+int PosixFileAccess::Init(char* list, int recurse) {
+    if (search_ == nullptr) {
+        search_ = new (std::nothrow) PosixSearchState{};
+        if (search_ == nullptr) {
+            return OUT_OF_MEMORY;
+        }
+    } else {
+        // A walk left unfinished (an engine that stopped at its first match) still holds open
+        // directories; a new walk ends them.
+        CloseSearches();
+    }
+    name_[0] = '\0';
+    // Only marked closed: a file still open stays open, so callers close first.
+    fd_ = -1;
+    if (list != nullptr) {
+        list_ = list;
+    }
+    search_->cursor = list_;
+    search_->state = State::NEXT_ITEM;
+    search_->depth = 0;
+    search_->recurse = recurse;
+    return 0;
+}
+
+int PosixFileAccess::Open(const char* name, const char* mode) {
+    if (fd_ >= 0) {
+        return FILE_ALREADY_OPEN;
+    }
+    char path[PATH_MAX];
+    if (name == nullptr || std::strlen(name) >= sizeof path) {
+        return FILE_OPEN_FAILED;
+    }
+    std::strcpy(path, name);
+    ToSlashes(path);
+    const char* m = mode != nullptr ? mode : "";
+    const bool append = std::strchr(m, 'a') != nullptr;
+    const bool write = std::strchr(m, 'w') != nullptr;
+    const bool read = std::strchr(m, 'r') != nullptr;
+    int flags = O_WRONLY;
+    bool truncate = false;
+    if (append || (write && read)) {
+        flags = O_RDWR;
+    } else if (write) {
+        truncate = true;
+    } else if (read) {
+        flags = O_RDONLY;
+    }
+    const int fd = open(path, flags | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        return FILE_OPEN_FAILED;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        close(fd);
+        return FILE_OPEN_FAILED;
+    }
+    // Files are meant to be opened unshared. POSIX has no such open, so this is best effort: an
+    // exclusive advisory lock keeps out every other opener that asks for one, which includes
+    // every other file object, in this process or another. Programs that take no lock still get
+    // in. Where the file system has no locks the file opens all the same.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        return FILE_OPEN_FAILED;
+    }
+    // Truncated only once the lock is held, so a file someone else has open stays as it is.
+    if (truncate && ftruncate(fd, 0) != 0) {
+        close(fd);
+        return FILE_OPEN_FAILED;
+    }
+    fd_ = fd;
+    if (std::strcmp(m, "ab") == 0) {
+        Seek(0, 2);
+    }
+    return 0;
+}
+
+int PosixFileAccess::Close() {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    const int result = close(fd_);
+    fd_ = -1;
+    return result == 0 ? 0 : FILE_CLOSE_FAILED;
+}
+
+int PosixFileAccess::Seek(std::int32_t offset, int origin) {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (origin < 0 || origin > 2 || lseek(fd_, offset, kWhence[origin]) < 0) {
+        return FILE_SEEK_FAILED;
+    }
+    return 0;
+}
+
+std::int32_t PosixFileAccess::Tell() {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    const off_t position = lseek(fd_, 0, SEEK_CUR);
+    // A position beyond 2 GiB cannot be told apart from a result code.
+    if (position < 0 || position > 0x7FFFFFFF) {
+        return FILE_TELL_FAILED;
+    }
+    return static_cast<std::int32_t>(position);
+}
+
+int PosixFileAccess::ApplyFileTime() {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    Flush();
+    // Stored to the even second below and only within 1980 to 2107, the resolution and range of
+    // the DOS date and time the Windows side goes through, so both sides stamp files alike.
+    if (!HeldTimeFitsDosRange()) {
+        return 0;
+    }
+    const std::int64_t days = std::int64_t{FileAccess::GetJulianDay()} - kUnixEpochJulianDay;
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT; // access time untouched
+    times[1].tv_sec =
+        static_cast<time_t>(days * 86400 + hour_ * 3600 + minute_ * 60 + second_ / 2 * 2);
+    times[1].tv_nsec = 0;
+    futimens(fd_, times);
+    return 0;
+}
+
+int PosixFileAccess::FetchFileTime() {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    struct stat status;
+    std::tm time;
+    if (fstat(fd_, &status) == 0 && gmtime_r(&status.st_mtim.tv_sec, &time) != nullptr) {
+        year_ = time.tm_year + 1900;
+        month_ = time.tm_mon + 1;
+        day_ = time.tm_mday;
+        hour_ = time.tm_hour;
+        minute_ = time.tm_min;
+        second_ = time.tm_sec;
+    }
+    return 0;
+}
+
+std::int32_t PosixFileAccess::GetSize() {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    if (size_ == -1) {
+        struct stat status;
+        if (fstat(fd_, &status) == 0) {
+            // The low 32 bits, as on Windows.
+            size_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(status.st_size));
+        }
+    }
+    return size_;
+}
+
+std::int32_t PosixFileAccess::Write(const void* buffer, std::int32_t count) {
+    if (fd_ < 0 || buffer == nullptr || count <= 0) {
+        return 0;
+    }
+    ssize_t written;
+    do {
+        written = write(fd_, buffer, static_cast<std::size_t>(count));
+    } while (written < 0 && errno == EINTR);
+    return written < 0 ? 0 : static_cast<std::int32_t>(written);
+}
+
+std::int32_t PosixFileAccess::Read(void* buffer, std::int32_t count) {
+    if (fd_ < 0 || buffer == nullptr || count <= 0) {
+        return 0;
+    }
+    ssize_t got;
+    do {
+        got = read(fd_, buffer, static_cast<std::size_t>(count));
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? 0 : static_cast<std::int32_t>(got);
+}
+
+int PosixFileAccess::WriteByte(std::uint8_t byte) {
+    return Write(&byte, 1);
+}
+
+int PosixFileAccess::ReadByte(std::uint8_t* byte) {
+    return Read(byte, 1);
+}
+
+int PosixFileAccess::Flush() {
+    return fd_ >= 0 && fsync(fd_) == 0 ? 1 : 0;
+}
+
+bool PosixFileAccess::FindFirst(const char* search, PosixDirEntry* entry, int mode) {
+    if (search_ == nullptr || search == nullptr || entry == nullptr) {
+        return false; // no walk, so no level to hold the search
+    }
+    // Split into the folder to read and the pattern for its names.
+    char folder[kNameSize];
+    if (std::strlen(search) >= sizeof folder) {
+        return false;
+    }
+    std::strcpy(folder, search);
+    const char* pattern = folder;
+    if (char* sep = std::strrchr(folder, '/')) {
+        pattern = search + (sep - folder) + 1;
+        sep[1] = '\0';
+    } else {
+        std::strcpy(folder, ".");
+        pattern = search;
+    }
+    char* levelPattern = search_->patterns[search_->depth];
+    if (std::strlen(pattern) >= State::kTextSize) {
+        return false;
+    }
+    DIR* dir = opendir(folder);
+    if (dir == nullptr) {
+        return false;
+    }
+    bool found;
+    do {
+        found = ReadMatching(dir, pattern, entry);
+    } while (found && mode != kSearchDirectories &&
+             (IsDotName(entry->name) || entry->kind != PosixDirEntry::REGULAR));
+    if (!found) {
+        closedir(dir);
+        return false;
+    }
+    std::strcpy(levelPattern, pattern);
+    DIR*& level = search_->handles[search_->depth];
+    if (level != nullptr) {
+        closedir(level);
+    }
+    level = dir;
+    return true;
+}
+
+bool PosixFileAccess::FindNextEntry() {
+    if (search_ == nullptr) {
+        return false;
+    }
+    const int depth = search_->depth;
+    DIR*& handle = search_->handles[depth];
+    if (handle == nullptr) {
+        return false;
+    }
+    if (ReadMatching(handle, search_->patterns[depth], &search_->levels[depth])) {
+        return true;
+    }
+    closedir(handle);
+    handle = nullptr;
+    return false;
+}
+
+void PosixFileAccess::NextListItem() {
+    State& s = *search_;
+    s.tooLong = 0;
+    s.dir[0] = '\0';
+    s.pattern[0] = '\0';
+    if (s.cursor == nullptr) {
+        s.cursor = emptyList;
+        return;
+    }
+    char* item = s.cursor;
+    if (char* end = std::strchr(item, ';')) {
+        *end = '\0';
+        s.cursor = end + 1;
+    } else {
+        s.cursor = item + std::strlen(item);
+    }
+    const std::size_t length = std::strlen(item);
+    if (length >= State::kTextSize) {
+        // Never cut: a shortened name would name another file.
+        s.tooLong = 1;
+        return;
+    }
+    std::memcpy(s.dir, item, length + 1);
+    ToSlashes(s.dir);
+    if (char* sep = std::strrchr(s.dir, '/')) {
+        std::strcpy(s.pattern, sep + 1);
+        sep[1] = '\0';
+    } else {
+        std::strcpy(s.pattern, s.dir);
+        s.dir[0] = '\0';
+    }
+}
+
+bool PosixFileAccess::NextFile(bool expand) {
+    if (search_ == nullptr) {
+        return false; // no Init, no list
+    }
+    State& s = *search_;
+    char path[kNameSize];
+    for (;;) {
+        PosixDirEntry& entry = s.levels[s.depth];
+        switch (s.state) {
+        case State::NEXT_ITEM:
+            NextListItem();
+            if (s.tooLong) {
+                // An item too long to handle: with expand it is skipped like an item that
+                // matches nothing; without, this call yields no name (a receiver then keeps the
+                // sender's name) and the next call goes on with the next item, so the pairs of a
+                // sender/receiver list stay in step.
+                if (!expand) {
+                    return false;
+                }
+                break;
+            }
+            if (s.pattern[0] == '\0') {
+                return false;
+            }
+            s.state = State::START_ITEM;
+            break;
+        case State::START_ITEM:
+            Join(path, sizeof path, s.dir, s.pattern);
+            if (!expand) {
+                std::strcpy(name_, path);
+                // A name taken as written ends whatever was left of a recursive scan, so the
+                // next item starts at the top level again.
+                if (s.depth > 0) {
+                    CloseSearches();
+                    s.depth = 0;
+                }
+                s.state = State::NEXT_ITEM;
+                return true;
+            }
+            if (FindFirst(path, &entry, 0)) {
+                Join(name_, kNameSize, s.dir, entry.name);
+                s.state = State::FILE_SCAN;
+                return true;
+            }
+            s.state = State::START_SUBDIRS;
+            break;
+        case State::FILE_SCAN:
+            // Only regular files are offered: no folders, and no devices, pipes or sockets,
+            // which a transfer could not read to an end.
+            if (!FindNextEntry()) {
+                s.state = State::START_SUBDIRS;
+            } else if (entry.kind == PosixDirEntry::REGULAR) {
+                Join(name_, kNameSize, s.dir, entry.name);
+                return true;
+            }
+            break;
+        case State::START_SUBDIRS:
+            // "*" rather than the "*.*" of Windows, where that means every name.
+            s.state = State::LEVEL_DONE;
+            if (s.recurse != 0 && s.depth < kMaxDepth && Join(path, sizeof path, s.dir, "*") &&
+                FindFirst(path, &entry, kSearchDirectories)) {
+                s.state = State::CHECK_SUBDIR;
+            }
+            break;
+        case State::NEXT_SUBDIR:
+            s.state = FindNextEntry() ? State::CHECK_SUBDIR : State::LEVEL_DONE;
+            break;
+        case State::CHECK_SUBDIR: {
+            s.state = State::NEXT_SUBDIR;
+            struct stat status;
+            // A subdirectory whose path would not fit in dir is not entered.
+            if (IsDotName(entry.name) || !Join(path, State::kTextSize - 1, s.dir, entry.name) ||
+                stat(path, &status) != 0 || !S_ISDIR(status.st_mode)) {
+                break;
+            }
+            std::strcpy(s.dir, path);
+            std::strcat(s.dir, "/");
+            ++s.depth;
+            s.state = State::START_ITEM;
+            break;
+        }
+        case State::LEVEL_DONE:
+            if (s.depth == 0) {
+                s.state = State::NEXT_ITEM;
+                break;
+            }
+            --s.depth;
+            if (const std::size_t length = std::strlen(s.dir);
+                length > 0 && s.dir[length - 1] == '/') {
+                s.dir[length - 1] = '\0';
+            }
+            if (char* sep = std::strrchr(s.dir, '/')) {
+                sep[1] = '\0';
+            } else {
+                s.dir[0] = '\0';
+            }
+            s.state = State::NEXT_SUBDIR;
+            break;
+        default:
+            s.state = State::NEXT_ITEM;
+            break;
+        }
+    }
+}
+
+} // namespace tollan

@@ -1,0 +1,421 @@
+#include "win32_file_access.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <new>
+
+namespace tollan {
+namespace {
+
+using State = FileSearchState;
+
+// Where the cursor points once there is no list: every later item is empty.
+char emptyList[1] = "";
+
+bool IsDotName(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+bool IsDirectory(const WIN32_FIND_DATAA& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// out = a followed by b; false (out unchanged) when that does not fit in `size` characters.
+bool Join(char* out, std::size_t size, const char* a, const char* b) {
+    const std::size_t la = std::strlen(a);
+    const std::size_t lb = std::strlen(b);
+    if (la + lb >= size) {
+        return false;
+    }
+    std::memcpy(out, a, la);
+    std::memcpy(out + la, b, lb + 1);
+    return true;
+}
+
+// The directory part of `text`: cut right after its last `\`, or else its last `:`; empty with
+// neither.
+void CutAfterSeparator(char* text) {
+    char* sep = std::strrchr(text, '\\');
+    if (sep == nullptr) {
+        sep = std::strrchr(text, ':');
+    }
+    if (sep != nullptr) {
+        sep[1] = '\0';
+    } else {
+        text[0] = '\0';
+    }
+}
+
+constexpr int kSearchDirectories = FILE_ATTRIBUTE_DIRECTORY;
+constexpr int kMaxDepth = State::kLevels - 1;
+
+} // namespace
+
+FileAccess* CreateFileAccess() {
+    return new (std::nothrow) Win32FileAccess;
+}
+
+Win32FileAccess::~Win32FileAccess() {
+    if (file_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(file_);
+    }
+    if (search_ != nullptr) {
+        CloseSearches();
+        delete search_;
+    }
+}
+
+void Win32FileAccess::CloseSearches() {
+    for (HANDLE& handle : search_->handles) {
+        if (handle != INVALID_HANDLE_VALUE) {
+            FindClose(handle);
+            handle = INVALID_HANDLE_VALUE;
+        }
+    }
+}
+
+int Win32FileAccess::Init(char* list, int recurse) {
+    if (search_ == nullptr) {
+        search_ = new (std::nothrow) FileSearchState{};
+        if (search_ == nullptr) {
+            return OUT_OF_MEMORY;
+        }
+        for (HANDLE& handle : search_->handles) {
+            handle = INVALID_HANDLE_VALUE;
+        }
+    } else {
+        // A walk left unfinished (an engine that stopped at its first match) still holds
+        // directory searches, which keep their folders busy; a new walk ends them.
+        CloseSearches();
+    }
+    name_[0] = '\0';
+    // Only marked closed: a file still open stays open, so callers close first.
+    file_ = INVALID_HANDLE_VALUE;
+    if (list != nullptr) {
+        list_ = list;
+    }
+    search_->cursor = list_;
+    search_->state = State::NEXT_ITEM;
+    search_->depth = 0;
+    search_->recurse = recurse;
+    return 0;
+}
+
+int Win32FileAccess::Open(const char* name, const char* mode) {
+    if (file_ != INVALID_HANDLE_VALUE) {
+        return FILE_ALREADY_OPEN;
+    }
+    if (name == nullptr) {
+        return FILE_OPEN_FAILED;
+    }
+    const char* m = mode != nullptr ? mode : "";
+    const bool append = std::strchr(m, 'a') != nullptr;
+    const bool write = std::strchr(m, 'w') != nullptr;
+    const bool read = std::strchr(m, 'r') != nullptr;
+    DWORD access = GENERIC_WRITE;
+    DWORD creation = OPEN_ALWAYS;
+    if (append || (write && read)) {
+        access = GENERIC_READ | GENERIC_WRITE;
+    } else if (write) {
+        creation = CREATE_ALWAYS;
+    } else if (read) {
+        access = GENERIC_READ;
+    }
+    file_ = CreateFileA(name, access, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_OPEN_FAILED;
+    }
+    if (std::strcmp(m, "ab") == 0) {
+        Seek(0, 2);
+    }
+    return 0;
+}
+
+int Win32FileAccess::Close() {
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_NOT_OPEN;
+    }
+    const BOOL closed = CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    return closed ? 0 : FILE_CLOSE_FAILED;
+}
+
+int Win32FileAccess::Seek(std::int32_t offset, int origin) {
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_NOT_OPEN;
+    }
+    static constexpr DWORD kMethods[] = {FILE_BEGIN, FILE_CURRENT, FILE_END};
+    if (origin < 0 || origin > 2) {
+        return FILE_SEEK_FAILED;
+    }
+    if (SetFilePointer(file_, offset, nullptr, kMethods[origin]) == INVALID_SET_FILE_POINTER) {
+        return FILE_SEEK_FAILED;
+    }
+    return 0;
+}
+
+std::int32_t Win32FileAccess::Tell() {
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_NOT_OPEN;
+    }
+    const DWORD position = SetFilePointer(file_, 0, nullptr, FILE_CURRENT);
+    // A position beyond 2 GiB cannot be told apart from a result code.
+    if (position == INVALID_SET_FILE_POINTER || position > 0x7FFFFFFF) {
+        return FILE_TELL_FAILED;
+    }
+    return static_cast<std::int32_t>(position);
+}
+
+int Win32FileAccess::ApplyFileTime() {
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_NOT_OPEN;
+    }
+    Flush();
+    if (!HeldTimeFitsDosRange()) {
+        return 0;
+    }
+    const WORD dosDate = static_cast<WORD>(((year_ - 1980) << 9) | (month_ << 5) | day_);
+    const WORD dosTime = static_cast<WORD>((hour_ << 11) | (minute_ << 5) | (second_ / 2));
+    FILETIME time;
+    // The converted value is taken as UTC, as the held fields are.
+    if (DosDateTimeToFileTime(dosDate, dosTime, &time)) {
+        SetFileTime(file_, nullptr, nullptr, &time);
+    }
+    return 0;
+}
+
+int Win32FileAccess::FetchFileTime() {
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_NOT_OPEN;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    SYSTEMTIME time;
+    if (GetFileInformationByHandle(file_, &info) &&
+        FileTimeToSystemTime(&info.ftLastWriteTime, &time)) {
+        year_ = time.wYear;
+        month_ = time.wMonth;
+        day_ = time.wDay;
+        hour_ = time.wHour;
+        minute_ = time.wMinute;
+        second_ = time.wSecond;
+    }
+    return 0;
+}
+
+std::int32_t Win32FileAccess::GetSize() {
+    if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_NOT_OPEN;
+    }
+    if (size_ == -1) {
+        size_ = static_cast<std::int32_t>(GetFileSize(file_, nullptr));
+    }
+    return size_;
+}
+
+std::int32_t Win32FileAccess::Write(const void* buffer, std::int32_t count) {
+    DWORD written = 0;
+    if (file_ == INVALID_HANDLE_VALUE || buffer == nullptr || count <= 0 ||
+        !WriteFile(file_, buffer, static_cast<DWORD>(count), &written, nullptr)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(written);
+}
+
+std::int32_t Win32FileAccess::Read(void* buffer, std::int32_t count) {
+    DWORD read = 0;
+    if (file_ == INVALID_HANDLE_VALUE || buffer == nullptr || count <= 0 ||
+        !ReadFile(file_, buffer, static_cast<DWORD>(count), &read, nullptr)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(read);
+}
+
+int Win32FileAccess::WriteByte(std::uint8_t byte) {
+    return Write(&byte, 1);
+}
+
+int Win32FileAccess::ReadByte(std::uint8_t* byte) {
+    return Read(byte, 1);
+}
+
+int Win32FileAccess::Flush() {
+    return FlushFileBuffers(file_) ? 1 : 0;
+}
+
+bool Win32FileAccess::FindFirst(const char* search, WIN32_FIND_DATAA* entry, int mode) {
+    if (search_ == nullptr || search == nullptr || entry == nullptr) {
+        return false; // no walk, so no level to hold the search
+    }
+    HANDLE handle = FindFirstFileA(search, entry);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (mode != kSearchDirectories) {
+        while (IsDotName(entry->cFileName) || IsDirectory(*entry)) {
+            if (!FindNextFileA(handle, entry)) {
+                FindClose(handle);
+                return false;
+            }
+        }
+    }
+    HANDLE& level = search_->handles[search_->depth];
+    if (level != INVALID_HANDLE_VALUE) {
+        FindClose(level);
+    }
+    level = handle;
+    return true;
+}
+
+bool Win32FileAccess::FindNextEntry() {
+    if (search_ == nullptr) {
+        return false;
+    }
+    HANDLE& handle = search_->handles[search_->depth];
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (FindNextFileA(handle, &search_->levels[search_->depth])) {
+        return true;
+    }
+    FindClose(handle);
+    handle = INVALID_HANDLE_VALUE;
+    return false;
+}
+
+void Win32FileAccess::NextListItem() {
+    State& s = *search_;
+    s.tooLong = 0;
+    s.dir[0] = '\0';
+    s.pattern[0] = '\0';
+    if (s.cursor == nullptr) {
+        s.cursor = emptyList;
+        return;
+    }
+    char* item = s.cursor;
+    if (char* end = std::strchr(item, ';')) {
+        *end = '\0';
+        s.cursor = end + 1;
+    } else {
+        s.cursor = item + std::strlen(item);
+    }
+    const std::size_t length = std::strlen(item);
+    if (length >= State::kTextSize) {
+        // Never cut: a shortened name would name another file.
+        s.tooLong = 1;
+        return;
+    }
+    std::memcpy(s.dir, item, length + 1);
+    char* sep = std::strrchr(s.dir, '\\');
+    if (sep == nullptr) {
+        sep = std::strrchr(s.dir, ':');
+    }
+    if (sep != nullptr) {
+        std::strcpy(s.pattern, sep + 1);
+        sep[1] = '\0';
+    } else {
+        std::strcpy(s.pattern, s.dir);
+        s.dir[0] = '\0';
+    }
+}
+
+bool Win32FileAccess::NextFile(bool expand) {
+    if (search_ == nullptr) {
+        return false; // no Init, no list
+    }
+    State& s = *search_;
+    char path[kNameSize];
+    for (;;) {
+        WIN32_FIND_DATAA& entry = s.levels[s.depth];
+        switch (s.state) {
+        case State::NEXT_ITEM:
+            NextListItem();
+            if (s.tooLong) {
+                // An item too long to handle: with expand it is skipped like an item that
+                // matches nothing; without, this call yields no name (a receiver then keeps the
+                // sender's name) and the next call goes on with the next item, so the pairs of a
+                // sender/receiver list stay in step.
+                if (!expand) {
+                    return false;
+                }
+                break;
+            }
+            if (s.pattern[0] == '\0') {
+                return false;
+            }
+            s.state = State::START_ITEM;
+            break;
+        case State::START_ITEM:
+            Join(path, sizeof path, s.dir, s.pattern);
+            if (!expand) {
+                std::strcpy(name_, path);
+                // A name taken as written ends whatever was left of a recursive scan, so the
+                // next item starts at the top level again.
+                if (s.depth > 0) {
+                    CloseSearches();
+                    s.depth = 0;
+                }
+                s.state = State::NEXT_ITEM;
+                return true;
+            }
+            if (FindFirst(path, &entry, 0)) {
+                Join(name_, kNameSize, s.dir, entry.cFileName);
+                s.state = State::FILE_SCAN;
+                return true;
+            }
+            s.state = State::START_SUBDIRS;
+            break;
+        case State::FILE_SCAN:
+            if (!FindNextEntry()) {
+                s.state = State::START_SUBDIRS;
+            } else if (!IsDirectory(entry)) {
+                Join(name_, kNameSize, s.dir, entry.cFileName);
+                return true;
+            }
+            break;
+        case State::START_SUBDIRS:
+            s.state = State::LEVEL_DONE;
+            if (s.recurse != 0 && s.depth < kMaxDepth && Join(path, sizeof path, s.dir, "*.*") &&
+                FindFirst(path, &entry, kSearchDirectories)) {
+                s.state = State::CHECK_SUBDIR;
+            }
+            break;
+        case State::NEXT_SUBDIR:
+            s.state = FindNextEntry() ? State::CHECK_SUBDIR : State::LEVEL_DONE;
+            break;
+        case State::CHECK_SUBDIR: {
+            s.state = State::NEXT_SUBDIR;
+            struct _stat status;
+            // A subdirectory whose path would not fit in dir is not entered.
+            if (IsDotName(entry.cFileName) ||
+                !Join(path, State::kTextSize - 1, s.dir, entry.cFileName) ||
+                _stat(path, &status) != 0 || (status.st_mode & _S_IFDIR) == 0) {
+                break;
+            }
+            std::strcpy(s.dir, path);
+            std::strcat(s.dir, "\\");
+            ++s.depth;
+            s.state = State::START_ITEM;
+            break;
+        }
+        case State::LEVEL_DONE:
+            if (s.depth == 0) {
+                s.state = State::NEXT_ITEM;
+                break;
+            }
+            --s.depth;
+            if (const std::size_t length = std::strlen(s.dir);
+                length > 0 && s.dir[length - 1] == '\\') {
+                s.dir[length - 1] = '\0';
+            }
+            CutAfterSeparator(s.dir);
+            s.state = State::NEXT_SUBDIR;
+            break;
+        default:
+            s.state = State::NEXT_ITEM;
+            break;
+        }
+    }
+}
+
+} // namespace tollan
