@@ -1,0 +1,247 @@
+#include "transfer_engine.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "fault_report.h"
+#include "tick_count.h"
+
+namespace tollan {
+namespace {
+
+constexpr std::uint8_t kCan = 0x18;
+constexpr std::uint8_t kBs = 0x08;
+constexpr std::uint8_t kCr = 0x0D;
+constexpr std::uint8_t kBel = 0x07;
+
+constexpr std::uint32_t kSendByteLimitMs = 30000;
+constexpr std::uint32_t kSendBlockLimitMs = 60000;
+constexpr int kSilenceMs = 1000;
+constexpr int kCancelSettleMs = 1000;
+constexpr int kCancelDiscardReadMs = 55;
+
+// Where the abstract operations sit in the engine base's source, for the fault report.
+constexpr int kSendReportLine = 434;
+constexpr int kReceiveReportLine = 436;
+
+} // namespace
+
+TransferEngine::TransferEngine(CommLink* link, TransferStatus* status)
+    : link_(link), modemStatus_(link->GetLineControl()),
+      status_(status != nullptr ? status : &ownStatus_) {
+    ownsStatus_ = status == nullptr ? 1 : 0;
+}
+
+TransferEngine::~TransferEngine() {
+    delete[] buffer_;
+    if (ownsFileAccess_ && file_ != nullptr) {
+        delete file_;
+    }
+}
+
+int TransferEngine::Send(char*) {
+    ReportPureVirtualCall("TRANSFER", kSendReportLine);
+}
+
+int TransferEngine::Receive(char*) {
+    ReportPureVirtualCall("TRANSFER", kReceiveReportLine);
+}
+
+int TransferEngine::SetFileAccess(FileAccess* file) {
+    file_ = file;
+    if (file == nullptr) {
+        return 0;
+    }
+    ownsFileAccess_ = 0;
+    return 1;
+}
+
+int TransferEngine::SetCarrierWatch(int flag) {
+    carrierWatch_ = flag;
+    return flag;
+}
+
+int TransferEngine::Prepare() {
+    if (buffer_ == nullptr) {
+        SetCode(TE_NO_BUFFER);
+        FinishFile();
+        return 0;
+    }
+    if (file_ == nullptr && ownsFileAccess_) {
+        file_ = CreateFileAccess();
+    }
+    if (file_ == nullptr) {
+        SetCode(TE_NO_FILE_OBJECT);
+        FinishFile();
+        return 0;
+    }
+    return 1;
+}
+
+char* TransferEngine::StripPath(char* name) {
+    char* cut = std::strrchr(name, '\\');
+    if (cut == nullptr) {
+        cut = std::strrchr(name, ':');
+    }
+    return cut != nullptr ? cut + 1 : name;
+}
+
+const char* TransferEngine::StripPath(const char* name) {
+    return StripPath(const_cast<char*>(name));
+}
+
+int TransferEngine::SendByte(std::uint8_t byte) {
+    const std::uint32_t start = TickCount();
+    int r = link_->WriteByte(byte);
+    while (r != 0) {
+        if (r == LINK_WRITE_SHORT && TickCount() - start >= kSendByteLimitMs) {
+            SetCode(TE_SEND_BYTE_TIMEOUT);
+            return LINK_WRITE_SHORT;
+        }
+        if (AbortCheck()) {
+            return Code();
+        }
+        const int idle = link_->Idle();
+        if (idle < 0) {
+            SetCode(idle);
+            return idle;
+        }
+        r = link_->WriteByte(byte);
+    }
+    return 0;
+}
+
+int TransferEngine::SendBlock(const std::uint8_t* data, int length) {
+    const std::uint32_t deadline = TickCount() + kSendBlockLimitMs;
+    if (AbortCheck()) {
+        return Code();
+    }
+    int taken = link_->WriteBlock(data, length);
+    if (taken == length) {
+        return taken;
+    }
+    if (taken < 0) {
+        taken = 0;
+    }
+    data += taken;
+    int remaining = length - taken;
+    for (;;) {
+        bool anyTaken = false;
+        while (remaining > 0 && link_->WriteByte(*data) == 0) {
+            ++data;
+            --remaining;
+            anyTaken = true;
+        }
+        if (!anyTaken && TickReached(TickCount(), deadline)) {
+            SetCode(TE_SEND_TIMEOUT);
+            return TE_SEND_TIMEOUT;
+        }
+        if (remaining == 0) {
+            return 0;
+        }
+        if (AbortCheck()) {
+            return Code();
+        }
+        const int idle = link_->Idle();
+        if (idle < 0) {
+            SetCode(idle);
+            return idle;
+        }
+    }
+}
+
+int TransferEngine::AbortCheck() {
+    status_->Update(Code());
+    if (Code() < 0) {
+        return 1;
+    }
+    const int abort = status_->CheckAbort();
+    if (abort != 0) {
+        SetCode(abort);
+        FinishFile();
+        return 1;
+    }
+    if (carrierWatch_ && modemStatus_ != nullptr) {
+        modemStatus_->Refresh();
+        if (modemStatus_->Carrier() == 0) {
+            SetCode(TE_CARRIER_LOST);
+            FinishFile();
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int TransferEngine::DrainLine() {
+    if (AbortCheck()) {
+        return 0;
+    }
+    for (;;) {
+        DiscardWaitingInput();
+        if (ReadLinkByte(kSilenceMs) <= 0) {
+            return 1;
+        }
+        if (AbortCheck()) {
+            return 0;
+        }
+    }
+}
+
+void TransferEngine::FinishFile() {
+    if (file_ != nullptr && fileOpen_) {
+        if (status_->direction_ == 0 && status_->fileTime_ != -1) {
+            file_->SetUnixTime(status_->fileTime_);
+            file_->ApplyFileTime();
+        }
+        file_->Close();
+        fileOpen_ = 0;
+    }
+    if (Code() == 0) {
+        return;
+    }
+    const int protocol = status_->protocolId_;
+    if (protocol <= 4 ||
+        (protocol == kProtocolZModem && buffer_ != nullptr && Code() != TE_REMOTE_CANCEL)) {
+        std::uint8_t cancel[20];
+        std::memset(cancel, kCan, 10);
+        std::memset(cancel + 10, kBs, 10);
+        link_->WriteBlock(cancel, sizeof cancel);
+    } else if (protocol == kProtocolAckNak) {
+        const std::uint8_t cancel[3] = {kCr, kBel, kBel};
+        link_->WriteBlock(cancel, sizeof cancel);
+    }
+    link_->Delay(kCancelSettleMs);
+    while (link_->InputCount() > 0) {
+        link_->ReadByte(kCancelDiscardReadMs);
+    }
+}
+
+int TransferEngine::ReportFinal() {
+    return status_->Update(Code() != 0 ? Code() : TE_DONE);
+}
+
+int TransferEngine::ReadLinkByte(int timeoutMs) {
+    const int c = link_->ReadByte(timeoutMs);
+    if (c < 0 && c != LINK_NO_DATA && Code() == 0) {
+        SetCode(c);
+    }
+    return c;
+}
+
+void TransferEngine::DiscardWaitingInput() {
+    while (link_->ReadByte(0) >= 0) {
+    }
+}
+
+int TransferEngine::FileExists(const char* name) {
+    std::unique_ptr<struct stat> info(new (std::nothrow) struct stat);
+    if (!info) {
+        return OUT_OF_MEMORY;
+    }
+    return ::stat(name, info.get()) == 0 ? 1 : 0;
+}
+
+} // namespace tollan

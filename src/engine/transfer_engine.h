@@ -1,0 +1,115 @@
+// The base of the protocol engines. It holds what every protocol shares: the link it talks
+// through, the file object it reads and writes through, and the status record through which it
+// reports to the transfer driver and learns that it must stop; and the routines every protocol
+// uses: writing a byte or a block with a time limit, the central abort check, draining the line,
+// closing the current file and cancelling the other side, and the final report.
+//
+// One engine object serves one run: construct it on the link and the driver's status record,
+// call its setters, call Send or Receive exactly once, destroy it.
+//
+// For a derived engine:
+//   - The constructor allocates buffer_ zero-filled with new (std::nothrow) and sets
+//     status_->protocolId_ and status_->checkType_; a failed allocation leaves buffer_ null and
+//     the run then fails in Prepare with TE_NO_BUFFER. The base destructor frees buffer_ (with
+//     delete[]) and the file object when the engine owns it.
+//   - Send and Receive begin with status_->Reset(1 or 0), then Prepare() (on 0 return the code),
+//     hand the list to file_->Init(list, 0) and discard pending input, run the protocol, end with
+//     FinishFile() and ReportFinal(), and return status_->code_.
+//   - Every blocking step is preceded by AbortCheck(); once status_->code_ is negative every
+//     AbortCheck() answers 1 at once, so each loop unwinds at its next check.
+//   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolXModem (and any id
+//     up to 4) sends ten CAN and ten BS, kProtocolZModem the same unless buffer_ is null or the
+//     code is TE_REMOTE_CANCEL, kProtocolAckNak sends CR BEL BEL.
+#pragma once
+
+#include <cstdint>
+
+#include "comm_link.h"
+#include "engine_codes.h"
+#include "file_access.h"
+#include "line_control.h"
+#include "transfer_status.h"
+
+namespace tollan {
+
+class TransferEngine {
+public:
+    // `status` may be null: the engine then uses a do-nothing record of its own.
+    TransferEngine(CommLink* link, TransferStatus* status);
+    virtual ~TransferEngine();
+
+    TransferEngine(const TransferEngine&) = delete;
+    TransferEngine& operator=(const TransferEngine&) = delete;
+
+    // Sends every file named by `fileList` (";"-separated, as the file object walks it; the text
+    // is changed in place and must live until the call returns). Returns the final code.
+    // The base versions end the process with the TRANSFER fault report.
+    virtual int Send(char* fileList) = 0;
+    // Receives into the name or names given. Returns the final code.
+    virtual int Receive(char* fileName) = 0;
+    // Attaches a file object (not owned). Non-null: the engine stops owning its own and 1 is
+    // returned; null: 0, and the engine keeps creating its own in Prepare.
+    virtual int SetFileAccess(FileAccess* file);
+    // Non-zero: AbortCheck also ends the run when carrier detect drops. Returns the flag.
+    virtual int SetCarrierWatch(int flag);
+    // 1 when the engine may run. Fails with TE_NO_BUFFER without a buffer, and with
+    // TE_NO_FILE_OBJECT when no file object is attached and none can be created; on failure the
+    // code is stored, FinishFile() runs and 0 is returned.
+    virtual int Prepare();
+
+    TransferStatus* Status() const { return status_; }
+    CommLink* Link() const { return link_; }
+    FileAccess* File() const { return file_; }
+
+    // A pointer into `name` past the last backslash, else past the last colon, else `name`.
+    static char* StripPath(char* name);
+    static const char* StripPath(const char* name);
+
+protected:
+    // Writes one byte. A byte refused with LINK_WRITE_SHORT for 30 s stores TE_SEND_BYTE_TIMEOUT
+    // and returns LINK_WRITE_SHORT; other refusals are retried until the abort check or a
+    // failing Idle ends the loop (that code is returned). 0 when the byte went out.
+    int SendByte(std::uint8_t byte);
+    // Writes a block: the count when the link took it at once, 0 when the rest went out byte
+    // by byte, or a negative code (TE_SEND_TIMEOUT when nothing more went out for 60 s).
+    int SendBlock(const std::uint8_t* data, int length);
+    // Reports progress (Update with the code) and answers 1 when the run must stop: the code
+    // is already negative, CheckAbort answered a code (stored; the file is finished), or carrier
+    // watch is on and carrier detect dropped (TE_CARRIER_LOST; the file is finished).
+    int AbortCheck();
+    // Discards input until a second passes without a byte: 1, or 0 when the run must stop.
+    int DrainLine();
+    // Closes the current file (a received file gets the announced time first) and, when the
+    // code is non-zero, sends the cancel bytes, waits a second and discards what arrives.
+    void FinishFile();
+    // Update with the code, or with TE_DONE when it is 0.
+    int ReportFinal();
+
+    void SetCode(int code) { status_->code_ = code; }
+    int Code() const { return status_->code_; }
+
+    // The timed read the engines use: the byte, or LINK_NO_DATA after `timeoutMs`; any other
+    // negative result of the link (a port fault) is returned and, when no code is set yet,
+    // stored as the code.
+    int ReadLinkByte(int timeoutMs);
+    // Reads and discards whatever input is waiting, without waiting.
+    void DiscardWaitingInput();
+    // Whether a file of that name exists (the standard library's file status query): 1 or 0,
+    // or OUT_OF_MEMORY when the query's work area cannot be allocated (nothing is stored).
+    static int FileExists(const char* name);
+
+    int ownsFileAccess_ = 1;   // Prepare creates file_ and the destructor deletes it
+    int fileOpen_ = 0;         // the current file is open through file_
+    int ownsStatus_ = 0;       // status_ is the engine's own record
+    int carrierWatch_ = 0;     // AbortCheck watches carrier detect
+    CommLink* link_;           // never owned
+    LineControl* modemStatus_; // the link's own line-control object; may be null
+    TransferStatus* status_;   // never null
+    FileAccess* file_ = nullptr;
+    std::uint8_t* buffer_ = nullptr; // allocated by the derived engine, freed here
+
+private:
+    TransferStatus ownStatus_;
+};
+
+} // namespace tollan
