@@ -1,0 +1,390 @@
+#include "command_line.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <string_view>
+#include <system_error>
+
+#include "ansi_text.h"
+#include "file_access.h"
+#include "settings_block.h"
+
+namespace tollan {
+
+const char* const kUsageText =
+    "tollan send    [options] FILE...\n"
+    "tollan receive [options] [FILE...]\n"
+    "  -l, --line DEV            serial device: /dev/ttyUSB0, /dev/pts/3, COM3 (required)\n"
+    "  -p, --protocol P          zmodem (default), xmodem, acknak\n"
+    "  -b, --baud N              9600 19200 38400 57600 115200 (default 115200; others snap "
+    "down as BaudRate does)\n"
+    "      --flow F              none (default), xonxoff, rtscts\n"
+    "      --window W            streaming (default), 1024, 2048, 4096\n"
+    "      --recover R           never (default), follow, always\n"
+    "      --overwrite O         newer-or-longer, crc, append, always, newer, differ, never "
+    "(default)\n"
+    "      --paths P             strip (default), send, pairs  (pairs: FILE operands alternate "
+    "sender path and receiver name)\n"
+    "      --max-errors N        0 (no limit) to 50\n"
+    "      --timeout S           seconds without progress before giving up; 0 = never (default "
+    "60)\n"
+    "      --host                receive one sender after another until interrupted (ZModem)\n"
+    "      --dir DIR             folder that received files go into (default: the current "
+    "folder)\n"
+    "      --log FILE            write the transfer log; --append-log to append\n"
+    "  -q, --quiet               no progress display\n"
+    "      --help, --version\n";
+
+namespace {
+
+struct Word {
+    std::string_view text;
+    int value;
+};
+
+constexpr Word kProtocols[] = {
+    {"zmodem", kProtocolZModem}, {"xmodem", kProtocolXModem}, {"acknak", kProtocolAckNak}};
+constexpr Word kFlows[] = {{"none", kFlowNone}, {"xonxoff", kFlowXonXoff}, {"rtscts", kFlowRtsCts}};
+constexpr Word kRecovery[] = {{"never", 1}, {"follow", 2}, {"always", 3}};
+// The file-management choices, numbered as the block stores them.
+constexpr Word kOverwrite[] = {{"newer-or-longer", 1}, {"crc", 2},    {"append", 3}, {"always", 4},
+                               {"newer", 5},           {"differ", 6}, {"never", 7}};
+constexpr Word kPaths[] = {
+    {"strip", kPathStrip}, {"send", kPathSend}, {"pairs", kPathReceiverNames}};
+
+template <std::size_t N>
+bool LookUp(const Word (&words)[N], std::string_view text, int& value) {
+    for (const Word& word : words) {
+        if (word.text == text) {
+            value = word.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A decimal number; out-of-range values are held at the limits of a long long, which the
+// callers bring into their field's range.
+bool ParseNumber(std::string_view text, long long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(copy.c_str(), &end, 10);
+    return end != nullptr && *end == '\0';
+}
+
+template <typename T>
+T Saturate(long long value) {
+    if (value < std::numeric_limits<T>::min()) {
+        return std::numeric_limits<T>::min();
+    }
+    if (value > std::numeric_limits<T>::max()) {
+        return std::numeric_limits<T>::max();
+    }
+    return static_cast<T>(value);
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+class Parser {
+public:
+    Parser(int argc, char** argv, CommandLine& command, SettingsBlock& block, std::string& error)
+        : argc_(argc), argv_(argv), command_(command), block_(block), error_(error) {}
+
+    bool Run();
+
+private:
+    // The option's value: the rest of "--name=value", the rest of "-xVALUE", or the next
+    // argument.
+    bool TakeValue(std::string_view name, std::string_view& value);
+    bool Option(std::string_view name);
+    bool Fail(std::string message) {
+        error_ = std::move(message);
+        return false;
+    }
+    template <std::size_t N>
+    bool Choice(std::string_view name, const Word (&words)[N], int& value) {
+        std::string_view text;
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        if (!LookUp(words, text, value)) {
+            return Fail("invalid value '" + std::string(text) + "' for " + std::string(name));
+        }
+        return true;
+    }
+    bool Number(std::string_view name, long long& value) {
+        std::string_view text;
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        if (!ParseNumber(text, value)) {
+            return Fail("invalid number '" + std::string(text) + "' for " + std::string(name));
+        }
+        return true;
+    }
+
+    int argc_;
+    char** argv_;
+    CommandLine& command_;
+    SettingsBlock& block_;
+    std::string& error_;
+    int next_ = 1;
+    std::string_view inlineValue_;
+    bool hasInlineValue_ = false;
+    std::string dir_;
+    std::string log_;
+    bool appendLog_ = false;
+};
+
+bool Parser::TakeValue(std::string_view name, std::string_view& value) {
+    if (hasInlineValue_) {
+        value = inlineValue_;
+        hasInlineValue_ = false;
+        return true;
+    }
+    if (next_ >= argc_) {
+        return Fail(std::string(name) + " needs a value");
+    }
+    value = argv_[next_++];
+    return true;
+}
+
+bool Parser::Run() {
+    bool operandsOnly = false;
+    while (next_ < argc_) {
+        std::string_view argument = argv_[next_++];
+        if (operandsOnly || argument == "-" || argument.empty() || argument[0] != '-') {
+            if (command_.mode == CommandMode::kNone && !operandsOnly) {
+                if (argument == "send") {
+                    command_.mode = CommandMode::kSend;
+                } else if (argument == "receive") {
+                    command_.mode = CommandMode::kReceive;
+                } else {
+                    return Fail("unknown command '" + std::string(argument) + "'");
+                }
+                continue;
+            }
+            command_.files.emplace_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        hasInlineValue_ = false;
+        std::string_view name = argument;
+        if (argument.starts_with("--")) {
+            std::size_t equals = argument.find('=');
+            if (equals != std::string_view::npos) {
+                name = argument.substr(0, equals);
+                inlineValue_ = argument.substr(equals + 1);
+                hasInlineValue_ = true;
+            }
+        } else if (argument.size() > 2) {
+            name = argument.substr(0, 2);
+            inlineValue_ = argument.substr(2);
+            hasInlineValue_ = true;
+        }
+        if (!Option(name)) {
+            return false;
+        }
+        if (hasInlineValue_) {
+            return Fail(std::string(name) + " takes no value");
+        }
+    }
+    if (command_.help || command_.version) {
+        return true;
+    }
+    if (command_.mode == CommandMode::kNone) {
+        return Fail("say 'send' or 'receive'");
+    }
+    if (command_.line.empty()) {
+        return Fail("--line is required");
+    }
+    if (appendLog_ && log_.empty()) {
+        return Fail("--append-log needs --log");
+    }
+    for (const std::string& file : command_.files) {
+        if (file.find(';') != std::string::npos) {
+            return Fail("a FILE may not contain ';': " + file);
+        }
+    }
+    if (command_.mode == CommandMode::kReceive && block_.Protocol != kProtocolZModem &&
+        command_.files.size() > 1) {
+        return Fail("xmodem and acknak receive exactly one FILE");
+    }
+
+    block_.Transfer = command_.mode == CommandMode::kSend ? 1 : 0;
+    block_.DefaultDir.Assign(Absolute(dir_.empty() ? std::string(".") : dir_));
+    if (!log_.empty()) {
+        block_.LogToFile = 1;
+        block_.LogFilename.Assign(Absolute(log_));
+        block_.AppendToLog = appendLog_ ? 1 : 0;
+    }
+    std::string list;
+    for (std::size_t i = 0; i < command_.files.size(); ++i) {
+        list += (i == 0 ? "" : ";") + command_.files[i];
+    }
+    block_.SetFileList(WidenText(list));
+    command_.pairs = block_.PathSwitch == kPathReceiverNames;
+    return true;
+}
+
+bool Parser::Option(std::string_view name) {
+    std::string_view text;
+    long long number = 0;
+    int value = 0;
+    if (name == "-l" || name == "--line") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        command_.line = text;
+    } else if (name == "-p" || name == "--protocol") {
+        if (!Choice(name, kProtocols, value)) {
+            return false;
+        }
+        block_.SetProtocol(static_cast<int16_t>(value));
+    } else if (name == "-b" || name == "--baud") {
+        if (!Number(name, number)) {
+            return false;
+        }
+        block_.SetBaudRate(Saturate<int32_t>(number));
+    } else if (name == "--flow") {
+        if (!Choice(name, kFlows, value)) {
+            return false;
+        }
+        block_.SetFlowControl(static_cast<int16_t>(value));
+    } else if (name == "--window") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        if (text == "streaming") {
+            number = 0;
+        } else if (!ParseNumber(text, number)) {
+            return Fail("invalid value '" + std::string(text) + "' for --window");
+        }
+        block_.SetWindowSize(Saturate<int16_t>(number));
+    } else if (name == "--recover") {
+        if (!Choice(name, kRecovery, value)) {
+            return false;
+        }
+        block_.SetCrashRecovery(static_cast<int16_t>(value));
+    } else if (name == "--overwrite") {
+        if (!Choice(name, kOverwrite, value)) {
+            return false;
+        }
+        block_.SetOverwrite(static_cast<int16_t>(value));
+    } else if (name == "--paths") {
+        if (!Choice(name, kPaths, value)) {
+            return false;
+        }
+        block_.SetPathSwitch(static_cast<int16_t>(value));
+    } else if (name == "--max-errors") {
+        if (!Number(name, number)) {
+            return false;
+        }
+        block_.SetMaxErrors(Saturate<int16_t>(number));
+    } else if (name == "--timeout") {
+        if (!Number(name, number)) {
+            return false;
+        }
+        if (number < 0) {
+            return Fail("--timeout takes 0 or more seconds");
+        }
+        block_.SendTimeout = Saturate<int32_t>(number);
+        block_.RecvTimeout = block_.SendTimeout;
+    } else if (name == "--host") {
+        block_.HostMode = 1;
+    } else if (name == "--dir") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        dir_ = text;
+    } else if (name == "--log") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        log_ = text;
+    } else if (name == "--append-log") {
+        appendLog_ = true;
+    } else if (name == "-q" || name == "--quiet") {
+        command_.quiet = true;
+    } else if (name == "--help") {
+        command_.help = true;
+    } else if (name == "--version") {
+        command_.version = true;
+    } else {
+        return Fail("unknown option '" + std::string(name) + "'");
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& error) {
+    SettingsBlock& block = ProcessSettings();
+    // The command's defaults: ZModem at 115200 bits per second, no flow control, streaming,
+    // never recover, never overwrite, strip paths, a minute without progress.
+    block.Reset("", 1);
+    block.SetProtocol(kProtocolZModem);
+    block.SetBaudRate(115200);
+    command = CommandLine{};
+    Parser parser(argc, argv, command, block, error);
+    if (!parser.Run()) {
+        return false;
+    }
+    command.block = &block;
+    command.run = ReadRunSettings(block);
+    return true;
+}
+
+int CheckCombination(const CommandLine& command) {
+    const RunSettings& run = command.run;
+    if (run.protocol != RunProtocol::kZModem) {
+        if (run.flowControl == static_cast<int>(RunFlow::kXonXoff)) {
+            return 1;
+        }
+        if (run.hostMode) {
+            return 2;
+        }
+    }
+    if (command.files.empty() && !(run.protocol == RunProtocol::kZModem && !run.transmit)) {
+        return 3;
+    }
+    if (!command.files.empty() && run.protocol == RunProtocol::kZModem && command.pairs &&
+        command.files.size() % 2 != 0) {
+        return 4;
+    }
+    return 0;
+}
+
+std::string FirstMissingFile(const CommandLine& command) {
+    if (command.mode != CommandMode::kSend) {
+        return {};
+    }
+    std::unique_ptr<FileAccess> file(CreateFileAccess());
+    // With receiver names, every second operand is a name for the other side.
+    std::size_t step = command.pairs && command.run.protocol == RunProtocol::kZModem ? 2 : 1;
+    for (std::size_t i = 0; i < command.files.size(); i += step) {
+        const std::string& operand = command.files[i];
+        std::string list = operand;
+        if (file == nullptr || list.empty() || file->Init(list.data(), 0) != 0 ||
+            !file->NextFile(true)) {
+            return operand.empty() ? std::string("''") : operand;
+        }
+    }
+    return {};
+}
+
+} // namespace tollan

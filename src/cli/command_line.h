@@ -1,0 +1,44 @@
+// The tollan command's arguments: the mode, the line, the options (each sets the settings-block
+// field it names, through the block's own clamping) and the FILE operands; and the checks made
+// before the line is opened.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "run_settings.h"
+
+namespace tollan {
+
+enum class CommandMode { kNone, kSend, kReceive };
+
+struct CommandLine {
+    CommandMode mode = CommandMode::kNone;
+    std::string line;               // -l, --line
+    std::vector<std::string> files; // FILE operands, as given
+    bool quiet = false;             // -q, --quiet
+    bool help = false;
+    bool version = false;
+    bool pairs = false; // --paths pairs: operands alternate sender path and name
+    // Filled from the settings block once the arguments are taken.
+    SettingsBlock* block = nullptr;
+    RunSettings run;
+};
+
+// The status a usage error ends with; no result code uses it.
+inline constexpr int kUsageExitStatus = 64;
+
+extern const char* const kUsageText;
+
+// Takes the arguments into `command` and the process's settings block (which starts from the
+// command's defaults). False on a usage error, described in `error`.
+bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& error);
+
+// The combinations the component's TransferFiles refuses: 0, or a validation result code (1 to 4;
+// its message is ValidationMessage()).
+int CheckCombination(const CommandLine& command);
+
+// For a send: the first sender operand that matches no file, or an empty text when all match.
+std::string FirstMissingFile(const CommandLine& command);
+
+} // namespace tollan

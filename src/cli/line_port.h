@@ -1,0 +1,13 @@
+// The serial port behind the command's --line: a device path such as /dev/ttyUSB0 or /dev/pts/3
+// on POSIX systems, a COM name such as COM3 on Windows.
+#pragma once
+
+#include <string>
+
+#include "port_factory.h"
+
+namespace tollan {
+
+PortFactory LinePortFactory(const std::string& line);
+
+} // namespace tollan

@@ -1,0 +1,128 @@
+// The tollan command: sends or receives files over a serial line with the transfer driver, in
+// the habits of sz and rz. The exit status is the result code of the run; a usage error ends
+// with 64, a status no result code uses.
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include "command_line.h"
+#include "console.h"
+#include "line_port.h"
+#include "result_code.h"
+#include "terminal_view.h"
+#include "transfer_driver.h"
+
+#ifndef TOLLAN_VERSION
+#define TOLLAN_VERSION "0"
+#endif
+
+namespace tollan {
+namespace {
+
+// Where the interrupt thread finds the run to stop. It lives as long as the process.
+struct Interrupts {
+    std::mutex mutex;
+    TransferDriver* driver = nullptr;
+    bool interrupted = false;
+
+    void Interrupt() {
+        std::lock_guard<std::mutex> lock(mutex);
+        interrupted = true;
+        if (driver != nullptr) {
+            driver->Stop();
+        }
+    }
+    void Attach(TransferDriver* running) {
+        std::lock_guard<std::mutex> lock(mutex);
+        driver = running;
+        if (driver != nullptr && interrupted) {
+            driver->Stop();
+        }
+    }
+    bool Interrupted() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return interrupted;
+    }
+};
+
+Interrupts& ProcessInterrupts() {
+    static Interrupts* interrupts = new Interrupts;
+    return *interrupts;
+}
+
+int Run(int argc, char** argv) {
+    CommandLine command;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, command, error)) {
+        std::fprintf(stderr, "tollan: %s\n%s", error.c_str(), kUsageText);
+        return kUsageExitStatus;
+    }
+    if (command.help) {
+        std::fputs(kUsageText, stdout);
+        return 0;
+    }
+    if (command.version) {
+        std::printf("tollan %s\n", TOLLAN_VERSION);
+        return 0;
+    }
+    if (int refused = CheckCombination(command); refused != 0) {
+        std::fprintf(stderr, "%s\n", ValidationMessage(refused));
+        return refused;
+    }
+    // A FILE that names nothing ends the run before the line is touched.
+    if (std::string missing = FirstMissingFile(command); !missing.empty()) {
+        std::fprintf(stderr, "tollan: %s: no such file\n%s\n", missing.c_str(),
+                     ResultText(kResultOpenFailed));
+        return kResultOpenFailed;
+    }
+    // Received files go into --dir (a host run moves there itself, and back at its end).
+    if (!command.run.transmit && !command.run.HostRun()) {
+        std::error_code failed;
+        std::filesystem::current_path(command.run.defaultDir, failed);
+        if (failed) {
+            std::fprintf(stderr, "tollan: %s: %s\n%s\n", command.run.defaultDir.c_str(),
+                         failed.message().c_str(), ResultText(kResultWriteFailed));
+            return kResultWriteFailed;
+        }
+    }
+
+    Interrupts& interrupts = ProcessInterrupts();
+    WatchInterrupts([&interrupts] { interrupts.Interrupt(); });
+
+    RunResult result;
+    TerminalView view(stdout, stderr, !command.quiet && StderrIsTerminal());
+    TransferDriver driver(command.run, result, view, LinePortFactory(command.line), command.block);
+    if (!driver.OpenLog()) {
+        std::fprintf(stderr, "tollan: %s\n", TransferLog::kOpenFailedText);
+    }
+    interrupts.Attach(&driver);
+    driver.Start();
+    driver.Wait();
+    interrupts.Attach(nullptr);
+
+    std::int32_t code = result.result & 0xFFFF;
+    int unconfirmed = (result.result >> 16) & 0xFFFF;
+    // Interrupted before the engine could see it (while the line was being opened).
+    if (code == kResultOk && interrupts.Interrupted() && driver.Transferred() == 0) {
+        code = kResultUserCancelled;
+    }
+    if (unconfirmed != 0) {
+        std::fprintf(stderr, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
+    }
+    if (code != kResultOk) {
+        const char* text = ResultText(code);
+        std::fprintf(stderr, "tollan: %s\n", text != nullptr ? text : "failed.");
+    } else if (!command.quiet) {
+        std::fprintf(stderr, "tollan: %s\n", view.LastStatus().c_str());
+    }
+    return code;
+}
+
+} // namespace
+} // namespace tollan
+
+int main(int argc, char** argv) {
+    return tollan::Run(argc, argv);
+}

@@ -1,0 +1,53 @@
+// The command's view of a transfer: a progress line on the standard error stream (file, bytes,
+// rate, errors, status), redrawn in place when that stream is a terminal; and one line per file
+// on the standard output, in the words of the transfer log, whatever the output is.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "transfer_view.h"
+
+namespace tollan {
+
+class TerminalView : public TransferView {
+public:
+    // `progress`: draw the progress line (stderr is a terminal and the command is not quiet).
+    TerminalView(std::FILE* lines, std::FILE* progress, bool showProgress);
+
+    void ShowStatus(const char* text) override;
+    void AnnounceFile(const char* name, long size) override;
+    void ShowProgress(long done, long size) override;
+    void ShowErrorCount(long count) override;
+    void AddFileLine(const FileLine& line) override;
+    void ClearFile() override;
+    void RunFinished() override;
+
+    // The last status text shown.
+    std::string LastStatus() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // Redraws the progress line; unless `force`, at most a few times a second.
+    void Draw(bool force);
+    void Erase();
+
+    std::FILE* lines_;
+    std::FILE* progress_;
+    bool showProgress_;
+    mutable std::mutex mutex_;
+    std::string name_;
+    std::string status_;
+    long done_ = 0;
+    long size_ = 0;
+    long errors_ = 0;
+    Clock::time_point fileStart_ = Clock::now();
+    Clock::time_point lastDraw_{};
+    std::size_t drawnWidth_ = 0;
+};
+
+} // namespace tollan

@@ -1,0 +1,40 @@
+#include "console.h"
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <utility>
+
+namespace tollan {
+
+namespace {
+
+std::function<void()>& InterruptHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+        if (InterruptHandler()) {
+            InterruptHandler()();
+        }
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+bool StderrIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void WatchInterrupts(std::function<void()> onInterrupt) {
+    InterruptHandler() = std::move(onInterrupt);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+} // namespace tollan

@@ -1,0 +1,45 @@
+#include "line_port.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "win32_serial_port.h"
+
+namespace tollan {
+
+namespace {
+
+// The port number of "COM3" or "\\.\COM3" (1 for COM1); 0 when the name is no COM name.
+unsigned long ComNumber(std::string name) {
+    if (name.rfind("\\\\.\\", 0) == 0) {
+        name.erase(0, 4);
+    }
+    if (name.size() < 4) {
+        return 0;
+    }
+    for (int i = 0; i < 3; ++i) {
+        name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    }
+    if (name.compare(0, 3, "COM") != 0) {
+        return 0;
+    }
+    char* end = nullptr;
+    unsigned long number = std::strtoul(name.c_str() + 3, &end, 10);
+    return end != nullptr && *end == '\0' ? number : 0;
+}
+
+} // namespace
+
+PortFactory LinePortFactory(const std::string& line) {
+    unsigned long number = ComNumber(line);
+    return [number](std::uint32_t receiveSize,
+                    std::uint32_t transmitSize) -> std::shared_ptr<CommPort> {
+        if (number == 0) {
+            return nullptr;
+        }
+        return std::make_shared<Win32SerialPort>(static_cast<std::uint32_t>(number - 1),
+                                                 receiveSize, transmitSize);
+    };
+}
+
+} // namespace tollan

@@ -1,0 +1,43 @@
+#include "run_settings.h"
+
+#include "ansi_text.h"
+#include "settings_block.h"
+
+namespace tollan {
+
+RunSettings ReadRunSettings(const SettingsBlock& block) {
+    RunSettings run;
+    run.protocol = static_cast<RunProtocol>(block.Protocol);
+    run.transmit = block.Transfer != 0;
+    run.hostMode = block.HostMode != 0;
+    run.baudRate = block.BaudRate;
+    run.flowControl = block.FlowControl;
+    run.maxErrors = block.MaxErrors;
+    run.overwrite = block.Overwrite;
+    run.pathSwitch = block.PathSwitch;
+    run.crashRecovery = block.CrashRecovery;
+    run.windowSize = block.WindowSize;
+    run.sendTimeout = block.SendTimeout;
+    run.recvTimeout = block.RecvTimeout;
+    run.useModem = block.UseModem != 0;
+    run.fileList = NarrowText(block.FileList);
+    run.defaultDir = block.DefaultDir.c_str();
+    run.logToFile = block.LogToFile != 0;
+    run.appendToLog = block.AppendToLog != 0;
+    run.logFilename = block.LogFilename.c_str();
+    return run;
+}
+
+void AddTransferred(SettingsBlock& block, int files) {
+    block.Transferred = static_cast<std::uint16_t>(block.Transferred + files);
+}
+
+void ClearFileList(SettingsBlock& block) {
+    block.FileList.clear();
+}
+
+void SwitchLogOff(SettingsBlock& block) {
+    block.LogToFile = 0;
+}
+
+} // namespace tollan

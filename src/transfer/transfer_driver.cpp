@@ -1,0 +1,284 @@
+#include "transfer_driver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "acknak_engine.h"
+#include "comm_link.h"
+#include "driver_status.h"
+#include "engine_codes.h"
+#include "line_control.h"
+#include "line_settings.h"
+#include "tick_count.h"
+#include "xmodem_engine.h"
+
+namespace tollan {
+
+namespace {
+
+// Queue sizes the run asks of its port, and the transmit queue of a ZModem run.
+constexpr std::uint32_t kReceiveQueue = 4096;
+constexpr std::uint32_t kTransmitQueue = 2048;
+constexpr std::uint32_t kZModemTransmitQueue = 4096;
+
+// The flow-control codes of each choice: input and output.
+bool FlowCodes(int choice, int& input, int& output) {
+    switch (static_cast<RunFlow>(choice)) {
+    case RunFlow::kNone:
+        input = kFlowNone;
+        output = kFlowNone;
+        return true;
+    case RunFlow::kXonXoff:
+        input = kFlowXonXoff;
+        output = kFlowXonXoff;
+        return true;
+    case RunFlow::kRtsCts:
+        input = kFlowRts;
+        output = kFlowCts;
+        return true;
+    }
+    return false;
+}
+
+// The ACK/NAK engine knows append, replace and refuse; every other choice refuses.
+int AckNakPolicy(int overwrite) {
+    if (overwrite == kAckNakAppend || overwrite == kAckNakReplace) {
+        return overwrite;
+    }
+    return kAckNakRefuse;
+}
+
+// The "Always" file-management choice.
+constexpr int kOverwriteAlways = 4;
+
+} // namespace
+
+TransferDriver::TransferDriver(RunSettings settings, RunResult& result, TransferView& view,
+                               PortFactory makePort, SettingsBlock* block)
+    : settings_(std::move(settings)), result_(result), view_(view), makePort_(std::move(makePort)),
+      block_(block), activity_(TickCount()) {}
+
+TransferDriver::~TransferDriver() {
+    if (worker_.joinable()) {
+        stop_.Signal();
+        worker_.join();
+    }
+}
+
+bool TransferDriver::OpenLog() {
+    if (!settings_.logToFile) {
+        return true;
+    }
+    if (log_.Open(settings_.logFilename.c_str(), settings_.appendToLog)) {
+        return true;
+    }
+    ShowStatus("%s", TransferLog::kOpenFailedText);
+    settings_.logToFile = false;
+    if (block_ != nullptr) {
+        SwitchLogOff(*block_);
+    }
+    return false;
+}
+
+void TransferDriver::Start() {
+    worker_ = std::thread([this] { Run(); });
+}
+
+void TransferDriver::Wait() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void TransferDriver::Run() {
+    RunTransfer();
+    stop_.Wait();
+    log_.Close();
+    view_.RunFinished();
+}
+
+void TransferDriver::RunTransfer() {
+    const bool hostRun = settings_.HostRun();
+    result_.hostRun = hostRun ? 1 : 0;
+
+    // A host run receives into the default folder under the senders' names.
+    std::filesystem::path savedDirectory;
+    if (hostRun && !settings_.defaultDir.empty()) {
+        std::error_code error;
+        savedDirectory = std::filesystem::current_path(error);
+        std::filesystem::current_path(settings_.defaultDir, error);
+    }
+    auto restoreDirectory = [&savedDirectory] {
+        if (!savedDirectory.empty()) {
+            std::error_code error;
+            std::filesystem::current_path(savedDirectory, error);
+        }
+    };
+
+    std::shared_ptr<CommPort> port = makePort_ ? makePort_(kReceiveQueue, kTransmitQueue) : nullptr;
+    std::unique_ptr<CommLink> link;
+    std::uint16_t lineFlags = 0;
+    if (port != nullptr) {
+        link = std::make_unique<CommLink>(*port);
+    }
+    if (link == nullptr || link->CheckLine(lineFlags) != 0) {
+        ShowStatus("%s", ResultText(kResultPortOpenFailed));
+        SetResultCode(kResultPortOpenFailed);
+        EndOfRunNotification();
+        link.reset();
+        port.reset();
+        restoreDirectory();
+        return;
+    }
+    if (settings_.protocol == RunProtocol::kZModem) {
+        link->SetTransmitQueue(kZModemTransmitQueue);
+    }
+
+    DriverStatus status(*this, settings_.transmit, hostRun, settings_.Timeout());
+    {
+        // The line's own objects put back what they found when they go, in reverse order.
+        LineSettings lineSettings(link.get());
+        lineSettings.SetSpeed(static_cast<std::uint32_t>(settings_.baudRate));
+        lineSettings.Attach(*link);
+        LineControl lineControl(*link);
+
+        int input = 0;
+        int output = 0;
+        if (FlowCodes(settings_.flowControl, input, output)) {
+            lineControl.SetFlowControl(input, output);
+        }
+
+        result_.result = kResultOk;
+        while (!stop_.IsSignalled()) {
+            filesSeen_ = 0;
+            status.StartPass();
+            // Each pass of a host run waits for its sender afresh.
+            TouchActivityClock();
+            ShowStatus("Waiting for %s...", settings_.transmit ? "receiver" : "sender");
+            if (!RunEngine(*link, status)) {
+                ShowStatus("%s", ResultText(kResultUnknownError));
+                SetResultCode(kResultUnknownError);
+                EndOfRunNotification();
+                break;
+            }
+            ShowStatus("%d / %d File(s) %s.", static_cast<int>(status.fileCount_),
+                       filesSeen_.load(), settings_.transmit ? "sent" : "received");
+            transferred_ += status.fileCount_;
+            if (block_ != nullptr) {
+                AddTransferred(*block_, status.fileCount_);
+            }
+            if (!hostRun) {
+                // Files the sender announced but never saw confirmed go into the high half.
+                if (settings_.protocol == RunProtocol::kZModem &&
+                    status.fileCount_ < filesSeen_.load()) {
+                    result_.result += (filesSeen_.load() - status.fileCount_) << 16;
+                }
+                break;
+            }
+            view_.ClearFile();
+            settings_.fileList.clear();
+            if (block_ != nullptr) {
+                ClearFileList(*block_);
+            }
+        }
+        if (result_.result == kResultOk) {
+            stop_.Signal();
+        }
+        restoreDirectory();
+    }
+    link.reset();
+    port.reset();
+}
+
+bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
+    // The engines walk the list in place: each pass gets its own copy.
+    std::vector<char> list(settings_.fileList.begin(), settings_.fileList.end());
+    list.push_back('\0');
+
+    switch (settings_.protocol) {
+    case RunProtocol::kXModem: {
+        XModemEngine engine(&link, &status);
+        engine.SetMaxErrors(settings_.maxErrors);
+        engine.SetOverwrite(settings_.overwrite == kOverwriteAlways ? 1 : 0);
+        settings_.transmit ? engine.Send(list.data()) : engine.Receive(list.data());
+        return true;
+    }
+    case RunProtocol::kAckNak: {
+        AckNakEngine engine(&link, &status);
+        engine.SetMaxErrors(settings_.maxErrors);
+        engine.SetOverwrite(AckNakPolicy(settings_.overwrite));
+        settings_.transmit ? engine.Send(list.data()) : engine.Receive(list.data());
+        return true;
+    }
+    case RunProtocol::kZModem:
+        break;
+    }
+    return false;
+}
+
+void TransferDriver::ShowStatus(const char* format, ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    view_.ShowStatus(text);
+}
+
+void TransferDriver::AnnounceFile(const char* name, std::int32_t size) {
+    ++filesSeen_;
+    view_.AnnounceFile(name, size);
+}
+
+void TransferDriver::ShowProgress(std::int32_t done, std::int32_t size) {
+    view_.ShowProgress(done, size);
+}
+
+void TransferDriver::ShowErrorCount(std::int32_t count) {
+    view_.ShowErrorCount(count);
+}
+
+void TransferDriver::AddFileLine(const char* name, const char* status, std::int32_t bytes) {
+    TimeStamp stamp = LocalTimeStampNow();
+    view_.AddFileLine(FileLine{name, status, stamp.date, stamp.time, bytes});
+    log_.WriteLine(name, status, stamp,
+                   static_cast<unsigned long>(static_cast<std::uint32_t>(bytes)));
+}
+
+void TransferDriver::SetResultCode(std::int32_t code) {
+    result_.result = code;
+    helpTopic_ = HelpTopicOf(code);
+}
+
+void TransferDriver::EndOfRunNotification() {
+    bool stopped = stop_.IsSignalled();
+    bool keepOpen = !stopped && result_.showErrors != 0;
+    view_.EndOfRun(keepOpen);
+    if (!stopped && !keepOpen) {
+        stop_.Signal();
+    }
+}
+
+void TransferDriver::TouchActivityClock() {
+    activity_ = TickCount();
+}
+
+int TransferDriver::AbortPoll(std::int32_t timeoutSeconds) const {
+    if (stop_.IsSignalled()) {
+        return TE_USER_CANCEL;
+    }
+    if (timeoutSeconds != 0) {
+        std::int64_t seconds = (TickCount() - activity_.load()) / 1000;
+        if (seconds > timeoutSeconds) {
+            return TE_TIMEOUT;
+        }
+    }
+    return 0;
+}
+
+} // namespace tollan
