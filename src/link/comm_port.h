@@ -82,6 +82,8 @@ int LineSnapshotPosition(int code);
 // number's counter is non-zero, opening it again in this process is refused with
 // LINK_PORT_IN_USE. Numbers at or beyond kPortOpenTableSize cannot be opened (LINK_NO_PORT).
 inline constexpr std::uint32_t kPortOpenTableSize = 256;
+// The port number of a port that does not take part in the table.
+inline constexpr std::uint32_t kNoPortNumber = 0xFFFFFFFFu;
 std::uint16_t PortOpenCount(std::uint32_t portNumber);
 
 // One line of CommPort::Dump() output, without a line end.

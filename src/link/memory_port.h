@@ -18,8 +18,6 @@
 
 namespace tollan {
 
-inline constexpr std::uint32_t kNoPortNumber = 0xFFFFFFFFu;
-
 struct MemoryPortOptions {
     std::uint32_t bytesPerSecond = 0; // 0: bytes cross at once
     std::uint32_t errorInterval = 0;  // on average one corrupted byte per this many; 0: none

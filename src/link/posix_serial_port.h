@@ -1,0 +1,102 @@
+// The serial port on a POSIX terminal device (a serial line, a USB adapter, a pseudo-terminal),
+// driven through termios: raw mode, speed, parity, data and stop bits, XON/XOFF (IXON/IXOFF) and
+// RTS/CTS (CRTSCTS). Reads never wait; writes offer only what fits into the transmit queue and
+// then wait a bounded time for the device to send it. Modem lines and line-error counters are
+// used where the device has them; a device without them (a pseudo-terminal) reports them off.
+//
+// What termios cannot express: DTR handshake (input code 3) and DSR handshake (output code 13)
+// answer LINK_UNSUPPORTED, and RTS/CTS works in both directions at once (input code 4 and output
+// code 12 each switch on CRTSCTS). The queue sizes are the port's own limits, not the driver's.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+
+#include "comm_port.h"
+
+namespace tollan {
+
+class PosixSerialPort : public CommPort {
+public:
+    // Opens the device at `devicePath`; the port takes part in the open table by path (its
+    // resolved form), so a second object on the same device is refused with LINK_PORT_IN_USE.
+    explicit PosixSerialPort(std::string devicePath, std::uint32_t receiveSize = 4096,
+                             std::uint32_t transmitSize = 2048);
+    // Opens the device at `devicePath` as port number `portNumber` in the open table.
+    PosixSerialPort(std::uint32_t portNumber, std::string devicePath,
+                    std::uint32_t receiveSize = 4096, std::uint32_t transmitSize = 2048);
+    // Closes the device when this object opened it: drops DTR and RTS, discards both queues and
+    // puts back the terminal settings found at open.
+    ~PosixSerialPort() override;
+
+    int Idle() override;
+    int ReadModemStatus() override;
+    void Open(std::uint32_t portNumber) override;
+    int OpenDevice() override;
+    int Close() override;
+    QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
+    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                  std::uint32_t transmitSize) override;
+    int SetFlowControl(int input, int output) override;
+    int GetFlowControl(int& input, int& output) override;
+    int SetBreak(int state) override;
+    int Signal(int code, int value) override;
+    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
+    void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
+    int GetLineSnapshot(LineSnapshot& snapshot) override;
+    int PutByte(std::uint8_t byte) override;
+    int PutString(const char* text) override;
+    int Write(const void* buffer, int length) override;
+    int SendImmediate(std::uint8_t byte) override;
+    int GetByte() override;
+    int Read(void* buffer, int length) override;
+    int Purge(int direction, int count) override;
+    void Dump(const PrintLine& printLine) override;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Descriptor() const { return fd_; }
+    const std::string& DevicePath() const { return path_; }
+
+private:
+    // Adds line errors counted by the driver since the last look to the accumulated errors.
+    void CollectErrors();
+    // The modem status lines in the low 8 bits (0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD); 0 when
+    // the device has none.
+    int ModemLines();
+    // Sets or clears one modem control line; devices without them ignore it.
+    void SetControlLine(int line, bool on);
+    // Bytes still waiting in the driver's transmit queue.
+    std::uint32_t OutputQueued();
+    int Refill();
+
+    std::string path_;
+    std::string claimedPath_; // the resolved path this object holds in the open table
+    bool byNumber_;
+    int fd_ = -1;
+    termios original_{};
+    termios working_{};
+    std::uint32_t speed_ = 19200;
+    char parity_ = 'N';
+    int dataBits_ = 8;
+    int stopBits_ = 1;
+    int inputFlow_ = 0;
+    int outputFlow_ = 0;
+    int dtrState_ = 1;
+    int rtsState_ = 1;
+    std::uint16_t breakState_ = 0;
+    std::uint32_t errors_ = 0; // one bit per error signal code, see posix_serial_port.cpp
+    std::uint32_t modemStatus_ = 0;
+    std::uint32_t receiveSize_ = 0;
+    std::uint32_t transmitSize_ = 0;
+    std::uint32_t xoffLimit_ = 128;
+    // Driver error counters at the last look: frame, overrun, parity, break, buffer overrun.
+    std::uint32_t counters_[5] = {0, 0, 0, 0, 0};
+    // Bytes read from the device but not yet taken, so that most byte reads need no system call.
+    std::uint8_t buffer_[256];
+    int bufferStart_ = 0;
+    int bufferEnd_ = 0;
+};
+
+} // namespace tollan

@@ -1,0 +1,553 @@
+#include "win32_serial_port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace tollan {
+namespace {
+
+// Parity characters in the order of the DCB's parity values (NOPARITY .. SPACEPARITY).
+constexpr char kParityChars[] = {'N', 'O', 'E', 'M', 'S'};
+
+BYTE ParityValue(char parity) {
+    return static_cast<BYTE>(std::find(std::begin(kParityChars), std::end(kParityChars), parity) -
+                             std::begin(kParityChars));
+}
+
+
+} // namespace
+
+Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
+                                 std::uint32_t transmitSize)
+    : CommPort(portNumber) {
+    config_ = new (std::nothrow) DCB();
+    readRequest_ = new (std::nothrow) OVERLAPPED();
+    writeRequest_ = new (std::nothrow) OVERLAPPED();
+    timeouts_ = new (std::nothrow) COMMTIMEOUTS();
+    if (!config_ || !readRequest_ || !writeRequest_ || !timeouts_) {
+        ReleaseRecords();
+        SetStatus(LINK_NO_MEMORY);
+        return;
+    }
+    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
+    Open(portNumber);
+    if (IsOpen()) {
+        Signal(kSignalDtr, 1);
+        Signal(kSignalRts, 1);
+    }
+}
+
+Win32SerialPort::~Win32SerialPort() {
+    delete readRequest_;
+    readRequest_ = nullptr;
+    delete writeRequest_;
+    writeRequest_ = nullptr;
+    delete timeouts_;
+    timeouts_ = nullptr;
+    if (config_ != nullptr) {
+        if (IsOpen()) {
+            Close();
+        }
+        delete config_;
+        config_ = nullptr;
+    }
+}
+
+void Win32SerialPort::ReleaseRecords() {
+    delete config_;
+    config_ = nullptr;
+    delete readRequest_;
+    readRequest_ = nullptr;
+    delete writeRequest_;
+    writeRequest_ = nullptr;
+    delete timeouts_;
+    timeouts_ = nullptr;
+}
+
+void Win32SerialPort::ClearErrors(COMSTAT* stat) {
+    DWORD errors = 0;
+    if (ClearCommError(handle_, &errors, stat)) {
+        errors_ |= errors;
+    }
+}
+
+int Win32SerialPort::Idle() {
+    Sleep(0);
+    return 0;
+}
+
+int Win32SerialPort::ReadModemStatus() {
+    ClearErrors(nullptr);
+    DWORD status = 0;
+    if (!GetCommModemStatus(handle_, &status)) {
+        status = 0; // a device without modem lines reports none
+    }
+    modemStatus_ = status & 0xFF;
+    return static_cast<int>(modemStatus_);
+}
+
+void Win32SerialPort::Open(std::uint32_t portNumber) {
+    const int free = CheckPortFree(portNumber);
+    if (free != 0) {
+        SetStatus(free);
+        return;
+    }
+    if (OpenDevice() != 0) {
+        return;
+    }
+    RaisePortCount();
+    SetupComm(handle_, receiveSize_, transmitSize_);
+    GetCommMask(handle_, &eventMask_);
+    SetCommMask(handle_, 0);
+
+    config_->DCBlength = sizeof(DCB);
+    GetCommState(handle_, config_);
+    config_->BaudRate = 19200;
+    config_->ByteSize = 8;
+    config_->Parity = NOPARITY;
+    config_->StopBits = ONESTOPBIT;
+    config_->fOutxCtsFlow = FALSE;
+    config_->fOutxDsrFlow = FALSE;
+    config_->fDtrControl = DTR_CONTROL_ENABLE;
+    config_->fRtsControl = RTS_CONTROL_DISABLE;
+    config_->fBinary = TRUE;
+    config_->fNull = FALSE;
+    config_->EofChar = 0;
+    config_->EvtChar = 0;
+    config_->XonChar = 0x11;
+    config_->XoffChar = 0x13;
+    config_->XonLim = static_cast<WORD>(receiveSize_ / 4);
+    config_->XoffLim = 128;
+
+    GetCommTimeouts(handle_, timeouts_);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD; // a read returns at once with what has arrived
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 5;
+    timeouts.WriteTotalTimeoutConstant = 10;
+    SetCommTimeouts(handle_, &timeouts);
+
+    if (!SetCommState(handle_, config_)) {
+        SetStatus(MapLastError());
+    }
+}
+
+int Win32SerialPort::OpenDevice() {
+    char name[16];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%u", PortNumber() + 1);
+    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return SetStatus(MapLastError());
+    }
+    handle_ = handle;
+    return 0;
+}
+
+int Win32SerialPort::Close() {
+    Purge(0, 0);
+    Purge(1, 0);
+    EscapeCommFunction(handle_, CLRDTR);
+    EscapeCommFunction(handle_, CLRRTS);
+    const BOOL closed = CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!closed) {
+        return SetStatus(LINK_CLOSE_FAILED);
+    }
+    return 0;
+}
+
+QueueStatus& Win32SerialPort::GetQueueStatus(QueueStatus& record, int) {
+    COMSTAT stat{};
+    ClearErrors(&stat);
+    record.receiveValid = 1;
+    record.receiveCount = stat.cbInQue;
+    record.receiveSize = receiveSize_;
+    record.transmitValid = 1;
+    record.transmitCount = stat.cbOutQue;
+    record.transmitSize = transmitSize_;
+    record.holdFlags = 0;
+    if (stat.fCtsHold || stat.fDsrHold || stat.fXoffHold) {
+        record.holdFlags |= kHoldBlockReceived;
+    }
+    if (stat.fXoffSent) {
+        record.holdFlags |= kHoldBlockSent;
+    }
+    return record;
+}
+
+int Win32SerialPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                               std::uint32_t transmitSize) {
+    Purge(0, 0);
+    Purge(1, 0);
+    if (receiveSize != 0) {
+        receiveSize_ = static_cast<std::uint16_t>(receiveSize);
+    }
+    if (transmitSize != 0) {
+        transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    }
+    config_->XonLim = static_cast<WORD>(receiveSize_ / 4);
+    if (xoffLimit != 0) {
+        config_->XoffLim = static_cast<WORD>(xoffLimit);
+    }
+    SetupComm(handle_, receiveSize_, transmitSize_);
+    Purge(0, 0);
+    Purge(1, 0);
+    if (!SetCommState(handle_, config_)) {
+        return SetStatus(MapLastError());
+    }
+    return 0;
+}
+
+int Win32SerialPort::SetFlowControl(int input, int output) {
+    const int checked = CheckFlowCodes(input, output);
+    if (checked != 0) {
+        return checked;
+    }
+    DCB config = *config_;
+    config.fInX = FALSE;
+    config.fOutX = FALSE;
+    if (config.fRtsControl == RTS_CONTROL_HANDSHAKE) {
+        config.fRtsControl = RTS_CONTROL_ENABLE;
+    }
+    if (config.fDtrControl == DTR_CONTROL_HANDSHAKE) {
+        config.fDtrControl = DTR_CONTROL_ENABLE;
+    }
+    config.fOutxCtsFlow = FALSE;
+    config.fOutxDsrFlow = FALSE;
+    switch (input) {
+    case kFlowXonXoff:
+        config.fInX = TRUE;
+        break;
+    case kFlowDtr:
+        config.fDtrControl = DTR_CONTROL_HANDSHAKE;
+        break;
+    case kFlowRts:
+        config.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        break;
+    default:
+        break;
+    }
+    switch (output) {
+    case kFlowXonXoff:
+        config.fOutX = TRUE;
+        break;
+    case kFlowCts:
+        config.fOutxCtsFlow = TRUE;
+        break;
+    case kFlowDsr:
+        config.fOutxDsrFlow = TRUE;
+        break;
+    default:
+        break;
+    }
+    if (!SetCommState(handle_, &config)) {
+        return SetStatus(MapLastError());
+    }
+    *config_ = config;
+    inputFlow_ = input;
+    outputFlow_ = output;
+    return 0;
+}
+
+int Win32SerialPort::GetFlowControl(int& input, int& output) {
+    input = inputFlow_;
+    output = outputFlow_;
+    return 0;
+}
+
+int Win32SerialPort::SetBreak(int state) {
+    if (state < 0) {
+        return breakState_;
+    }
+    const BOOL ok = state == 1 ? SetCommBreak(handle_) : ClearCommBreak(handle_);
+    if (!ok) {
+        return SetStatus(LINK_BREAK_FAILED);
+    }
+    breakState_ = static_cast<std::uint16_t>(state);
+    return breakState_;
+}
+
+int Win32SerialPort::Signal(int code, int value) {
+    if (code == kSignalBreakState) {
+        return SetBreak(value);
+    }
+    if (value != -1 && (code == kSignalDtr || code == kSignalRts)) {
+        // The working configuration carries the new state with the next SetCommState. Devices
+        // without modem lines refuse the escape; the state is remembered all the same.
+        const bool on = value != 0;
+        if (code == kSignalDtr) {
+            dtrState_ = on ? 1 : 0;
+            config_->fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+            EscapeCommFunction(handle_, on ? SETDTR : CLRDTR);
+        } else {
+            rtsState_ = on ? 1 : 0;
+            config_->fRtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+            EscapeCommFunction(handle_, on ? SETRTS : CLRRTS);
+        }
+    }
+    switch (code) {
+    case kSignalDtr:
+        return dtrState_;
+    case kSignalRts:
+        return rtsState_;
+    case kSignalCts:
+        return ModemLine(MS_CTS_ON);
+    case kSignalDsr:
+        return ModemLine(MS_DSR_ON);
+    case kSignalRing:
+        return ModemLine(MS_RING_ON);
+    case kSignalCarrier:
+        return ModemLine(MS_RLSD_ON);
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+        return 0;
+    case kSignalOverrun:
+        return (errors_ & CE_OVERRUN) ? 1 : 0;
+    case kSignalParityError:
+        return (errors_ & CE_RXPARITY) ? 1 : 0;
+    case kSignalFramingError:
+        return (errors_ & CE_FRAME) ? 1 : 0;
+    case kSignalBreakReceived:
+        return (errors_ & CE_BREAK) ? 1 : 0;
+    case kSignalReceiveOverflow:
+        return (errors_ & CE_RXOVER) ? 1 : 0;
+    default:
+        return 2;
+    }
+}
+
+int Win32SerialPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
+    const int checked = CheckFormat(parity, dataBits, stopBits);
+    if (checked != 0) {
+        return checked;
+    }
+    DCB config = *config_;
+    config.BaudRate = speed;
+    config.Parity = ParityValue(parity);
+    config.ByteSize = static_cast<BYTE>(dataBits);
+    config.StopBits = stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    if (dataBits == 5) {
+        config.StopBits = ONE5STOPBITS;
+    }
+    if (!SetCommState(handle_, &config)) {
+        return SetStatus(MapLastError());
+    }
+    *config_ = config;
+    return 0;
+}
+
+void Win32SerialPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) {
+    speed = config_->BaudRate;
+    parity = config_->Parity < sizeof kParityChars ? kParityChars[config_->Parity] : 0;
+    dataBits = config_->ByteSize;
+    stopBits = config_->StopBits == TWOSTOPBITS ? 2 : 1;
+}
+
+int Win32SerialPort::GetLineSnapshot(LineSnapshot& snapshot) {
+    ReadModemStatus();
+    FillLineSnapshot(snapshot);
+    errors_ = 0;
+    modemStatus_ = 0;
+    return 0;
+}
+
+int Win32SerialPort::PutByte(std::uint8_t byte) {
+    return Write(&byte, 1) == 1 ? 0 : Status();
+}
+
+int Win32SerialPort::PutString(const char* text) {
+    return Write(text, static_cast<int>(std::strlen(text)));
+}
+
+int Win32SerialPort::Write(const void* buffer, int length) {
+    COMSTAT stat{};
+    ClearErrors(&stat);
+    // Unsigned on purpose: a device queue fuller than the configured size offers everything.
+    const std::uint32_t room = transmitSize_ - stat.cbOutQue;
+    const DWORD wanted = std::min(static_cast<std::uint32_t>(length), room);
+    *writeRequest_ = OVERLAPPED{};
+    DWORD count = 0;
+    if (WriteFile(handle_, buffer, wanted, &count, writeRequest_)) {
+        count = wanted;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        // The request record is reused: let this request finish before it is touched again.
+        DWORD done = 0;
+        GetOverlappedResult(handle_, writeRequest_, &done, TRUE);
+        count = wanted;
+    } else {
+        ClearErrors(nullptr);
+    }
+    FlushFileBuffers(handle_);
+    if (count < static_cast<DWORD>(length)) {
+        SetStatus(LINK_WRITE_SHORT);
+    }
+    return static_cast<int>(count);
+}
+
+int Win32SerialPort::SendImmediate(std::uint8_t byte) {
+    return TransmitCommChar(handle_, static_cast<char>(byte)) ? 0 : LINK_FAILED;
+}
+
+int Win32SerialPort::GetByte() {
+    std::uint8_t byte = 0;
+    return Read(&byte, 1) == 1 ? byte : LINK_NO_DATA;
+}
+
+int Win32SerialPort::Read(void* buffer, int length) {
+    COMSTAT stat{};
+    ClearErrors(&stat);
+    if (stat.cbInQue == 0 || length <= 0) {
+        return 0;
+    }
+    const DWORD wanted = std::min(static_cast<DWORD>(length), stat.cbInQue);
+    *readRequest_ = OVERLAPPED{};
+    DWORD count = 0;
+    if (!ReadFile(handle_, buffer, wanted, &count, readRequest_) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        ClearErrors(nullptr);
+    }
+    if (count >= wanted) {
+        return static_cast<int>(count);
+    }
+    GetOverlappedResult(handle_, readRequest_, &count, TRUE);
+    return static_cast<int>(count);
+}
+
+int Win32SerialPort::Purge(int direction, int count) {
+    if (direction != 0) {
+        PurgeComm(handle_, PURGE_TXABORT);
+        PurgeComm(handle_, PURGE_TXCLEAR);
+        return 0;
+    }
+    if (count <= 0) {
+        PurgeComm(handle_, PURGE_RXABORT);
+        PurgeComm(handle_, PURGE_RXCLEAR);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (GetByte() == LINK_NO_DATA) {
+            return 0;
+        }
+    }
+    return LINK_FAILED; // input may still be arriving
+}
+
+void Win32SerialPort::Dump(const PrintLine& printLine) {
+    QueueStatus queues;
+    GetQueueStatus(queues, kQueueAll);
+    const DCB& c = *config_;
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "Port type: MS Win32  BaudRate: %-6u  ByteSize: %1d  Parity: %1d",
+                  static_cast<unsigned>(c.BaudRate), c.ByteSize, c.Parity);
+    printLine(text);
+    std::snprintf(text, sizeof text, "StopBits: %1d  fBinary: %1d  fRtsControl: %1d", c.StopBits,
+                  static_cast<int>(c.fBinary), static_cast<int>(c.fRtsControl));
+    printLine(text);
+    std::snprintf(text, sizeof text,
+                  "Parity: %1d  OutCtsFlow: %1d  OutDsrFlow: %1d  DtrControl: %1d  OutX: %1d  "
+                  "InX: %1d",
+                  static_cast<int>(c.fParity), static_cast<int>(c.fOutxCtsFlow),
+                  static_cast<int>(c.fOutxDsrFlow), static_cast<int>(c.fDtrControl),
+                  static_cast<int>(c.fOutX), static_cast<int>(c.fInX));
+    printLine(text);
+    std::snprintf(text, sizeof text, "Null: %1d  XonChar: %02x  XoffChar: %02x",
+                  static_cast<int>(c.fNull), static_cast<unsigned char>(c.XonChar),
+                  static_cast<unsigned char>(c.XoffChar));
+    printLine(text);
+    std::snprintf(text, sizeof text, "XonLim: %-5u XoffLim: %-5u EofChr: %02x  EvtChr: %02x",
+                  static_cast<unsigned>(c.XonLim), static_cast<unsigned>(c.XoffLim),
+                  static_cast<unsigned char>(c.EofChar), static_cast<unsigned char>(c.EvtChar));
+    printLine(text);
+    std::snprintf(text, sizeof text,
+                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
+                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
+                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
+                  (queues.holdFlags & kHoldBlockSent) ? 1 : 0,
+                  (queues.holdFlags & kHoldBlockReceived) ? 1 : 0);
+    printLine(text);
+}
+
+int Win32SerialPort::SetEventChar(char character) {
+    GetCommState(handle_, config_);
+    config_->EvtChar = character;
+    return SetCommState(handle_, config_) ? 1 : 0;
+}
+
+int Win32SerialPort::GetEventMask(DWORD& mask) {
+    return GetCommMask(handle_, &mask) ? 0 : MapLastError();
+}
+
+int Win32SerialPort::SetEventMask(DWORD mask) {
+    return SetCommMask(handle_, mask) ? 0 : MapLastError();
+}
+
+int Win32SerialPort::WaitEvent(DWORD& mask) {
+    // The device is opened for overlapped I/O, so the wait goes through a request of its own.
+    OVERLAPPED request{};
+    request.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (request.hEvent == nullptr) {
+        return MapLastError();
+    }
+    int result = 0;
+    if (!WaitCommEvent(handle_, &mask, &request)) {
+        if (GetLastError() == ERROR_IO_PENDING) {
+            DWORD done = 0;
+            if (!GetOverlappedResult(handle_, &request, &done, TRUE)) {
+                result = MapLastError();
+            }
+        } else {
+            result = MapLastError();
+        }
+    }
+    CloseHandle(request.hEvent);
+    return result;
+}
+
+int Win32SerialPort::ModemLine(DWORD mask) {
+    if (mask == 1) {
+        return dtrState_;
+    }
+    if (mask == 2) {
+        return rtsState_;
+    }
+    DWORD status = 0;
+    if (!GetCommModemStatus(handle_, &status)) {
+        return 0;
+    }
+    return (status & mask) != 0 ? 1 : 0;
+}
+
+int Win32SerialPort::MapLastError() {
+    return LinkCodeForError(GetLastError());
+}
+
+int Win32SerialPort::LinkCodeForError(DWORD error) {
+    switch (static_cast<LONG>(error)) {
+    case IE_BADID:
+    case IE_NOPEN:
+    case IE_HARDWARE:
+        return LINK_NO_PORT;
+    case IE_OPEN:
+        return LINK_PORT_IN_USE;
+    case IE_MEMORY:
+        return LINK_NO_MEMORY;
+    case IE_DEFAULT:
+        return LINK_BAD_PARAMETER;
+    case IE_BYTESIZE:
+        return LINK_BAD_DATA_BITS;
+    case IE_BAUDRATE:
+        return LINK_BAD_SPEED;
+    default:
+        return LINK_FAILED;
+    }
+}
+
+} // namespace tollan

@@ -1,0 +1,92 @@
+// The serial port on a Windows COM device, opened for overlapped I/O as "\\.\COM<n>" (port
+// number 0 is COM1). Reads take only what the device has already received; writes offer only
+// what fits into the transmit queue and then wait until the device has sent it. Millisecond
+// time-outs are made above it, by CommLink polling GetByte() and calling Idle().
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "comm_port.h"
+
+namespace tollan {
+
+class Win32SerialPort : public CommPort {
+public:
+    // Opens and configures the port (19200 8 N 1, no flow control, reads that return at once),
+    // then raises DTR and RTS. A failure is left in the status.
+    Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
+                    std::uint32_t transmitSize);
+    // Closes the device when this object opened it: drops DTR and RTS, discards both queues.
+    ~Win32SerialPort() override;
+
+    int Idle() override;
+    int ReadModemStatus() override;
+    void Open(std::uint32_t portNumber) override;
+    int OpenDevice() override;
+    int Close() override;
+    QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
+    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                  std::uint32_t transmitSize) override;
+    int SetFlowControl(int input, int output) override;
+    int GetFlowControl(int& input, int& output) override;
+    int SetBreak(int state) override;
+    int Signal(int code, int value) override;
+    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
+    void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
+    int GetLineSnapshot(LineSnapshot& snapshot) override;
+    int PutByte(std::uint8_t byte) override;
+    int PutString(const char* text) override;
+    int Write(const void* buffer, int length) override;
+    int SendImmediate(std::uint8_t byte) override;
+    int GetByte() override;
+    int Read(void* buffer, int length) override;
+    int Purge(int direction, int count) override;
+    void Dump(const PrintLine& printLine) override;
+
+    // Refreshes the working configuration from the device, sets its event character and sends
+    // it back; the truth value of the last system call.
+    virtual int SetEventChar(char character);
+    virtual int GetEventMask(DWORD& mask);
+    virtual int SetEventMask(DWORD mask);
+    // Waits for one of the masked events.
+    virtual int WaitEvent(DWORD& mask);
+    // Mask 1: the DTR state; 2: the RTS state; otherwise 1 when the device reports any of the
+    // mask's modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON).
+    virtual int ModemLine(DWORD mask);
+    // GetLastError() as a link code.
+    virtual int MapLastError();
+
+    // The link code for a last-error value: the communications driver's IE_ codes map to their
+    // own link codes, everything else to LINK_FAILED.
+    static int LinkCodeForError(DWORD error);
+
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Handle() const { return handle_; }
+    // The working configuration (absent when allocating it failed).
+    const DCB* Configuration() const { return config_; }
+
+private:
+    void ReleaseRecords();
+    // ClearCommError, OR-ing the errors into the accumulated ones.
+    void ClearErrors(COMSTAT* stat);
+
+    DCB* config_ = nullptr;
+    OVERLAPPED* readRequest_ = nullptr;
+    OVERLAPPED* writeRequest_ = nullptr;
+    COMMTIMEOUTS* timeouts_ = nullptr;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    int inputFlow_ = 0;
+    int outputFlow_ = 0;
+    int rtsState_ = 1;
+    int dtrState_ = 1;
+    std::uint16_t breakState_ = 0;
+    std::uint32_t errors_ = 0;
+    std::uint32_t modemStatus_ = 0;
+    DWORD eventMask_ = 0;
+    std::uint32_t transmitSize_ = 0;
+    std::uint32_t receiveSize_ = 0;
+};
+
+} // namespace tollan
