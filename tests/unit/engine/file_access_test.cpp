@@ -147,6 +147,15 @@ TEST_F(FileAccessTest, EmptyItemsEndTheWalkWhereTheyStand) {
     EXPECT_EQ(Next(true), "<end>");
 }
 
+TEST_F(FileAccessTest, OverlongItemsAreSkippedNotCut) {
+    MakeFile("a.bin");
+    const std::string overlong(300, 'n');
+    Start(overlong + ";" + Path("a.bin") + ";" + overlong + ";name");
+    EXPECT_EQ(Next(true), Path("a.bin")) << "skipped like an item that matches nothing";
+    EXPECT_EQ(Next(false), "<end>") << "no name for this one";
+    EXPECT_EQ(Next(false), "name") << "and the walk goes on in step";
+}
+
 TEST_F(FileAccessTest, ReceiverNamesAlternateWithFilesToSend) {
     MakeFile("src/a.bin");
     MakeFile("src/b.bin");
