@@ -1,0 +1,491 @@
+// ZModem framing, shared by both directions: the escape set, hex and binary headers with CRC-16
+// or CRC-32, data subpackets and their frame ends, and the reading side with the header search,
+// its garbage limit and time-outs, and the five-CAN cancel.
+#include "zmodem_engine.h"
+
+#include <array>
+#include <cstdio>
+#include <new>
+
+namespace tollan {
+namespace {
+
+constexpr int kByteTimeoutMs = 2500;   // one byte of a header or a subpacket
+constexpr int kSearchTimeoutMs = 1000; // one slice of the header search
+constexpr int kSearchSlices = 10;      // slices without a byte before the search gives up
+constexpr int kTrailerTimeoutMs = 55;  // the CR LF after a hex header
+constexpr int kTrailerBytes = 5;
+constexpr int kCancelRun = 5; // CANs in a row that cancel
+
+constexpr std::uint8_t kCr = 0x0D;
+constexpr std::uint8_t kLf = 0x0A;
+
+// Bytes sent as ZDLE followed by the byte XOR 0x40.
+constexpr std::array<bool, 256> MakeEscapeSet() {
+    std::array<bool, 256> set{};
+    for (int b : {0x0D, 0x10, 0x11, 0x13, 0x18, 0x8D, 0x90, 0x91, 0x93}) {
+        set[b] = true;
+    }
+    return set;
+}
+constexpr std::array<bool, 256> kEscaped = MakeEscapeSet();
+
+int HexDigitValue(int c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+} // namespace
+
+ZModemEngine::ZModemEngine(CommLink* link, TransferStatus* status) : TransferEngine(link, status) {
+    // One spare byte lets a received file offer be read as text.
+    buffer_ = new (std::nothrow) std::uint8_t[kDataSize + 1]();
+    outBuffer_ = new (std::nothrow) std::uint8_t[kOutSize]();
+    if (outBuffer_ == nullptr) {
+        // Without both buffers the engine cannot run: Prepare then fails with TE_NO_BUFFER.
+        delete[] buffer_;
+        buffer_ = nullptr;
+    }
+    status_->protocolId_ = kProtocolZModem;
+    status_->checkType_ = kCheckCrc32;
+}
+
+ZModemEngine::~ZModemEngine() {
+    delete[] outBuffer_;
+    delete[] nameBuffer_;
+}
+
+std::uint32_t ZModemEngine::HeaderValue() const {
+    return static_cast<std::uint32_t>(headerData_[ZP0]) |
+           static_cast<std::uint32_t>(headerData_[ZP1]) << 8 |
+           static_cast<std::uint32_t>(headerData_[ZP2]) << 16 |
+           static_cast<std::uint32_t>(headerData_[ZP3]) << 24;
+}
+
+void ZModemEngine::PutValue(std::uint8_t* data, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        data[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+bool ZModemEngine::CountError() {
+    ++status_->errorCount_;
+    ++status_->consecutiveErrors_;
+    if (status_->consecutiveErrors_ > maxErrors_) {
+        SetCode(TE_TOO_MANY_ERRORS);
+        return true;
+    }
+    return false;
+}
+
+// --- Sending ---------------------------------------------------------------------------------
+
+void ZModemEngine::EscapeByte(std::uint8_t byte) {
+    if (kEscaped[byte]) {
+        outBuffer_[outLength_++] = ZDLE;
+        outBuffer_[outLength_++] = byte ^ 0x40;
+    } else {
+        outBuffer_[outLength_++] = byte;
+    }
+}
+
+void ZModemEngine::EscapeInto(const std::uint8_t* data, int length) {
+    std::uint8_t* out = outBuffer_ + outLength_;
+    for (int i = 0; i < length; ++i) {
+        const std::uint8_t b = data[i];
+        if (kEscaped[b]) {
+            *out++ = ZDLE;
+            *out++ = b ^ 0x40;
+        } else {
+            *out++ = b;
+        }
+    }
+    outLength_ = static_cast<int>(out - outBuffer_);
+}
+
+int ZModemEngine::SendHexHeader(int type, const std::uint8_t* data) {
+    std::uint16_t crc = Crc16Update(static_cast<std::uint8_t>(type), 0);
+    for (int i = 0; i < 4; ++i) {
+        crc = Crc16Update(data[i], crc);
+    }
+    char text[32];
+    int n = std::snprintf(text, sizeof text, "%c%c%cB%02x%02x%02x%02x%02x%04x\r\n", ZPAD, ZPAD,
+                          ZDLE, type & 0xFF, data[0], data[1], data[2], data[3], crc);
+    if (type != ZACK && type != ZFIN) {
+        text[n++] = ZXON;
+    }
+    return SendBlock(reinterpret_cast<const std::uint8_t*>(text), n);
+}
+
+int ZModemEngine::SendBinHeader(int type, const std::uint8_t* data) {
+    // Built in the out buffer's tail so that a subpacket escaped at its start is not touched.
+    const int saved = outLength_;
+    constexpr int kHeaderRoom = 3 + 2 * (1 + 4 + 4);
+    outLength_ = kOutSize - kHeaderRoom;
+    const int start = outLength_;
+    const std::uint8_t typeByte = static_cast<std::uint8_t>(type);
+    outBuffer_[outLength_++] = ZPAD;
+    outBuffer_[outLength_++] = ZDLE;
+    if (peerFlags_ & CANFC32) {
+        outBuffer_[outLength_++] = ZBIN32;
+        std::uint32_t crc = Crc32Update(typeByte, 0xFFFFFFFFu);
+        EscapeByte(typeByte);
+        for (int i = 0; i < 4; ++i) {
+            crc = Crc32Update(data[i], crc);
+            EscapeByte(data[i]);
+        }
+        crc = ~crc;
+        for (int i = 0; i < 4; ++i) {
+            EscapeByte(static_cast<std::uint8_t>(crc >> (8 * i)));
+        }
+    } else {
+        outBuffer_[outLength_++] = ZBIN;
+        std::uint16_t crc = Crc16Update(typeByte, 0);
+        EscapeByte(typeByte);
+        for (int i = 0; i < 4; ++i) {
+            crc = Crc16Update(data[i], crc);
+            EscapeByte(data[i]);
+        }
+        EscapeByte(static_cast<std::uint8_t>(crc >> 8));
+        EscapeByte(static_cast<std::uint8_t>(crc));
+    }
+    const int length = outLength_ - start;
+    outLength_ = saved;
+    return SendBlock(outBuffer_ + start, length);
+}
+
+int ZModemEngine::SendData(int length, int frameEnd) {
+    const std::uint8_t end = static_cast<std::uint8_t>(frameEnd);
+    outLength_ = 0;
+    EscapeInto(buffer_, length);
+    outBuffer_[outLength_++] = ZDLE;
+    outBuffer_[outLength_++] = end;
+    if (peerFlags_ & CANFC32) {
+        std::uint32_t crc = crc32_.Compute(buffer_, static_cast<std::size_t>(length), 0xFFFFFFFFu);
+        crc = ~Crc32Update(end, crc);
+        for (int i = 0; i < 4; ++i) {
+            EscapeByte(static_cast<std::uint8_t>(crc >> (8 * i)));
+        }
+    } else {
+        std::uint16_t crc = static_cast<std::uint16_t>(
+            crc16_.Compute(buffer_, static_cast<std::size_t>(length), 0));
+        crc = Crc16Update(end, crc);
+        EscapeByte(static_cast<std::uint8_t>(crc >> 8));
+        EscapeByte(static_cast<std::uint8_t>(crc));
+    }
+    if (frameEnd == ZCRCW) {
+        outBuffer_[outLength_++] = ZXON;
+    }
+    return SendBlock(outBuffer_, outLength_);
+}
+
+int ZModemEngine::SendPositionHeader(int type) {
+    if (AbortCheck()) {
+        return Code();
+    }
+    std::uint8_t data[4];
+    PutValue(data, static_cast<std::uint32_t>(status_->position_));
+    return SendHexHeader(type, data);
+}
+
+// --- Reading bytes ---------------------------------------------------------------------------
+
+// The next byte: taken at once when one is waiting; otherwise, unless the run must stop, waited
+// for up to `timeoutMs`.
+int ZModemEngine::WaitByte(int timeoutMs) {
+    const int c = link_->ReadByte(0);
+    if (c != LINK_NO_DATA) {
+        return c;
+    }
+    if (AbortCheck()) {
+        return Code();
+    }
+    return ReadLinkByte(timeoutMs);
+}
+
+int ZModemEngine::ReadPlainByte() {
+    for (;;) {
+        int c = WaitByte(kByteTimeoutMs);
+        if (c < 0) {
+            return c;
+        }
+        c &= 0x7F;
+        if (c != ZXON && c != ZXOFF) {
+            return c;
+        }
+    }
+}
+
+int ZModemEngine::ReadEscapedByte() {
+    int c = WaitByte(kByteTimeoutMs);
+    if (c != ZDLE) {
+        return c;
+    }
+    int cans = 1;
+    for (;;) {
+        c = WaitByte(kByteTimeoutMs);
+        if (c < 0) {
+            return c;
+        }
+        if (c == ZDLE) {
+            if (++cans >= kCancelRun) {
+                SetCode(TE_REMOTE_CANCEL);
+                return TE_REMOTE_CANCEL;
+            }
+            continue;
+        }
+        if (c >= ZCRCE && c <= ZCRCW) {
+            return 0x100 | c;
+        }
+        if (c == 'l') {
+            return 0x7F;
+        }
+        if (c == 'm') {
+            return 0xFF;
+        }
+        return c ^ 0x40;
+    }
+}
+
+int ZModemEngine::ReadHexByte() {
+    int value = 0;
+    for (int i = 0; i < 2; ++i) {
+        const int c = ReadPlainByte();
+        if (c < 0) {
+            return c;
+        }
+        const int digit = HexDigitValue(c);
+        if (digit < 0) {
+            return TE_BAD_HEADER;
+        }
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+// --- Reading headers and subpackets ----------------------------------------------------------
+
+int ZModemEngine::SearchHeader() {
+    for (;;) {
+        // Up to a ZPAD.
+        int silentSlices = 0;
+        int cans = 0;
+        for (;;) {
+            int c = link_->ReadByte(0);
+            if (c == LINK_NO_DATA) {
+                if (AbortCheck()) {
+                    return Code();
+                }
+                c = ReadLinkByte(kSearchTimeoutMs);
+            }
+            if (c == LINK_NO_DATA) {
+                if (++silentSlices >= kSearchSlices) {
+                    return LINK_NO_DATA;
+                }
+                continue;
+            }
+            if (c < 0) {
+                return c;
+            }
+            silentSlices = 0;
+            if (c == ZDLE) {
+                if (++cans >= kCancelRun) {
+                    SetCode(TE_REMOTE_CANCEL);
+                    FinishFile();
+                    return TE_REMOTE_CANCEL;
+                }
+                continue;
+            }
+            cans = 0;
+            if (c == ZPAD) {
+                break;
+            }
+            if (++garbageCount_ >= kGarbageLimit) {
+                return LINK_NO_DATA;
+            }
+        }
+        // Past further ZPADs to ZDLE and the format byte.
+        for (;;) {
+            const int c = ReadPlainByte();
+            if (c < 0) {
+                return c;
+            }
+            if (c == ZDLE) {
+                return ReadPlainByte();
+            }
+            if (c != ZPAD) {
+                break;
+            }
+        }
+        if (++garbageCount_ >= kGarbageLimit) {
+            return LINK_NO_DATA;
+        }
+    }
+}
+
+int ZModemEngine::ReadHeaderOnce() {
+    garbageCount_ = 0;
+    const int format = SearchHeader();
+    if (format < 0) {
+        if (Code() < 0) {
+            return Code();
+        }
+        headerFormat_ = LINK_NO_DATA;
+        return TE_BAD_HEADER;
+    }
+    headerFormat_ = format;
+    std::uint8_t raw[9];
+    if (format == ZHEX) {
+        hexTrailerSeen_ = 0;
+        std::uint16_t crc = 0;
+        for (int i = 0; i < 7; ++i) {
+            const int c = ReadHexByte();
+            if (c < 0) {
+                return c;
+            }
+            raw[i] = static_cast<std::uint8_t>(c);
+            crc = Crc16Update(raw[i], crc);
+        }
+        if (crc != 0) {
+            return TE_BAD_CRC16;
+        }
+        // The CR LF (and the XON) the sender puts after the header.
+        for (int i = 0; i < kTrailerBytes; ++i) {
+            const int c = link_->ReadByte(kTrailerTimeoutMs);
+            if (c < 0) {
+                break;
+            }
+            const int b = c & 0x7F;
+            if (b == kLf) {
+                hexTrailerSeen_ = 1;
+                break;
+            }
+            if (b != kCr && b != ZXON) {
+                return TE_BAD_HEADER;
+            }
+        }
+    } else if (format == ZBIN || format == ZBIN32) {
+        const int count = format == ZBIN ? 7 : 9;
+        for (int i = 0; i < count; ++i) {
+            const int c = ReadEscapedByte();
+            if (c < 0) {
+                return c;
+            }
+            if (c > 0xFF) {
+                return TE_BAD_HEADER; // a frame end has no place in a header
+            }
+            raw[i] = static_cast<std::uint8_t>(c);
+        }
+        if (format == ZBIN) {
+            std::uint16_t crc = 0;
+            for (int i = 0; i < 7; ++i) {
+                crc = Crc16Update(raw[i], crc);
+            }
+            if (crc != 0) {
+                return TE_BAD_CRC16;
+            }
+        } else {
+            std::uint32_t crc = 0xFFFFFFFFu;
+            for (int i = 0; i < 9; ++i) {
+                crc = Crc32Update(raw[i], crc);
+            }
+            if (crc != kCrc32Residue) {
+                return TE_BAD_CRC32;
+            }
+        }
+    } else {
+        return TE_BAD_HEADER;
+    }
+    for (int i = 0; i < 4; ++i) {
+        headerData_[i] = raw[1 + i];
+    }
+    return raw[0];
+}
+
+int ZModemEngine::ReadHeader(int oneShot) {
+    for (;;) {
+        const int result = ReadHeaderOnce();
+        if (result >= 0) {
+            return result;
+        }
+        if (Code() < 0) {
+            return Code();
+        }
+        CountError();
+        if (Code() < 0) {
+            return Code();
+        }
+        if (oneShot) {
+            return result;
+        }
+        // A line that delivers garbage without pause never leaves the search waiting, so the
+        // cancel and the inactivity time-out are looked at between searches as well.
+        if (AbortCheck()) {
+            return Code();
+        }
+    }
+}
+
+int ZModemEngine::ReadData() {
+    status_->blockLength_ = 0;
+    int length = 0;
+    int c;
+    for (;;) {
+        c = ReadEscapedByte();
+        if (c < 0) {
+            return c;
+        }
+        if (c > 0xFF) {
+            break;
+        }
+        if (length >= kDataSize) {
+            return LINK_WRITE_SHORT;
+        }
+        buffer_[length++] = static_cast<std::uint8_t>(c);
+        status_->blockLength_ = length;
+    }
+    const std::uint8_t end = static_cast<std::uint8_t>(c);
+    if (headerFormat_ == ZBIN32) {
+        std::uint32_t crc = crc32_.Compute(buffer_, static_cast<std::size_t>(length), 0xFFFFFFFFu);
+        crc = Crc32Update(end, crc);
+        for (int i = 0; i < 4; ++i) {
+            c = ReadEscapedByte();
+            if (c < 0) {
+                return c;
+            }
+            if (c > 0xFF) {
+                return TE_BAD_CRC32;
+            }
+            crc = Crc32Update(static_cast<std::uint8_t>(c), crc);
+        }
+        if (crc != kCrc32Residue) {
+            return TE_BAD_CRC32;
+        }
+    } else {
+        std::uint16_t crc = static_cast<std::uint16_t>(
+            crc16_.Compute(buffer_, static_cast<std::size_t>(length), 0));
+        crc = Crc16Update(end, crc);
+        int received = 0;
+        for (int i = 0; i < 2; ++i) {
+            c = ReadEscapedByte();
+            if (c < 0) {
+                return c;
+            }
+            if (c > 0xFF) {
+                return TE_BAD_CRC16;
+            }
+            received = received << 8 | c;
+        }
+        if (received != crc) {
+            return TE_BAD_CRC16;
+        }
+    }
+    return end;
+}
+
+} // namespace tollan

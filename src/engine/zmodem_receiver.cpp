@@ -1,0 +1,394 @@
+// The ZModem receiver: announces itself with ZRINIT, takes or declines each offered file by the
+// file-management option and the crash-recovery setting, asks for the data with ZRPOS, writes
+// the subpackets, acknowledges where the sender asks for it, restores the file's time, and ends
+// when the sender sends ZFIN.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "zmodem_engine.h"
+
+namespace tollan {
+namespace {
+
+constexpr int kHoldSettleMs = 70;  // for the other side's output to stop after a hold
+constexpr int kOverFirstMs = 2000; // the first "O" after our ZFIN
+constexpr int kOverSecondMs = 500; // the second
+constexpr int kRqinitSettleMs = 200;
+constexpr int kRqinitTrailerBytes = 20;
+constexpr std::uint8_t kLf = 0x0A;
+// ZF0 of our ZRINIT: full duplex, overlapped I/O, break, CRC-32.
+constexpr std::uint8_t kReceiverFlags = CANFDX | CANOVIO | CANBRK | CANFC32;
+// The file-management option in ZF1 of an offer (the high bits are flags).
+constexpr int kManagementMask = 0x1F;
+
+const std::uint8_t kZero[4] = {0, 0, 0, 0};
+
+} // namespace
+
+int ZModemEngine::Receive(char* fileName) {
+    status_->Reset(0);
+    if (!Prepare()) {
+        return Code();
+    }
+    const int init = file_->Init(fileName, 0);
+    if (init != 0) {
+        SetCode(init);
+        return init;
+    }
+    link_->PurgeInput(0);
+    RunReceiver();
+    return Code();
+}
+
+void ZModemEngine::RunReceiver() {
+    status_->direction_ = 0;
+    if (!Prepare()) {
+        return;
+    }
+    nameBuffer_ = new (std::nothrow) char[kNameSize]();
+    if (nameBuffer_ == nullptr) {
+        FinishFile();
+        SetCode(TE_NO_BUFFER);
+    } else {
+        int offered = ExchangeInit(ZRINIT);
+        while (offered) {
+            // The offer: the name, a NUL, then size, time and more as text.
+            const int length = status_->blockLength_;
+            buffer_[length] = 0;
+            const char* offerName = reinterpret_cast<const char*>(buffer_);
+            const char* name = file_->NextFile(false) ? file_->GetName() : offerName;
+            const bool nameFits = std::strlen(name) < static_cast<std::size_t>(kNameSize);
+            std::snprintf(nameBuffer_, kNameSize, "%s", name);
+            status_->fileName_ = nameBuffer_;
+
+            long size = 0;
+            unsigned long time = 0;
+            const std::size_t nameLength = std::strlen(offerName);
+            int values = 0;
+            if (nameLength < static_cast<std::size_t>(length)) {
+                values = std::sscanf(offerName + nameLength + 1, "%ld %lo", &size, &time);
+            }
+            status_->fileSize_ = values >= 1 ? static_cast<std::int32_t>(size) : 0;
+            status_->fileTime_ = values >= 2 && time != 0 ? static_cast<std::int32_t>(time) : -1;
+            status_->position_ = 0;
+            status_->blockCount_ = 0;
+            status_->errorCount_ = 0;
+            status_->consecutiveErrors_ = 0;
+
+            file_->ResetSize();
+            if (!nameFits) {
+                // A name the buffer cannot hold is declined rather than cut to another name.
+                SetCode(TE_FILE_SKIPPED);
+            } else if (!DecideAndOpen(headerData_[ZF0], headerData_[ZF1])) {
+                break;
+            }
+            int next;
+            if (Code() == TE_FILE_SKIPPED || Code() == TE_FILE_EXISTS) {
+                status_->Update(Code());
+                SetCode(0);
+                if (AbortCheck()) {
+                    break;
+                }
+                next = ZSKIP;
+            } else {
+                appendBase_ = management_ == ZMAPND ? file_->GetSize() : 0;
+                ReceiveFileData();
+                if (Code() < 0) {
+                    break;
+                }
+                if (fileOpen_) {
+                    if (status_->fileTime_ != -1) {
+                        file_->SetUnixTime(status_->fileTime_);
+                        file_->ApplyFileTime();
+                    }
+                    file_->Close();
+                    fileOpen_ = 0;
+                }
+                ReportFinal();
+                next = ZRINIT;
+                nameBuffer_[0] = 0;
+            }
+            offered = ExchangeInit(next);
+        }
+    }
+    FinishFile();
+    if (status_->fileCount_ == 0) {
+        ReportFinal();
+    }
+    status_->fileName_ = "";
+    delete[] nameBuffer_;
+    nameBuffer_ = nullptr;
+}
+
+int ZModemEngine::ExchangeInit(int type) {
+    std::uint8_t data[4] = {0, 0, 0, 0};
+    data[ZP0] = static_cast<std::uint8_t>(windowSize_);
+    data[ZP1] = static_cast<std::uint8_t>(windowSize_ >> 8);
+    data[ZF0] = kReceiverFlags;
+    if (SendHexHeader(type, data) < 0 || Code() < 0) {
+        return 0;
+    }
+    for (;;) {
+        const int header = ReadHeader(1);
+        if (Code() < 0) {
+            return 0;
+        }
+        switch (header) {
+        case ZSINIT:
+            // Its content (an attention string) is not used.
+            if (ReadData() != ZCRCW) {
+                if (Code() < 0) {
+                    return 0;
+                }
+                SendHexHeader(ZNAK, kZero);
+                CountError();
+            } else {
+                SendHexHeader(ZACK, kZero);
+            }
+            if (Code() < 0) {
+                return 0;
+            }
+            continue;
+        case ZFILE:
+            if (ReadData() == ZCRCW) {
+                return 1;
+            }
+            if (Code() < 0) {
+                return 0;
+            }
+            SendHexHeader(ZNAK, kZero);
+            if (Code() < 0) {
+                return 0;
+            }
+            continue;
+        case ZFIN:
+            SendHexHeader(ZFIN, kZero);
+            link_->ReadByte(kOverFirstMs);
+            link_->ReadByte(kOverSecondMs);
+            return 0;
+        case ZRQINIT:
+            // The sender is still starting; let the rest of its header pass before answering.
+            link_->Delay(kRqinitSettleMs);
+            for (int i = 0; i < kRqinitTrailerBytes; ++i) {
+                if (link_->InputCount() == 0 || hexTrailerSeen_) {
+                    break;
+                }
+                if ((link_->ReadByte(1) & 0x7F) == kLf) {
+                    break;
+                }
+            }
+            break;
+        default:
+            CountError();
+            break;
+        }
+        if (Code() < 0) {
+            return 0;
+        }
+        if (SendHexHeader(ZRINIT, data) < 0 || Code() < 0) {
+            return 0;
+        }
+    }
+}
+
+bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
+    status_->position_ = 0;
+    const char* mode = "wb";
+    const char* name = status_->fileName_;
+    const int exists = FileExists(name);
+    if (exists < 0) {
+        SetCode(OUT_OF_MEMORY);
+        return false;
+    }
+    bool receive = true;
+    if (exists) {
+        // What is there already.
+        std::int32_t oldSize = 0;
+        std::int64_t oldTime = 0;
+        if (file_->Open(name, "rb") == 0) {
+            oldSize = file_->GetSize();
+            file_->FetchFileTime();
+            oldTime = file_->GetUnixTime();
+            file_->Close();
+        }
+        file_->ResetSize();
+        const std::int32_t newSize = status_->fileSize_;
+        const std::int64_t newTime = status_->fileTime_;
+
+        bool resume = false;
+        if (crashRecovery_ == 2) {
+            const int offered = offerZf1 & kManagementMask;
+            if (offered >= ZMNEWL && offered <= ZMPROT) {
+                management_ = offered;
+            }
+            resume = offerZf0 == ZCRESUM;
+        } else if (crashRecovery_ == 3) {
+            resume = true;
+        }
+        if (resume && oldSize <= newSize) {
+            mode = "ab";
+            status_->position_ = oldSize;
+        }
+
+        switch (management_) {
+        case ZMNEWL:
+            receive = newTime > oldTime || newSize > oldSize;
+            break;
+        case ZMCRC:
+            receive = ReceiverCrcDiffers();
+            if (Code() < 0) {
+                return false;
+            }
+            break;
+        case ZMAPND:
+            // The whole offered file goes after what is there; it is not a resumed copy.
+            mode = "ab";
+            status_->position_ = 0;
+            break;
+        case ZMCLOB:
+            break;
+        case ZMNEW:
+            receive = newTime > oldTime;
+            break;
+        case ZMDIFF:
+            receive = newTime != oldTime || newSize != oldSize;
+            break;
+        default:
+            receive = false;
+            break;
+        }
+    }
+    fileOpen_ = 0;
+    if (!receive) {
+        SetCode(management_ == ZMPROT ? TE_FILE_EXISTS : TE_FILE_SKIPPED);
+        return true;
+    }
+    if (file_->Open(name, mode) != 0) {
+        SetCode(TE_OPEN_FAILED);
+        FinishFile();
+        return false;
+    }
+    fileOpen_ = 1;
+    ++status_->fileCount_;
+    if (AbortCheck()) {
+        return false;
+    }
+    SetCode(0);
+    return true;
+}
+
+bool ZModemEngine::ReceiverCrcDiffers() {
+    if (file_->Open(status_->fileName_, "rb") != 0) {
+        return false;
+    }
+    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint8_t b;
+    while (file_->ReadByte(&b) != 0) {
+        crc = Crc32Update(b, crc);
+    }
+    file_->Close();
+    file_->ResetSize();
+    if (SendHexHeader(ZCRC, kZero) < 0) {
+        return false;
+    }
+    return ReadHeader(0) == ZCRC && HeaderValue() != ~crc;
+}
+
+void ZModemEngine::ReceiveFileData() {
+    link_->PurgeInput(0);
+    SendPositionHeader(ZRPOS);
+    if (Code() < 0 || AbortCheck()) {
+        return;
+    }
+    for (;;) {
+        const int type = ReadHeader(1);
+        if (Code() < 0) {
+            return;
+        }
+        switch (type) {
+        case ZFILE:
+        case ZABORT:
+        case ZFIN:
+        case ZFERR:
+            return; // the file keeps what arrived
+        case ZEOF:
+            if (HeaderValue() == static_cast<std::uint32_t>(status_->position_)) {
+                return; // complete
+            }
+            break;
+        case ZDATA:
+            if (HeaderValue() == static_cast<std::uint32_t>(status_->position_) && ReceiveFrame()) {
+                if (AbortCheck()) {
+                    return;
+                }
+                continue;
+            }
+            if (Code() < 0) {
+                return;
+            }
+            break;
+        default:
+            break;
+        }
+        // Something went wrong: ask for the data again from where we stand.
+        if (CountError()) {
+            return;
+        }
+        link_->PurgeInput(0);
+        SendPositionHeader(ZRPOS);
+        if (Code() < 0 || AbortCheck()) {
+            return;
+        }
+    }
+}
+
+bool ZModemEngine::ReceiveFrame() {
+    const bool hold = holdWhileWriting_ != 0;
+    // Holding the other side only helps when it could be told to stop; without that, waiting
+    // would merely slow the transfer down.
+    const auto holdRemote = [&] {
+        if (hold && link_->HoldRemote() == 0) {
+            link_->Delay(kHoldSettleMs);
+        }
+    };
+    holdRemote();
+    file_->Seek(status_->position_ + appendBase_, 0);
+    if (hold) {
+        link_->ReleaseRemote();
+    }
+    for (;;) {
+        if (AbortCheck()) {
+            return false;
+        }
+        const int end = ReadData();
+        if (Code() < 0 || end < 0) {
+            return false;
+        }
+        ++status_->blockCount_;
+        status_->consecutiveErrors_ = 0;
+        const std::int32_t length = status_->blockLength_;
+        holdRemote();
+        const std::int32_t written = length != 0 ? file_->Write(buffer_, length) : 0;
+        if (hold) {
+            link_->ReleaseRemote();
+        }
+        if (length != 0 && written < length) {
+            SetCode(TE_WRITE_FAILED);
+            FinishFile();
+            return false;
+        }
+        status_->position_ += length;
+        if (end == ZCRCQ || end == ZCRCW) {
+            SendPositionHeader(ZACK);
+            if (Code() < 0) {
+                return false;
+            }
+        }
+        if (end != ZCRCG && end != ZCRCQ) {
+            return true;
+        }
+    }
+}
+
+} // namespace tollan

@@ -1,0 +1,471 @@
+// The ZModem sender: one batch of files. ZRQINIT until the receiver's ZRINIT, then per file a
+// ZFILE offer, data from the position the receiver asks for (streamed or in windows, adapting to
+// noise on the back channel), ZEOF until the next ZRINIT, and at the end ZFIN and "OO".
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "tick_count.h"
+#include "zmodem_engine.h"
+
+namespace tollan {
+namespace {
+
+constexpr int kBackChannelTimeoutMs = 70;
+constexpr int kTopErrorLevel = 10;
+constexpr int kNoisyErrorLevel = 3; // what bytes on the back channel raise the level to
+constexpr int kAckEachLevel = 4;    // from here every subpacket waits for a ZACK
+constexpr unsigned kHalfDuplexWindow = 4096;
+constexpr int kNoConversion = 0x41; // ZF0 of an offer without the resume request
+constexpr int kLostOfferMs = 3000;  // silence after a ZRINIT that means the offer was lost
+
+const std::uint8_t kZero[4] = {0, 0, 0, 0};
+
+} // namespace
+
+int ZModemEngine::Send(char* fileList) {
+    status_->Reset(1);
+    if (!Prepare()) {
+        return Code();
+    }
+    const int init = file_->Init(fileList, recurse_);
+    if (init != 0) {
+        SetCode(init);
+        return init;
+    }
+    link_->PurgeInput(0);
+    RunSender();
+    return Code();
+}
+
+void ZModemEngine::RunSender() {
+    status_->fileTime_ = -1;
+    status_->direction_ = 1;
+    if (OpenBatch() && PrepareNextFile()) {
+        for (;;) {
+            if (OfferFile()) {
+                SendFileData();
+            }
+            ReportFinal();
+            if (Code() == TE_FILE_SKIPPED) {
+                SetCode(0);
+            }
+            if (Code() < 0) {
+                break;
+            }
+            if (fileOpen_) {
+                file_->Close();
+                fileOpen_ = 0;
+            }
+            if (!PrepareNextFile()) {
+                break;
+            }
+        }
+    }
+    if (Code() >= 0) {
+        EndBatch();
+    }
+    FinishFile();
+    if (Code() == 0 && status_->fileCount_ == 0) {
+        SetCode(TE_NO_FILES_SENT);
+    }
+    ReportFinal();
+}
+
+bool ZModemEngine::OpenBatch() {
+    for (;;) {
+        if (SendHexHeader(ZRQINIT, kZero) < 0) {
+            return false;
+        }
+        const int type = ReadHeader(0);
+        if (type == ZRINIT) {
+            break;
+        }
+        if (Code() < 0) {
+            return false;
+        }
+        if (type == ZABORT || type == ZFERR) {
+            SetCode(TE_REMOTE_CANCEL);
+            return false;
+        }
+        if (type == ZCHALLENGE) {
+            SendHexHeader(ZACK, headerData_);
+        }
+        ++status_->errorCount_;
+        if (++status_->consecutiveErrors_ > maxErrors_) {
+            SetCode(TE_HANDSHAKE_ERRORS);
+        }
+        if (Code() < 0) {
+            return false;
+        }
+    }
+    const unsigned bufferSize = headerData_[ZP0] + 256u * headerData_[ZP1];
+    peerFlags_ = headerData_[ZF0];
+    if (bufferSize != 0 && (windowSize_ == 0 || static_cast<unsigned>(windowSize_) >= bufferSize)) {
+        window_ = bufferSize;
+    } else {
+        window_ = static_cast<unsigned>(windowSize_);
+    }
+    if (!(peerFlags_ & CANFDX) && window_ == 0) {
+        window_ = kHalfDuplexWindow;
+    }
+    status_->checkType_ = (peerFlags_ & CANFC32) ? kCheckCrc32 : kCheckCrc16;
+    return true;
+}
+
+bool ZModemEngine::PrepareNextFile() {
+    file_->ResetSize();
+    if (!file_->NextFile(true)) {
+        return false;
+    }
+    status_->fileName_ = file_->GetName();
+    status_->position_ = 0;
+    status_->errorCount_ = 0;
+    status_->consecutiveErrors_ = 0;
+    if (file_->Open(file_->GetName(), "rb") != 0) {
+        SetCode(TE_OPEN_FAILED);
+        FinishFile();
+        return false;
+    }
+    fileOpen_ = 1;
+    status_->fileSize_ = file_->GetSize();
+    if (!AbortCheck()) {
+        SetCode(0);
+    }
+    file_->FetchFileTime();
+    sendTime_ = static_cast<std::int32_t>(file_->GetUnixTime());
+
+    const char* name = status_->fileName_;
+    if (pathMode_ == 0) {
+        name = StripPath(status_->fileName_);
+    } else if (pathMode_ == 2) {
+        // The list pairs names: keep the file's own name for the record, send the next item.
+        std::snprintf(nameArea_, sizeof nameArea_, "%s", status_->fileName_);
+        status_->fileName_ = nameArea_;
+        name = file_->NextFile(false) ? file_->GetName() : StripPath(nameArea_);
+    }
+    const int length =
+        std::snprintf(reinterpret_cast<char*>(buffer_), kDataSize, "%s%c%ld %lo 0", name, 0,
+                      static_cast<long>(status_->fileSize_), static_cast<unsigned long>(sendTime_));
+    status_->blockLength_ = std::min(length, kDataSize - 1);
+    return true;
+}
+
+bool ZModemEngine::OfferFile() {
+    std::uint8_t data[4] = {0, 0, 0, 0};
+    data[ZF0] = static_cast<std::uint8_t>(crashRecovery_ == 3 ? ZCRESUM : kNoConversion);
+    data[ZF1] = static_cast<std::uint8_t>(management_);
+    const int infoLength = status_->blockLength_;
+    const auto sendOffer = [&] {
+        if (SendBinHeader(ZFILE, data) >= 0) {
+            SendData(infoLength, ZCRCW);
+        }
+        return Code() >= 0;
+    };
+    if (!sendOffer()) {
+        return false;
+    }
+    for (;;) {
+        const int type = ReadHeader(0);
+        if (Code() < 0) {
+            return false;
+        }
+        switch (type) {
+        case ZACK:
+        case ZCOMPL:
+            continue;
+        case ZSKIP:
+            SetCode(TE_FILE_SKIPPED);
+            return false;
+        case ZNAK:
+            if (!sendOffer()) {
+                return false;
+            }
+            break;
+        case ZRINIT:
+            // The receiver still announces itself. Either it answers the offer next (this ZRINIT
+            // crossed the offer on the line) or the offer was lost and goes again.
+            if (!HeaderFollows(kLostOfferMs) && !sendOffer()) {
+                return false;
+            }
+            break;
+        case ZABORT:
+        case ZFIN:
+        case ZFERR:
+            SetCode(TE_REMOTE_CANCEL);
+            return false;
+        case ZRPOS:
+            status_->position_ = static_cast<std::int32_t>(HeaderValue());
+            return true;
+        case ZCRC: {
+            std::uint8_t crc[4];
+            PutValue(crc, FileCrc());
+            if (SendBinHeader(ZCRC, crc) < 0) {
+                return false;
+            }
+            continue;
+        }
+        default:
+            break;
+        }
+        CountError();
+        if (Code() < 0) {
+            return false;
+        }
+    }
+}
+
+bool ZModemEngine::HeaderFollows(int timeoutMs) {
+    const std::uint32_t deadline = TickCount() + static_cast<std::uint32_t>(timeoutMs);
+    while (!TickReached(TickCount(), deadline)) {
+        if (AbortCheck()) {
+            return false;
+        }
+        const int c = ReadLinkByte(100);
+        if (c == ZPAD) {
+            return true;
+        }
+        if (c < 0 && c != LINK_NO_DATA) {
+            return false;
+        }
+    }
+    return false;
+}
+
+std::uint32_t ZModemEngine::FileCrc() {
+    file_->Seek(0, 0);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint8_t b;
+    while (file_->ReadByte(&b) != 0) {
+        crc = Crc32Update(b, crc);
+    }
+    return ~crc;
+}
+
+void ZModemEngine::SendFileData() {
+    errorLevel_ = 0;
+    while (status_->position_ <= status_->fileSize_) {
+        if (SendRun()) {
+            const int type = ReadReply();
+            if (Code() < 0) {
+                return;
+            }
+            switch (type) {
+            case ZACK:
+                status_->consecutiveErrors_ = 0;
+                break;
+            case ZSKIP:
+            case ZABORT:
+            case ZFIN:
+            case ZFERR:
+                SetCode(TE_REMOTE_CANCEL);
+                return;
+            case ZNAK:
+            case ZRPOS:
+                link_->PurgeInput(0);
+                SendData(0, ZCRCE);
+                CountError();
+                break;
+            default:
+                errorLevel_ = errorLevel_ < kNoisyErrorLevel
+                                  ? kNoisyErrorLevel
+                                  : std::min(errorLevel_ + 1, kTopErrorLevel);
+                CountError();
+                break;
+            }
+        }
+        if (Code() < 0) {
+            return;
+        }
+        if (errorLevel_ > 0) {
+            --errorLevel_;
+        }
+        while (status_->position_ == status_->fileSize_) {
+            std::uint8_t data[4];
+            PutValue(data, static_cast<std::uint32_t>(status_->position_));
+            if (SendBinHeader(ZEOF, data) < 0) {
+                return;
+            }
+            for (;;) {
+                if (AbortCheck()) {
+                    return;
+                }
+                if (WatchBackChannel()) {
+                    break;
+                }
+                const int idle = link_->Idle();
+                if (idle < 0) {
+                    SetCode(idle);
+                    return;
+                }
+            }
+            const int type = ReadReply();
+            if (Code() < 0) {
+                return;
+            }
+            if (type == ZRINIT) {
+                ++status_->fileCount_;
+                return;
+            }
+            if (type != ZRPOS && type != ZNAK) {
+                SetCode(TE_REMOTE_CANCEL);
+                return;
+            }
+        }
+    }
+    ++status_->fileCount_;
+}
+
+bool ZModemEngine::SendRun() {
+    // Nothing is left to send (an empty file, or a file the receiver already holds whole): the
+    // file goes straight to ZEOF.
+    if (status_->position_ >= status_->fileSize_) {
+        return false;
+    }
+    windowSent_ = 0;
+    std::uint8_t data[4];
+    PutValue(data, static_cast<std::uint32_t>(status_->position_));
+    if (SendBinHeader(ZDATA, data) < 0) {
+        return false;
+    }
+    while (!AbortCheck()) {
+        const int end = SendNextSubpacket();
+        if (end < 0) {
+            return false;
+        }
+        if (end == ZCRCQ || end == ZCRCW) {
+            return true;
+        }
+        if (WatchBackChannel()) {
+            return true;
+        }
+        if (status_->position_ >= status_->fileSize_) {
+            return false;
+        }
+    }
+    SendData(0, ZCRCE);
+    return false;
+}
+
+int ZModemEngine::SendNextSubpacket() {
+    const unsigned chunk =
+        window_ == 0 ? kDataSize : std::min<unsigned>(window_ - windowSent_, kDataSize);
+    file_->Seek(status_->position_, 0);
+    const int count = file_->Read(buffer_, static_cast<std::int32_t>(chunk));
+    status_->blockLength_ = count;
+    if (count <= 0) {
+        SetCode(TE_READ_FAILED);
+        FinishFile();
+        return TE_READ_FAILED;
+    }
+    status_->position_ += count;
+    windowSent_ += static_cast<unsigned>(count);
+
+    int end;
+    // The subpacket that reaches the end of the file closes the frame, also when it is full:
+    // ZEOF follows it directly.
+    const bool endOfFile =
+        static_cast<unsigned>(count) < chunk || status_->position_ >= status_->fileSize_;
+    if (endOfFile) {
+        end = window_ != 0 ? ZCRCW : ZCRCE;
+    } else if (errorLevel_ >= kAckEachLevel) {
+        end = ZCRCW;
+    } else if (window_ != 0) {
+        end = windowSent_ >= window_ ? ZCRCQ : ZCRCG;
+    } else {
+        end = (peerFlags_ & CANOVIO) ? ZCRCG : ZCRCQ;
+    }
+    if (SendData(count, end) < 0) {
+        return Code() < 0 ? Code() : TE_SEND_TIMEOUT;
+    }
+    return end;
+}
+
+int ZModemEngine::WatchBackChannel() {
+    if (link_->InputCount() == 0) {
+        return 0;
+    }
+    for (;;) {
+        const int c = ReadLinkByte(kBackChannelTimeoutMs);
+        if (c < 0) {
+            break;
+        }
+        if (c == ZPAD || c == ZDLE) {
+            return 1;
+        }
+        if (c == ZXON || c == ZXOFF) {
+            continue;
+        }
+        if (errorLevel_ >= kTopErrorLevel) {
+            SendData(0, ZCRCE);
+            return 1;
+        }
+        ++errorLevel_;
+    }
+    if (errorLevel_ < kNoisyErrorLevel) {
+        errorLevel_ = kNoisyErrorLevel;
+    }
+    return 0;
+}
+
+int ZModemEngine::ReadReply() {
+    for (;;) {
+        const int type = ReadHeader(0);
+        switch (type) {
+        case ZRINIT:
+        case ZSKIP:
+        case ZNAK:
+        case ZABORT:
+        case ZFIN:
+        case ZFERR:
+            return type;
+        case ZACK:
+            status_->position_ = static_cast<std::int32_t>(HeaderValue());
+            return type;
+        case ZRPOS:
+            link_->PurgeOutput();
+            lastRposPosition_ = static_cast<std::int32_t>(HeaderValue());
+            status_->position_ = lastRposPosition_;
+            return type;
+        default:
+            break;
+        }
+        if (type < 0 || Code() < 0) {
+            return Code() < 0 ? Code() : type;
+        }
+        // A header a receiver has no business sending here: ask it to say where it stands.
+        if (SendHexHeader(ZNAK, kZero) < 0) {
+            return Code();
+        }
+    }
+}
+
+void ZModemEngine::EndBatch() {
+    for (;;) {
+        if (SendHexHeader(ZFIN, kZero) < 0 || Code() < 0) {
+            return;
+        }
+        int type = ReadHeader(0);
+        if (type == ZRINIT || type == ZFERR) {
+            type = ReadHeader(0);
+        }
+        if (Code() < 0) {
+            return;
+        }
+        if (type == ZFIN) {
+            SendByte('O');
+            SendByte('O');
+            return;
+        }
+        if (type == ZABORT) {
+            return;
+        }
+        ++status_->errorCount_;
+        if (++status_->consecutiveErrors_ > maxErrors_) {
+            SetCode(TE_HANDSHAKE_ERRORS);
+            return;
+        }
+    }
+}
+
+} // namespace tollan
