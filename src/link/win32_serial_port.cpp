@@ -16,7 +16,6 @@ BYTE ParityValue(char parity) {
                              std::begin(kParityChars));
 }
 
-
 } // namespace
 
 Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
