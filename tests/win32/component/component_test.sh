@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# Windows tests of tollan.dll that go through the registry, run under Wine.
+#
+#   component_test.sh registration DLL       register, check every key, unregister
+#   component_test.sh script DLL FILE        run a VBScript or JScript test with cscript
+#   component_test.sh host DLL EXE           run a C++ host test program
+#   component_test.sh devices DLL FILE       fake ports and modems, then a VBScript test
+#   component_test.sh imports DIR            binaries under DIR import only system DLLs
+#
+# Uses the session's prefix (WINEPREFIX) and undoes its registry changes when it ends; without
+# a session it makes a throwaway prefix. The devices test changes what every program of the
+# prefix sees, so it always runs in a throwaway prefix of its own.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../../.." && pwd)
+. "$top/scripts/lib/wine.sh"
+
+mode=$1
+shift
+
+CLSID='{E83E7FF8-AB57-49D9-A129-7B2CD118A073}'
+LIBID='{09253B57-3D94-47A0-A5C1-83A834EED518}'
+HELP_KEY='HKLM\SOFTWARE\Microsoft\Windows\Help'
+SETTINGS_KEY='HKCU\Software\Brindle\Tollan'
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Runs a Windows command quietly; its standard output (without carriage returns) is printed.
+win() {
+    wine "$@" </dev/null 2>/dev/null | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+
+key_exists() { win reg query "$1" >/dev/null; }
+
+# The data of a value ("" for the default value) as `reg query` shows it.
+reg_value() {
+    local key=$1 name=$2 args
+    if [ -z "$name" ]; then args=(/ve); else args=(/v "$name"); fi
+    win reg query "$key" "${args[@]}" | sed -n 's/^    .*    REG_[A-Z_]*    //p' | head -n 1
+}
+
+expect_value() {
+    local key=$1 name=$2 want=$3 got
+    got=$(reg_value "$key" "$name")
+    [ "$got" = "$want" ] || fail "$key [${name:-default}] is '$got', expected '$want'"
+}
+
+expect_key() { key_exists "$1" || fail "$1 is missing"; }
+expect_no_key() { ! key_exists "$1" || fail "$1 is still there"; }
+
+start_session() {
+    if [ "${1:-}" = private ] || [ -z "${WINEPREFIX:-}" ]; then
+        unset WINEPREFIX
+        wine_session_start
+        trap 'cleanup; wine_session_stop' EXIT
+    else
+        wine_environment
+        trap cleanup EXIT
+    fi
+}
+
+dll_path=
+cleanup_actions=()
+cleanup() {
+    local action
+    for action in "${cleanup_actions[@]}"; do
+        eval "$action"
+    done
+}
+
+register() {
+    win regsvr32 /s "$dll_path" >/dev/null || fail "regsvr32 $dll_path failed"
+    cleanup_actions+=("win regsvr32 /s /u '$dll_path' >/dev/null")
+}
+
+forget_settings() { win reg delete "$SETTINGS_KEY" /f >/dev/null || true; }
+
+# Output of a test program: it must end well and say so in its last line.
+run_checked() {
+    local want=$1 output status
+    shift
+    output=$(win "$@")
+    status=$?
+    printf '%s\n' "$output"
+    [ "$status" -eq 0 ] || fail "$* exited with $status"
+    grep -qx "$want" <<<"$output" || fail "$* did not report '$want'"
+}
+
+case $mode in
+registration)
+    start_session
+    dll_path=$(winepath -w "$1" 2>/dev/null)
+    folder=${dll_path%\\*}
+
+    help_existed=0
+    key_exists "$HELP_KEY" && help_existed=1
+    if [ "$help_existed" = 0 ]; then
+        # Without the help key registration still succeeds and writes no help value.
+        win regsvr32 /s "$dll_path" >/dev/null || fail "registration without the help key failed"
+        expect_no_key "$HELP_KEY"
+        win regsvr32 /s /u "$dll_path" >/dev/null || fail "unregistration failed"
+        win reg add "$HELP_KEY" /f >/dev/null
+        cleanup_actions+=("win reg delete '$HELP_KEY' /f >/dev/null")
+    fi
+
+    # A stale class key is replaced whole.
+    win reg add "HKCR\\CLSID\\$CLSID\\Stale" /ve /d old /f >/dev/null
+    cleanup_actions+=("win reg delete 'HKCR\\CLSID\\$CLSID' /f >/dev/null 2>&1")
+    register
+
+    expect_value 'HKCR\Tollan.Quill32.1' '' 'Quill32 Class'
+    expect_value 'HKCR\Tollan.Quill32.1\CLSID' '' "$CLSID"
+    expect_value 'HKCR\Tollan.Quill32' '' 'Quill32 Class'
+    expect_value 'HKCR\Tollan.Quill32\CLSID' '' "$CLSID"
+    expect_value 'HKCR\Tollan.Quill32\CurVer' '' 'Tollan.Quill32.1'
+    expect_value "HKCR\\CLSID\\$CLSID" '' 'Quill32 Class'
+    expect_value "HKCR\\CLSID\\$CLSID\\ProgID" '' 'Tollan.Quill32.1'
+    expect_value "HKCR\\CLSID\\$CLSID\\VersionIndependentProgID" '' 'Tollan.Quill32'
+    expect_key "HKCR\\CLSID\\$CLSID\\Programmable"
+    expect_value "HKCR\\CLSID\\$CLSID\\InprocServer32" '' "$dll_path"
+    expect_value "HKCR\\CLSID\\$CLSID\\InprocServer32" ThreadingModel Apartment
+    expect_value "HKCR\\CLSID\\$CLSID\\TypeLib" '' "$LIBID"
+    expect_no_key "HKCR\\CLSID\\$CLSID\\Stale"
+    expect_value "HKCR\\TypeLib\\$LIBID\\1.0" '' 'tollan 1.0 Type Library'
+    expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win64" '' "$dll_path"
+    expect_value "$HELP_KEY" tollan.hlp "$folder"
+
+    # Registering twice is harmless.
+    win regsvr32 /s "$dll_path" >/dev/null || fail "second registration failed"
+    expect_value "HKCR\\CLSID\\$CLSID\\InprocServer32" '' "$dll_path"
+
+    win regsvr32 /s /u "$dll_path" >/dev/null || fail "unregistration failed"
+    expect_no_key 'HKCR\Tollan.Quill32.1'
+    expect_no_key 'HKCR\Tollan.Quill32'
+    expect_no_key "HKCR\\CLSID\\$CLSID"
+    expect_no_key "HKCR\\TypeLib\\$LIBID"
+    expect_key 'HKCR\CLSID'
+    expect_key "$HELP_KEY"
+    [ -z "$(reg_value "$HELP_KEY" tollan.hlp)" ] || fail "the help value is still there"
+    ;;
+
+script)
+    start_session
+    dll_path=$(winepath -w "$1" 2>/dev/null)
+    script=$(winepath -w "$2" 2>/dev/null)
+    forget_settings
+    cleanup_actions+=(forget_settings)
+    register
+    run_checked PASS cscript //nologo "$script" "$dll_path"
+    ;;
+
+host)
+    start_session
+    dll_path=$(winepath -w "$1" 2>/dev/null)
+    forget_settings
+    cleanup_actions+=(forget_settings)
+    register
+    output=$(win "$2")
+    status=$?
+    printf '%s\n' "$output"
+    [ "$status" -eq 0 ] || fail "$2 exited with $status"
+    ;;
+
+devices)
+    start_session private
+    dll_path=$(winepath -w "$1" 2>/dev/null)
+    script=$(winepath -w "$2" 2>/dev/null)
+    # Ports COM3 then COM1; three modems in the Windows NT layout, the second without any
+    # port information, the third found through its device instance.
+    win reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f >/dev/null
+    regfile=$(mktemp /tmp/tollan-devices.XXXXXX.reg)
+    class='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}'
+    cat >"$regfile" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]
+"\\\\Device\\\\TestA"="COM3"
+"\\\\Device\\\\TestB"="COM1"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum]
+"Count"=dword:00000003
+"0"="MODEM\\\\TEST\\\\0000"
+"1"="MODEM\\\\TEST\\\\0001"
+"2"="MODEM\\\\TEST\\\\0002"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0000]
+"FriendlyName"="Courier V.Everything"
+"Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0000"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0001]
+"FriendlyName"="Courier Fax"
+"Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0001"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0002]
+"FriendlyName"="Courier 28800"
+"Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0002"
+
+[$class\\0000]
+"AttachedTo"="COM3"
+
+[$class\\0001]
+"Model"="Courier Fax"
+
+[$class\\0002]
+"MatchingDeviceId"="test\\\\courier2"
+
+[HKEY_LOCAL_MACHINE\\ENUM\\test\\courier2\\0000]
+"PORTNAME"="COM1"
+REG
+    win regedit /S "$(winepath -w "$regfile" 2>/dev/null)" >/dev/null || fail "regedit failed"
+    rm -f "$regfile"
+    register
+    run_checked PASS cscript //nologo "$script" "$dll_path"
+    ;;
+
+imports)
+    allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|comctl32|comdlg32|shell32|shlwapi|msvcrt|ws2_32|winmm|version|uxtheme|rpcrt4)\.dll$'
+    count=0
+    while IFS= read -r binary; do
+        count=$((count + 1))
+        while IFS= read -r name; do
+            lower=$(tr '[:upper:]' '[:lower:]' <<<"$name")
+            [[ $lower =~ $allowed ]] || fail "$binary imports $name"
+        done < <(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\tDLL Name: //p')
+    done < <(find "$1" -path '*/CMakeFiles' -prune -o \( -name '*.exe' -o -name '*.dll' \) -type f -print)
+    [ "$count" -gt 0 ] || fail "no binaries under $1"
+    echo "checked $count binaries"
+    ;;
+
+*)
+    echo "unknown mode $mode" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
