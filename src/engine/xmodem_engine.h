@@ -1,0 +1,116 @@
+// XModem: one file in 128-byte blocks, each acknowledged before the next goes, checked by CRC-16
+// or by a one-byte additive checksum. The receiver chooses the check by the start character it
+// sends ('C' for CRC-16, NAK for the checksum); the sender follows whatever it receives.
+//
+// Three layers: XModemBlockEngine keeps the block-check state, XModemProtocol declares the
+// protocol's operations, XModemEngine is the 128-byte protocol itself.
+#pragma once
+
+#include <cstdint>
+
+#include "block_check.h"
+#include "transfer_engine.h"
+
+namespace tollan {
+
+// The block-check state: the current calculator and the mode. Both calculators live in the
+// object and the mode switch only moves the pointer, so a switch can never fail for lack of
+// memory.
+class XModemBlockEngine : public TransferEngine {
+public:
+    XModemBlockEngine(CommLink* link, TransferStatus* status);
+
+protected:
+    // To the one-byte checksum (checkType 1); nothing when already there.
+    void UseChecksum();
+    // To CRC-16 (checkType 3); nothing when already there.
+    void UseCrc();
+
+    BlockCheck* checkCalc_;
+    int crcMode_ = 1; // 1 CRC-16, 0 one-byte checksum
+
+private:
+    BlockCheck checksum_;
+    Crc16Check crc16_;
+};
+
+// The operations of an XModem protocol.
+class XModemProtocol : public XModemBlockEngine {
+public:
+    using XModemBlockEngine::XModemBlockEngine;
+
+    // Receives into `name` (also shown as the record's file name), starting in CRC-16 mode.
+    virtual int ReceiveFile(char* name) = 0;
+    // CRC-16 to checksum or back.
+    virtual void ToggleCheckMode() = 0;
+    // Called after every good block.
+    virtual void BlockReceived() = 0;
+    // Asked for a block header byte that is neither SOH, EOT nor CAN: non-zero accepts it.
+    virtual int OtherStartChar() = 0;
+    // Sends the first file that `list` yields, starting in CRC-16 mode.
+    virtual int SendFiles(char* list) = 0;
+    // Sends SOH on its own (TE_SEND_TIMEOUT on failure).
+    virtual int SendStartOfBlock() = 0;
+    // Data bytes per block.
+    virtual int BlockSize() = 0;
+};
+
+class XModemEngine : public XModemProtocol {
+public:
+    // Allocates the 128-byte buffer; protocolId 0, checkType 3 (CRC-16).
+    XModemEngine(CommLink* link, TransferStatus* status);
+
+    // Sends the first file that the list yields (one file per run). TE_NO_FILE when there is
+    // none, TE_READ_FAILED for an empty file.
+    int Send(char* fileList) override;
+    // Receives one file into `fileName` (the whole text is the name). TE_FILE_EXISTS when it
+    // exists and SetOverwrite(1) was not called. Whole blocks are written, padding included;
+    // the file gets no modification time.
+    int Receive(char* fileName) override;
+    int Prepare() override;
+
+    int ReceiveFile(char* name) override;
+    void ToggleCheckMode() override;
+    void BlockReceived() override;
+    int OtherStartChar() override;
+    int SendFiles(char* list) override;
+    int SendStartOfBlock() override;
+    int BlockSize() override;
+
+    // The error limit: the sender counts every error of the file, the receiver consecutive
+    // ones. 0 means no limit. Before the first call the limit is 0, which ends a run at its
+    // first error.
+    void SetMaxErrors(int n);
+    // Non-zero lets the receiver replace an existing file.
+    void SetOverwrite(int flag);
+
+    int MaxErrors() const { return maxErrors_; }
+    // The last block header or reply byte read from the line; -1 after Prepare.
+    int LastControl() const { return lastControl_; }
+
+private:
+    enum class Received { kData, kEot, kFailed };
+
+    bool OpenFile();
+    void RunSender();
+    void RunReceiver();
+    int FinalStep();
+
+    // Sender parts.
+    bool ReadNextBlock(bool first);
+    bool WaitForStartChar();
+    bool SendCurrentFrame();
+    bool WaitForReply();
+
+    // Receiver parts.
+    bool SendStartChar();
+    Received ReceiveBlock();
+    bool ReadRestOfBlock();
+    void CountReceiveError();
+
+    int lastControl_ = -1;
+    int overwriteAlways_ = 0;
+    int maxErrors_ = 0;
+};
+
+} // namespace tollan
