@@ -163,8 +163,8 @@ protected:
     bool PrepareNextFile();
     bool OfferFile();
     void SendFileData();
-    // Sends ZDATA and subpackets: true when a reply is due.
-    bool SendRun();
+    // Sends a ZDATA frame: the type of the reply that ended it, or -1 when it ended without one.
+    int SendRun();
     // Sends the next subpacket: its frame end, or a negative code.
     int SendNextSubpacket();
     // Discards input until a ZPAD (true) or `timeoutMs` of no header (false).

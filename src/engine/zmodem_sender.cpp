@@ -18,6 +18,7 @@ constexpr int kAckEachLevel = 4;    // from here every subpacket waits for a ZAC
 constexpr unsigned kHalfDuplexWindow = 4096;
 constexpr int kNoConversion = 0x41; // ZF0 of an offer without the resume request
 constexpr int kLostOfferMs = 3000;  // silence after a ZRINIT that means the offer was lost
+constexpr int kNoReply = -1;        // a run that ended without a reply due
 
 const std::uint8_t kZero[4] = {0, 0, 0, 0};
 
@@ -137,7 +138,11 @@ bool ZModemEngine::PrepareNextFile() {
 
     const char* name = status_->fileName_;
     if (pathMode_ == 0) {
+        // Without drive and directories, whichever separator the list used.
         name = StripPath(status_->fileName_);
+        if (const char* slash = std::strrchr(name, '/')) {
+            name = slash + 1;
+        }
     } else if (pathMode_ == 2) {
         // The list pairs names: keep the file's own name for the record, send the next item.
         std::snprintf(nameArea_, sizeof nameArea_, "%s", status_->fileName_);
@@ -245,11 +250,11 @@ std::uint32_t ZModemEngine::FileCrc() {
 void ZModemEngine::SendFileData() {
     errorLevel_ = 0;
     while (status_->position_ <= status_->fileSize_) {
-        if (SendRun()) {
-            const int type = ReadReply();
-            if (Code() < 0) {
-                return;
-            }
+        const int type = SendRun();
+        if (Code() < 0) {
+            return;
+        }
+        if (type != kNoReply) {
             switch (type) {
             case ZACK:
                 status_->consecutiveErrors_ = 0;
@@ -316,35 +321,43 @@ void ZModemEngine::SendFileData() {
     ++status_->fileCount_;
 }
 
-bool ZModemEngine::SendRun() {
+int ZModemEngine::SendRun() {
     // Nothing is left to send (an empty file, or a file the receiver already holds whole): the
     // file goes straight to ZEOF.
     if (status_->position_ >= status_->fileSize_) {
-        return false;
+        return kNoReply;
     }
     windowSent_ = 0;
     std::uint8_t data[4];
     PutValue(data, static_cast<std::uint32_t>(status_->position_));
     if (SendBinHeader(ZDATA, data) < 0) {
-        return false;
+        return kNoReply;
     }
     while (!AbortCheck()) {
         const int end = SendNextSubpacket();
         if (end < 0) {
-            return false;
+            return kNoReply;
         }
-        if (end == ZCRCQ || end == ZCRCW) {
-            return true;
-        }
-        if (WatchBackChannel()) {
-            return true;
+        if (end == ZCRCQ || end == ZCRCW || WatchBackChannel()) {
+            const int type = ReadReply();
+            if (type != ZACK || end != ZCRCQ) {
+                return type;
+            }
+            // ZCRCQ keeps the frame open: once it is acknowledged the next window follows in
+            // the same frame, without a new ZDATA header.
+            status_->consecutiveErrors_ = 0;
+            windowSent_ = 0;
+            if (errorLevel_ > 0) {
+                --errorLevel_;
+            }
+            continue;
         }
         if (status_->position_ >= status_->fileSize_) {
-            return false;
+            return kNoReply;
         }
     }
     SendData(0, ZCRCE);
-    return false;
+    return kNoReply;
 }
 
 int ZModemEngine::SendNextSubpacket() {
