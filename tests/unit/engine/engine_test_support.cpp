@@ -1,0 +1,239 @@
+#include "engine_test_support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "engine_codes.h"
+#include "tick_count.h"
+
+namespace tollan::test {
+
+void TapPort::CorruptSent(std::uint64_t index, std::uint8_t mask) {
+    std::lock_guard lock(mutex_);
+    corrupt_[index] = mask;
+}
+
+Bytes TapPort::Sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+int TapPort::PutString(const char* text) {
+    return Write(text, static_cast<int>(std::strlen(text)));
+}
+
+int TapPort::Write(const void* buffer, int length) {
+    if (length <= 0) {
+        return inner_.Write(buffer, length);
+    }
+    std::lock_guard lock(mutex_);
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    Bytes out(in, in + length);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto it = corrupt_.find(sent_.size() + i);
+        if (it != corrupt_.end()) {
+            out[i] ^= it->second;
+        }
+    }
+    const int taken = inner_.Write(out.data(), length);
+    if (taken > 0) {
+        sent_.insert(sent_.end(), in, in + taken);
+    }
+    return taken;
+}
+
+int TapPort::SendImmediate(std::uint8_t byte) {
+    std::lock_guard lock(mutex_);
+    const int r = inner_.SendImmediate(byte);
+    if (r == 0) {
+        sent_.push_back(byte);
+    }
+    return r;
+}
+
+int TestStatus::Update(int code) {
+    seenCheckType_.store(checkType_);
+    {
+        std::lock_guard lock(mutex_);
+        codes_.push_back(code);
+    }
+    if (action_ && actionPosition_ >= 0 && position_ >= actionPosition_) {
+        const auto action = std::move(action_);
+        action_ = nullptr;
+        action();
+    }
+    return 0;
+}
+
+int TestStatus::CheckAbort() {
+    if (!started_) {
+        started_ = true;
+        start_ = TickCount();
+    }
+    if (const int code = abort_.load(); code != 0) {
+        return code;
+    }
+    if (abortPosition_ >= 0 && position_ >= abortPosition_) {
+        return abortPositionCode_;
+    }
+    if (TickCount() - start_ >= static_cast<std::uint32_t>(limitMs_)) {
+        return TE_TIMEOUT;
+    }
+    return 0;
+}
+
+std::vector<int> TestStatus::Codes() const {
+    std::lock_guard lock(mutex_);
+    return codes_;
+}
+
+std::vector<int> TestStatus::NonZeroCodes() const {
+    std::vector<int> out;
+    for (const int code : Codes()) {
+        if (code != 0 && (out.empty() || out.back() != code)) {
+            out.push_back(code);
+        }
+    }
+    return out;
+}
+
+int TestStatus::LastCode() const {
+    std::lock_guard lock(mutex_);
+    return codes_.empty() ? 0 : codes_.back();
+}
+
+Side::Side(MemoryPort& port, bool fast)
+    : memory(port), tap(port),
+      link(fast ? std::make_unique<FastLink>(tap) : std::make_unique<CommLink>(tap)) {}
+
+void RawPeer::Send(const Bytes& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const int taken =
+            link_.WriteBlock(bytes.data() + done, static_cast<int>(bytes.size() - done));
+        done += static_cast<std::size_t>(std::max(taken, 0));
+        if (done < bytes.size()) {
+            link_.Idle();
+        }
+    }
+}
+
+int RawPeer::Read(int ms) {
+    const int c = link_.ReadByte(ms);
+    return c < 0 ? -1 : c;
+}
+
+Bytes RawPeer::ReadN(std::size_t n, int ms) {
+    Bytes out;
+    while (out.size() < n) {
+        const int c = Read(ms);
+        if (c < 0) {
+            break;
+        }
+        out.push_back(static_cast<std::uint8_t>(c));
+    }
+    return out;
+}
+
+Bytes RawPeer::ReadUntilSilent(int ms) {
+    Bytes out;
+    for (int c = Read(ms); c >= 0; c = Read(ms)) {
+        out.push_back(static_cast<std::uint8_t>(c));
+    }
+    return out;
+}
+
+bool RawPeer::SkipUntil(std::uint8_t byte, Bytes* skipped, int ms) {
+    for (;;) {
+        const int c = Read(ms);
+        if (c < 0) {
+            return false;
+        }
+        if (c == byte) {
+            return true;
+        }
+        if (skipped != nullptr) {
+            skipped->push_back(static_cast<std::uint8_t>(c));
+        }
+    }
+}
+
+void RunBoth(const std::function<void()>& a, const std::function<void()>& b) {
+    std::thread other(b);
+    a();
+    other.join();
+}
+
+bool WaitForInput(CommLink& link, int ms) {
+    const std::uint32_t start = TickCount();
+    while (link.InputCount() == 0) {
+        if (TickCount() - start >= static_cast<std::uint32_t>(ms)) {
+            return false;
+        }
+        link.Idle();
+    }
+    return true;
+}
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        dir_ = base / ("tollan-engine-" + std::to_string(random()) + "-" +
+                       std::to_string(counter.fetch_add(1)));
+        if (std::filesystem::create_directory(dir_)) {
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string TempDir::Path(const std::string& name) const {
+    return (dir_ / name).string();
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+}
+
+Bytes Pattern(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes out(size);
+    for (auto& b : out) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    return out;
+}
+
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+bool Contains(const Bytes& haystack, const Bytes& needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+           haystack.end();
+}
+
+Bytes CancelSequence() {
+    Bytes out(10, 0x18);
+    out.insert(out.end(), 10, 0x08);
+    return out;
+}
+
+} // namespace tollan::test

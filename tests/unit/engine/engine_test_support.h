@@ -1,0 +1,187 @@
+// What the engine tests share: a link whose waits run ten times faster, a port that records and
+// corrupts what one end sends, a status record that the test steers, a raw peer that speaks the
+// protocols byte by byte, two threads for the two sides, and a temporary folder with real files.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm_link.h"
+#include "comm_port.h"
+#include "memory_port.h"
+#include "transfer_status.h"
+
+namespace tollan::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The engines' waits (1 s for a header, 4 s for a data byte, ...) divided by ten, so that
+// silence and error recovery cost little. Writes, Delay and the tick counter are unchanged.
+class FastLink : public CommLink {
+public:
+    using CommLink::CommLink;
+    int ReadByte(int timeoutMs) override { return CommLink::ReadByte(timeoutMs / 10); }
+};
+
+// Passes every operation to another port, records the bytes this end sends, and flips bits in
+// chosen ones (counted from 0 over everything this end has sent).
+class TapPort : public CommPort {
+public:
+    explicit TapPort(CommPort& inner) : CommPort(inner.PortNumber()), inner_(inner) {}
+
+    void CorruptSent(std::uint64_t index, std::uint8_t mask);
+    Bytes Sent() const;
+
+    int Idle() override { return inner_.Idle(); }
+    int ReadModemStatus() override { return inner_.ReadModemStatus(); }
+    void Open(std::uint32_t portNumber) override { inner_.Open(portNumber); }
+    int OpenDevice() override { return inner_.OpenDevice(); }
+    int Close() override { return inner_.Close(); }
+    QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override {
+        return inner_.GetQueueStatus(record, mask);
+    }
+    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                  std::uint32_t transmitSize) override {
+        return inner_.SetQueues(receiveSize, xoffLimit, transmitSize);
+    }
+    int SetFlowControl(int input, int output) override {
+        return inner_.SetFlowControl(input, output);
+    }
+    int GetFlowControl(int& input, int& output) override {
+        return inner_.GetFlowControl(input, output);
+    }
+    int SetBreak(int state) override { return inner_.SetBreak(state); }
+    int Signal(int code, int value) override { return inner_.Signal(code, value); }
+    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override {
+        return inner_.SetFormat(speed, parity, dataBits, stopBits);
+    }
+    void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override {
+        inner_.GetFormat(speed, parity, dataBits, stopBits);
+    }
+    int GetLineSnapshot(LineSnapshot& snapshot) override {
+        return inner_.GetLineSnapshot(snapshot);
+    }
+    int PutByte(std::uint8_t byte) override { return Write(&byte, 1) == 1 ? 0 : inner_.Status(); }
+    int PutString(const char* text) override;
+    int Write(const void* buffer, int length) override;
+    int SendImmediate(std::uint8_t byte) override;
+    int GetByte() override { return inner_.GetByte(); }
+    int Read(void* buffer, int length) override { return inner_.Read(buffer, length); }
+    int Purge(int direction, int count) override { return inner_.Purge(direction, count); }
+    void Dump(const PrintLine& printLine) override { inner_.Dump(printLine); }
+
+private:
+    CommPort& inner_;
+    mutable std::mutex mutex_;
+    Bytes sent_;
+    std::map<std::uint64_t, std::uint8_t> corrupt_;
+};
+
+// A status record the test steers from the engine's thread: it records every code given to
+// Update, answers CheckAbort with a code set from outside or once `position_` has reached a
+// mark, and gives up with TE_TIMEOUT after a safety limit so that no test can hang.
+class TestStatus : public TransferStatus {
+public:
+    int Update(int code) override;
+    int CheckAbort() override;
+
+    // CheckAbort answers `code` from now on.
+    void AbortWith(int code) { abort_.store(code); }
+    // CheckAbort answers `code` once position_ has reached `position`.
+    void AbortAtPosition(std::int32_t position, int code) {
+        abortPosition_ = position;
+        abortPositionCode_ = code;
+    }
+    // CheckAbort answers TE_TIMEOUT once this many milliseconds have passed since the first call.
+    void SetTimeLimit(int ms) { limitMs_ = ms; }
+    // Runs `action` (on the engine's thread) the first time position_ reaches `position`.
+    void AtPosition(std::int32_t position, std::function<void()> action) {
+        actionPosition_ = position;
+        action_ = std::move(action);
+    }
+
+    std::vector<int> Codes() const;
+    // Non-zero codes given to Update, in order, without repeats in a row.
+    std::vector<int> NonZeroCodes() const;
+    int LastCode() const;
+    // checkType_ as last seen by Update, readable from any thread.
+    int SeenCheckType() const { return seenCheckType_.load(); }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<int> codes_;
+    std::atomic<int> abort_{0};
+    std::atomic<int> seenCheckType_{-1};
+    std::int32_t abortPosition_ = -1;
+    int abortPositionCode_ = 0;
+    std::int32_t actionPosition_ = -1;
+    std::function<void()> action_;
+    int limitMs_ = 20000;
+    std::uint32_t start_ = 0;
+    bool started_ = false;
+};
+
+// One end of a memory line: the port (tapped), the link on it and a status record.
+struct Side {
+    // `fast`: the engines' waits shortened (FastLink); otherwise a plain CommLink.
+    explicit Side(MemoryPort& port, bool fast = true);
+    MemoryPort& memory;
+    TapPort tap;
+    std::unique_ptr<CommLink> link;
+    TestStatus status;
+};
+
+// A side that speaks byte by byte, with real (not shortened) waits.
+class RawPeer {
+public:
+    explicit RawPeer(CommLink& link) : link_(link) {}
+    void Send(const Bytes& bytes);
+    void Send(std::uint8_t byte) { Send(Bytes{byte}); }
+    // The next byte, or -1 after `ms` without one.
+    int Read(int ms = 3000);
+    // Exactly `n` bytes (fewer when the line fell silent for `ms`).
+    Bytes ReadN(std::size_t n, int ms = 3000);
+    // Everything until `ms` pass without a byte.
+    Bytes ReadUntilSilent(int ms = 300);
+    // Reads until `byte` arrives: the bytes before it; false after `ms` without a byte.
+    bool SkipUntil(std::uint8_t byte, Bytes* skipped = nullptr, int ms = 3000);
+
+private:
+    CommLink& link_;
+};
+
+// Runs two sides at once; returns when both have.
+void RunBoth(const std::function<void()>& a, const std::function<void()>& b);
+// Waits until the link has input waiting (a peer's first byte), up to `ms`.
+bool WaitForInput(CommLink& link, int ms = 3000);
+
+// A fresh folder under the system's temporary folder, removed with its content at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    // The full path of `name` in the folder, as single-byte text for the engines.
+    std::string Path(const std::string& name) const;
+
+private:
+    std::filesystem::path dir_;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& data);
+Bytes Pattern(std::size_t size, unsigned seed = 7);
+Bytes Text(const std::string& s);
+// Whether `haystack` holds `needle` somewhere.
+bool Contains(const Bytes& haystack, const Bytes& needle);
+// Ten CAN followed by ten BS.
+Bytes CancelSequence();
+
+} // namespace tollan::test
