@@ -56,6 +56,19 @@ int AckNakPolicy(int overwrite) {
 // The "Always" file-management choice.
 constexpr int kOverwriteAlways = 4;
 
+// Closing a port discards both of its queues. The last bytes of a run (the final ACK, the end of
+// a cancel sequence) are given this long to leave the transmit queue first.
+constexpr std::uint32_t kDrainLimitMs = 2000;
+
+void DrainOutput(CommLink& link) {
+    const std::uint32_t deadline = TickCount() + kDrainLimitMs;
+    while (link.OutputCount() > 0 && !TickReached(TickCount(), deadline)) {
+        if (link.Idle() < 0) {
+            return;
+        }
+    }
+}
+
 } // namespace
 
 TransferDriver::TransferDriver(RunSettings settings, RunResult& result, TransferView& view,
@@ -189,6 +202,7 @@ void TransferDriver::RunTransfer() {
         if (result_.result == kResultOk) {
             stop_.Signal();
         }
+        DrainOutput(*link);
         restoreDirectory();
     }
     link.reset();
