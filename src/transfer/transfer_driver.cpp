@@ -16,6 +16,7 @@
 #include "line_settings.h"
 #include "tick_count.h"
 #include "xmodem_engine.h"
+#include "zmodem_engine.h"
 
 namespace tollan {
 
@@ -229,8 +230,22 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         settings_.transmit ? engine.Send(list.data()) : engine.Receive(list.data());
         return true;
     }
-    case RunProtocol::kZModem:
-        break;
+    case RunProtocol::kZModem: {
+        ZModemEngine engine(&link, &status);
+        engine.SetCrashRecovery(settings_.crashRecovery);
+        engine.SetMaxErrors(settings_.maxErrors);
+        engine.SetPathSwitch(settings_.pathSwitch);
+        engine.SetOverwrite(settings_.overwrite);
+        engine.SetWindowSize(settings_.windowSize);
+        if (settings_.transmit) {
+            engine.Send(list.data());
+        } else {
+            // A receiver without names keeps the senders' names.
+            engine.SetHoldWhileWriting(1);
+            engine.Receive(settings_.fileList.empty() ? nullptr : list.data());
+        }
+        return true;
+    }
     }
     return false;
 }

@@ -90,7 +90,8 @@ public:
 private:
     // The transfer itself: port, link, line settings, passes, clean-up.
     void RunTransfer();
-    // One engine run of a pass. Returns false when no engine serves the protocol.
+    // One engine run of a pass. False when no engine serves the protocol (a value loaded
+    // from saved settings is not brought into range).
     bool RunEngine(CommLink& link, DriverStatus& status);
 
     RunSettings settings_;

@@ -95,8 +95,8 @@ class Case:
             kwargs.update(stdin=end, stdout=end)
         kwargs.setdefault("stdin", subprocess.DEVNULL)
         kwargs.setdefault("stdout", subprocess.PIPE)
-        process = subprocess.Popen(args, cwd=self.dir, env=env, stderr=subprocess.PIPE,
-                                   **kwargs)
+        kwargs.setdefault("cwd", self.dir)
+        process = subprocess.Popen(args, env=env, stderr=subprocess.PIPE, **kwargs)
         if line is not None:
             end.close()
         self.processes.append(process)
@@ -289,6 +289,19 @@ def xmodem_send_to_rx_checksum(case):
     xmodem_send_to_rx(case, crc=False)
 
 
+def zmodem_receive_from_sz(case):
+    line, peer = case.pty_pair("tty")
+    os.mkdir(case.path("in"))
+    data = data_file(case, "a.bin", 70000, 10)
+    tollan = case.tollan("receive", "--dir", "in", "-l", line)
+    case.wait_opened(tollan, line)
+    sz = case.start(["sz", "a.bin"], line=peer, preload=True)
+    out, _ = expect_status(case.finish(tollan), 0, "tollan receive")
+    expect_status(case.finish(sz), 0, "sz")
+    check(read_file(case, "in/a.bin") == data, "a.bin differs")
+    one_file_line(out, "a.bin", "OK")
+
+
 def xmodem_receive_from_sx_crc(case):
     line, peer = case.pty_pair("tty")
     data = data_file(case, "source.bin", 3000, 2)
@@ -331,6 +344,40 @@ def acknak_between_two_tollans(case):
     expect_status(case.finish(receiver), 0, "tollan receive")
     check(read_file(case, "copy.txt") == text, "the copy differs")
     one_file_line(out, "notes.txt", "OK")
+
+
+def zmodem_send_to_rz(case):
+    line, peer = case.pty_pair("tty")
+    os.mkdir(case.path("in"))
+    files = {"a.bin": data_file(case, "a.bin", 100000, 7), "b.txt": b"two words\n"}
+    with open(case.path("b.txt"), "wb") as f:
+        f.write(files["b.txt"])
+    tollan = case.tollan("send", "-l", line, "a.bin", "b.txt")
+    case.wait_opened(tollan, line)
+    rz = case.start(["rz"], line=peer, preload=True, cwd=case.path("in"))
+    out, _ = expect_status(case.finish(tollan), 0, "tollan send")
+    expect_status(case.finish(rz), 0, "rz")
+    for name, data in files.items():
+        check(read_file(case, os.path.join("in", name)) == data, name + " differs")
+    check(len(out.splitlines()) == 2, "wanted two file lines: %r" % out)
+
+
+def zmodem_host_run_takes_sender_after_sender(case):
+    # One receiver, two senders one after the other, then the user's interrupt.
+    line, peer = case.pty_pair("tty")
+    os.mkdir(case.path("in"))
+    first = data_file(case, "first.bin", 20000, 8)
+    second = data_file(case, "second.bin", 3000, 9)
+    tollan = case.tollan("receive", "--host", "--dir", "in", "-l", line)
+    case.wait_opened(tollan, line)
+    for name in ("first.bin", "second.bin"):
+        expect_status(case.finish(case.start(["sz", name], line=peer, preload=True)), 0, "sz")
+    tollan.send_signal(signal.SIGINT)
+    out, _ = expect_status(case.finish(tollan), 6, "interrupted host run")
+    check(read_file(case, "in/first.bin") == first, "first.bin differs")
+    check(read_file(case, "in/second.bin") == second, "second.bin differs")
+    ok = [l for l in out.splitlines() if l[41:].startswith("OK")]
+    check(len(ok) == 2, "wanted two OK lines: %r" % out)
 
 
 def interrupt_mid_file(case):
