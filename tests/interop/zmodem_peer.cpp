@@ -6,10 +6,10 @@
 //
 // Options (the engine's setters): --window N, --recovery N, --overwrite N, --max-errors N,
 // --path-mode N; --cancel-at N gives up (as a user would) once N bytes of a file have passed;
-// --time-limit S ends the run with the inactivity code after S seconds.
+// --time-limit S ends the run with the inactivity code after S seconds without progress.
 //
-// Prints one line per file ("file NAME CODE POSITION", CODE -804 for a file that went well) and
-// a last line "result CODE"; exits 0 when CODE is 0, else 1 (2 for a usage or port error).
+// Prints one line per file ("file NAME CODE POSITION ERRORS", CODE -804 for a file that went well)
+// and a last line "result CODE"; exits 0 when CODE is 0, else 1 (2 for a usage or port error).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +39,7 @@ public:
     int Update(int code) override {
         if ((code == TE_DONE || code < 0) &&
             (code != lastCode_ || std::strcmp(fileName_, lastName_.c_str()) != 0)) {
-            std::printf("file %s %d %d\n", fileName_, code, position_);
+            std::printf("file %s %d %d %d\n", fileName_, code, position_, errorCount_);
             std::fflush(stdout);
             lastCode_ = code;
             lastName_ = fileName_;
@@ -51,17 +51,23 @@ public:
         if (interrupted || (cancelAt_ >= 0 && position_ >= cancelAt_)) {
             return TE_USER_CANCEL;
         }
-        if (TickCount() - start_ >= limitMs_) {
+        // The inactivity time-out: no progress in the file for that long.
+        const std::uint32_t now = TickCount();
+        if (position_ != lastPosition_) {
+            lastPosition_ = position_;
+            lastProgress_ = now;
+        } else if (now - lastProgress_ >= limitMs_) {
             return TE_TIMEOUT;
         }
         return 0;
     }
 
     std::int32_t cancelAt_ = -1;
-    std::uint32_t limitMs_ = 120000;
-    std::uint32_t start_ = TickCount();
+    std::uint32_t limitMs_ = 60000;
 
 private:
+    std::int32_t lastPosition_ = 0;
+    std::uint32_t lastProgress_ = TickCount();
     int lastCode_ = 0;
     std::string lastName_;
 };
