@@ -1,0 +1,35 @@
+// The ZModem engine as the fuzz targets drive it: its decoders reachable, the state a batch would
+// leave behind settable, and the checks every decoder result must pass.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine_codes.h"
+#include "zmodem_engine.h"
+
+namespace tollan::fuzz {
+
+class FuzzEngine : public ZModemEngine {
+public:
+    using ZModemEngine::SearchHeader;
+    using ZModemEngine::ZModemEngine;
+    void SetPeerFlags(int flags) { peerFlags_ = flags; }
+    void SetHeaderFormat(int format) { headerFormat_ = format; }
+    int Code() const { return Status()->code_; }
+};
+
+inline void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// The codes a run may hold after decoding any byte stream: none, the other side's cancel, the
+// error limit, or the port's end of input.
+inline void RequireRunCode(int code) {
+    Require(code == 0 || code == TE_REMOTE_CANCEL || code == TE_TOO_MANY_ERRORS ||
+            code == LINK_NO_PORT);
+}
+
+} // namespace tollan::fuzz

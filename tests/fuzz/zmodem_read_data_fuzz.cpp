@@ -1,0 +1,74 @@
+// ReadData on any byte stream, after a header of the format the first byte chooses; and, when
+// its top bit is set, a round trip instead: the rest of the input as one subpacket written by
+// SendData and read back by ReadData must come back unchanged.
+#include <algorithm>
+#include <cstring>
+
+#include "comm_link.h"
+#include "fuzz_engine.h"
+#include "fuzz_port.h"
+
+namespace {
+
+using namespace tollan;
+using namespace tollan::fuzz;
+
+constexpr int kFrameEnds[4] = {ZCRCE, ZCRCG, ZCRCQ, ZCRCW};
+
+void Decode(const std::uint8_t* data, std::size_t size, bool crc32) {
+    FuzzPort port(data, size);
+    CommLink link(port);
+    FuzzEngine engine(&link, nullptr);
+    engine.SetHeaderFormat(crc32 ? ZBIN32 : ZBIN);
+    for (int reads = 0; engine.Code() == 0; ++reads) {
+        Require(reads <= static_cast<int>(size));
+        const int end = engine.ReadData();
+        const int length = engine.Status()->blockLength_;
+        Require(length >= 0 && length <= ZModemEngine::kDataSize);
+        if (end >= 0) {
+            Require(end >= ZCRCE && end <= ZCRCW);
+        } else if (engine.Code() == 0) {
+            Require(end == TE_BAD_CRC16 || end == TE_BAD_CRC32 || end == LINK_WRITE_SHORT ||
+                    end == LINK_NO_DATA);
+        }
+    }
+    RequireRunCode(engine.Code());
+}
+
+void RoundTrip(const std::uint8_t* data, std::size_t size, int choice) {
+    const bool crc32 = choice & 1;
+    const int end = kFrameEnds[(choice >> 1) & 3];
+    const int length = static_cast<int>(std::min<std::size_t>(size, ZModemEngine::kDataSize));
+
+    FuzzPort out(nullptr, 0);
+    CommLink outLink(out);
+    FuzzEngine writer(&outLink, nullptr);
+    writer.SetPeerFlags(crc32 ? CANFC32 : 0);
+    if (length > 0) {
+        std::memcpy(writer.DataBuffer(), data, static_cast<std::size_t>(length));
+    }
+    Require(writer.SendData(length, end) >= 0);
+
+    const std::vector<std::uint8_t> line = out.Written();
+    FuzzPort in(line.data(), line.size());
+    CommLink inLink(in);
+    FuzzEngine reader(&inLink, nullptr);
+    reader.SetHeaderFormat(crc32 ? ZBIN32 : ZBIN);
+    Require(reader.ReadData() == end);
+    Require(reader.Status()->blockLength_ == length);
+    Require(length == 0 || std::memcmp(reader.DataBuffer(), data, length) == 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    if (data[0] & 0x80) {
+        RoundTrip(data + 1, size - 1, data[0]);
+    } else {
+        Decode(data + 1, size - 1, data[0] & 1);
+    }
+    return 0;
+}

@@ -1,0 +1,39 @@
+// ReadHeader on any byte stream, once per header or with repeated searches and an error limit
+// taken from the first byte: a frame type (one byte) with its format, or a counted error.
+#include "comm_link.h"
+#include "fuzz_engine.h"
+#include "fuzz_port.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tollan;
+    using namespace tollan::fuzz;
+    if (size == 0) {
+        return 0;
+    }
+    const int oneShot = data[0] & 1;
+    FuzzPort port(data + 1, size - 1);
+    CommLink link(port);
+    FuzzEngine engine(&link, nullptr);
+    engine.SetMaxErrors((data[0] >> 1) & 0x0F); // 0: no limit
+    const TransferStatus& status = *engine.Status();
+    for (int reads = 0; engine.Code() == 0; ++reads) {
+        Require(reads <= static_cast<int>(size));
+        const int errorsBefore = status.errorCount_;
+        const int type = engine.ReadHeader(oneShot);
+        if (type >= 0) {
+            Require(type <= 0xFF);
+            const int format = engine.HeaderFormat();
+            Require(format == ZBIN || format == ZHEX || format == ZBIN32);
+        } else if (engine.Code() == 0) {
+            Require(oneShot);
+            Require(type == TE_BAD_HEADER || type == TE_BAD_CRC16 || type == TE_BAD_CRC32);
+            Require(status.errorCount_ == errorsBefore + 1);
+        } else {
+            Require(type == engine.Code());
+        }
+        Require(status.consecutiveErrors_ <= status.errorCount_);
+        Require(status.consecutiveErrors_ <= static_cast<std::int64_t>(engine.MaxErrors()) + 1);
+    }
+    RequireRunCode(engine.Code());
+    return 0;
+}
