@@ -20,6 +20,7 @@ shift
 
 CLSID='{E83E7FF8-AB57-49D9-A129-7B2CD118A073}'
 LIBID='{09253B57-3D94-47A0-A5C1-83A834EED518}'
+IID='{442A6992-5DA5-4BE5-8929-4C154992C20E}'
 HELP_KEY='HKLM\SOFTWARE\Microsoft\Windows\Help'
 SETTINGS_KEY='HKCU\Software\Brindle\Tollan'
 
@@ -128,6 +129,8 @@ registration)
     expect_no_key "HKCR\\CLSID\\$CLSID\\Stale"
     expect_value "HKCR\\TypeLib\\$LIBID\\1.0" '' 'tollan 1.0 Type Library'
     expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win64" '' "$dll_path"
+    expect_value "HKCR\\Interface\\$IID" '' IQuill32
+    expect_value "HKCR\\Interface\\$IID\\TypeLib" '' "$LIBID"
     expect_value "$HELP_KEY" tollan.hlp "$folder"
 
     # Registering twice is harmless.
@@ -139,6 +142,7 @@ registration)
     expect_no_key 'HKCR\Tollan.Quill32'
     expect_no_key "HKCR\\CLSID\\$CLSID"
     expect_no_key "HKCR\\TypeLib\\$LIBID"
+    expect_no_key "HKCR\\Interface\\$IID"
     expect_key 'HKCR\CLSID'
     expect_key "$HELP_KEY"
     [ -z "$(reg_value "$HELP_KEY" tollan.hlp)" ] || fail "the help value is still there"
