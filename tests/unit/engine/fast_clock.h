@@ -7,7 +7,10 @@
 
 namespace tollan::test {
 
-inline constexpr int kClockSpeed = 10;
+#ifndef TOLLAN_TEST_CLOCK_SPEED
+#define TOLLAN_TEST_CLOCK_SPEED 10
+#endif
+inline constexpr int kClockSpeed = TOLLAN_TEST_CLOCK_SPEED;
 
 // A raw peer's waits: for a byte that must come; for the silence that ends a sequence still
 // arriving (longer than the engines' settle time after a cancel); for what is already queued.

@@ -1,0 +1,54 @@
+// The long limits of the engine base, on a clock a thousand times as fast as the wall clock: a
+// byte refused for 30 seconds, a block of which nothing more goes out for 60 seconds. The other
+// side holds our output (CTS off) and the transmit queue is full, so nothing moves at all.
+#include <gtest/gtest.h>
+
+#include "fast_clock.h"
+#include "transfer_engine.h"
+
+namespace tollan::test {
+namespace {
+
+static_assert(kClockSpeed >= 1000, "this program needs the very fast clock");
+
+class LimitEngine : public TransferEngine {
+public:
+    LimitEngine(CommLink* link, TransferStatus* status) : TransferEngine(link, status) {}
+    int Send(char*) override { return 0; }
+    int Receive(char*) override { return 0; }
+    using TransferEngine::SendBlock;
+    using TransferEngine::SendByte;
+};
+
+struct HeldLine {
+    HeldLine() {
+        MemoryPortOptions options;
+        options.transmitSize = 64;
+        line = std::make_unique<MemoryPortPair>(options);
+        side = std::make_unique<EngineSide>(line->A());
+        line->A().SetFlowControl(kFlowNone, kFlowCts);
+        line->A().SetModemLine(kSignalCts, false);
+        const Bytes fill = Pattern(64);
+        EXPECT_EQ(side->link->WriteBlock(fill.data(), 64), 64);
+    }
+    std::unique_ptr<MemoryPortPair> line;
+    std::unique_ptr<EngineSide> side;
+};
+
+TEST(TransferEngineLimits, ByteRefusedForThirtySeconds) {
+    HeldLine held;
+    LimitEngine engine(held.side->link.get(), &held.side->status);
+    EXPECT_EQ(engine.SendByte(0x41), LINK_WRITE_SHORT);
+    EXPECT_EQ(held.side->status.code_, TE_SEND_BYTE_TIMEOUT);
+}
+
+TEST(TransferEngineLimits, BlockStuckForSixtySeconds) {
+    HeldLine held;
+    LimitEngine engine(held.side->link.get(), &held.side->status);
+    const Bytes block = Pattern(200);
+    EXPECT_EQ(engine.SendBlock(block.data(), 200), TE_SEND_TIMEOUT);
+    EXPECT_EQ(held.side->status.code_, TE_SEND_TIMEOUT);
+}
+
+} // namespace
+} // namespace tollan::test
