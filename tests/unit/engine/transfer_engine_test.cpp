@@ -121,24 +121,6 @@ TEST(TransferEngine, FileObjectIsCreatedUnlessOneIsAttached) {
     EXPECT_EQ(side.status.code_, 0);
 }
 
-TEST(TransferEngine, ReportFinalSaysDoneForASuccessfulRun) {
-    MemoryPortPair line;
-    EngineSide side(line.A());
-    ProbeEngine engine(side.link.get(), &side.status);
-    engine.ReportFinal();
-    EXPECT_EQ(side.status.LastCode(), TE_DONE);
-}
-
-TEST(TransferEngine, DrainLineDiscardsUntilSilence) {
-    MemoryPortPair line;
-    EngineSide side(line.A());
-    CommLink peerLink(line.B());
-    RawPeer(peerLink).Send(Pattern(300));
-    ProbeEngine engine(side.link.get(), &side.status);
-    EXPECT_EQ(engine.DrainLine(), 1);
-    EXPECT_EQ(side.link->InputCount(), 0);
-}
-
 // How a failed run ends, per protocol: what the other side receives, and the file.
 TEST(TransferEngine, FailedRunsCancelTheOtherSideByProtocol) {
     struct Case {
