@@ -58,8 +58,12 @@ int AckNakPolicy(int overwrite) {
 constexpr int kOverwriteAlways = 4;
 
 // Closing a port discards both of its queues. The last bytes of a run (the final ACK, the end of
-// a cancel sequence) are given this long to leave the transmit queue first.
+// a cancel sequence) are given up to this long to leave the transmit queue first.
 constexpr std::uint32_t kDrainLimitMs = 2000;
+// A device that keeps no transmit queue of its own (a pseudo-terminal) reports an empty queue at
+// once, and discarding its output throws away what the other end has not read yet: the other
+// end gets this long to read it.
+constexpr int kSettleMs = 250;
 
 void DrainOutput(CommLink& link) {
     const std::uint32_t deadline = TickCount() + kDrainLimitMs;
@@ -68,6 +72,7 @@ void DrainOutput(CommLink& link) {
             return;
         }
     }
+    link.Delay(kSettleMs);
 }
 
 } // namespace
