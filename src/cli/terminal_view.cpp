@@ -79,17 +79,12 @@ void TerminalView::Draw(bool force) {
     }
     lastDraw_ = now;
 
-    char bytes[64];
-    if (size_ > 0) {
-        std::snprintf(bytes, sizeof bytes, "%ld / %ld bytes", done_, size_);
-    } else {
-        std::snprintf(bytes, sizeof bytes, "%ld bytes", done_);
-    }
-    double seconds = std::chrono::duration<double>(now - fileStart_).count();
-    long rate = seconds > 0.5 ? static_cast<long>(static_cast<double>(done_) / seconds) : 0;
     char text[512];
-    std::snprintf(text, sizeof text, "%s  %s  %ld B/s  %ld errors  %s", name_.c_str(), bytes, rate,
-                  errors_, status_.c_str());
+    if (name_.empty()) {
+        std::snprintf(text, sizeof text, "%s", status_.c_str());
+    } else {
+        DescribeFile(now, text, sizeof text);
+    }
     std::string line(text);
     if (line.size() > kLineWidth) {
         line.resize(kLineWidth);
@@ -101,6 +96,19 @@ void TerminalView::Draw(bool force) {
     std::fprintf(progress_, "\r%s", line.c_str());
     std::fflush(progress_);
     drawnWidth_ = width;
+}
+
+void TerminalView::DescribeFile(Clock::time_point now, char* text, std::size_t size) const {
+    char bytes[64];
+    if (size_ > 0) {
+        std::snprintf(bytes, sizeof bytes, "%ld / %ld bytes", done_, size_);
+    } else {
+        std::snprintf(bytes, sizeof bytes, "%ld bytes", done_);
+    }
+    double seconds = std::chrono::duration<double>(now - fileStart_).count();
+    long rate = seconds > 0.1 ? static_cast<long>(static_cast<double>(done_) / seconds) : 0;
+    std::snprintf(text, size, "%s  %s  %ld B/s  %ld errors  %s", name_.c_str(), bytes, rate,
+                  errors_, status_.c_str());
 }
 
 void TerminalView::Erase() {

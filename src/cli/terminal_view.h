@@ -35,6 +35,8 @@ private:
     // Redraws the progress line; unless `force`, at most a few times a second.
     void Draw(bool force);
     void Erase();
+    // "name  done / size bytes  rate  errors  status".
+    void DescribeFile(Clock::time_point now, char* text, std::size_t size) const;
 
     std::FILE* lines_;
     std::FILE* progress_;
