@@ -153,9 +153,6 @@ protected:
     int ReadHeaderOnce();
     // Counts one error; true when the error limit is now exceeded.
     bool CountError();
-    // Escapes `length` bytes into the out buffer.
-    void EscapeInto(const std::uint8_t* data, int length);
-    void EscapeByte(std::uint8_t byte);
 
     // Sender (zmodem_sender.cpp).
     void RunSender();

@@ -40,6 +40,17 @@ int HexDigitValue(int c) {
     return -1;
 }
 
+// Writes `b` at `out`, escaped when it must be; returns the position after it.
+std::uint8_t* Escape(std::uint8_t* out, std::uint8_t b) {
+    if (kEscaped[b]) {
+        *out++ = ZDLE;
+        *out++ = b ^ 0x40;
+    } else {
+        *out++ = b;
+    }
+    return out;
+}
+
 } // namespace
 
 ZModemEngine::ZModemEngine(CommLink* link, TransferStatus* status) : TransferEngine(link, status) {
@@ -85,29 +96,6 @@ bool ZModemEngine::CountError() {
 
 // --- Sending ---------------------------------------------------------------------------------
 
-void ZModemEngine::EscapeByte(std::uint8_t byte) {
-    if (kEscaped[byte]) {
-        outBuffer_[outLength_++] = ZDLE;
-        outBuffer_[outLength_++] = byte ^ 0x40;
-    } else {
-        outBuffer_[outLength_++] = byte;
-    }
-}
-
-void ZModemEngine::EscapeInto(const std::uint8_t* data, int length) {
-    std::uint8_t* out = outBuffer_ + outLength_;
-    for (int i = 0; i < length; ++i) {
-        const std::uint8_t b = data[i];
-        if (kEscaped[b]) {
-            *out++ = ZDLE;
-            *out++ = b ^ 0x40;
-        } else {
-            *out++ = b;
-        }
-    }
-    outLength_ = static_cast<int>(out - outBuffer_);
-}
-
 int ZModemEngine::SendHexHeader(int type, const std::uint8_t* data) {
     std::uint16_t crc = Crc16Update(static_cast<std::uint8_t>(type), 0);
     for (int i = 0; i < 4; ++i) {
@@ -123,64 +111,63 @@ int ZModemEngine::SendHexHeader(int type, const std::uint8_t* data) {
 }
 
 int ZModemEngine::SendBinHeader(int type, const std::uint8_t* data) {
-    // Built in the out buffer's tail so that a subpacket escaped at its start is not touched.
-    const int saved = outLength_;
-    constexpr int kHeaderRoom = 3 + 2 * (1 + 4 + 4);
-    outLength_ = kOutSize - kHeaderRoom;
-    const int start = outLength_;
+    // ZPAD ZDLE format, then type, data and CRC, each byte escaped at worst.
+    std::uint8_t header[3 + 2 * (1 + 4 + 4)];
+    std::uint8_t* out = header;
     const std::uint8_t typeByte = static_cast<std::uint8_t>(type);
-    outBuffer_[outLength_++] = ZPAD;
-    outBuffer_[outLength_++] = ZDLE;
+    *out++ = ZPAD;
+    *out++ = ZDLE;
     if (peerFlags_ & CANFC32) {
-        outBuffer_[outLength_++] = ZBIN32;
+        *out++ = ZBIN32;
         std::uint32_t crc = Crc32Update(typeByte, 0xFFFFFFFFu);
-        EscapeByte(typeByte);
+        out = Escape(out, typeByte);
         for (int i = 0; i < 4; ++i) {
             crc = Crc32Update(data[i], crc);
-            EscapeByte(data[i]);
+            out = Escape(out, data[i]);
         }
         crc = ~crc;
         for (int i = 0; i < 4; ++i) {
-            EscapeByte(static_cast<std::uint8_t>(crc >> (8 * i)));
+            out = Escape(out, static_cast<std::uint8_t>(crc >> (8 * i)));
         }
     } else {
-        outBuffer_[outLength_++] = ZBIN;
+        *out++ = ZBIN;
         std::uint16_t crc = Crc16Update(typeByte, 0);
-        EscapeByte(typeByte);
+        out = Escape(out, typeByte);
         for (int i = 0; i < 4; ++i) {
             crc = Crc16Update(data[i], crc);
-            EscapeByte(data[i]);
+            out = Escape(out, data[i]);
         }
-        EscapeByte(static_cast<std::uint8_t>(crc >> 8));
-        EscapeByte(static_cast<std::uint8_t>(crc));
+        out = Escape(out, static_cast<std::uint8_t>(crc >> 8));
+        out = Escape(out, static_cast<std::uint8_t>(crc));
     }
-    const int length = outLength_ - start;
-    outLength_ = saved;
-    return SendBlock(outBuffer_ + start, length);
+    return SendBlock(header, static_cast<int>(out - header));
 }
 
 int ZModemEngine::SendData(int length, int frameEnd) {
     const std::uint8_t end = static_cast<std::uint8_t>(frameEnd);
-    outLength_ = 0;
-    EscapeInto(buffer_, length);
-    outBuffer_[outLength_++] = ZDLE;
-    outBuffer_[outLength_++] = end;
+    std::uint8_t* out = outBuffer_;
+    for (int i = 0; i < length; ++i) {
+        out = Escape(out, buffer_[i]);
+    }
+    *out++ = ZDLE;
+    *out++ = end;
     if (peerFlags_ & CANFC32) {
         std::uint32_t crc = crc32_.Compute(buffer_, static_cast<std::size_t>(length), 0xFFFFFFFFu);
         crc = ~Crc32Update(end, crc);
         for (int i = 0; i < 4; ++i) {
-            EscapeByte(static_cast<std::uint8_t>(crc >> (8 * i)));
+            out = Escape(out, static_cast<std::uint8_t>(crc >> (8 * i)));
         }
     } else {
         std::uint16_t crc = static_cast<std::uint16_t>(
             crc16_.Compute(buffer_, static_cast<std::size_t>(length), 0));
         crc = Crc16Update(end, crc);
-        EscapeByte(static_cast<std::uint8_t>(crc >> 8));
-        EscapeByte(static_cast<std::uint8_t>(crc));
+        out = Escape(out, static_cast<std::uint8_t>(crc >> 8));
+        out = Escape(out, static_cast<std::uint8_t>(crc));
     }
     if (frameEnd == ZCRCW) {
-        outBuffer_[outLength_++] = ZXON;
+        *out++ = ZXON;
     }
+    outLength_ = static_cast<int>(out - outBuffer_);
     return SendBlock(outBuffer_, outLength_);
 }
 
