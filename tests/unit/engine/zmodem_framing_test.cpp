@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "block_check.h"
 #include "engine_codes.h"
@@ -22,6 +23,7 @@ public:
     using ZModemEngine::ZModemEngine;
     void SetPeerFlags(int flags) { peerFlags_ = flags; }
     void SetHeaderFormat(int format) { headerFormat_ = format; }
+    using ZModemEngine::OpenBatch;
 };
 
 bool Escaped(std::uint8_t b) {
@@ -394,6 +396,84 @@ TEST_F(ZModemFraming, SilenceInsideASubpacketEndsIt) {
     EXPECT_EQ(engine.ReadData(), LINK_NO_DATA);
     EXPECT_EQ(Status().blockLength_, 3);
     EXPECT_EQ(Status().code_, 0);
+}
+
+// --- Handshakes --------------------------------------------------------------------------------
+
+struct WindowAgreement {
+    int windowSize;  // the sender's setting
+    Bytes rinit;     // ZP0 ZP1 ZP2 ZP3 of the receiver's ZRINIT
+    unsigned window; // what the sender then uses
+};
+
+TEST_F(ZModemFraming, OpeningABatchAgreesOnWindowAndCrc) {
+    const WindowAgreement cases[] = {
+        {4096, {0x00, 0x08, 0x00, CANFDX | CANOVIO | CANFC32}, 2048}, // the receiver's buffer
+        {1024, {0x00, 0x08, 0x00, CANFDX | CANOVIO | CANFC32}, 1024}, // our smaller setting
+        {0, {0x00, 0x40, 0x00, CANFDX | CANOVIO}, 16384},             // streaming, but buffered
+        {0, {0x00, 0x00, 0x00, CANFDX | CANOVIO | CANFC32}, 0},       // a true stream
+        {0, {0x00, 0x00, 0x00, CANFC32}, 4096},                       // half duplex
+    };
+    for (const WindowAgreement& c : cases) {
+        Framer sender(engineSide.link.get(), &engineSide.status);
+        sender.SetWindowSize(c.windowSize);
+        // A challenge first: answered with ZACK and its own data, and counted as an error.
+        peer.Send(WithTrailer(HexHeader(ZCHALLENGE, {1, 2, 3, 4})));
+        peer.Send(WithTrailer(HexHeader(ZRINIT, c.rinit)));
+        ASSERT_TRUE(sender.OpenBatch());
+        EXPECT_EQ(sender.Window(), c.window);
+        EXPECT_EQ(sender.PeerFlags(), c.rinit[3]);
+        EXPECT_EQ(Status().checkType_, (c.rinit[3] & CANFC32) ? kCheckCrc32 : kCheckCrc16);
+        Bytes expected = WithTrailer(HexHeader(ZRQINIT, {0, 0, 0, 0}));
+        expected.push_back(0x11);
+        const Bytes ack = WithTrailer(HexHeader(ZACK, {1, 2, 3, 4}));
+        expected.insert(expected.end(), ack.begin(), ack.end());
+        expected.insert(expected.end(), {'*', '*', ZDLE, 'B', '0', '0'}); // ZRQINIT again
+        const Bytes sent = Sent();
+        ASSERT_GE(sent.size(), expected.size());
+        EXPECT_EQ(Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(expected.size())),
+                  expected);
+        EXPECT_EQ(Status().errorCount_, 1);
+        Status().errorCount_ = 0;
+        Status().consecutiveErrors_ = 0;
+    }
+}
+
+TEST_F(ZModemFraming, ReceiverAnswersRqinitSinitAndFin) {
+    int result = 1;
+    std::thread receiver([&] { result = engine.Receive(nullptr); });
+    // Its first ZRINIT: a 4,096-byte buffer and CANFDX, CANOVIO, CANBRK, CANFC32.
+    Bytes rinit = WithTrailer(HexHeader(ZRINIT, {0x00, 0x10, 0x00, 0x27}));
+    rinit.push_back(0x11);
+    EXPECT_EQ(peer.ReadN(rinit.size()), rinit);
+    // A sender that starts late: ZRQINIT is answered with another ZRINIT.
+    peer.Send(Text("rz\r"));
+    Bytes rqinit = WithTrailer(HexHeader(ZRQINIT, {0, 0, 0, 0}));
+    rqinit.push_back(0x11);
+    peer.Send(rqinit);
+    EXPECT_EQ(peer.ReadN(rinit.size()), rinit);
+    // ZSINIT with its attention string: ZNAK when the subpacket does not end the frame (an
+    // error), ZACK when it does; either way the receiver reads on.
+    const Bytes nak = WithTrailer(HexHeader(ZNAK, {0, 0, 0, 0}));
+    const Bytes ack = WithTrailer(HexHeader(ZACK, {0, 0, 0, 0}));
+    const Bytes fin = WithTrailer(HexHeader(ZFIN, {0, 0, 0, 0}));
+    peer.Send(BinHeader(ZSINIT, {0, 0, 0, 0}, true));
+    peer.Send(Subpacket(Text(std::string("\x03", 1) + '\0'), ZCRCG, true));
+    Bytes nakXon = nak;
+    nakXon.push_back(0x11);
+    EXPECT_EQ(peer.ReadN(nakXon.size()), nakXon);
+    peer.Send(BinHeader(ZSINIT, {0, 0, 0, 0}, true));
+    peer.Send(Subpacket(Text(std::string("\x03", 1) + '\0'), ZCRCW, true));
+    EXPECT_EQ(peer.ReadN(ack.size()), ack);
+    // ZFIN ends the batch: ZFIN back, then the sender's "OO".
+    peer.Send(fin);
+    EXPECT_EQ(peer.ReadN(fin.size()), fin);
+    peer.Send(Text("OO"));
+    receiver.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Status().fileCount_, 0);
+    EXPECT_EQ(engineSide.status.LastCode(), TE_DONE);
+    EXPECT_EQ(Status().errorCount_, 1);
 }
 
 } // namespace
