@@ -185,7 +185,9 @@ int ZModemEngine::SendPositionHeader(int type) {
 // The next byte: taken at once when one is waiting; otherwise, unless the run must stop, waited
 // for up to `timeoutMs`.
 int ZModemEngine::WaitByte(int timeoutMs) {
-    const int c = link_->ReadByte(0);
+    // A byte already waiting is taken straight from the port (what the link's read with no
+    // time-out does, without looking at the clock for every byte of a subpacket).
+    const int c = link_->Port().GetByte();
     if (c != LINK_NO_DATA) {
         return c;
     }
@@ -263,7 +265,7 @@ int ZModemEngine::SearchHeader() {
         int silentSlices = 0;
         int cans = 0;
         for (;;) {
-            int c = link_->ReadByte(0);
+            int c = link_->Port().GetByte();
             if (c == LINK_NO_DATA) {
                 if (AbortCheck()) {
                     return Code();

@@ -395,11 +395,13 @@ int ZModemEngine::SendNextSubpacket() {
 }
 
 int ZModemEngine::WatchBackChannel() {
-    if (link_->InputCount() == 0) {
+    // Nothing waiting: nothing to report. (Taking the first byte from the port, when there is
+    // one, costs less than asking for the queue's count after every subpacket.)
+    int c = link_->Port().GetByte();
+    if (c == LINK_NO_DATA) {
         return 0;
     }
-    for (;;) {
-        const int c = ReadLinkByte(kBackChannelTimeoutMs);
+    for (;; c = ReadLinkByte(kBackChannelTimeoutMs)) {
         if (c < 0) {
             break;
         }
