@@ -7,14 +7,23 @@ expected and the files that should arrive are byte-identical, with the sender's 
 time where one was announced.
 
 Facts about lrzsz found by trying (0.12.21rc), which the cases rely on:
-- rz announces CANFDX|CANOVIO|CANFC32 and a buffer size of 0, so our sender streams unless a
-  window is set; sz uses CRC-32 when offered, CRC-16 with -o.
-- sz -w N ends each window's last subpacket with ZCRCQ and goes on in the same frame.
-- sz -8 sends subpackets of up to 8 KiB. Our receiver refuses subpackets over 1 KiB, and sz
-  falls back to 1 KiB after the ZRPOS that follows, so the file still arrives.
+- rz's ZRINIT carries CANFDX|CANOVIO|CANFC32 (0x23, no CANBRK) and a buffer size of 0, so our
+  sender streams unless a window is set. sz starts with "rz\r" before its ZRQINIT, uses CRC-32
+  when offered and CRC-16 with -o.
+- sz -w N keeps one ZDATA frame and ends a subpacket with ZCRCQ every so often, waiting for the
+  ZACK. On a file whose size is a multiple of 1 KiB its last subpacket ends with ZCRCE, and sz
+  then waits for an acknowledgement it did not ask for: the transfer stalls until our
+  receiver's 10 s header time-out sends ZRPOS (one error); sz then sends a stray ZCRCQ, an empty
+  frame and ZEOF, and the file arrives whole.
+- sz -8 (on a line at 230400 bit/s) grows its subpackets past 1 KiB. Our receiver refuses
+  those, sz halves its subpacket after each ZRPOS and grows it again, and the file arrives
+  after a few retransmissions.
 - rz refuses names with ".." or an absolute path (restricted mode): it cancels the whole
   session, and our sender ends with the remote-cancel code.
-- rz -r resumes an existing partial file from its size rounded down to 1 KiB.
+- rz -r resumes an existing partial file from its size rounded down to 1 KiB (ZRPOS 1024 for
+  1,500 bytes kept), whatever management option the offer carries.
+- rz without -r honours an offer's ZCRESUM (our crash recovery "always") before its management
+  option, so our default offer resumes, i.e. overwrites, an existing file even under ZMPROT.
 - Stopped with SIGTERM, sz and rz send ten CAN and ten backspaces and exit. (SIGINT does not
   stop them when they start with it ignored, as background jobs of a shell do.) Like every exit
   of theirs, this one discards their pending output (tcflush), which on a pseudo-terminal throws
