@@ -94,6 +94,8 @@ int Run(int argc, char** argv) {
     RunResult result;
     TerminalView view(stdout, stderr, !command.quiet && StderrIsTerminal());
     TransferDriver driver(command.run, result, view, LinePortFactory(command.line), command.block);
+    // A run that is over waits for its view to be closed; here nobody is there to close it.
+    view.OnTransferEnded([&driver] { driver.Stop(); });
     if (!driver.OpenLog()) {
         std::fprintf(stderr, "tollan: %s\n", TransferLog::kOpenFailedText);
     }

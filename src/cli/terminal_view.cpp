@@ -59,6 +59,12 @@ void TerminalView::ClearFile() {
     Draw(true);
 }
 
+void TerminalView::TransferEnded() {
+    if (close_) {
+        close_();
+    }
+}
+
 void TerminalView::RunFinished() {
     std::lock_guard<std::mutex> lock(mutex_);
     Erase();

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "transfer_view.h"
 
@@ -24,7 +26,11 @@ public:
     void ShowErrorCount(long count) override;
     void AddFileLine(const FileLine& line) override;
     void ClearFile() override;
+    void TransferEnded() override;
     void RunFinished() override;
+
+    // Called when the transfer is over: the command has no user to close its view.
+    void OnTransferEnded(std::function<void()> close) { close_ = std::move(close); }
 
     // The last status text shown.
     std::string LastStatus() const;
@@ -50,6 +56,7 @@ private:
     Clock::time_point fileStart_ = Clock::now();
     Clock::time_point lastDraw_{};
     std::size_t drawnWidth_ = 0;
+    std::function<void()> close_;
 };
 
 } // namespace tollan

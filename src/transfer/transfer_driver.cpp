@@ -116,6 +116,7 @@ void TransferDriver::Wait() {
 
 void TransferDriver::Run() {
     RunTransfer();
+    view_.TransferEnded();
     stop_.Wait();
     log_.Close();
     view_.RunFinished();

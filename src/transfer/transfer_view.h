@@ -32,6 +32,10 @@ public:
     // The run has failed or ended: the view gets the user's attention and offers to close.
     // `offerHelp` is set when the view stays open for the user to read the failure.
     virtual void EndOfRun(bool /*offerHelp*/) {}
+    // The transfer is over; the worker thread now waits for the stop event, which the run has
+    // signalled itself only when it ended well or the failure is not to be read by the user. A
+    // view with no user to close it stops the driver here.
+    virtual void TransferEnded() {}
     // The last call of the worker thread: the run is over and the log closed.
     virtual void RunFinished() {}
 };

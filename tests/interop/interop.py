@@ -362,6 +362,26 @@ def zmodem_send_to_rz(case):
     check(len(out.splitlines()) == 2, "wanted two file lines: %r" % out)
 
 
+def zmodem_skipped_file_is_reported(case):
+    # rz keeps a file it already has: the batch goes on, and the file announced but never
+    # confirmed is counted on stderr.
+    line, peer = case.pty_pair("tty")
+    os.mkdir(case.path("in"))
+    data = data_file(case, "a.bin", 5000, 11)
+    data_file(case, "b.bin", 500, 12)
+    with open(case.path("in/b.bin"), "wb") as f:
+        f.write(b"old")
+    tollan = case.tollan("send", "-l", line, "a.bin", "b.bin")
+    case.wait_opened(tollan, line)
+    rz = case.start(["rz"], line=peer, preload=True, cwd=case.path("in"))
+    out, err = expect_status(case.finish(tollan), 0, "tollan send")
+    expect_status(case.finish(rz), 0, "rz")
+    check(read_file(case, "in/a.bin") == data, "a.bin differs")
+    check(read_file(case, "in/b.bin") == b"old", "b.bin was replaced")
+    check("1 file(s) announced but not confirmed" in err, "stderr: %r" % err)
+    check("b.bin" in out and "File skipped." in out, "stdout: %r" % out)
+
+
 def zmodem_host_run_takes_sender_after_sender(case):
     # One receiver, two senders one after the other, then the user's interrupt.
     line, peer = case.pty_pair("tty")

@@ -44,6 +44,16 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         endOfRun_.push_back(offerHelp);
     }
+    void TransferEnded() override {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hook = onEnded_;
+        }
+        if (hook) {
+            hook();
+        }
+    }
     void RunFinished() override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++finished_;
@@ -53,6 +63,12 @@ public:
     void OnProgress(std::function<void(long)> hook) {
         std::lock_guard<std::mutex> lock(mutex_);
         onProgress_ = std::move(hook);
+    }
+
+    // Called when the transfer is over, before the driver waits for its stop event.
+    void OnTransferEnded(std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        onEnded_ = std::move(hook);
     }
 
     std::vector<std::string> Statuses() const {
@@ -84,6 +100,7 @@ private:
     std::vector<bool> endOfRun_;
     int finished_ = 0;
     std::function<void(long)> onProgress_;
+    std::function<void()> onEnded_;
 };
 
 } // namespace tollan::test

@@ -3,6 +3,7 @@
 // starts first: it discards what is waiting before it listens for the receiver's first request.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -171,6 +172,48 @@ TEST_F(TransferDriverTest, AckNakTextFileArrivesAsSent) {
     EXPECT_EQ(ReadAll("copy.txt"), text);
     ASSERT_EQ(receiver.view.Lines().size(), 1u);
     EXPECT_EQ(receiver.view.Lines()[0].status, "OK");
+}
+
+TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
+    const std::string first = Bytes(5000, 6);
+    WriteAll("a.bin", first);
+    WriteAll("b.bin", Bytes(300, 7));
+    WriteAll("c.bin", Bytes(700, 8));
+    fs::create_directory("in");
+    WriteAll("in/b.bin", "already here");
+    fs::last_write_time("b.bin", fs::last_write_time("in/b.bin") - std::chrono::hours(48));
+    MemoryPortPair pair;
+    Side sender(RunProtocol::kZModem, true, "a.bin;b.bin;c.bin");
+    // The receiver's names, one per offered file. It takes a file only when the sender's copy is
+    // newer, so it skips b.bin, and a skipped file does not end the batch.
+    Side receiver(RunProtocol::kZModem, false, "in/a.bin;in/b.bin;in/c.bin");
+    receiver.settings.overwrite = 5;
+    // No error was reported, yet the result is not 0: the run leaves its end to the user.
+    bool senderStopped = true;
+    sender.view.OnTransferEnded([&] {
+        senderStopped = sender.driver->StopSignal().IsSignalled();
+        sender.driver->Stop();
+    });
+    receiver.view.OnTransferEnded([&] { receiver.driver->Stop(); });
+    sender.Start(pair.A());
+    receiver.Start(pair.B());
+    std::int32_t sent = sender.Finish();
+    receiver.Finish();
+    EXPECT_FALSE(senderStopped);
+
+    EXPECT_EQ(ReadAll("in/a.bin"), first);
+    EXPECT_EQ(ReadAll("in/b.bin"), "already here");
+    EXPECT_EQ(ReadAll("in/c.bin"), ReadAll("c.bin"));
+    // Three files announced, two confirmed: the difference goes into the high half.
+    EXPECT_EQ(sent >> 16, 1);
+    EXPECT_EQ(sender.driver->FilesSeen(), 3);
+    EXPECT_EQ(sender.driver->Transferred(), 2);
+    auto lines = sender.view.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].status, "OK");
+    EXPECT_EQ(lines[1].status, "File skipped.");
+    EXPECT_EQ(lines[2].status, "OK");
+    EXPECT_EQ(sent & 0xFFFF, kResultOk);
 }
 
 TEST_F(TransferDriverTest, SilentPeerTimesOut) {
