@@ -246,9 +246,10 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         if (settings_.transmit) {
             engine.Send(list.data());
         } else {
-            // A receiver without names keeps the senders' names.
+            // A receiver without names (always so in a host run) keeps the senders' names.
             engine.SetHoldWhileWriting(1);
-            engine.Receive(settings_.fileList.empty() ? nullptr : list.data());
+            bool names = !settings_.HostRun() && !settings_.fileList.empty();
+            engine.Receive(names ? list.data() : nullptr);
         }
         return true;
     }
