@@ -101,7 +101,10 @@ std::string ManyLines() {
 INSTANTIATE_TEST_SUITE_P(Texts, AckNakRoundTrip,
                          ::testing::Values(std::string("AB\r\nC"),
                                            std::string("line one\r\nline two\r\n"), std::string(""),
-                                           std::string(127, 'x') + "\r\n", ManyLines()));
+                                           std::string(127, 'x') + "\r\n", ManyLines()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             return "Text" + std::to_string(info.index);
+                         });
 
 // What the other side sees: line feeds dropped, the last line ending in SUB, BEL after the
 // acknowledgement of the last line.
