@@ -147,25 +147,20 @@ Bytes RawPeer::ReadUntilSilent(int ms) {
     return out;
 }
 
-bool RawPeer::SkipUntil(std::uint8_t byte, Bytes* skipped, int ms) {
-    for (;;) {
-        const int c = Read(ms);
-        if (c < 0) {
-            return false;
-        }
-        if (c == byte) {
-            return true;
-        }
-        if (skipped != nullptr) {
-            skipped->push_back(static_cast<std::uint8_t>(c));
-        }
-    }
-}
-
 void RunBoth(const std::function<void()>& a, const std::function<void()>& b) {
     std::thread other(b);
     a();
     other.join();
+}
+
+void RunAll(const std::vector<std::function<void()>>& cases) {
+    std::vector<std::thread> threads;
+    for (const auto& c : cases) {
+        threads.emplace_back(c);
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
 }
 
 bool WaitForInput(CommLink& link, int ms) {

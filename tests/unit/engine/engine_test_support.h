@@ -151,8 +151,6 @@ public:
     Bytes ReadN(std::size_t n, int ms = 3000);
     // Everything until `ms` pass without a byte.
     Bytes ReadUntilSilent(int ms = 300);
-    // Reads until `byte` arrives: the bytes before it; false after `ms` without a byte.
-    bool SkipUntil(std::uint8_t byte, Bytes* skipped = nullptr, int ms = 3000);
 
 private:
     CommLink& link_;
@@ -160,6 +158,8 @@ private:
 
 // Runs two sides at once; returns when both have.
 void RunBoth(const std::function<void()>& a, const std::function<void()>& b);
+// Runs independent cases, each on its own thread; returns when all have.
+void RunAll(const std::vector<std::function<void()>>& cases);
 // Waits until the link has input waiting (a peer's first byte), up to `ms`.
 bool WaitForInput(CommLink& link, int ms = 3000);
 

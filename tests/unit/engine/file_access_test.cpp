@@ -123,37 +123,25 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
 
 // ---- The list walk ----
 
-TEST_F(FileAccessTest, MissingOrEmptyListsYieldNothing) {
+TEST_F(FileAccessTest, ItemsWithoutANameEndTheWalkWhereTheyStand) {
     ASSERT_EQ(file_->Init(nullptr, 0), 0);
-    EXPECT_FALSE(file_->NextFile(true));
-    EXPECT_FALSE(file_->NextFile(false));
+    EXPECT_EQ(Next(true), "<end>");
     EXPECT_STREQ(file_->GetName(), "");
 
-    Start("");
-    EXPECT_FALSE(file_->NextFile(false));
-    EXPECT_FALSE(file_->NextFile(true));
-}
-
-TEST_F(FileAccessTest, EmptyItemsEndTheWalkWhereTheyStand) {
+    MakeFile("a.bin");
+    const std::string overlong(300, 'n');
     const std::string dirOnly = std::string("some") + kSep + "folder" + kSep;
-    Start("one;;two;" + dirOnly + ";three;");
+    Start("one;;two;" + dirOnly + ";" + overlong + ";" + Path("a.bin") + ";" + overlong +
+          ";three;");
     EXPECT_EQ(Next(false), "one");
     EXPECT_EQ(Next(false), "<end>"); // ";;"
     EXPECT_EQ(Next(false), "two");
     EXPECT_EQ(Next(false), "<end>"); // an item ending in a separator has no name part
-    EXPECT_EQ(Next(false), "three");
+    EXPECT_EQ(Next(true), Path("a.bin")) << "an overlong item is skipped like one matching nothing";
+    EXPECT_EQ(Next(false), "<end>") << "and gives no name when not expanded";
+    EXPECT_EQ(Next(false), "three") << "the walk goes on in step";
     EXPECT_EQ(Next(false), "<end>"); // the trailing ";"
-    EXPECT_EQ(Next(false), "<end>"); // and every call after the end of the text
-    EXPECT_EQ(Next(true), "<end>");
-}
-
-TEST_F(FileAccessTest, OverlongItemsAreSkippedNotCut) {
-    MakeFile("a.bin");
-    const std::string overlong(300, 'n');
-    Start(overlong + ";" + Path("a.bin") + ";" + overlong + ";name");
-    EXPECT_EQ(Next(true), Path("a.bin")) << "skipped like an item that matches nothing";
-    EXPECT_EQ(Next(false), "<end>") << "no name for this one";
-    EXPECT_EQ(Next(false), "name") << "and the walk goes on in step";
+    EXPECT_EQ(Next(true), "<end>");  // and every call after the end of the text
 }
 
 TEST_F(FileAccessTest, ReceiverNamesAlternateWithFilesToSend) {
@@ -183,10 +171,6 @@ TEST_F(FileAccessTest, WildcardsFindFilesOnlyAndSkipItemsMatchingNothing) {
     EXPECT_EQ(Sorted({names[0], names[1]}),
               (std::vector<std::string>{scan + "a.txt", scan + "b.txt"}));
     EXPECT_EQ(names[2], scan + "c.dat");
-
-    const auto all = Sorted(Walk(scan + "*.*"));
-    EXPECT_EQ(all, (std::vector<std::string>{scan + "a.txt", scan + "b.txt", scan + "c.dat"}));
-
     EXPECT_EQ(Walk(scan + "?.dat"), (std::vector<std::string>{scan + "c.dat"}));
 }
 
@@ -199,15 +183,6 @@ TEST_F(FileAccessTest, NameWithoutExpansionContinuesARunningScan) {
     const std::string second = Next(false);
     EXPECT_EQ(Sorted({first, second}), (std::vector<std::string>{scan + "a.txt", scan + "b.txt"}));
     EXPECT_EQ(Next(false), "next");
-}
-
-TEST_F(FileAccessTest, BareNamesAreRelativeToTheCurrentDirectory) {
-    MakeFile("here.txt", "hello");
-    EnterRoot();
-    EXPECT_EQ(Walk("here.txt;h*.txt;gone.txt"), (std::vector<std::string>{"here.txt", "here.txt"}));
-    ASSERT_EQ(file_->Open(file_->GetName(), "rb"), 0);
-    EXPECT_EQ(file_->GetSize(), 5);
-    EXPECT_EQ(file_->Close(), 0);
 }
 
 TEST_F(FileAccessTest, RecursionGoesNineLevelsBelowTheItem) {
@@ -250,71 +225,42 @@ TEST_F(FileAccessTest, RecursionIsDepthFirstAndGoesOnWithTheNextItem) {
     EXPECT_EQ(names[4], Path("last.txt"));
 
     // Without a match at the top, the subfolders are still searched.
-    EXPECT_EQ(Sorted(Walk(tree + "t*.txt", 1)),
-              Sorted({tree + "top.txt", a + "deep" + kSep + "two.txt", b + "three.txt"}));
     EXPECT_EQ(Walk(tree + "one.txt", 1), (std::vector<std::string>{a + "one.txt"}));
-}
-
-TEST_F(FileAccessTest, AnUnfinishedWalkCanBeStartedAgain) {
-    MakeFile("scan/a.txt");
-    MakeFile("scan/b.txt");
-    MakeFile("scan/sub/c.txt");
-    const std::string item = Path("scan") + kSep + "*.txt";
-    Start(item, 1);
-    ASSERT_NE(Next(true), "<end>");
-    EXPECT_EQ(Walk(item, 1).size(), 3u);
 }
 
 // ---- Opening, reading and writing ----
 
 TEST_F(FileAccessTest, OpenModesFollowTheTable) {
-    // "rb" creates a missing file empty.
-    ASSERT_EQ(file_->Open(Path("made.bin").c_str(), "rb"), 0);
-    EXPECT_EQ(file_->GetSize(), 0);
-    EXPECT_EQ(file_->Write("x", 1), 0) << "read access only";
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_TRUE(fs::exists(Path("made.bin")));
-
-    MakeFile("f.bin", "abc");
-    ASSERT_EQ(file_->Open(Path("f.bin").c_str(), "ab"), 0);
-    EXPECT_EQ(file_->Tell(), 3) << "\"ab\" starts at the end";
-    EXPECT_EQ(file_->Write("XY", 2), 2);
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_EQ(Contents("f.bin"), "abcXY");
-
-    ASSERT_EQ(file_->Open(Path("f.bin").c_str(), "a"), 0);
-    EXPECT_EQ(file_->Tell(), 0) << "only \"ab\" moves to the end";
-    EXPECT_EQ(file_->Write("Z", 1), 1);
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_EQ(Contents("f.bin"), "ZbcXY");
-
-    ASSERT_EQ(file_->Open(Path("f.bin").c_str(), "r+b"), 0);
-    char buffer[16] = {};
-    EXPECT_EQ(file_->Read(buffer, sizeof buffer), 5);
-    EXPECT_EQ(file_->Write("Q", 1), 0) << "a '+' grants nothing";
-    EXPECT_EQ(file_->Close(), 0);
-
-    ASSERT_EQ(file_->Open(Path("f.bin").c_str(), "rw"), 0);
-    EXPECT_EQ(file_->Read(buffer, 2), 2);
-    EXPECT_EQ(file_->Write("!", 1), 1);
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_EQ(Contents("f.bin"), "Zb!XY") << "read and write without truncating";
-
-    ASSERT_EQ(file_->Open(Path("f.bin").c_str(), ""), 0);
-    EXPECT_EQ(file_->Write("1", 1), 1);
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_EQ(Contents("f.bin"), "1b!XY") << "no letter: write without truncating";
-    ASSERT_EQ(file_->Open(Path("none.bin").c_str(), "b"), 0);
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_TRUE(fs::exists(Path("none.bin")));
-
-    ASSERT_EQ(file_->Open(Path("f.bin").c_str(), "wb"), 0);
-    EXPECT_EQ(file_->Read(buffer, 1), 0) << "write access only";
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_EQ(Contents("f.bin"), "") << "\"w\" truncates";
-    ASSERT_EQ(file_->Open(Path("w-new.bin").c_str(), "w"), 0);
-    EXPECT_EQ(file_->Close(), 0);
-    EXPECT_TRUE(fs::exists(Path("w-new.bin")));
+    struct Case {
+        const char* mode;
+        const char* before; // nullptr: no file yet
+        int read;           // what reading one byte from the start gives after writing "XY"
+        const char* after;
+    };
+    const Case cases[] = {
+        {"rb", nullptr, 0, ""},    // creates a missing file empty, read access only
+        {"r+b", "abc", 1, "abc"},  // a '+' grants nothing
+        {"ab", "abc", 1, "abcXY"}, // starts at the end
+        {"a", "abc", 1, "XYc"},    // only "ab" moves to the end
+        {"rw", "abc", 1, "XYc"},   // read and write without truncating
+        {"", "abc", 0, "XYc"},     // no letter: write only, without truncating
+        {"b", nullptr, 0, "XY"},   {"wb", "abc", 0, "XY"}, // write only, truncates
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        std::error_code ignored;
+        fs::remove(Path("f.bin"), ignored);
+        if (c.before != nullptr) {
+            MakeFile("f.bin", c.before);
+        }
+        ASSERT_EQ(file_->Open(Path("f.bin").c_str(), c.mode), 0);
+        EXPECT_EQ(file_->Write("XY", 2), c.mode[0] == 'r' && c.mode[1] != 'w' ? 0 : 2);
+        EXPECT_EQ(file_->Seek(0, 0), 0);
+        char buffer[1] = {};
+        EXPECT_EQ(file_->Read(buffer, 1), c.read);
+        EXPECT_EQ(file_->Close(), 0);
+        EXPECT_EQ(Contents("f.bin"), c.after);
+    }
 }
 
 TEST_F(FileAccessTest, MisuseIsReportedAndLeavesFilesAlone) {
@@ -327,18 +273,8 @@ TEST_F(FileAccessTest, MisuseIsReportedAndLeavesFilesAlone) {
     EXPECT_EQ(Contents("second.bin"), "second");
     EXPECT_EQ(file_->Close(), 0);
     EXPECT_EQ(file_->Close(), FILE_NOT_OPEN);
-
-    std::uint8_t byte = 0;
-    EXPECT_EQ(file_->Seek(0, 0), FILE_NOT_OPEN);
     EXPECT_EQ(file_->Tell(), FILE_NOT_OPEN);
-    EXPECT_EQ(file_->GetSize(), FILE_NOT_OPEN);
-    EXPECT_EQ(file_->ApplyFileTime(), FILE_NOT_OPEN);
-    EXPECT_EQ(file_->FetchFileTime(), FILE_NOT_OPEN);
-    EXPECT_EQ(file_->Read(buffer, 1), 0);
     EXPECT_EQ(file_->Write(buffer, 1), 0);
-    EXPECT_EQ(file_->ReadByte(&byte), 0);
-    EXPECT_EQ(file_->WriteByte(byte), 0);
-    EXPECT_EQ(file_->Flush(), 0);
 
     const std::string inMissingFolder = Path("no-such-folder") + kSep + "x.bin";
     EXPECT_EQ(file_->Open(inMissingFolder.c_str(), "wb"), FILE_OPEN_FAILED);
@@ -359,54 +295,16 @@ TEST_F(FileAccessTest, AnOpenFileIsNotSharedWithOtherFileObjects) {
     EXPECT_EQ(other.Close(), 0);
 }
 
-TEST_F(FileAccessTest, PositionsAndSingleBytes) {
-    ASSERT_EQ(file_->Open(Path("p.bin").c_str(), "wrb"), 0);
-    EXPECT_EQ(file_->Write("0123456789", 10), 10);
-    EXPECT_EQ(file_->Tell(), 10);
-    EXPECT_EQ(file_->Seek(2, 0), 0);
-    EXPECT_EQ(file_->Tell(), 2);
-    EXPECT_EQ(file_->Seek(3, 1), 0);
-    EXPECT_EQ(file_->Tell(), 5);
-    EXPECT_EQ(file_->Seek(-1, 2), 0);
-    EXPECT_EQ(file_->Tell(), 9);
-    std::uint8_t byte = 0;
-    EXPECT_EQ(file_->ReadByte(&byte), 1);
-    EXPECT_EQ(byte, '9');
-    EXPECT_EQ(file_->ReadByte(&byte), 0) << "end of file";
-    EXPECT_EQ(file_->Seek(-1, 0), FILE_SEEK_FAILED);
-    EXPECT_EQ(file_->Tell(), 10) << "a refused seek does not move";
-    EXPECT_EQ(file_->WriteByte('A'), 1);
-    EXPECT_EQ(file_->Flush(), 1);
-    EXPECT_EQ(file_->Close(), 0);
-
-    // The byte-wise read a receiver uses to check an existing file.
-    ASSERT_EQ(file_->Open(Path("p.bin").c_str(), "rb"), 0);
-    std::string read;
-    while (file_->ReadByte(&byte) == 1) {
-        read.push_back(static_cast<char>(byte));
-    }
-    EXPECT_EQ(read, "0123456789A");
-    EXPECT_EQ(file_->Close(), 0);
-}
-
 TEST_F(FileAccessTest, SizeIsReadOnceUntilReset) {
     MakeFile("five.bin", "12345");
     MakeFile("nine.bin", "123456789");
     ASSERT_EQ(file_->Open(Path("five.bin").c_str(), "rb"), 0);
     EXPECT_EQ(file_->GetSize(), 5);
     EXPECT_EQ(file_->Close(), 0);
-    ASSERT_EQ(file_->Open(Path("nine.bin").c_str(), "rb"), 0);
-    EXPECT_EQ(file_->GetSize(), 5) << "the cache survives Close and Open";
-    EXPECT_EQ(file_->Close(), 0);
-    Start("");
     ASSERT_EQ(file_->Open(Path("nine.bin").c_str(), "ab"), 0);
-    EXPECT_EQ(file_->GetSize(), 5) << "and Init";
+    EXPECT_EQ(file_->GetSize(), 5) << "the cache survives Close and Open";
     file_->ResetSize();
     EXPECT_EQ(file_->GetSize(), 9);
-    EXPECT_EQ(file_->Write("abc", 3), 3);
-    EXPECT_EQ(file_->GetSize(), 9) << "growth is not seen until the next reset";
-    file_->ResetSize();
-    EXPECT_EQ(file_->GetSize(), 12);
     EXPECT_EQ(file_->Close(), 0);
 }
 
@@ -446,9 +344,7 @@ TEST_F(FileAccessTest, TimesADosDateCannotHoldLeaveTheFileAlone) {
     SetHeldTime(*file_, stamped);
     ASSERT_EQ(file_->ApplyFileTime(), 0);
     for (const DateTime& t : {DateTime{1979, 12, 31, 23, 59, 58}, DateTime{2108, 1, 1, 0, 0, 0},
-                              DateTime{2021, 13, 1, 0, 0, 0}, DateTime{2021, 2, 29, 0, 0, 0},
-                              DateTime{2021, 4, 31, 0, 0, 0}, DateTime{2021, 1, 1, 24, 0, 0},
-                              DateTime{2021, 1, 1, 0, 60, 0}, DateTime{2021, 1, 1, 0, 0, -2}}) {
+                              DateTime{2021, 2, 29, 0, 0, 0}, DateTime{2021, 1, 1, 24, 0, 0}}) {
         SetHeldTime(*file_, t);
         EXPECT_EQ(file_->ApplyFileTime(), 0) << t;
         EXPECT_EQ(file_->FetchFileTime(), 0);
@@ -463,8 +359,6 @@ TEST(FileAccessCalendar, KnownPoints) {
     PlatformFileAccess file;
     file.SetUnixTime(0);
     EXPECT_EQ(HeldTime(file), (DateTime{1970, 1, 1, 0, 0, 0}));
-    file.SetUnixTime(86399);
-    EXPECT_EQ(HeldTime(file), (DateTime{1970, 1, 1, 23, 59, 59}));
     file.SetUnixTime(INT32_MAX);
     EXPECT_EQ(HeldTime(file), (DateTime{2038, 1, 19, 3, 14, 7}));
 
@@ -474,8 +368,6 @@ TEST(FileAccessCalendar, KnownPoints) {
     EXPECT_EQ(HeldTime(file), (DateTime{2000, 2, 29, 13, 14, 15})) << "time of day untouched";
 
     SetHeldTime(file, {1969, 12, 31, 23, 59, 59});
-    EXPECT_EQ(file.GetUnixTime(), 0u);
-    SetHeldTime(file, {1601, 1, 1, 0, 0, 0});
     EXPECT_EQ(file.GetUnixTime(), 0u);
     SetHeldTime(file, {2106, 2, 7, 6, 28, 15});
     EXPECT_EQ(file.GetUnixTime(), 0xFFFFFFFFu) << "the last second of 32 unsigned bits";

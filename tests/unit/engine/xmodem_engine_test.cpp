@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -97,15 +96,25 @@ struct Pair {
 struct RoundTripCase {
     std::size_t size;
     bool checksum;
+    bool corrupt;
 };
 
 class XModemRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
+// With `corrupt`, bits flip in both directions: a frame's data, a frame's block number
+// complement and two of the receiver's replies. The file still arrives intact.
 TEST_P(XModemRoundTrip, FileArrivesInWholeBlocks) {
     const RoundTripCase c = GetParam();
     Pair p;
     const Bytes data = Pattern(c.size, static_cast<unsigned>(c.size));
     WriteFile(p.source, data);
+    if (c.corrupt) {
+        const std::uint64_t frame = c.checksum ? 132 : 133;
+        p.tx.tap.CorruptSent(2 * frame + 40, 0x01);
+        p.tx.tap.CorruptSent(5 * frame + 2, 0x10);
+        p.rx.tap.CorruptSent(6, 0x02);
+        p.rx.tap.CorruptSent(9, 0x40);
+    }
     p.sender.SetMaxErrors(0);
     p.receiver.SetMaxErrors(0);
     std::thread rx([&] { p.received = p.receiver.Receive(p.target.data()); });
@@ -126,46 +135,18 @@ TEST_P(XModemRoundTrip, FileArrivesInWholeBlocks) {
     EXPECT_EQ(p.tx.status.checkType_, mode);
     EXPECT_EQ(p.rx.status.checkType_, mode);
     EXPECT_EQ(p.tx.status.position_, static_cast<std::int32_t>(c.size));
-    EXPECT_EQ(p.tx.status.fileSize_, static_cast<std::int32_t>(c.size));
-    EXPECT_EQ(p.tx.status.fileCount_, 1);
-    EXPECT_EQ(p.rx.status.fileCount_, 1);
     EXPECT_EQ(p.tx.status.LastCode(), TE_DONE);
     EXPECT_EQ(p.rx.status.LastCode(), TE_DONE);
-    EXPECT_EQ(p.tx.status.NonZeroCodes(), std::vector<int>{TE_DONE});
-    EXPECT_EQ(std::string(p.tx.status.fileName_), p.source);
+    EXPECT_EQ(p.rx.status.errorCount_ > 0, c.corrupt);
 }
 
 // 33,000 bytes take 258 blocks: the block number wraps from 255 to 0. In checksum mode the
 // receiver first has to give up on CRC-16, which takes a while: one case.
 INSTANTIATE_TEST_SUITE_P(Sizes, XModemRoundTrip,
-                         ::testing::Values(RoundTripCase{1, false}, RoundTripCase{127, false},
-                                           RoundTripCase{128, false}, RoundTripCase{129, false},
-                                           RoundTripCase{33000, false}, RoundTripCase{1000, true}));
-
-TEST(XModemEngine, EmptyFileIsNotSent) {
-    Pair p;
-    WriteFile(p.source, {});
-    std::thread rx([&] { p.received = p.receiver.Receive(p.target.data()); });
-    ASSERT_TRUE(WaitForInput(*p.tx.link, kPeerWait)); // the receiver is listening
-    p.sent = p.sender.Send(p.source.data());
-    rx.join();
-    EXPECT_EQ(p.sent, TE_READ_FAILED);
-    EXPECT_EQ(p.received, TE_REMOTE_CANCEL);
-    EXPECT_TRUE(ReadFile(p.target).empty());
-}
-
-TEST(XModemEngine, NoFileInTheListEndsWithOneCan) {
-    MemoryPortPair line;
-    EngineSide tx(line.A());
-    CommLink peerLink(line.B());
-    RawPeer peer(peerLink);
-    XModemEngine sender(tx.link.get(), &tx.status);
-    TempDir dir;
-    std::string list = dir.Path("missing*.bin");
-    EXPECT_EQ(sender.Send(list.data()), TE_NO_FILE);
-    EXPECT_EQ(peer.ReadUntilSilent(kQueued), Bytes{kCan});
-    EXPECT_EQ(tx.status.LastCode(), TE_NO_FILE);
-}
+                         ::testing::Values(RoundTripCase{1, false, false},
+                                           RoundTripCase{128, false, false},
+                                           RoundTripCase{33000, false, true},
+                                           RoundTripCase{1000, true, true}));
 
 // What a receiver sees of our sender: the frame layout in both check modes, the 0x00 padding
 // of the last block, EOT.
@@ -236,98 +217,34 @@ TEST(XModemEngine, ReceiverFallsBackToChecksumAndAcknowledgesRepeats) {
     EXPECT_EQ(rx.status.fileTime_, -1);
 }
 
-// Bit errors in both directions: frames with a bad check, a garbled block number, a garbled
-// reply. The file still arrives intact.
-TEST(XModemEngine, CorruptedBytesAreRepaired) {
-    Pair p;
-    const Bytes data = Pattern(10 * 128 + 50);
-    WriteFile(p.source, data);
-    p.tx.tap.CorruptSent(2 * 133 + 40, 0x01); // data of block 3
-    p.tx.tap.CorruptSent(5 * 133 + 2, 0x10);  // complement of block 5 (after one resend)
-    p.rx.tap.CorruptSent(6, 0x02);            // some reply of the receiver
-    p.rx.tap.CorruptSent(9, 0x40);
-    p.Run();
-    EXPECT_EQ(p.sent, TE_OK);
-    EXPECT_EQ(p.received, TE_OK);
-    EXPECT_EQ(ReadFile(p.target), Padded(data));
-    EXPECT_GE(p.tx.status.errorCount_, 2);
-    EXPECT_GE(p.rx.status.errorCount_, 2);
-}
-
-TEST(XModemEngine, NoisyLineStillDeliversTheFile) {
-    MemoryPortOptions noisy;
-    noisy.errorInterval = 1500;
-    noisy.seed = 11;
-    Pair p(noisy);
-    const Bytes data = Pattern(8000);
-    WriteFile(p.source, data);
-    p.Run();
-    EXPECT_EQ(p.sent, TE_OK);
-    EXPECT_EQ(p.received, TE_OK);
-    EXPECT_EQ(ReadFile(p.target), Padded(data));
-    EXPECT_GT(p.line.A().CorruptedCount() + p.line.B().CorruptedCount(), 0u);
-}
-
-// The receiver's limit counts consecutive errors, the sender's every error of the file.
+// The receiver's limit counts consecutive errors; then the other side gets the cancel.
 TEST(XModemEngine, ErrorLimitEndsTheRun) {
-    {
-        SCOPED_TRACE("receiver");
-        MemoryPortPair line;
-        EngineSide rx(line.A());
-        CommLink peerLink(line.B());
-        RawPeer peer(peerLink);
-        XModemEngine receiver(rx.link.get(), &rx.status);
-        receiver.SetMaxErrors(3);
-        TempDir dir;
-        std::string target = dir.Path("t.bin");
-        Bytes bad = Frame(1, Pattern(128), true);
-        bad[60] ^= 0x04;
-        int received = 1;
-        Bytes tail;
-        RunBoth([&] { received = receiver.Receive(target.data()); },
-                [&] {
+    MemoryPortPair line;
+    EngineSide rx(line.A());
+    CommLink peerLink(line.B());
+    RawPeer peer(peerLink);
+    XModemEngine receiver(rx.link.get(), &rx.status);
+    receiver.SetMaxErrors(3);
+    TempDir dir;
+    std::string target = dir.Path("t.bin");
+    Bytes bad = Frame(1, Pattern(128), true);
+    bad[60] ^= 0x04;
+    int received = 1;
+    Bytes tail;
+    RunBoth([&] { received = receiver.Receive(target.data()); },
+            [&] {
+                EXPECT_EQ(peer.Read(kPeerWait), 'C');
+                for (int i = 0; i < 3; ++i) {
+                    peer.Send(bad);
                     EXPECT_EQ(peer.Read(kPeerWait), 'C');
-                    for (int i = 0; i < 3; ++i) {
-                        peer.Send(bad);
-                        EXPECT_EQ(peer.Read(kPeerWait), 'C');
-                    }
-                    tail = peer.ReadUntilSilent(kSilence);
-                });
-        EXPECT_EQ(received, TE_TOO_MANY_ERRORS);
-        EXPECT_EQ(rx.status.consecutiveErrors_, 3);
-        Bytes expected = CancelSequence();
-        expected.push_back(kCan);
-        EXPECT_EQ(tail, expected);
-    }
-    {
-        SCOPED_TRACE("sender");
-        MemoryPortPair line;
-        EngineSide tx(line.A());
-        CommLink peerLink(line.B());
-        RawPeer peer(peerLink);
-        XModemEngine sender(tx.link.get(), &tx.status);
-        sender.SetMaxErrors(3);
-        TempDir dir;
-        std::string source = dir.Path("s.bin");
-        WriteFile(source, Pattern(300));
-        int sent = 1;
-        Bytes tail;
-        RunBoth([&] { sent = sender.Send(source.data()); },
-                [&] {
-                    EXPECT_EQ(AskForFrame(peer, 'C', 133).size(), 133u);
-                    peer.Send(kNak);
-                    for (int i = 1; i < 3; ++i) {
-                        EXPECT_EQ(peer.ReadN(133, kPeerWait).size(), 133u);
-                        peer.Send(kNak);
-                    }
-                    tail = peer.ReadUntilSilent(kSilence);
-                });
-        EXPECT_EQ(sent, TE_TOO_MANY_ERRORS);
-        EXPECT_EQ(tx.status.errorCount_, 3);
-        EXPECT_EQ(tail.front(), kCan);
-        EXPECT_TRUE(Contains(tail, CancelSequence()));
-        EXPECT_EQ(tx.status.LastCode(), TE_TOO_MANY_ERRORS);
-    }
+                }
+                tail = peer.ReadUntilSilent(kSilence);
+            });
+    EXPECT_EQ(received, TE_TOO_MANY_ERRORS);
+    EXPECT_EQ(rx.status.consecutiveErrors_, 3);
+    Bytes expected = CancelSequence();
+    expected.push_back(kCan);
+    EXPECT_EQ(tail, expected);
 }
 
 // The receiver's user cancels mid-file: it keeps what arrived, the sender sees the cancel
@@ -351,17 +268,6 @@ TEST(XModemEngine, ReceiverCancelKeepsTheBytesReceived) {
     EXPECT_EQ(Bytes(sent.end() - static_cast<std::ptrdiff_t>(ending.size()), sent.end()), ending);
     EXPECT_EQ(p.rx.status.LastCode(), TE_USER_CANCEL);
     EXPECT_EQ(p.tx.status.LastCode(), TE_REMOTE_CANCEL);
-}
-
-TEST(XModemEngine, SenderCancelIsRemoteCancelForTheReceiver) {
-    Pair p;
-    WriteFile(p.source, Pattern(64 * 128));
-    p.tx.status.AbortAtPosition(1024, TE_USER_CANCEL);
-    p.Run();
-    EXPECT_EQ(p.sent, TE_USER_CANCEL);
-    EXPECT_EQ(p.received, TE_REMOTE_CANCEL);
-    EXPECT_TRUE(Contains(p.tx.tap.Sent(), CancelSequence()));
-    EXPECT_EQ(ReadFile(p.target).size(), static_cast<std::size_t>(p.rx.status.position_));
 }
 
 // Nobody answers: only the status record's time-out ends the waits. The receiver keeps asking
@@ -402,81 +308,6 @@ TEST(XModemEngine, SilentPeerEndsThroughTheStatusTimeout) {
     EXPECT_EQ(RawPeer(senderPeer).ReadUntilSilent(kQueued), ending);
     EXPECT_EQ(rx.status.LastCode(), TE_TIMEOUT);
     EXPECT_EQ(tx.status.LastCode(), TE_TIMEOUT);
-}
-
-TEST(XModemEngine, CarrierDropEndsTheRunWhenWatched) {
-    Pair p;
-    const Bytes data = Pattern(64 * 128);
-    WriteFile(p.source, data);
-    p.receiver.SetCarrierWatch(1);
-    p.rx.status.AtPosition(1024, [&] { p.rx.memory.SetModemLine(kSignalCarrier, false); });
-    p.Run();
-    EXPECT_EQ(p.received, TE_CARRIER_LOST);
-    EXPECT_EQ(p.sent, TE_REMOTE_CANCEL);
-    EXPECT_EQ(p.rx.status.LastCode(), TE_CARRIER_LOST);
-}
-
-TEST(XModemEngine, ExistingTargetIsKeptUnlessOverwriteIsOn) {
-    MemoryPortPair line;
-    EngineSide rx(line.A());
-    CommLink peerLink(line.B());
-    RawPeer peer(peerLink);
-    TempDir dir;
-    std::string target = dir.Path("t.bin");
-    WriteFile(target, Text("keep me"));
-    {
-        XModemEngine receiver(rx.link.get(), &rx.status);
-        receiver.SetMaxErrors(0);
-        EXPECT_EQ(receiver.Receive(target.data()), TE_FILE_EXISTS);
-        Bytes expected = CancelSequence();
-        expected.push_back(kCan);
-        EXPECT_EQ(peer.ReadUntilSilent(kQueued), expected); // no 'C' went out
-        EXPECT_EQ(ReadFile(target), Text("keep me"));
-        EXPECT_EQ(rx.status.fileCount_, 0);
-    }
-    {
-        XModemEngine receiver(rx.link.get(), &rx.status);
-        receiver.SetMaxErrors(0);
-        receiver.SetOverwrite(1);
-        const Bytes data = Pattern(128);
-        int received = 1;
-        RunBoth([&] { received = receiver.Receive(target.data()); },
-                [&] {
-                    EXPECT_EQ(peer.Read(kPeerWait), 'C');
-                    peer.Send(Frame(1, data, true));
-                    EXPECT_EQ(peer.Read(kPeerWait), kAck);
-                    peer.Send(kEot);
-                    EXPECT_EQ(peer.Read(kPeerWait), kAck);
-                });
-        EXPECT_EQ(received, TE_OK);
-        EXPECT_EQ(ReadFile(target), data);
-    }
-}
-
-TEST(XModemEngine, OtherSideCancelWhileSenderWaitsForStart) {
-    MemoryPortPair line;
-    EngineSide tx(line.A());
-    CommLink peerLink(line.B());
-    RawPeer peer(peerLink);
-    XModemEngine sender(tx.link.get(), &tx.status);
-    sender.SetMaxErrors(0);
-    TempDir dir;
-    std::string source = dir.Path("s.bin");
-    WriteFile(source, Pattern(10));
-    int sent = 1;
-    std::atomic<bool> done{false};
-    RunBoth(
-        [&] {
-            sent = sender.Send(source.data());
-            done = true;
-        },
-        [&] {
-            while (!done) {
-                peer.Send(kCan);
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-        });
-    EXPECT_EQ(sent, TE_REMOTE_CANCEL);
 }
 
 } // namespace
