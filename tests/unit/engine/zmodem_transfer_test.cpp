@@ -325,6 +325,11 @@ struct ManagementCase {
     const char* outcome; // "replaced", "appended", "skipped", "exists"
 };
 
+// Keeps the test names that ctest lists short and the same from build to build.
+void PrintTo(const ManagementCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ZModemManagement : public ::testing::TestWithParam<ManagementCase> {};
 
 TEST_P(ZModemManagement, ExistingFileIsTreatedByTheOption) {
