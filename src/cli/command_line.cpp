@@ -47,7 +47,8 @@ struct Word {
 
 constexpr Word kProtocols[] = {
     {"zmodem", kProtocolZModem}, {"xmodem", kProtocolXModem}, {"acknak", kProtocolAckNak}};
-constexpr Word kFlows[] = {{"none", kFlowNone}, {"xonxoff", kFlowXonXoff}, {"rtscts", kFlowRtsCts}};
+constexpr Word kFlows[] = {
+    {"none", kFlowControlNone}, {"xonxoff", kFlowControlXonXoff}, {"rtscts", kFlowControlRtsCts}};
 constexpr Word kRecovery[] = {{"never", 1}, {"follow", 2}, {"always", 3}};
 // The file-management choices, numbered as the block stores them.
 constexpr Word kOverwrite[] = {{"newer-or-longer", 1}, {"crc", 2},    {"append", 3}, {"always", 4},

@@ -50,17 +50,17 @@ void SettingsBlock::Reset(std::string_view moduleDirectory, int16_t defaultType)
     switch (defaultType) {
     case 2:
         Protocol = kProtocolZModem;
-        FlowControl = kFlowRtsCts;
+        FlowControl = kFlowControlRtsCts;
         WindowSize = 0;
         break;
     case 3:
         Protocol = kProtocolZModem;
-        FlowControl = kFlowXonXoff;
+        FlowControl = kFlowControlXonXoff;
         WindowSize = 1024;
         break;
     default:
         Protocol = kProtocolXModem;
-        FlowControl = kFlowNone;
+        FlowControl = kFlowControlNone;
         WindowSize = 0;
         break;
     }

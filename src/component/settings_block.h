@@ -18,9 +18,9 @@ inline constexpr int16_t kProtocolZModem = 1;
 inline constexpr int16_t kProtocolAckNak = 2;
 
 // Values of `FlowControl`.
-inline constexpr int16_t kFlowNone = 0;
-inline constexpr int16_t kFlowXonXoff = 1;
-inline constexpr int16_t kFlowRtsCts = 2;
+inline constexpr int16_t kFlowControlNone = 0;
+inline constexpr int16_t kFlowControlXonXoff = 1;
+inline constexpr int16_t kFlowControlRtsCts = 2;
 
 // Values of `PathSwitch`.
 inline constexpr int16_t kPathStrip = 0;

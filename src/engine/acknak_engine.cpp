@@ -29,7 +29,7 @@ AckNakEngine::AckNakEngine(CommLink* link, TransferStatus* status) : TransferEng
         delete[] buffer_;
         buffer_ = nullptr;
     }
-    status_->protocolId_ = kProtocolAckNak;
+    status_->protocolId_ = kProtocolIdAckNak;
     status_->checkType_ = kCheckSum8;
 }
 

@@ -204,12 +204,12 @@ void TransferEngine::FinishFile() {
     }
     const int protocol = status_->protocolId_;
     if (protocol <= 4 ||
-        (protocol == kProtocolZModem && buffer_ != nullptr && Code() != TE_REMOTE_CANCEL)) {
+        (protocol == kProtocolIdZModem && buffer_ != nullptr && Code() != TE_REMOTE_CANCEL)) {
         std::uint8_t cancel[20];
         std::memset(cancel, kCan, 10);
         std::memset(cancel + 10, kBs, 10);
         link_->WriteBlock(cancel, sizeof cancel);
-    } else if (protocol == kProtocolAckNak) {
+    } else if (protocol == kProtocolIdAckNak) {
         const std::uint8_t cancel[3] = {kCr, kBel, kBel};
         link_->WriteBlock(cancel, sizeof cancel);
     }

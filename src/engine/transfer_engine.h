@@ -17,9 +17,9 @@
 //     FinishFile() and ReportFinal(), and return status_->code_.
 //   - Every blocking step is preceded by AbortCheck(); once status_->code_ is negative every
 //     AbortCheck() answers 1 at once, so each loop unwinds at its next check.
-//   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolXModem (and any id
-//     up to 4) sends ten CAN and ten BS, kProtocolZModem the same unless buffer_ is null or the
-//     code is TE_REMOTE_CANCEL, kProtocolAckNak sends CR BEL BEL.
+//   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolIdXModem (and any id
+//     up to 4) sends ten CAN and ten BS, kProtocolIdZModem the same unless buffer_ is null or the
+//     code is TE_REMOTE_CANCEL, kProtocolIdAckNak sends CR BEL BEL.
 #pragma once
 
 #include <cstdint>

@@ -21,9 +21,9 @@ enum CheckType : std::int32_t {
 extern const char* const kCheckNames[5];
 
 // protocolId_ values.
-inline constexpr std::int32_t kProtocolXModem = 0;
-inline constexpr std::int32_t kProtocolZModem = 7;
-inline constexpr std::int32_t kProtocolAckNak = 9;
+inline constexpr std::int32_t kProtocolIdXModem = 0;
+inline constexpr std::int32_t kProtocolIdZModem = 7;
+inline constexpr std::int32_t kProtocolIdAckNak = 9;
 
 class TransferStatus {
 public:
@@ -50,7 +50,7 @@ public:
     const char* CheckName() const;
 
     std::int32_t direction_ = 0;  // 1 sending, 0 receiving
-    std::int32_t protocolId_ = 0; // kProtocolXModem, kProtocolZModem, kProtocolAckNak
+    std::int32_t protocolId_ = 0; // kProtocolIdXModem, kProtocolIdZModem, kProtocolIdAckNak
     std::int32_t checkType_ = kCheckNotDetermined;
     const char* const* checkNames_ = kCheckNames;
     const char* fileName_ = "";          // current file name, never null

@@ -50,7 +50,7 @@ void XModemBlockEngine::UseCrc() {
 
 XModemEngine::XModemEngine(CommLink* link, TransferStatus* status) : XModemProtocol(link, status) {
     buffer_ = new (std::nothrow) std::uint8_t[kBlockSize]();
-    status_->protocolId_ = kProtocolXModem;
+    status_->protocolId_ = kProtocolIdXModem;
     status_->checkType_ = kCheckCrc16;
 }
 

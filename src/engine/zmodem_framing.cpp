@@ -62,7 +62,7 @@ ZModemEngine::ZModemEngine(CommLink* link, TransferStatus* status) : TransferEng
         delete[] buffer_;
         buffer_ = nullptr;
     }
-    status_->protocolId_ = kProtocolZModem;
+    status_->protocolId_ = kProtocolIdZModem;
     status_->checkType_ = kCheckCrc32;
 }
 

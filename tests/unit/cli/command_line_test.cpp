@@ -33,7 +33,7 @@ TEST(CommandLine, DefaultsAreZModemAt115200) {
     const SettingsBlock& block = *command.block;
     EXPECT_EQ(block.Protocol, kProtocolZModem);
     EXPECT_EQ(block.BaudRate, 115200);
-    EXPECT_EQ(block.FlowControl, kFlowNone);
+    EXPECT_EQ(block.FlowControl, kFlowControlNone);
     EXPECT_EQ(block.WindowSize, 0);
     EXPECT_EQ(block.CrashRecovery, 1);
     EXPECT_EQ(block.Overwrite, 7);
@@ -69,7 +69,7 @@ TEST(CommandLine, NamedChoicesSetTheirValues) {
                       command));
     const SettingsBlock& block = *command.block;
     EXPECT_EQ(block.Protocol, kProtocolAckNak);
-    EXPECT_EQ(block.FlowControl, kFlowRtsCts);
+    EXPECT_EQ(block.FlowControl, kFlowControlRtsCts);
     EXPECT_EQ(block.CrashRecovery, 2);
     EXPECT_EQ(block.Overwrite, 6);
     EXPECT_EQ(block.PathSwitch, kPathSend);

@@ -15,7 +15,7 @@ namespace {
 // The base with its shared routines opened up, on a small buffer.
 class ProbeEngine : public TransferEngine {
 public:
-    ProbeEngine(CommLink* link, TransferStatus* status, std::int32_t protocol = kProtocolXModem,
+    ProbeEngine(CommLink* link, TransferStatus* status, std::int32_t protocol = kProtocolIdXModem,
                 bool withBuffer = true)
         : TransferEngine(link, status) {
         if (withBuffer) {
@@ -64,11 +64,11 @@ TEST(TransferEngine, FailedRunsCancelTheOtherSideByProtocol) {
     };
     const Bytes xmodemCancel = CancelSequence();
     const std::vector<Case> cases = {
-        {"XModem", kProtocolXModem, true, TE_TOO_MANY_ERRORS, xmodemCancel},
-        {"ZModem", kProtocolZModem, true, TE_TOO_MANY_ERRORS, xmodemCancel},
-        {"ZModem after the other side's cancel", kProtocolZModem, true, TE_REMOTE_CANCEL, {}},
-        {"ZModem without a buffer", kProtocolZModem, false, TE_TOO_MANY_ERRORS, {}},
-        {"ACK/NAK", kProtocolAckNak, true, TE_TOO_MANY_ERRORS, Bytes{0x0D, 0x07, 0x07}},
+        {"XModem", kProtocolIdXModem, true, TE_TOO_MANY_ERRORS, xmodemCancel},
+        {"ZModem", kProtocolIdZModem, true, TE_TOO_MANY_ERRORS, xmodemCancel},
+        {"ZModem after the other side's cancel", kProtocolIdZModem, true, TE_REMOTE_CANCEL, {}},
+        {"ZModem without a buffer", kProtocolIdZModem, false, TE_TOO_MANY_ERRORS, {}},
+        {"ACK/NAK", kProtocolIdAckNak, true, TE_TOO_MANY_ERRORS, Bytes{0x0D, 0x07, 0x07}},
     };
     std::vector<std::function<void()>> runs;
     for (const Case& c : cases) {
