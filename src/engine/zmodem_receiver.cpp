@@ -24,6 +24,25 @@ constexpr int kManagementMask = 0x1F;
 
 const std::uint8_t kZero[4] = {0, 0, 0, 0};
 
+// A name offered by the sender stays inside the receiving folder: no absolute path, no drive, no
+// ".." step, with either separator, whatever the platform.
+bool StaysInFolder(const char* name) {
+    if (name[0] == 0 || name[0] == '/' || name[0] == '\\' || name[1] == ':') {
+        return false;
+    }
+    for (const char* step = name; *step != 0;) {
+        const std::size_t length = std::strcspn(step, "/\\");
+        if (length == 2 && step[0] == '.' && step[1] == '.') {
+            return false;
+        }
+        step += length;
+        if (*step != 0) {
+            ++step;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int ZModemEngine::Receive(char* fileName) {
@@ -57,8 +76,10 @@ void ZModemEngine::RunReceiver() {
             const int length = status_->blockLength_;
             buffer_[length] = 0;
             const char* offerName = reinterpret_cast<const char*>(buffer_);
-            const char* name = file_->NextFile(false) ? file_->GetName() : offerName;
+            const bool listed = file_->NextFile(false);
+            const char* name = listed ? file_->GetName() : offerName;
             const bool nameFits = std::strlen(name) < static_cast<std::size_t>(kNameSize);
+            const bool nameSafe = listed || StaysInFolder(name);
             std::snprintf(nameBuffer_, kNameSize, "%s", name);
             status_->fileName_ = nameBuffer_;
 
@@ -77,8 +98,9 @@ void ZModemEngine::RunReceiver() {
             status_->consecutiveErrors_ = 0;
 
             file_->ResetSize();
-            if (!nameFits) {
-                // A name the buffer cannot hold is declined rather than cut to another name.
+            if (!nameFits || !nameSafe) {
+                // A name the buffer cannot hold is declined rather than cut to another name, and
+                // so is a name that would write outside the receiving folder; the batch goes on.
                 SetCode(TE_FILE_SKIPPED);
             } else if (!DecideAndOpen(headerData_[ZF0], headerData_[ZF1])) {
                 break;
