@@ -1,7 +1,6 @@
 #include "engine_test_support.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -61,11 +60,6 @@ int TestStatus::Update(int code) {
         std::lock_guard lock(mutex_);
         codes_.push_back(code);
     }
-    if (action_ && actionPosition_ >= 0 && position_ >= actionPosition_) {
-        const auto action = std::move(action_);
-        action_ = nullptr;
-        action();
-    }
     return 0;
 }
 
@@ -89,16 +83,6 @@ int TestStatus::CheckAbort() {
 std::vector<int> TestStatus::Codes() const {
     std::lock_guard lock(mutex_);
     return codes_;
-}
-
-std::vector<int> TestStatus::NonZeroCodes() const {
-    std::vector<int> out;
-    for (const int code : Codes()) {
-        if (code != 0 && (out.empty() || out.back() != code)) {
-            out.push_back(code);
-        }
-    }
-    return out;
 }
 
 int TestStatus::LastCode() const {
@@ -163,37 +147,17 @@ void RunAll(const std::vector<std::function<void()>>& cases) {
     }
 }
 
-bool WaitForInput(CommLink& link, int ms) {
-    const std::uint32_t start = TickCount();
-    while (link.InputCount() == 0) {
-        if (TickCount() - start >= static_cast<std::uint32_t>(ms)) {
-            return false;
-        }
-        link.Idle();
-    }
-    return true;
-}
-
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        dir_ = base / ("tollan-engine-" + std::to_string(random()) + "-" +
-                       std::to_string(counter.fetch_add(1)));
-        if (std::filesystem::create_directory(dir_)) {
-            break;
-        }
-    }
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tollan-engine-" + std::to_string(std::random_device{}()) + "-" +
+            std::to_string(counter.fetch_add(1)));
+    std::filesystem::create_directories(dir_);
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
-}
-
-std::string TempDir::Path(const std::string& name) const {
-    return (dir_ / name).string();
 }
 
 Bytes ReadFile(const std::string& path) {

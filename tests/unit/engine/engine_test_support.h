@@ -1,6 +1,6 @@
 // What the engine tests share: a link whose waits run ten times faster, a port that records and
 // corrupts what one end sends, a status record that the test steers, a raw peer that speaks the
-// protocols byte by byte, two threads for the two sides, and a temporary folder with real files.
+// protocols byte by byte, and a temporary folder with real files.
 #pragma once
 
 #include <atomic>
@@ -23,16 +23,15 @@ namespace tollan::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The engines' waits (1 s for a header, 4 s for a data byte, ...) divided by ten, so that
-// silence and error recovery cost little. Writes, Delay and the tick counter are unchanged.
+// The engines' waits (1 s for a header, 4 s for a data byte, ...) divided by ten.
 class FastLink : public CommLink {
 public:
     using CommLink::CommLink;
     int ReadByte(int timeoutMs) override { return CommLink::ReadByte(timeoutMs / 10); }
 };
 
-// Passes every operation to another port, records the bytes this end sends, and flips bits in
-// chosen ones (counted from 0 over everything this end has sent).
+// Passes every operation to another port, records the bytes this end sends, and flips
+// bits in chosen ones (counted from 0 over everything this end has sent).
 class TapPort : public CommPort {
 public:
     explicit TapPort(CommPort& inner) : CommPort(inner.PortNumber()), inner_(inner) {}
@@ -48,9 +47,8 @@ public:
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override {
         return inner_.GetQueueStatus(record, mask);
     }
-    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
-                  std::uint32_t transmitSize) override {
-        return inner_.SetQueues(receiveSize, xoffLimit, transmitSize);
+    int SetQueues(std::uint32_t receive, std::uint32_t xoff, std::uint32_t transmit) override {
+        return inner_.SetQueues(receive, xoff, transmit);
     }
     int SetFlowControl(int input, int output) override {
         return inner_.SetFlowControl(input, output);
@@ -93,24 +91,15 @@ public:
     int Update(int code) override;
     int CheckAbort() override;
 
-    // CheckAbort answers `code` from now on.
     void AbortWith(int code) { abort_.store(code); }
-    // CheckAbort answers `code` once position_ has reached `position`.
     void AbortAtPosition(std::int32_t position, int code) {
         abortPosition_ = position;
         abortPositionCode_ = code;
     }
-    // CheckAbort answers TE_TIMEOUT once this many milliseconds have passed since the first call.
+    // Milliseconds from the first CheckAbort to TE_TIMEOUT.
     void SetTimeLimit(int ms) { limitMs_ = ms; }
-    // Runs `action` (on the engine's thread) the first time position_ reaches `position`.
-    void AtPosition(std::int32_t position, std::function<void()> action) {
-        actionPosition_ = position;
-        action_ = std::move(action);
-    }
 
     std::vector<int> Codes() const;
-    // Non-zero codes given to Update, in order, without repeats in a row.
-    std::vector<int> NonZeroCodes() const;
     int LastCode() const;
     // checkType_ as last seen by Update, readable from any thread.
     int SeenCheckType() const { return seenCheckType_.load(); }
@@ -122,8 +111,6 @@ private:
     std::atomic<int> seenCheckType_{-1};
     std::int32_t abortPosition_ = -1;
     int abortPositionCode_ = 0;
-    std::int32_t actionPosition_ = -1;
-    std::function<void()> action_;
     int limitMs_ = 20000;
     std::uint32_t start_ = 0;
     bool started_ = false;
@@ -139,7 +126,7 @@ struct Side {
     TestStatus status;
 };
 
-// A side that speaks byte by byte, with real (not shortened) waits.
+// A side that speaks byte by byte, with the link's own waits.
 class RawPeer {
 public:
     explicit RawPeer(CommLink& link) : link_(link) {}
@@ -160,8 +147,6 @@ private:
 void RunBoth(const std::function<void()>& a, const std::function<void()>& b);
 // Runs independent cases, each on its own thread; returns when all have.
 void RunAll(const std::vector<std::function<void()>>& cases);
-// Waits until the link has input waiting (a peer's first byte), up to `ms`.
-bool WaitForInput(CommLink& link, int ms = 3000);
 
 // A fresh folder under the system's temporary folder, removed with its content at the end.
 class TempDir {
@@ -169,7 +154,7 @@ public:
     TempDir();
     ~TempDir();
     // The full path of `name` in the folder, as single-byte text for the engines.
-    std::string Path(const std::string& name) const;
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
 private:
     std::filesystem::path dir_;
@@ -179,7 +164,6 @@ Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& data);
 Bytes Pattern(std::size_t size, unsigned seed = 7);
 Bytes Text(const std::string& s);
-// Whether `haystack` holds `needle` somewhere.
 bool Contains(const Bytes& haystack, const Bytes& needle);
 // Ten CAN followed by ten BS.
 Bytes CancelSequence();

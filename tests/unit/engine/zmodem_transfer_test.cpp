@@ -1,10 +1,9 @@
 // ZModem sender against ZModem receiver over the in-memory null-modem line, on two threads, with
-// real files: batches, windows, noise, the error limit, the file-management options, crash
-// recovery and cancels.
+// real files: batches, windows, noise, the error limit, the file-management options and crash
+// recovery.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -19,59 +18,31 @@ namespace {
 constexpr std::int32_t kOldTime = 0x40000000; // 2004-01-10 13:37:04
 constexpr std::int32_t kNewTime = 0x50000000; // 2012-07-13 11:01:20
 
-void SetFileTime(const std::string& path, std::int32_t time) {
+// The file's last-write time, first set to `time` unless that is 0.
+std::int64_t FileTime(const std::string& path, std::int32_t time = 0) {
     std::unique_ptr<FileAccess> file(CreateFileAccess());
-    ASSERT_EQ(file->Open(path.c_str(), "a"), 0);
-    file->SetUnixTime(time);
-    file->ApplyFileTime();
-    file->Close();
-}
-
-std::int64_t FileTime(const std::string& path) {
-    std::unique_ptr<FileAccess> file(CreateFileAccess());
-    if (file->Open(path.c_str(), "r") != 0) {
+    if (file->Open(path.c_str(), "a") != 0) {
         return -1;
     }
+    if (time != 0) {
+        file->SetUnixTime(time);
+        file->ApplyFileTime();
+    }
     file->FetchFileTime();
-    const std::int64_t time = file->GetUnixTime();
+    const std::int64_t result = file->GetUnixTime();
     file->Close();
-    return time;
+    return result;
 }
 
 // How often `needle` occurs in `haystack`.
 int Count(const Bytes& haystack, const Bytes& needle) {
     int n = 0;
-    for (auto it = haystack.begin();;) {
+    for (auto it = haystack.begin();; ++it, ++n) {
         it = std::search(it, haystack.end(), needle.begin(), needle.end());
         if (it == haystack.end()) {
             return n;
         }
-        ++n;
-        ++it;
     }
-}
-
-// The start of a hex header of `type` as the receiver sends it.
-Bytes HexHeaderStart(int type) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02x", type);
-    return Bytes{ZPAD,
-                 ZPAD,
-                 ZDLE,
-                 'B',
-                 static_cast<std::uint8_t>(text[0]),
-                 static_cast<std::uint8_t>(text[1])};
-}
-
-Bytes WithTrailerlessHex(int type, const Bytes& data) {
-    Bytes out = HexHeaderStart(type);
-    for (const std::uint8_t b : data) {
-        char text[3];
-        std::snprintf(text, sizeof text, "%02x", b);
-        out.push_back(static_cast<std::uint8_t>(text[0]));
-        out.push_back(static_cast<std::uint8_t>(text[1]));
-    }
-    return out;
 }
 
 // A sender and a receiver engine over one memory line, with a folder for each side.
@@ -99,25 +70,17 @@ struct ZPair {
                 });
     }
 
-    // A list that pairs each source file with its target path (path mode 2).
-    std::string Pairs(std::initializer_list<std::string> names) {
-        sender.SetPathSwitch(2);
-        std::string list;
+    // Sends the files `names` of `from`; the receiver's list gives them the same names in `to`.
+    void Run(std::initializer_list<std::string> names) {
+        std::string sendList;
+        std::string receiveList;
         for (const std::string& name : names) {
-            if (!list.empty()) {
-                list += ';';
-            }
-            list += from.Path(name) + ';' + to.Path(name);
+            sendList += (sendList.empty() ? "" : ";") + from.Path(name);
+            receiveList += (receiveList.empty() ? "" : ";") + to.Path(name);
         }
-        return list;
+        Run(sendList, receiveList);
     }
 };
-
-// Frame ends on the sender's side of the line: ZDLE followed by 'h' to 'k' occurs nowhere else,
-// since every ZDLE in data, headers and CRCs is itself escaped to ZDLE 'X'.
-int FrameEnds(const Bytes& sent, int end) {
-    return Count(sent, Bytes{ZDLE, static_cast<std::uint8_t>(end)});
-}
 
 struct WindowCase {
     const char* name;
@@ -128,153 +91,78 @@ struct WindowCase {
 
 class ZModemWindows : public ::testing::TestWithParam<WindowCase> {};
 
+// A batch with an empty file, every byte value, a file of over 1 MiB and a name with spaces
+// arrives intact with its times. Each window is acknowledged and its subpackets end with ZCRCQ;
+// a stream is not acknowledged.
 TEST_P(ZModemWindows, BatchArrivesIntactWithTimes) {
     const WindowCase& c = GetParam();
     ZPair p;
     p.sender.SetWindowSize(c.senderWindow);
     p.receiver.SetWindowSize(c.receiverWindow);
-    Bytes everyByte;
-    for (int k = 0; k < 40; ++k) {
-        for (int i = 0; i < 256; ++i) {
-            everyByte.push_back(static_cast<std::uint8_t>(i));
-        }
+    Bytes everyByte(10240);
+    for (std::size_t i = 0; i < everyByte.size(); ++i) {
+        everyByte[i] = static_cast<std::uint8_t>(i);
     }
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"empty", {}},
-        {"every byte", everyByte}, // 10,240 bytes: a whole number of subpackets
+        {"every byte", everyByte}, // a whole number of subpackets
         {"large.bin", Pattern((1 << 20) + 333)},
         {"name with spaces.txt", Text(std::string(3000, 'z') + "\r\n")},
     };
     std::int32_t time = kOldTime;
     for (const auto& [name, data] : files) {
         WriteFile(p.from.Path(name), data);
-        SetFileTime(p.from.Path(name), time);
-        time += 3600;
+        FileTime(p.from.Path(name), time += 3600);
     }
-    p.Run(p.Pairs({"empty", "every byte", "large.bin", "name with spaces.txt"}));
+    p.Run({"empty", "every byte", "large.bin", "name with spaces.txt"});
     EXPECT_EQ(p.sent, 0);
     EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(p.tx.status.fileCount_, 4);
     EXPECT_EQ(p.rx.status.fileCount_, 4);
     time = kOldTime;
     for (const auto& [name, data] : files) {
         EXPECT_EQ(ReadFile(p.to.Path(name)), data) << name;
-        EXPECT_EQ(FileTime(p.to.Path(name)), time) << name;
-        time += 3600;
+        EXPECT_EQ(FileTime(p.to.Path(name)), time += 3600) << name;
     }
     EXPECT_EQ(p.sender.Window(), c.window);
     EXPECT_EQ(p.tx.status.checkType_, kCheckCrc32);
     EXPECT_EQ(p.rx.status.errorCount_, 0);
-    // Each window is acknowledged; a stream is not.
-    const int acks = Count(p.rx.tap.Sent(), HexHeaderStart(ZACK));
+    const int acks = Count(p.rx.tap.Sent(), Bytes{ZPAD, ZPAD, ZDLE, 'B', '0', '3'}); // ZACK
+    const int windowEnds = Count(p.tx.tap.Sent(), Bytes{ZDLE, ZCRCQ});
     if (c.window == 0) {
         EXPECT_EQ(acks, 0);
+        EXPECT_EQ(windowEnds, 0);
     } else {
         EXPECT_GE(acks, static_cast<int>((1 << 20) / c.window));
+        EXPECT_GE(windowEnds, static_cast<int>((1 << 20) / c.window) - 4);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, ZModemWindows,
                          ::testing::Values(WindowCase{"Streaming", 0, 0, 0},
                                            WindowCase{"Window1024", 1024, 4096, 1024},
-                                           WindowCase{"Window2048", 2048, 4096, 2048},
-                                           WindowCase{"Window4096", 4096, 4096, 4096},
                                            WindowCase{"ReceiverBuffer2048", 4096, 2048, 2048},
                                            WindowCase{"StreamingToBuffer1024", 0, 1024, 1024}),
                          [](const ::testing::TestParamInfo<WindowCase>& info) {
                              return info.param.name;
                          });
 
-TEST(ZModemTransfer, WindowsAndStreamsEndTheirSubpacketsAsAgreed) {
-    {
-        // A 2,048-byte receiver buffer: one ZDATA frame, each window of it a ZCRCG and a ZCRCQ
-        // subpacket, acknowledged before the next; the last subpacket ends with ZCRCW. (The
-        // offer's information subpacket ends with ZCRCW too.)
-        ZPair p;
-        p.receiver.SetWindowSize(2048);
-        WriteFile(p.from.Path("f"), Pattern(8192));
-        p.Run(p.Pairs({"f"}));
-        ASSERT_EQ(p.sent, 0);
-        const Bytes sent = p.tx.tap.Sent();
-        EXPECT_EQ(FrameEnds(sent, ZCRCG), 4);
-        EXPECT_EQ(FrameEnds(sent, ZCRCQ), 3);
-        EXPECT_EQ(FrameEnds(sent, ZCRCW), 2);
-        EXPECT_EQ(FrameEnds(sent, ZCRCE), 0);
-        EXPECT_EQ(Count(sent, Bytes{ZPAD, ZDLE, 'C', ZDATA}), 1);
-        EXPECT_EQ(Count(p.rx.tap.Sent(), HexHeaderStart(ZACK)), 4);
-        EXPECT_EQ(p.rx.status.errorCount_, 0);
-    }
-    {
-        // Streaming: one frame of ZCRCG subpackets closed by a short ZCRCE one.
-        ZPair p;
-        p.sender.SetWindowSize(0);
-        p.receiver.SetWindowSize(0);
-        WriteFile(p.from.Path("f"), Pattern(5000));
-        p.Run(p.Pairs({"f"}));
-        ASSERT_EQ(p.sent, 0);
-        const Bytes sent = p.tx.tap.Sent();
-        EXPECT_EQ(FrameEnds(sent, ZCRCG), 4);
-        EXPECT_EQ(FrameEnds(sent, ZCRCE), 1);
-        EXPECT_EQ(FrameEnds(sent, ZCRCQ), 0);
-        EXPECT_EQ(FrameEnds(sent, ZCRCW), 1);
-        EXPECT_EQ(Count(p.rx.tap.Sent(), HexHeaderStart(ZACK)), 0);
-    }
-}
-
+// Path mode 0 sends the name without its directories; the receiver takes its own from its list.
 TEST(ZModemTransfer, OfferCarriesNameSizeOctalTimeAndOptions) {
     ZPair p;
     p.sender.SetOverwrite(ZMNEW);
     p.sender.SetCrashRecovery(1);
     WriteFile(p.from.Path("A"), Pattern(1234));
-    SetFileTime(p.from.Path("A"), 0x40000000);
-    std::string list = p.from.Path("A");
-    p.Run(list, p.to.Path("B"));
+    FileTime(p.from.Path("A"), 0x40000000);
+    p.Run(p.from.Path("A"), p.to.Path("B"));
     ASSERT_EQ(p.sent, 0);
     const Bytes sent = p.tx.tap.Sent();
-    // Path mode 0: the name goes without its directories.
     EXPECT_TRUE(Contains(sent, Text(std::string("A") + '\0' + "1234 10000000000 0")));
-    // ZFILE with ZF0 0x41 (no resume asked), ZF1 ZMNEW: ZP0..ZP3 = 00 00 05 41.
-    const Bytes zfile{ZPAD, ZDLE, 'C', ZFILE, 0x00, 0x00, ZMNEW, 0x41};
-    EXPECT_TRUE(Contains(sent, zfile));
+    // ZFILE with ZF0 0x41 (no resume asked), ZF1 ZMNEW.
+    EXPECT_TRUE(Contains(sent, Bytes{ZPAD, ZDLE, 'C', ZFILE, 0x00, 0x00, ZMNEW, 0x41}));
     EXPECT_EQ(ReadFile(p.to.Path("B")), Pattern(1234));
 }
 
-TEST(ZModemTransfer, ReceiverNamesComeFromItsListThenFromTheOffers) {
-    ZPair p;
-    WriteFile(p.from.Path("one"), Pattern(100, 1));
-    WriteFile(p.from.Path("two"), Pattern(200, 2));
-    p.sender.SetPathSwitch(1); // the full path goes out; the receiver's list overrides it
-    p.Run(p.from.Path("one") + ";" + p.from.Path("two"),
-          p.to.Path("first") + ";" + p.to.Path("second"));
-    EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(ReadFile(p.to.Path("first")), Pattern(100, 1));
-    EXPECT_EQ(ReadFile(p.to.Path("second")), Pattern(200, 2));
-}
-
-// --- Noise and the error limit -----------------------------------------------------------------
-
-TEST(ZModemTransfer, CorruptedDataIsResentAndArrivesIntact) {
-    for (const int window : {0, 1024}) {
-        ZPair p;
-        p.sender.SetWindowSize(window);
-        p.receiver.SetWindowSize(window == 0 ? 0 : 4096);
-        p.sender.SetMaxErrors(50);
-        p.receiver.SetMaxErrors(50);
-        const Bytes data = Pattern(300000, 5);
-        WriteFile(p.from.Path("noisy"), data);
-        // One flipped bit every 37,000 bytes of what the sender writes, past the handshake.
-        for (std::uint64_t at = 5000; at < 300000; at += 37000) {
-            p.tx.tap.CorruptSent(at, 0x10);
-        }
-        p.Run(p.Pairs({"noisy"}));
-        EXPECT_EQ(p.sent, 0) << window;
-        EXPECT_EQ(p.received, 0) << window;
-        EXPECT_EQ(ReadFile(p.to.Path("noisy")), data) << window;
-        EXPECT_GE(p.rx.status.errorCount_, 5) << window;
-        EXPECT_GE(Count(p.rx.tap.Sent(), HexHeaderStart(ZRPOS)), 6) << window;
-    }
-}
-
+// Bit errors both ways, about one in 20,000 bytes: the batch still arrives intact.
 TEST(ZModemTransfer, RandomBitErrorsBothWaysStillDeliverTheBatch) {
     MemoryPortOptions options;
     options.errorInterval = 20000;
@@ -282,16 +170,15 @@ TEST(ZModemTransfer, RandomBitErrorsBothWaysStillDeliverTheBatch) {
     ZPair p(options);
     p.sender.SetMaxErrors(30);
     p.receiver.SetMaxErrors(30);
-    const Bytes a = Pattern(200000, 3);
-    const Bytes b = Pattern(70000, 4);
-    WriteFile(p.from.Path("a"), a);
-    WriteFile(p.from.Path("b"), b);
-    p.Run(p.Pairs({"a", "b"}));
+    WriteFile(p.from.Path("a"), Pattern(200000, 3));
+    WriteFile(p.from.Path("b"), Pattern(70000, 4));
+    p.Run({"a", "b"});
     EXPECT_EQ(p.sent, 0);
     EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(ReadFile(p.to.Path("a")), a);
-    EXPECT_EQ(ReadFile(p.to.Path("b")), b);
+    EXPECT_EQ(ReadFile(p.to.Path("a")), Pattern(200000, 3));
+    EXPECT_EQ(ReadFile(p.to.Path("b")), Pattern(70000, 4));
     EXPECT_GT(p.line.A().CorruptedCount(), 0u);
+    EXPECT_GT(p.rx.status.errorCount_, 0);
 }
 
 TEST(ZModemTransfer, ALowErrorLimitOnANoisyLineEndsTheRun) {
@@ -302,27 +189,28 @@ TEST(ZModemTransfer, ALowErrorLimitOnANoisyLineEndsTheRun) {
     p.sender.SetMaxErrors(2);
     p.receiver.SetMaxErrors(2);
     WriteFile(p.from.Path("x"), Pattern(100000));
-    p.Run(p.Pairs({"x"}));
-    const std::vector<int> limits = {TE_TOO_MANY_ERRORS, TE_HANDSHAKE_ERRORS};
-    const bool senderHitLimit = std::find(limits.begin(), limits.end(), p.sent) != limits.end();
-    const bool receiverHitLimit =
-        std::find(limits.begin(), limits.end(), p.received) != limits.end();
-    EXPECT_TRUE(senderHitLimit || receiverHitLimit) << p.sent << " " << p.received;
+    p.Run({"x"});
+    const auto isLimit = [](int r) { return r == TE_TOO_MANY_ERRORS || r == TE_HANDSHAKE_ERRORS; };
+    EXPECT_TRUE(isLimit(p.sent) || isLimit(p.received)) << p.sent << " " << p.received;
     EXPECT_NE(p.sent, 0);
     EXPECT_NE(p.received, 0);
 }
 
-// --- File management ---------------------------------------------------------------------------
+// --- File management and crash recovery ---------------------------------------------------------
+
+enum Old { kOther, kSame, kPrefix }; // the file already there: other data, the same, a first part
 
 struct ManagementCase {
     const char* name;
-    int option;
+    int option;       // the receiver's
+    int recovery;     // the receiver's crash recovery
+    int senderOption; // 0: none set
     std::size_t oldSize;
     std::int32_t oldTime;
     std::size_t newSize;
     std::int32_t newTime;
-    bool sameContent;    // the old file is the new one (for the CRC comparison)
-    const char* outcome; // "replaced", "appended", "skipped", "exists"
+    Old old;
+    const char* outcome; // "replaced", "appended", "resumed", "skipped", "exists"
 };
 
 // Keeps the test names that ctest lists short and the same from build to build.
@@ -336,25 +224,31 @@ TEST_P(ZModemManagement, ExistingFileIsTreatedByTheOption) {
     const ManagementCase& c = GetParam();
     ZPair p;
     p.receiver.SetOverwrite(c.option);
-    p.receiver.SetCrashRecovery(1);
+    p.receiver.SetCrashRecovery(c.recovery);
+    if (c.senderOption != 0) {
+        p.sender.SetOverwrite(c.senderOption);
+        p.sender.SetCrashRecovery(3);
+    }
     const Bytes fresh = Pattern(c.newSize, 21);
-    const Bytes old = c.sameContent ? fresh : Pattern(c.oldSize, 22);
+    const Bytes old =
+        c.old == kOther ? Pattern(c.oldSize, 22) : Bytes(fresh.begin(), fresh.begin() + c.oldSize);
     WriteFile(p.from.Path("f"), fresh);
-    SetFileTime(p.from.Path("f"), c.newTime);
+    FileTime(p.from.Path("f"), c.newTime);
     WriteFile(p.to.Path("f"), old);
-    SetFileTime(p.to.Path("f"), c.oldTime);
+    FileTime(p.to.Path("f"), c.oldTime);
     WriteFile(p.from.Path("g"), Pattern(10, 23)); // a second file that is always new
 
-    p.Run(p.Pairs({"f", "g"}));
+    p.Run({"f", "g"});
     const std::string outcome = c.outcome;
     EXPECT_EQ(p.received, 0);
     EXPECT_EQ(p.sent, 0);
     EXPECT_EQ(ReadFile(p.to.Path("g")), Pattern(10, 23)); // the batch goes on
-    const std::vector<int> codes = p.rx.status.NonZeroCodes();
-    if (outcome == "replaced") {
+    if (outcome == "replaced" || outcome == "resumed") {
         EXPECT_EQ(ReadFile(p.to.Path("f")), fresh);
         EXPECT_EQ(FileTime(p.to.Path("f")), c.newTime);
         EXPECT_EQ(p.rx.status.fileCount_, 2);
+        // A resumed file comes from the end of what was kept.
+        EXPECT_EQ(p.tx.tap.Sent().size() < c.newSize, outcome == "resumed");
     } else if (outcome == "appended") {
         Bytes both = old;
         both.insert(both.end(), fresh.begin(), fresh.end());
@@ -364,11 +258,12 @@ TEST_P(ZModemManagement, ExistingFileIsTreatedByTheOption) {
         EXPECT_EQ(FileTime(p.to.Path("f")), c.oldTime);
         EXPECT_EQ(p.rx.status.fileCount_, 1);
         EXPECT_EQ(p.tx.status.fileCount_, 1);
+        const std::vector<int> codes = p.rx.status.Codes();
         const int declined = outcome == "exists" ? TE_FILE_EXISTS : TE_FILE_SKIPPED;
         EXPECT_NE(std::find(codes.begin(), codes.end(), declined), codes.end());
-        EXPECT_NE(std::find(p.tx.status.NonZeroCodes().begin(), p.tx.status.NonZeroCodes().end(),
-                            TE_FILE_SKIPPED),
-                  p.tx.status.NonZeroCodes().end());
+        const std::vector<int> senderCodes = p.tx.status.Codes();
+        EXPECT_NE(std::find(senderCodes.begin(), senderCodes.end(), TE_FILE_SKIPPED),
+                  senderCodes.end());
     }
 }
 
@@ -378,121 +273,60 @@ constexpr std::int32_t kT2 = kNewTime;
 INSTANTIATE_TEST_SUITE_P(
     Options, ZModemManagement,
     ::testing::Values(
-        ManagementCase{"NewerLongerNewerButShorter", ZMNEWL, 500, kT1, 300, kT2, false, "replaced"},
-        ManagementCase{"NewerLongerLongerButOlder", ZMNEWL, 300, kT2, 500, kT1, false, "replaced"},
-        ManagementCase{"NewerLongerNeither", ZMNEWL, 500, kT2, 300, kT1, false, "skipped"},
-        ManagementCase{"CrcSame", ZMCRC, 4000, kT1, 4000, kT2, true, "skipped"},
-        ManagementCase{"CrcDifferent", ZMCRC, 4000, kT1, 4000, kT1, false, "replaced"},
-        ManagementCase{"Append", ZMAPND, 700, kT1, 900, kT2, false, "appended"},
-        ManagementCase{"Clobber", ZMCLOB, 900, kT2, 100, kT1, false, "replaced"},
-        ManagementCase{"NewNewer", ZMNEW, 900, kT1, 100, kT2, false, "replaced"},
-        ManagementCase{"NewOlder", ZMNEW, 100, kT2, 900, kT1, false, "skipped"},
-        ManagementCase{"DiffSame", ZMDIFF, 600, kT1, 600, kT1, true, "skipped"},
-        ManagementCase{"DiffTime", ZMDIFF, 600, kT1, 600, kT2, true, "replaced"},
-        ManagementCase{"Protect", ZMPROT, 600, kT1, 900, kT2, false, "exists"}),
+        ManagementCase{"NewerLongerNewerButShorter", ZMNEWL, 1, 0, 500, kT1, 300, kT2, kOther,
+                       "replaced"},
+        ManagementCase{"NewerLongerLongerButOlder", ZMNEWL, 1, 0, 300, kT2, 500, kT1, kOther,
+                       "replaced"},
+        ManagementCase{"NewerLongerNeither", ZMNEWL, 1, 0, 500, kT2, 300, kT1, kOther, "skipped"},
+        ManagementCase{"CrcSame", ZMCRC, 1, 0, 4000, kT1, 4000, kT2, kSame, "skipped"},
+        ManagementCase{"CrcDifferent", ZMCRC, 1, 0, 4000, kT1, 4000, kT1, kOther, "replaced"},
+        ManagementCase{"Append", ZMAPND, 1, 0, 700, kT1, 900, kT2, kOther, "appended"},
+        ManagementCase{"Clobber", ZMCLOB, 1, 0, 900, kT2, 100, kT1, kOther, "replaced"},
+        ManagementCase{"NewNewer", ZMNEW, 1, 0, 900, kT1, 100, kT2, kOther, "replaced"},
+        ManagementCase{"NewOlder", ZMNEW, 1, 0, 100, kT2, 900, kT1, kOther, "skipped"},
+        ManagementCase{"DiffSame", ZMDIFF, 1, 0, 600, kT1, 600, kT1, kSame, "skipped"},
+        ManagementCase{"DiffTime", ZMDIFF, 1, 0, 600, kT1, 600, kT2, kSame, "replaced"},
+        ManagementCase{"Protect", ZMPROT, 1, 0, 600, kT1, 900, kT2, kOther, "exists"},
+        // Crash recovery: always (3), or when the sender asks (2), taking its option too.
+        ManagementCase{"Resume", ZMCLOB, 3, 0, 1000, kT1, 5000, kT2, kPrefix, "resumed"},
+        ManagementCase{"LongerIsNotResumed", ZMCLOB, 3, 0, 6000, kT1, 3000, kT2, kOther,
+                       "replaced"},
+        ManagementCase{"FollowTheSender", ZMPROT, 2, ZMCLOB, 1000, kT1, 5000, kT2, kPrefix,
+                       "resumed"}),
     [](const ::testing::TestParamInfo<ManagementCase>& info) { return info.param.name; });
 
-TEST(ZModemTransfer, FollowingTheSenderTakesItsManagementOption) {
-    ZPair p;
-    p.receiver.SetOverwrite(ZMPROT);
-    p.receiver.SetCrashRecovery(2);
-    p.sender.SetOverwrite(ZMCLOB);
-    p.sender.SetCrashRecovery(1);
-    WriteFile(p.from.Path("f"), Pattern(3000, 1));
-    WriteFile(p.to.Path("f"), Pattern(5000, 2));
-    p.Run(p.Pairs({"f"}));
-    EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(ReadFile(p.to.Path("f")), Pattern(3000, 1));
-    EXPECT_EQ(p.receiver.Management(), ZMCLOB);
-}
-
-// --- Crash recovery ----------------------------------------------------------------------------
-
-TEST(ZModemTransfer, ResumeContinuesFromTheBytesKept) {
-    ZPair p;
-    p.receiver.SetOverwrite(ZMCLOB);
-    const Bytes data = Pattern(5000, 9);
-    WriteFile(p.from.Path("f"), data);
-    WriteFile(p.to.Path("f"), Bytes(data.begin(), data.begin() + 1000));
-    p.Run(p.Pairs({"f"}));
-    EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(ReadFile(p.to.Path("f")), data);
-    // The first ZRPOS asks for position 1,000 (0x03E8).
-    EXPECT_TRUE(Contains(p.rx.tap.Sent(), WithTrailerlessHex(ZRPOS, {0xE8, 0x03, 0, 0})));
-    EXPECT_FALSE(Contains(p.rx.tap.Sent(), WithTrailerlessHex(ZRPOS, {0, 0, 0, 0})));
-}
-
-TEST(ZModemTransfer, ALongerExistingFileIsNotResumed) {
-    ZPair p;
-    p.receiver.SetOverwrite(ZMCLOB);
-    WriteFile(p.from.Path("f"), Pattern(3000, 1));
-    WriteFile(p.to.Path("f"), Pattern(6000, 2));
-    p.Run(p.Pairs({"f"}));
-    EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(ReadFile(p.to.Path("f")), Pattern(3000, 1));
-}
-
+// The sender's user gives up half way; the receiver keeps what arrived, with the announced time,
+// and the next run sends only the rest.
 TEST(ZModemTransfer, CutLineThenResumeGivesTheWholeFile) {
     const Bytes data = Pattern(200000, 13);
-    // Resuming because the receiver always does, or because it follows a sender that asks.
-    for (const int recovery : {3, 2}) {
-        TempDir to;
-        const std::string target = to.Path("f");
-        {
-            ZPair p;
-            p.sender.SetWindowSize(0);
-            p.receiver.SetWindowSize(0);
-            WriteFile(p.from.Path("f"), data);
-            SetFileTime(p.from.Path("f"), kNewTime);
-            // The sender's user gives up half way.
-            p.tx.status.AbortAtPosition(100000, TE_USER_CANCEL);
-            p.sender.SetPathSwitch(2);
-            p.Run(p.from.Path("f") + ";" + target);
-            EXPECT_EQ(p.sent, TE_USER_CANCEL);
-            EXPECT_EQ(p.received, TE_REMOTE_CANCEL);
-            // The receiver keeps what arrived, with the announced time.
-            const Bytes part = ReadFile(target);
-            ASSERT_GT(part.size(), 0u);
-            ASSERT_LT(part.size(), data.size());
-            EXPECT_EQ(part,
-                      Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(part.size())));
-            EXPECT_EQ(FileTime(target), kNewTime);
-        }
+    TempDir to;
+    const std::string target = to.Path("f");
+    {
         ZPair p;
+        p.sender.SetWindowSize(0);
+        p.receiver.SetWindowSize(0);
         WriteFile(p.from.Path("f"), data);
-        p.receiver.SetOverwrite(ZMCLOB);
-        p.receiver.SetCrashRecovery(recovery);
-        p.sender.SetCrashRecovery(3);
-        p.sender.SetOverwrite(ZMCLOB);
-        const std::size_t before = ReadFile(target).size();
-        p.sender.SetPathSwitch(2);
-        p.Run(p.from.Path("f") + ";" + target);
-        EXPECT_EQ(p.sent, 0) << recovery;
-        EXPECT_EQ(p.received, 0) << recovery;
-        EXPECT_EQ(ReadFile(target), data) << recovery;
-        // Only the rest went over the line (escaping adds about 4%).
-        EXPECT_LT(p.tx.tap.Sent().size(), (data.size() - before) * 11 / 10) << recovery;
+        FileTime(p.from.Path("f"), kNewTime);
+        p.tx.status.AbortAtPosition(100000, TE_USER_CANCEL);
+        p.Run(p.from.Path("f"), target);
+        EXPECT_EQ(p.sent, TE_USER_CANCEL);
+        EXPECT_EQ(p.received, TE_REMOTE_CANCEL);
+        const Bytes part = ReadFile(target);
+        ASSERT_GT(part.size(), 0u);
+        ASSERT_LT(part.size(), data.size());
+        EXPECT_EQ(part,
+                  Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(part.size())));
+        EXPECT_EQ(FileTime(target), kNewTime);
     }
-}
-
-// --- Cancels -----------------------------------------------------------------------------------
-
-TEST(ZModemTransfer, ReceiverCancelEndsTheSender) {
     ZPair p;
-    WriteFile(p.from.Path("f"), Pattern(300000));
-    p.rx.status.AbortAtPosition(50000, TE_USER_CANCEL);
-    p.Run(p.Pairs({"f"}));
-    EXPECT_EQ(p.received, TE_USER_CANCEL);
-    EXPECT_EQ(p.sent, TE_REMOTE_CANCEL);
-    EXPECT_TRUE(Contains(p.rx.tap.Sent(), CancelSequence()));
-    // The sender got cancelled and sends nothing back.
-    EXPECT_FALSE(Contains(p.tx.tap.Sent(), Bytes(10, ZDLE)));
-}
-
-TEST(ZModemTransfer, EmptyListSendsNothing) {
-    ZPair p;
-    p.Run(p.from.Path("missing*"));
-    EXPECT_EQ(p.sent, TE_NO_FILES_SENT);
+    p.receiver.SetOverwrite(ZMCLOB); // resuming (crash recovery 3) by default
+    WriteFile(p.from.Path("f"), data);
+    const std::size_t before = ReadFile(target).size();
+    p.Run(p.from.Path("f"), target);
+    EXPECT_EQ(p.received, 0);
+    EXPECT_EQ(ReadFile(target), data);
+    // Only the rest went over the line (escaping adds about 4%).
+    EXPECT_LT(p.tx.tap.Sent().size(), (data.size() - before) * 11 / 10);
 }
 
 } // namespace
