@@ -1,0 +1,282 @@
+"""What the interoperability tests share: a folder per case, socat pseudo-terminal pairs, the
+tollan command and lrzsz's programs on them, a relay that watches a line, and file checks.
+
+Nothing waits for a fixed time to decide an outcome: cases wait for events (a device opened,
+bytes seen, a file grown, a process ended); time limits are only a guard against hangs.
+
+Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
+- Its programs discard their pending output (tcflush) when they exit. A pseudo-terminal has no
+  transmit queue, so that throws away what socat has not read yet (rx's last ACK, a cancel).
+  They run with a preloaded tcflush that keeps output (TOLLAN_KEEP_OUTPUT, keep_output.c), and
+  so does tollan, whose port discards its queues when it closes.
+- Stopped with SIGTERM, sz and rz send ten CAN and ten backspaces and exit.
+"""
+
+import os
+import random
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+import tty
+
+TOLLAN = os.environ.get("TOLLAN", "tollan")
+KEEP_OUTPUT = os.environ.get("TOLLAN_KEEP_OUTPUT", "")
+GUARD = 90  # seconds: only a guard against a hang, never part of a verdict
+CAN, BS = 0x18, 0x08
+CANCEL_SEQUENCE = bytes([CAN] * 10 + [BS] * 10)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+KNOWN_FAULT_STATUS = 77  # the tests' skip status: see known_fault
+known_faults = []
+
+
+def known_fault(condition, message):
+    """A check that fails through a fault we know of and have not mended yet: the case goes on,
+    and ends with KNOWN_FAULT_STATUS (skipped, with the message) rather than as passed."""
+    if not condition:
+        known_faults.append(message)
+
+
+def wait_until(condition, what, process=None):
+    deadline = time.monotonic() + GUARD
+    while not condition():
+        check(process is None or process.poll() is None, f"{process and process.args[0]} ended "
+              f"before {what}")
+        check(time.monotonic() < deadline, "never saw " + what)
+        time.sleep(0.01)
+
+
+class Case:
+    """The folder, the pairs and the processes of one case; all are gone afterwards. Files go
+    out from the folder "out" and arrive in "in"."""
+
+    def __init__(self, name):
+        self.dir = tempfile.mkdtemp(prefix=f"tollan-interop-{name}-")
+        self.out, self.into = self.path("out"), self.path("in")
+        os.mkdir(self.out)
+        os.mkdir(self.into)
+        self.processes, self.fds, self.relays, self.pairs = [], [], [], {}
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def pty_pair(self, name="tty"):
+        """A socat pseudo-terminal pair: the paths of its two ends."""
+        ends = self.path(name + "A"), self.path(name + "B")
+        socat = subprocess.Popen(["socat"] + [f"pty,raw,echo=0,link={end}" for end in ends],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        self.processes.append(socat)
+        self.pairs[name] = socat
+        wait_until(lambda: all(os.path.exists(end) for end in ends), "socat's pair", socat)
+        return ends
+
+    def cut(self, name="tty"):
+        """Cuts the line: the pair is gone, and its name is free for a new one."""
+        socat = self.pairs.pop(name)
+        socat.terminate()
+        socat.wait()
+        for end in "AB":
+            if os.path.lexists(self.path(name + end)):
+                os.unlink(self.path(name + end))
+
+    def open_end(self, path):
+        """Opens a pair's end raw and without blocking; closed with the case."""
+        fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        tty.setraw(fd, termios.TCSANOW)  # TCSANOW: keep what is already waiting
+        self.fds.append(fd)
+        return fd
+
+    def start(self, args, line=None, cwd=None):
+        """Starts a program with the shim that keeps output; lrzsz's programs get the line as
+        stdin and stdout. The sanitizer runtime tolerates the preloaded library coming first."""
+        env = dict(os.environ)
+        if KEEP_OUTPUT:
+            env["LD_PRELOAD"] = KEEP_OUTPUT
+            env["ASAN_OPTIONS"] = ":".join(
+                filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+        end = open(line, "r+b", buffering=0) if line else None
+        process = subprocess.Popen(args, env=env, cwd=cwd or self.dir,
+                                   stdin=end or subprocess.DEVNULL, stdout=end or subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        if end:
+            end.close()
+        self.processes.append(process)
+        return process
+
+    def tollan(self, *args, cwd=None):
+        return self.start([TOLLAN] + list(args), cwd=cwd)
+
+    def wait_opened(self, process, path):
+        """Waits until `process` has the device at `path` open."""
+        device, fd_dir = os.path.realpath(path), f"/proc/{process.pid}/fd"
+
+        def opened():
+            try:
+                return any(os.path.realpath(os.path.join(fd_dir, fd)) == device
+                           for fd in os.listdir(fd_dir))
+            except OSError:
+                return False
+        wait_until(opened, f"{path} opened", process)
+
+    def wait_for_size(self, path, size):
+        wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= size,
+                   f"{path} reach {size} bytes")
+
+    def finish(self, process):
+        """Waits for a program: its exit status, stdout and stderr as text."""
+        try:
+            out, err = process.communicate(timeout=GUARD)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{process.args[0]} did not end")
+        decode = lambda data: (data or b"").decode("utf-8", "replace")
+        return process.returncode, decode(out), decode(err)
+
+    def expect(self, process, status, what):
+        """Waits for a program that is to end with `status`: its stdout and stderr."""
+        code, out, err = self.finish(process)
+        check(code == status, f"{what}: exit {code}, wanted {status}\nstdout: {out}\n"
+              f"stderr: {err}")
+        return out, err
+
+    def relay(self, left, right, drop=None):
+        relay = Relay(self.open_end(left), self.open_end(right), drop)
+        self.relays.append(relay)
+        return relay
+
+    def close(self):
+        for relay in self.relays:
+            relay.stop()
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.kill()
+            try:
+                process.communicate(timeout=GUARD)
+            except (subprocess.TimeoutExpired, ValueError):
+                pass
+        for fd in self.fds:
+            os.close(fd)
+        subprocess.run(["rm", "-rf", self.dir])
+
+
+class Relay:
+    """Forwards bytes between two pair ends and keeps what came from each side ("left",
+    "right"); `drop(byte)`, when given, keeps bytes from the left from reaching the right."""
+
+    def __init__(self, left_fd, right_fd, drop):
+        self.fds = {"left": left_fd, "right": right_fd}
+        self.seen = {"left": bytearray(), "right": bytearray()}
+        self.drop = drop or (lambda byte: False)
+        self.changed = threading.Condition()
+        self.stopping = False
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        while not self.stopping:
+            readable, _, _ = select.select(list(self.fds.values()), [], [], 0.05)
+            for side, fd in self.fds.items():
+                if fd not in readable:
+                    continue
+                try:
+                    data = os.read(fd, 4096)
+                except OSError:
+                    continue
+                other = self.fds["right" if side == "left" else "left"]
+                kept = bytes(b for b in data if side == "right" or not self.drop(b))
+                while kept:  # a pseudo-terminal takes small amounts at once
+                    try:
+                        kept = kept[os.write(other, kept):]
+                    except BlockingIOError:
+                        select.select([], [other], [], 0.05)
+                    except OSError:
+                        break
+                with self.changed:
+                    self.seen[side] += data
+                    self.changed.notify_all()
+
+    def wait_for(self, predicate, what):
+        """Waits until predicate(seen) holds for what has crossed so far."""
+        with self.changed:
+            check(self.changed.wait_for(lambda: predicate(self.seen), timeout=GUARD),
+                  "never saw " + what)
+
+    def stop(self):
+        if not self.stopping:
+            self.stopping = True
+            self.thread.join()
+
+
+def random_bytes(size, seed):
+    return random.Random(seed).randbytes(size)
+
+
+def write(path, data, mtime=None):
+    with open(path, "wb") as f:
+        f.write(data)
+    if mtime is not None:
+        os.utime(path, (mtime, mtime))
+    return data
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def check_files(folder, files, times=None):
+    """Each of `files` (name: bytes) arrived in `folder` whole, with its time from `times`."""
+    for name, data in files.items():
+        path = os.path.join(folder, name)
+        check(os.path.exists(path), f"{name} did not arrive")
+        check(read(path) == data, f"{name} differs ({os.path.getsize(path)} of {len(data)} bytes)")
+        if times is not None:
+            got = int(os.path.getmtime(path))
+            check(got == times[name], f"{name}: time {got}, expected {times[name]}")
+
+
+def file_lines(out):
+    """The command's file lines: (name, status), in the columns of the transfer log."""
+    return [(line[:40].rstrip(), line[41:71].rstrip()) for line in out.splitlines() if line.strip()]
+
+
+def main(cases):
+    """Runs the case named on the command line: exit status 0 when it passes."""
+    name = sys.argv[1] if len(sys.argv) == 2 else ""
+    if name not in cases:
+        print(f"usage: {sys.argv[0]} CASE\ncases: " + " ".join(cases), file=sys.stderr)
+        return 2
+    # Started in the background of a shell, this script may have inherited an ignored SIGINT,
+    # which its children would inherit in turn.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    case = Case(name)
+    try:
+        cases[name](case)
+    except Failure as failure:
+        print(f"FAILED {name}: {failure}")
+        for relay in case.relays:
+            for side, seen in relay.seen.items():
+                print(f"  from the {side}: ...{bytes(seen[-64:]).hex(' ')}")
+        return 1
+    finally:
+        case.close()
+    for fault in known_faults:
+        print(f"KNOWN FAULT in {name}: {fault}")
+    if known_faults:
+        return KNOWN_FAULT_STATUS
+    print(f"passed {name}")
+    return 0
