@@ -11,7 +11,8 @@
 //   line_simulator [--bps N] [--bits-per-byte N] [--buffer BYTES] [--link-a PATH] [--link-b PATH]
 //
 // Prints "A <slave path>" and "B <slave path>", makes the symbolic links asked for, and runs
-// until SIGTERM or SIGINT; then removes the links and prints how many bytes went each way.
+// until SIGTERM or SIGINT; then removes the links and prints how many bytes went each way and
+// how long each wire stood idle between its first byte and its last.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -113,7 +114,12 @@ public:
 
     bool HasRoom() const { return queue_.size() < capacity_; }
     bool Busy() const { return !queue_.empty(); }
-    std::uint64_t Delivered() const { return delivered_; }
+    // "<bytes> bytes, idle <s> s in <n> pauses of 10 ms or more, longest <s> s": the pauses are
+    // those between the first byte and the last.
+    void Report(const char* name) const {
+        std::printf("%s %llu bytes, idle %.3f s in %d pauses of 10 ms or more, longest %.3f s\n",
+                    name, static_cast<unsigned long long>(delivered_), idle_, pauses_, longest_);
+    }
 
     // Takes what the sender has written, as much as the buffer holds. Each byte goes on the
     // wire when the one before it is through, or now if the wire is idle.
@@ -123,6 +129,11 @@ public:
         const ssize_t got = read(from_, chunk, room);
         if (got < 0) {
             return errno == EAGAIN || errno == EINTR || errno == EIO;
+        }
+        if (got > 0 && wireFree_ > 0 && now - wireFree_ >= 0.010) {
+            idle_ += now - wireFree_;
+            longest_ = std::max(longest_, now - wireFree_);
+            ++pauses_;
         }
         wireFree_ = std::max(wireFree_, now) + static_cast<double>(got) * byteTime_;
         queue_.insert(queue_.end(), chunk, chunk + got);
@@ -166,6 +177,9 @@ private:
     std::deque<unsigned char> queue_;
     double wireFree_ = 0;
     std::uint64_t delivered_ = 0;
+    double idle_ = 0;
+    double longest_ = 0;
+    int pauses_ = 0;
 };
 
 bool ParseNumber(const char* text, long& value) {
@@ -278,9 +292,8 @@ int main(int argc, char** argv) {
             unlink(link.c_str());
         }
     }
-    std::printf("A->B %llu bytes\nB->A %llu bytes\n",
-                static_cast<unsigned long long>(wires[0].Delivered()),
-                static_cast<unsigned long long>(wires[1].Delivered()));
+    wires[0].Report("A->B");
+    wires[1].Report("B->A");
     if (!ok) {
         std::fprintf(stderr, "line_simulator: %s\n", std::strerror(errno));
     }
