@@ -108,9 +108,6 @@ def refused_before_the_line(case):
     check("not-here.bin" in err and "Unable to open file." in err and out == "", out + err)
     _, err = case.expect(case.tollan("send", "-l", no_line, "--bogus", "here.bin"), 64, "usage")
     check("tollan send    [options] FILE..." in err, err)
-    tollan = case.tollan("send", "-l", no_line, "-p", "xmodem", "--flow", "xonxoff", "here.bin")
-    _, err = case.expect(tollan, 1, "XON/XOFF with XModem")
-    check("XON/XOFF flow control is only\nallowed with Z-Modem protocol." in err, err)
 
 
 if __name__ == "__main__":

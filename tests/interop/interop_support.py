@@ -86,13 +86,10 @@ class Case:
         return ends
 
     def cut(self, name="tty"):
-        """Cuts the line: the pair is gone, and its name is free for a new one."""
+        """Cuts the line: the pair is gone (socat takes its links along), the name free."""
         socat = self.pairs.pop(name)
         socat.terminate()
         socat.wait()
-        for end in "AB":
-            if os.path.lexists(self.path(name + end)):
-                os.unlink(self.path(name + end))
 
     def open_end(self, path):
         """Opens a pair's end raw and without blocking; closed with the case."""
@@ -119,7 +116,7 @@ class Case:
         return process
 
     def tollan(self, *args, cwd=None):
-        return self.start([TOLLAN] + list(args), cwd=cwd)
+        return self.start([TOLLAN, *args], cwd=cwd)
 
     def wait_opened(self, process, path):
         """Waits until `process` has the device at `path` open."""
@@ -132,10 +129,6 @@ class Case:
             except OSError:
                 return False
         wait_until(opened, f"{path} opened", process)
-
-    def wait_for_size(self, path, size):
-        wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= size,
-                   f"{path} reach {size} bytes")
 
     def finish(self, process):
         """Waits for a program: its exit status, stdout and stderr as text."""
@@ -153,10 +146,9 @@ class Case:
               f"stderr: {err}")
         return out, err
 
-    def relay(self, left, right, drop=None):
-        relay = Relay(self.open_end(left), self.open_end(right), drop)
-        self.relays.append(relay)
-        return relay
+    def relay(self, left, right, drop):
+        self.relays.append(Relay(self.open_end(left), self.open_end(right), drop))
+        return self.relays[-1]
 
     def close(self):
         for relay in self.relays:
@@ -180,7 +172,7 @@ class Relay:
     def __init__(self, left_fd, right_fd, drop):
         self.fds = {"left": left_fd, "right": right_fd}
         self.seen = {"left": bytearray(), "right": bytearray()}
-        self.drop = drop or (lambda byte: False)
+        self.drop = drop
         self.changed = threading.Condition()
         self.stopping = False
         self.thread = threading.Thread(target=self.run, daemon=True)
@@ -223,6 +215,11 @@ class Relay:
 
 def random_bytes(size, seed):
     return random.Random(seed).randbytes(size)
+
+
+def wait_for_size(path, size):
+    wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= size,
+               f"{path} reach {size} bytes")
 
 
 def write(path, data, mtime=None):

@@ -26,7 +26,7 @@ import signal
 import sys
 
 from interop_support import check, check_files, file_lines, known_fault, main, random_bytes, \
-    read, wait_until, write
+    read, wait_for_size, wait_until, write
 
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
 
@@ -54,7 +54,7 @@ def batch(case, send, window, lrzsz_options):
              "name with spaces.txt": b"line of text\r\n" * 300}
     times = {name: OLD_TIME + 3600 * i for i, name in enumerate(files)}
     for name, data in files.items():
-        write(os.path.join(case.out, name), data, times[name])
+        write(case.path("out", name), data, times[name])
     tollan, peer = start(case, send, ["--window", window], lrzsz_options, list(files))
     out, _ = case.expect(tollan, 0, "tollan")
     case.expect(peer, 0, "sz/rz")
@@ -71,9 +71,9 @@ def stopped_mid_file(send, by_us):
     """Mid-file, the user interrupts tollan (result 6; the peer is cancelled) or rz/sz is stopped
     and cancels (result 16). A receiving tollan keeps what it has, with the announced time."""
     def run(case):
-        data = write(os.path.join(case.out, "big"), random_bytes(20 << 20, 1), NEW_TIME)
+        data = write(case.path("out", "big"), random_bytes(20 << 20, 1), NEW_TIME)
         tollan, peer = start(case, send, [], [], ["big"])
-        case.wait_for_size(os.path.join(case.into, "big"), 200000)
+        wait_for_size(case.path("in", "big"), 200000)
         (tollan if by_us else peer).send_signal(signal.SIGINT if by_us else signal.SIGTERM)
         status, text = (6, "User cancelled.") if by_us else (16, "Cancelled by remote.")
         code, out, err = case.finish(tollan)
@@ -82,9 +82,9 @@ def stopped_mid_file(send, by_us):
             code == status and text in err and file_lines(out) == [("big", text)],
             f"{RECEIVER_FAULT}: exit {code}, wanted {status}\n{out}{err}")
         if not send:
-            kept = read(os.path.join(case.into, "big"))
+            kept = read(case.path("in", "big"))
             check(0 < len(kept) < len(data) and data.startswith(kept), "the part was not kept")
-            check(int(os.path.getmtime(os.path.join(case.into, "big"))) == NEW_TIME,
+            check(int(os.path.getmtime(case.path("in", "big"))) == NEW_TIME,
                   "the part kept lacks the announced time")
     return run
 
@@ -93,30 +93,32 @@ def resume(send):
     """The line is cut mid-file (the peer killed outright, the pair gone); the next run resumes
     from the bytes kept: rz -r with our "--recover always", sz -r with our "--recover follow"."""
     def run(case):
-        data = write(os.path.join(case.out, "big"), random_bytes(4 << 20, 2), NEW_TIME)
-        target = os.path.join(case.into, "big")
+        data = write(case.path("out", "big"), random_bytes(4 << 20, 2), NEW_TIME)
+        target = case.path("in", "big")
         tollan, peer = start(case, send, ["--timeout", "5"], [], ["big"])
-        case.wait_for_size(target, 500000)
+        wait_for_size(target, 500000)
         peer.kill()
         case.finish(peer)
         case.cut()
         (check if send else known_fault)(case.finish(tollan)[0] != 0,
                                           RECEIVER_FAULT + ": tollan did not notice the cut")
         check(0 < os.path.getsize(target) < len(data), "nothing or everything kept")
+        with open(target, "r+b") as f:  # marks the bytes kept: a resumed run leaves them be
+            f.write(bytes(1000))
         options = ["--recover", "always" if send else "follow", "--overwrite", "always"]
         tollan, peer = start(case, send, options, ["-r"], ["big"])
         case.expect(tollan, 0, "the resumed run")
         case.expect(peer, 0, "sz/rz -r")
-        check_files(case.into, {"big": data}, {"big": NEW_TIME})
+        check_files(case.into, {"big": bytes(1000) + data[1000:]}, {"big": NEW_TIME})
     return run
 
 
 def management_to_rz(case):
     """rz follows the management option of our offer; a file it keeps is a file announced but
     not confirmed, and the batch goes on."""
-    write(os.path.join(case.out, "kept"), b"new content", NEW_TIME)
-    write(os.path.join(case.out, "fresh"), b"fresh", NEW_TIME)
-    write(os.path.join(case.into, "kept"), b"old", OLD_TIME)
+    write(case.path("out", "kept"), b"new content", NEW_TIME)
+    write(case.path("out", "fresh"), b"fresh", NEW_TIME)
+    write(case.path("in", "kept"), b"old", OLD_TIME)
     for overwrite, kept, lines, err_text in (
             ("never", b"old", [("kept", "File skipped."), ("fresh", "OK")],
              "1 file(s) announced but not confirmed"),
@@ -131,8 +133,8 @@ def management_to_rz(case):
 
 def management_from_sz(case):
     """sz's management options, followed by our receiver."""
-    write(os.path.join(case.out, "f"), b"sender's", OLD_TIME)
-    write(os.path.join(case.into, "f"), b"receiver's", NEW_TIME)
+    write(case.path("out", "f"), b"sender's", OLD_TIME)
+    write(case.path("in", "f"), b"receiver's", NEW_TIME)
     # sz -p: the refusal ends a run that is not a host run, and the engine, told to stop, ends
     # it as cancelled.
     for sz_option, status, expected, text in (("-p", 6, b"receiver's", "File already exists."),
@@ -142,14 +144,14 @@ def management_from_sz(case):
                            [sz_option], ["f"])
         case.finish(sz)
         out, _ = case.expect(tollan, status, "tollan receive, sz " + sz_option)
-        check(read(os.path.join(case.into, "f")) == expected, "sz " + sz_option + ": content")
+        check(read(case.path("in", "f")) == expected, "sz " + sz_option + ": content")
         check(file_lines(out) == [("f", text)], out)
         case.cut()
 
 
 def host_run(case):
     """One receiver takes sender after sender until the user's interrupt (result 6)."""
-    files = {name: write(os.path.join(case.out, name), random_bytes(size, size), NEW_TIME)
+    files = {name: write(case.path("out", name), random_bytes(size, size), NEW_TIME)
              for name, size in (("first", 20000), ("second", 3000))}
     line, peer = case.pty_pair()
     tollan = case.tollan("receive", "--host", "--dir", case.into, "-l", line)
