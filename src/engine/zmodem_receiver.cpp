@@ -135,7 +135,9 @@ void ZModemEngine::RunReceiver() {
         }
     }
     FinishFile();
-    if (status_->fileCount_ == 0) {
+    // A batch that ends on a failure reports it even after files were taken: otherwise a file cut
+    // off mid-way (a cancel, a dead line, a full disk) would end the run as if it had arrived.
+    if (status_->fileCount_ == 0 || Code() != 0) {
         ReportFinal();
     }
     status_->fileName_ = "";
