@@ -32,10 +32,11 @@ int CommLink::ReadByte(int timeoutMs) {
     const std::uint32_t deadline =
         start + static_cast<std::uint32_t>(timeoutMs > 0 ? timeoutMs : 0);
     for (;;) {
-        if (TickReached(TickCount(), deadline)) {
+        const std::uint32_t now = TickCount();
+        if (TickReached(now, deadline)) {
             return LINK_NO_DATA;
         }
-        const int r = port_.Idle();
+        const int r = port_.WaitForInput(static_cast<int>(deadline - now));
         if (r < 0) {
             return r;
         }

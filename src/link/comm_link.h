@@ -1,7 +1,8 @@
 // The communication link: what the protocols need on top of a port. Reading one byte with a
 // time-out in milliseconds, writing one byte with an optional character delay, a wait that keeps
 // the port serviced, queue counts, discarding input or output, and a line check. Every wait is a
-// polling loop on the tick counter that calls the port's Idle() on each turn.
+// loop on the tick counter; a read waits in the port's WaitForInput() for the time left, the other
+// waits call the port's Idle() on each turn.
 #pragma once
 
 #include <cstdint>

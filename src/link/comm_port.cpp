@@ -1,5 +1,7 @@
 #include "comm_port.h"
 
+#include <cstring>
+
 #include "fault_report.h"
 
 namespace tollan {
@@ -71,6 +73,23 @@ void CommPort::FillLineSnapshot(LineSnapshot& snapshot) {
     for (int position = 0; position < 16; ++position) {
         snapshot.SetField(position, Signal(kLineSnapshotCodes[position], -1));
     }
+}
+
+int CommPort::TakeLineSnapshot(LineSnapshot& snapshot, std::uint32_t& errors,
+                               std::uint32_t& modemStatus) {
+    ReadModemStatus();
+    FillLineSnapshot(snapshot);
+    errors = 0;
+    modemStatus = 0;
+    return 0;
+}
+
+int CommPort::PutByteByWrite(std::uint8_t byte) {
+    return Write(&byte, 1) == 1 ? 0 : Status();
+}
+
+int CommPort::PutStringByWrite(const char* text) {
+    return Write(text, static_cast<int>(std::strlen(text)));
 }
 
 int CommPort::CheckFlowCodes(int input, int output) {
@@ -185,6 +204,10 @@ int CommPort::HoldRemote() {
 }
 int CommPort::ReleaseRemote() {
     return LINK_UNSUPPORTED;
+}
+
+int CommPort::WaitForInput(int) {
+    return Idle();
 }
 
 } // namespace tollan

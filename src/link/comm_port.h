@@ -154,6 +154,10 @@ public:
     // Hold and release the other side's output. The default does not provide them.
     virtual int HoldRemote();
     virtual int ReleaseRemote();
+    // Waits until input arrives or `timeoutMs` has passed, whichever comes first; 0, or a
+    // negative code as Idle() gives. The default is one Idle(): a port that cannot wait for
+    // input is polled by its callers.
+    virtual int WaitForInput(int timeoutMs);
 
     std::uint32_t PortNumber() const { return portNumber_; }
     int Status() const { return status_; }
@@ -177,6 +181,12 @@ protected:
 
     // Fills the sixteen fields from Signal(code, -1) in the snapshot's order.
     void FillLineSnapshot(LineSnapshot& snapshot);
+    // GetLineSnapshot() of a port that keeps its accumulated errors and its modem status copy
+    // in `errors` and `modemStatus`: ReadModemStatus(), the fields, then both cleared. 0.
+    int TakeLineSnapshot(LineSnapshot& snapshot, std::uint32_t& errors, std::uint32_t& modemStatus);
+    // PutByte() and PutString() of a port whose Write() does the work.
+    int PutByteByWrite(std::uint8_t byte);
+    int PutStringByWrite(const char* text);
 
     // Checks a pair of flow-control codes in the order every port checks them: 0 when both are
     // known and provided; otherwise stores the status and returns the result (input 13:

@@ -29,6 +29,12 @@ std::uint32_t ErrorBit(int code) {
     return 1u << (code - 24);
 }
 
+// A wait for input that follows reads of fewer than kTrickleBytes sleeps for the time
+// kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
+constexpr int kTrickleBytes = 256;
+constexpr int kGatherCharacters = 64;
+constexpr int kGatherLimitMs = 10;
+
 // Devices opened by path in this process (resolved paths).
 std::mutex pathMutex;
 std::set<std::string> openPaths;
@@ -468,19 +474,15 @@ void PosixSerialPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBit
 }
 
 int PosixSerialPort::GetLineSnapshot(LineSnapshot& snapshot) {
-    ReadModemStatus();
-    FillLineSnapshot(snapshot);
-    errors_ = 0;
-    modemStatus_ = 0;
-    return 0;
+    return TakeLineSnapshot(snapshot, errors_, modemStatus_);
 }
 
 int PosixSerialPort::PutByte(std::uint8_t byte) {
-    return Write(&byte, 1) == 1 ? 0 : Status();
+    return PutByteByWrite(byte);
 }
 
 int PosixSerialPort::PutString(const char* text) {
-    return Write(text, static_cast<int>(std::strlen(text)));
+    return PutStringByWrite(text);
 }
 
 int PosixSerialPort::Write(const void* buffer, int length) {
@@ -488,17 +490,16 @@ int PosixSerialPort::Write(const void* buffer, int length) {
         return 0;
     }
     // Unsigned on purpose: a driver queue fuller than the configured size offers everything.
-    const std::uint32_t room = transmitSize_ - OutputQueued();
-    const std::size_t wanted = std::min(static_cast<std::uint32_t>(length), room);
+    const std::uint32_t queued = queueSeenEmpty_ || !queueCounted_ ? 0 : OutputQueued();
+    const std::uint32_t room = transmitSize_ - queued;
+    const int wanted = static_cast<int>(std::min(static_cast<std::uint32_t>(length), room));
     int count = 0;
     if (wanted > 0) {
-        const ssize_t written = write(fd_, buffer, wanted);
-        count = written > 0 ? static_cast<int>(written) : 0;
+        const std::uint32_t deadline = TickCount() + 10 + 5 * static_cast<std::uint32_t>(wanted);
+        count = WriteUntil(static_cast<const std::uint8_t*>(buffer), wanted, deadline);
     }
-    // Let the device send it, but never for longer than a slow line would need.
-    const std::uint32_t deadline = TickCount() + 10 + 5 * static_cast<std::uint32_t>(count);
-    while (OutputQueued() > 0 && !TickReached(TickCount(), deadline)) {
-        usleep(1000);
+    if (count > 0) {
+        WaitUntilSent(count);
     }
     if (count < length) {
         SetStatus(LINK_WRITE_SHORT);
@@ -506,7 +507,77 @@ int PosixSerialPort::Write(const void* buffer, int length) {
     return count;
 }
 
+int PosixSerialPort::WriteUntil(const std::uint8_t* bytes, int length, std::uint32_t deadline) {
+    int count = 0;
+    while (count < length) {
+        const ssize_t written = write(fd_, bytes + count, static_cast<std::size_t>(length - count));
+        if (written > 0) {
+            count += static_cast<int>(written);
+            queueSeenEmpty_ = false;
+            continue;
+        }
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            break;
+        }
+        // The device's queue is full: sleep until it takes more.
+        const std::uint32_t now = TickCount();
+        if (TickReached(now, deadline)) {
+            break;
+        }
+        pollfd entry{fd_, POLLOUT, 0};
+        const int ready = poll(&entry, 1, static_cast<int>(deadline - now));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0 && (entry.revents & POLLOUT) == 0) {
+            break; // an error or a hang-up: no room will come
+        }
+    }
+    return count;
+}
+
+void PosixSerialPort::WaitUntilSent(int count) {
+    if (!queueCounted_) {
+        return;
+    }
+    // Never longer than a slow line would need.
+    const std::uint32_t deadline = TickCount() + 10 + 5 * static_cast<std::uint32_t>(count);
+    for (bool first = true;; first = false) {
+        const std::uint32_t queued = OutputQueued();
+        if (queued == 0) {
+            queueSeenEmpty_ = true;
+            // A queue that reads empty at once after many bytes is not counted by the device.
+            constexpr int kLargeWrite = 256;
+            constexpr int kLargeWritesInARow = 8;
+            if (first && count >= kLargeWrite) {
+                queueCounted_ = ++emptyAfterWrite_ < kLargeWritesInARow;
+            } else if (count >= kLargeWrite) {
+                emptyAfterWrite_ = 0;
+            }
+            return;
+        }
+        const std::uint32_t now = TickCount();
+        if (TickReached(now, deadline)) {
+            return;
+        }
+        // Sleep for the time the queued bytes take on the line, then look again.
+        const std::uint64_t needed = static_cast<std::uint64_t>(queued) * CharacterMicros();
+        const std::uint64_t left = static_cast<std::uint64_t>(deadline - now) * 1000;
+        usleep(static_cast<useconds_t>(std::clamp<std::uint64_t>(needed, 500, left)));
+    }
+}
+
+std::uint32_t PosixSerialPort::CharacterMicros() const {
+    const std::uint32_t bits = 1 + static_cast<std::uint32_t>(dataBits_) +
+                               (parity_ != 'N' ? 1 : 0) + static_cast<std::uint32_t>(stopBits_);
+    return speed_ == 0 ? 1000 : std::max<std::uint32_t>(1, bits * 1000000 / speed_);
+}
+
 int PosixSerialPort::SendImmediate(std::uint8_t byte) {
+    queueSeenEmpty_ = false;
     return write(fd_, &byte, 1) == 1 ? 0 : LINK_FAILED;
 }
 
@@ -518,6 +589,48 @@ int PosixSerialPort::Refill() {
         bufferEnd_ = static_cast<int>(got);
     }
     return bufferEnd_;
+}
+
+int PosixSerialPort::TakeArrivedInput() {
+    const int got = Refill();
+    trickling_ = got > 0 && got < kTrickleBytes;
+    return got;
+}
+
+int PosixSerialPort::WaitForInput(int timeoutMs) {
+    if (!IsOpen()) {
+        return LINK_NO_PORT;
+    }
+    if (bufferStart_ < bufferEnd_) {
+        return 0;
+    }
+    timeoutMs = std::max(timeoutMs, 0);
+    if (trickling_) {
+        // Input comes a few bytes at a time (a slow line): sleep while a batch gathers, so that
+        // one wake-up takes many bytes instead of each few that the device hands on.
+        const std::uint32_t start = TickCount();
+        const std::uint64_t gather =
+            static_cast<std::uint64_t>(kGatherCharacters) * CharacterMicros();
+        const std::uint64_t limit = static_cast<std::uint64_t>(std::min(timeoutMs, kGatherLimitMs));
+        usleep(static_cast<useconds_t>(std::min(gather, limit * 1000)));
+        if (TakeArrivedInput() > 0) {
+            return 0;
+        }
+        // The input stopped: wait for the next byte as it comes.
+        trickling_ = false;
+        timeoutMs = std::max(0, timeoutMs - static_cast<int>(TickCount() - start));
+    }
+    pollfd entry{fd_, POLLIN, 0};
+    const int ready = poll(&entry, 1, timeoutMs);
+    if (ready > 0 && (entry.revents & POLLIN) != 0) {
+        TakeArrivedInput(); // the next GetByte() needs no system call
+        return 0;
+    }
+    if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        usleep(1000);
+        return LINK_FAILED; // the device has gone away
+    }
+    return 0;
 }
 
 int PosixSerialPort::GetByte() {
@@ -548,6 +661,7 @@ int PosixSerialPort::Read(void* buffer, int length) {
 int PosixSerialPort::Purge(int direction, int count) {
     if (direction != 0) {
         tcflush(fd_, TCOFLUSH);
+        queueSeenEmpty_ = true;
         return 0;
     }
     if (count <= 0) {

@@ -1,8 +1,12 @@
 // The serial port on a POSIX terminal device (a serial line, a USB adapter, a pseudo-terminal),
 // driven through termios: raw mode, speed, parity, data and stop bits, XON/XOFF (IXON/IXOFF) and
-// RTS/CTS (CRTSCTS). Reads never wait; writes offer only what fits into the transmit queue and
-// then wait a bounded time for the device to send it. Modem lines and line-error counters are
-// used where the device has them; a device without them (a pseudo-terminal) reports them off.
+// RTS/CTS (CRTSCTS). Reads never wait; they take what the device holds in one system call and
+// hand it out from the port's own buffer. Writes offer only what fits into the transmit queue,
+// wait for room in the device while it is full, and then wait for the device to send it, each no
+// longer than a slow line would need (10 ms plus 5 ms per byte). Waits sleep in poll() or for the
+// time the queued bytes need at the line's speed, not in short slices. Modem lines and line-error
+// counters are used where the device has them; a device without them (a pseudo-terminal) reports
+// them off, and one whose transmit queue always reads empty is not asked about it on each write.
 //
 // What termios cannot express: DTR handshake (input code 3) and DSR handshake (output code 13)
 // answer LINK_UNSUPPORTED, and RTS/CTS works in both directions at once (input code 4 and output
@@ -54,6 +58,7 @@ public:
     int Read(void* buffer, int length) override;
     int Purge(int direction, int count) override;
     void Dump(const PrintLine& printLine) override;
+    int WaitForInput(int timeoutMs) override;
 
     bool IsOpen() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
@@ -69,7 +74,17 @@ private:
     void SetControlLine(int line, bool on);
     // Bytes still waiting in the driver's transmit queue.
     std::uint32_t OutputQueued();
+    // Writes up to `length` bytes, waiting for room while the device is full until `deadline`
+    // (tick count); the count written.
+    int WriteUntil(const std::uint8_t* bytes, int length, std::uint32_t deadline);
+    // Waits until the device has sent `count` bytes just written, or a slow line's time for them.
+    void WaitUntilSent(int count);
+    // Microseconds one character takes on the line at the current format.
+    std::uint32_t CharacterMicros() const;
+    // Reads what the device holds into the empty buffer; the count.
     int Refill();
+    // Refill() for a wait that ended; notes whether the input trickles in.
+    int TakeArrivedInput();
 
     std::string path_;
     std::string claimedPath_; // the resolved path this object holds in the open table
@@ -93,8 +108,17 @@ private:
     std::uint32_t xoffLimit_ = 128;
     // Driver error counters at the last look: frame, overrun, parity, break, buffer overrun.
     std::uint32_t counters_[5] = {0, 0, 0, 0, 0};
+    // Whether the transmit queue is known to be empty (seen so after the last write), so the
+    // next write needs no look at it.
+    bool queueSeenEmpty_ = false;
+    // False once the device has shown that its transmit queue count says nothing: large writes
+    // that read back as an empty queue at once (a pseudo-terminal).
+    bool queueCounted_ = true;
+    int emptyAfterWrite_ = 0; // large writes in a row whose queue read back empty at once
+    // The last wait for input ended with only a few bytes: input arrives slowly.
+    bool trickling_ = false;
     // Bytes read from the device but not yet taken, so that most byte reads need no system call.
-    std::uint8_t buffer_[256];
+    std::uint8_t buffer_[4096];
     int bufferStart_ = 0;
     int bufferEnd_ = 0;
 };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 namespace tollan {
@@ -350,19 +349,15 @@ void Win32SerialPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBit
 }
 
 int Win32SerialPort::GetLineSnapshot(LineSnapshot& snapshot) {
-    ReadModemStatus();
-    FillLineSnapshot(snapshot);
-    errors_ = 0;
-    modemStatus_ = 0;
-    return 0;
+    return TakeLineSnapshot(snapshot, errors_, modemStatus_);
 }
 
 int Win32SerialPort::PutByte(std::uint8_t byte) {
-    return Write(&byte, 1) == 1 ? 0 : Status();
+    return PutByteByWrite(byte);
 }
 
 int Win32SerialPort::PutString(const char* text) {
-    return Write(text, static_cast<int>(std::strlen(text)));
+    return PutStringByWrite(text);
 }
 
 int Win32SerialPort::Write(const void* buffer, int length) {
