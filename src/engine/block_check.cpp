@@ -32,6 +32,21 @@ constexpr std::array<std::uint32_t, 256> MakeCrc32Table() {
 constexpr auto kCrc16Table = MakeCrc16Table();
 constexpr auto kCrc32Table = MakeCrc32Table();
 
+// Tables for eight bytes a step: row k gives the CRC-32 of a byte followed by k zero bytes.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrc32Rows() {
+    std::array<std::array<std::uint32_t, 256>, 8> rows{};
+    rows[0] = MakeCrc32Table();
+    for (int k = 1; k < 8; ++k) {
+        for (int i = 0; i < 256; ++i) {
+            const std::uint32_t previous = rows[k - 1][i];
+            rows[k][i] = (previous >> 8) ^ rows[0][previous & 0xFF];
+        }
+    }
+    return rows;
+}
+
+constexpr auto kCrc32Rows = MakeCrc32Rows();
+
 static_assert(kCrc16Table[1] == 0x1021);
 static_assert(kCrc32Table[1] == 0x77073096);
 
@@ -58,6 +73,16 @@ std::uint32_t Crc16Check::Compute(const std::uint8_t* data, std::size_t length,
 std::uint32_t Crc32Check::Compute(const std::uint8_t* data, std::size_t length,
                                   std::uint32_t initial) {
     std::uint32_t crc = initial;
+    // Eight bytes a step, then the rest one by one; the same result as byte by byte.
+    for (; length >= 8; data += 8, length -= 8) {
+        crc ^= static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+               static_cast<std::uint32_t>(data[2]) << 16 |
+               static_cast<std::uint32_t>(data[3]) << 24;
+        crc = kCrc32Rows[7][crc & 0xFF] ^ kCrc32Rows[6][(crc >> 8) & 0xFF] ^
+              kCrc32Rows[5][(crc >> 16) & 0xFF] ^ kCrc32Rows[4][crc >> 24] ^
+              kCrc32Rows[3][data[4]] ^ kCrc32Rows[2][data[5]] ^ kCrc32Rows[1][data[6]] ^
+              kCrc32Rows[0][data[7]];
+    }
     for (std::size_t i = 0; i < length; ++i) {
         crc = (crc >> 8) ^ kCrc32Table[(crc ^ data[i]) & 0xFF];
     }
