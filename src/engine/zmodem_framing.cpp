@@ -187,7 +187,7 @@ int ZModemEngine::SendPositionHeader(int type) {
 int ZModemEngine::WaitByte(int timeoutMs) {
     // A byte already waiting is taken straight from the port (what the link's read with no
     // time-out does, without looking at the clock for every byte of a subpacket).
-    const int c = link_->Port().GetByte();
+    const int c = link_->Port().NextByte();
     if (c != LINK_NO_DATA) {
         return c;
     }
@@ -265,7 +265,7 @@ int ZModemEngine::SearchHeader() {
         int silentSlices = 0;
         int cans = 0;
         for (;;) {
-            int c = link_->Port().GetByte();
+            int c = link_->Port().NextByte();
             if (c == LINK_NO_DATA) {
                 if (AbortCheck()) {
                     return Code();

@@ -397,7 +397,7 @@ int ZModemEngine::SendNextSubpacket() {
 int ZModemEngine::WatchBackChannel() {
     // Nothing waiting: nothing to report. (Taking the first byte from the port, when there is
     // one, costs less than asking for the queue's count after every subpacket.)
-    int c = link_->Port().GetByte();
+    int c = link_->Port().NextByte();
     if (c == LINK_NO_DATA) {
         return 0;
     }

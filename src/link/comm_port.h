@@ -159,6 +159,10 @@ public:
     // input is polled by its callers.
     virtual int WaitForInput(int timeoutMs);
 
+    // The next received byte, as GetByte() answers it: taken straight from the port's own
+    // buffer while that holds bytes, without a call per byte.
+    int NextByte() { return inputNext_ != inputEnd_ ? *inputNext_++ : GetByte(); }
+
     std::uint32_t PortNumber() const { return portNumber_; }
     int Status() const { return status_; }
     // Returns the status and clears it.
@@ -171,6 +175,11 @@ protected:
         return code;
     }
     void SetPortNumber(std::uint32_t portNumber) { portNumber_ = portNumber; }
+
+    // A port that buffers its input keeps the bytes not yet taken in [inputNext_, inputEnd_),
+    // where NextByte() takes them; its own reads take from there too. Empty in other ports.
+    const std::uint8_t* inputNext_ = nullptr;
+    const std::uint8_t* inputEnd_ = nullptr;
 
     // The open-table check for a port number: LINK_OK when it may be opened, LINK_PORT_IN_USE
     // when it is open in this process, LINK_NO_PORT beyond the table. Makes no change.

@@ -29,6 +29,10 @@ std::uint32_t ErrorBit(int code) {
     return 1u << (code - 24);
 }
 
+// How long Idle() gives up the processor: short beside every time-out the callers wait for,
+// long enough that a caller's wait costs few wake-ups.
+constexpr int kIdleSliceMs = 5;
+
 // A wait for input that follows reads of fewer than kTrickleBytes sleeps for the time
 // kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
 constexpr int kTrickleBytes = 256;
@@ -220,14 +224,14 @@ int PosixSerialPort::Idle() {
         return LINK_NO_PORT;
     }
     int waiting = 0;
-    if (bufferStart_ < bufferEnd_ || (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0)) {
+    if (inputNext_ != inputEnd_ || (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0)) {
         // Input is already waiting: the caller is waiting for something else; don't spin.
-        usleep(500);
+        usleep(kIdleSliceMs * 1000);
         return 0;
     }
     // Wait a short slice for input instead of spinning; arriving input ends it early.
     pollfd entry{fd_, POLLIN, 0};
-    const int ready = poll(&entry, 1, 1);
+    const int ready = poll(&entry, 1, kIdleSliceMs);
     if (ready > 0 && (entry.revents & POLLIN) == 0 &&
         (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         usleep(1000);
@@ -291,7 +295,7 @@ QueueStatus& PosixSerialPort::GetQueueStatus(QueueStatus& record, int) {
         waiting = 0;
     }
     record.receiveValid = 1;
-    record.receiveCount = static_cast<std::uint32_t>(waiting + (bufferEnd_ - bufferStart_));
+    record.receiveCount = static_cast<std::uint32_t>(waiting + (inputEnd_ - inputNext_));
     record.receiveSize = receiveSize_;
     record.transmitValid = 1;
     record.transmitCount = OutputQueued();
@@ -514,12 +518,13 @@ int PosixSerialPort::WriteUntil(const std::uint8_t* bytes, int length, std::uint
         if (written > 0) {
             count += static_cast<int>(written);
             queueSeenEmpty_ = false;
+            if (count == length) {
+                break;
+            }
+            // Only a part was taken: the device is full now.
+        } else if (written < 0 && errno == EINTR) {
             continue;
-        }
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        } else if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             break;
         }
         // The device's queue is full: sleep until it takes more.
@@ -582,13 +587,11 @@ int PosixSerialPort::SendImmediate(std::uint8_t byte) {
 }
 
 int PosixSerialPort::Refill() {
-    bufferStart_ = 0;
-    bufferEnd_ = 0;
     const ssize_t got = read(fd_, buffer_, sizeof buffer_);
-    if (got > 0) {
-        bufferEnd_ = static_cast<int>(got);
-    }
-    return bufferEnd_;
+    const int count = got > 0 ? static_cast<int>(got) : 0;
+    inputNext_ = buffer_;
+    inputEnd_ = buffer_ + count;
+    return count;
 }
 
 int PosixSerialPort::TakeArrivedInput() {
@@ -601,7 +604,7 @@ int PosixSerialPort::WaitForInput(int timeoutMs) {
     if (!IsOpen()) {
         return LINK_NO_PORT;
     }
-    if (bufferStart_ < bufferEnd_) {
+    if (inputNext_ != inputEnd_) {
         return 0;
     }
     timeoutMs = std::max(timeoutMs, 0);
@@ -634,10 +637,10 @@ int PosixSerialPort::WaitForInput(int timeoutMs) {
 }
 
 int PosixSerialPort::GetByte() {
-    if (bufferStart_ == bufferEnd_ && Refill() == 0) {
+    if (inputNext_ == inputEnd_ && Refill() == 0) {
         return LINK_NO_DATA;
     }
-    return buffer_[bufferStart_++];
+    return *inputNext_++;
 }
 
 int PosixSerialPort::Read(void* buffer, int length) {
@@ -645,9 +648,9 @@ int PosixSerialPort::Read(void* buffer, int length) {
         return 0;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
-    const int buffered = std::min(length, bufferEnd_ - bufferStart_);
-    std::memcpy(out, buffer_ + bufferStart_, static_cast<std::size_t>(buffered));
-    bufferStart_ += buffered;
+    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
+    std::memcpy(out, inputNext_, static_cast<std::size_t>(buffered));
+    inputNext_ += buffered;
     int count = buffered;
     if (count < length) {
         const ssize_t got = read(fd_, out + count, static_cast<std::size_t>(length - count));
@@ -665,7 +668,7 @@ int PosixSerialPort::Purge(int direction, int count) {
         return 0;
     }
     if (count <= 0) {
-        bufferStart_ = bufferEnd_ = 0;
+        inputNext_ = inputEnd_ = buffer_;
         tcflush(fd_, TCIFLUSH);
         return 0;
     }

@@ -117,10 +117,9 @@ private:
     int emptyAfterWrite_ = 0; // large writes in a row whose queue read back empty at once
     // The last wait for input ended with only a few bytes: input arrives slowly.
     bool trickling_ = false;
-    // Bytes read from the device but not yet taken, so that most byte reads need no system call.
+    // Bytes read from the device; those not yet taken lie between inputNext_ and inputEnd_, so
+    // that most byte reads need no system call.
     std::uint8_t buffer_[4096];
-    int bufferStart_ = 0;
-    int bufferEnd_ = 0;
 };
 
 } // namespace tollan
