@@ -1,6 +1,34 @@
 #include "file_access.h"
 
+#include <cstring>
+
 namespace tollan {
+namespace {
+
+using Walk = ListWalk;
+
+// Where the cursor points once there is no list: every later item is empty.
+char emptyList[1] = "";
+
+constexpr int kMaxDepth = Walk::kLevels - 1;
+
+bool IsDotName(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// out = a followed by b; false (out unchanged) when that does not fit in `size` characters.
+bool Join(char* out, std::size_t size, const char* a, const char* b) {
+    const std::size_t la = std::strlen(a);
+    const std::size_t lb = std::strlen(b);
+    if (la + lb >= size) {
+        return false;
+    }
+    std::memcpy(out, a, la);
+    std::memcpy(out + la, b, lb + 1);
+    return true;
+}
+
+} // namespace
 
 FileAccess::~FileAccess() = default;
 
@@ -85,6 +113,161 @@ void FileAccess::GetDateTime(int* year, int* month, int* day, int* hour, int* mi
     }
     if (second) {
         *second = second_;
+    }
+}
+
+char* FileAccess::LastSeparator(char* text) const {
+    char* sep = std::strrchr(text, rules_.separator);
+    if (sep == nullptr && rules_.driveColon) {
+        sep = std::strrchr(text, ':');
+    }
+    return sep;
+}
+
+void FileAccess::StartWalk(ListWalk& walk, char* list, int recurse) {
+    name_[0] = '\0';
+    if (list != nullptr) {
+        list_ = list;
+    }
+    walk.cursor = list_;
+    walk.state = Walk::NEXT_ITEM;
+    walk.depth = 0;
+    walk.recurse = recurse;
+}
+
+void FileAccess::NextListItem(ListWalk& walk) {
+    walk.tooLong = 0;
+    walk.dir[0] = '\0';
+    walk.pattern[0] = '\0';
+    if (walk.cursor == nullptr) {
+        walk.cursor = emptyList;
+        return;
+    }
+    char* item = walk.cursor;
+    if (char* end = std::strchr(item, ';')) {
+        *end = '\0';
+        walk.cursor = end + 1;
+    } else {
+        walk.cursor = item + std::strlen(item);
+    }
+    const std::size_t length = std::strlen(item);
+    if (length >= Walk::kTextSize) {
+        // Never cut: a shortened name would name another file.
+        walk.tooLong = 1;
+        return;
+    }
+    std::memcpy(walk.dir, item, length + 1);
+    for (char* c = walk.dir; *c != '\0'; ++c) {
+        if (*c == '\\') {
+            *c = rules_.separator;
+        }
+    }
+    if (char* sep = LastSeparator(walk.dir)) {
+        std::strcpy(walk.pattern, sep + 1);
+        sep[1] = '\0';
+    } else {
+        std::strcpy(walk.pattern, walk.dir);
+        walk.dir[0] = '\0';
+    }
+}
+
+bool FileAccess::WalkList(ListWalk& s, bool expand) {
+    char path[kNameSize];
+    for (;;) {
+        switch (s.state) {
+        case Walk::NEXT_ITEM:
+            NextListItem(s);
+            if (s.tooLong) {
+                // An item too long to handle: with expand it is skipped like an item that
+                // matches nothing; without, this call yields no name (a receiver then keeps the
+                // sender's name) and the next call goes on with the next item, so the pairs of a
+                // sender/receiver list stay in step.
+                if (!expand) {
+                    return false;
+                }
+                break;
+            }
+            if (s.pattern[0] == '\0') {
+                return false;
+            }
+            s.state = Walk::START_ITEM;
+            break;
+        case Walk::START_ITEM:
+            Join(path, sizeof path, s.dir, s.pattern);
+            if (!expand) {
+                std::strcpy(name_, path);
+                // A name taken as written ends whatever was left of a recursive scan, so the
+                // next item starts at the top level again.
+                if (s.depth > 0) {
+                    CloseSearches();
+                    s.depth = 0;
+                }
+                s.state = Walk::NEXT_ITEM;
+                return true;
+            }
+            if (FindFirstAtLevel(path, false)) {
+                Join(name_, kNameSize, s.dir, EntryName());
+                s.state = Walk::FILE_SCAN;
+                return true;
+            }
+            s.state = Walk::START_SUBDIRS;
+            break;
+        case Walk::FILE_SCAN:
+            if (!FindNextEntry()) {
+                s.state = Walk::START_SUBDIRS;
+            } else if (EntryIsFile()) {
+                Join(name_, kNameSize, s.dir, EntryName());
+                return true;
+            }
+            break;
+        case Walk::START_SUBDIRS:
+            s.state = Walk::LEVEL_DONE;
+            if (s.recurse != 0 && s.depth < kMaxDepth &&
+                Join(path, sizeof path, s.dir, rules_.everyName) && FindFirstAtLevel(path, true)) {
+                s.state = Walk::CHECK_SUBDIR;
+            }
+            break;
+        case Walk::NEXT_SUBDIR:
+            s.state = FindNextEntry() ? Walk::CHECK_SUBDIR : Walk::LEVEL_DONE;
+            break;
+        case Walk::CHECK_SUBDIR: {
+            s.state = Walk::NEXT_SUBDIR;
+            // A subdirectory whose path would not fit in dir is not entered.
+            const char* entry = EntryName();
+            if (IsDotName(entry) || !Join(path, Walk::kTextSize - 1, s.dir, entry) ||
+                !IsDirectoryPath(path)) {
+                break;
+            }
+            const std::size_t length = std::strlen(path);
+            path[length] = rules_.separator;
+            path[length + 1] = '\0';
+            std::strcpy(s.dir, path);
+            ++s.depth;
+            s.state = Walk::START_ITEM;
+            break;
+        }
+        case Walk::LEVEL_DONE:
+            if (s.depth == 0) {
+                s.state = Walk::NEXT_ITEM;
+                break;
+            }
+            // Back to the parent's directory and its subdirectory scan.
+            --s.depth;
+            if (const std::size_t length = std::strlen(s.dir);
+                length > 0 && s.dir[length - 1] == rules_.separator) {
+                s.dir[length - 1] = '\0';
+            }
+            if (char* sep = LastSeparator(s.dir)) {
+                sep[1] = '\0';
+            } else {
+                s.dir[0] = '\0';
+            }
+            s.state = Walk::NEXT_SUBDIR;
+            break;
+        default:
+            s.state = Walk::NEXT_ITEM;
+            break;
+        }
     }
 }
 

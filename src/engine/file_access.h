@@ -2,8 +2,9 @@
 // FileAccess they walk the ";"-separated list of file specifications they were given (with
 // wildcards and, optionally, subdirectories), read and write one file at a time, and read or set
 // that file's last-write time. The base class holds the time as six broken-down UTC fields and
-// does the calendar arithmetic; the platform classes (Win32FileAccess, PosixFileAccess) do the
-// rest. All names are single-byte text.
+// does the calendar arithmetic and the walk over the list; the platform classes
+// (Win32FileAccess, PosixFileAccess) supply the files and the directory searches the walk runs
+// on. All names are single-byte text.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +24,40 @@ inline constexpr int OUT_OF_MEMORY = -956;     // also used by the engines for t
 // Julian day number of 1970-01-01.
 inline constexpr std::int32_t kUnixEpochJulianDay = 2440588;
 
+// Where a walk over the file list stands, apart from the directory searches themselves (one per
+// level: the item's directory is level 0, each subdirectory one level more): the list position
+// and the current item split into its directory part and its file-name pattern.
+struct ListWalk {
+    static constexpr int kLevels = 10;
+    static constexpr std::size_t kTextSize = 256;
+
+    // Iteration states of NextFile.
+    enum : std::int32_t {
+        NEXT_ITEM = 0,
+        START_ITEM = 1,
+        FILE_SCAN = 2,
+        START_SUBDIRS = 3,
+        NEXT_SUBDIR = 4,
+        CHECK_SUBDIR = 5,
+        LEVEL_DONE = 6,
+    };
+
+    char* cursor;
+    // Directory part of the current item with its separator kept, or empty; extended by one
+    // subdirectory name and separator per level while recursing.
+    char dir[kTextSize];
+    char pattern[kTextSize];
+    std::int32_t state;
+    std::int32_t depth;
+    std::int32_t recurse;
+    // Set by NextListItem when the item did not fit in dir.
+    std::int32_t tooLong;
+};
+
 class FileAccess {
 public:
     static constexpr std::size_t kNameSize = 516;
 
-    FileAccess() = default;
     FileAccess(const FileAccess&) = delete;
     FileAccess& operator=(const FileAccess&) = delete;
     virtual ~FileAccess();
@@ -74,6 +104,39 @@ public:
     virtual void GetDateTime(int* year, int* month, int* day, int* hour, int* minute, int* second);
 
 protected:
+    // How the platform writes paths: its separator (a `\` in a list item is read as it too),
+    // whether a drive's colon also ends a directory part, and the pattern of every name.
+    struct PathRules {
+        char separator;
+        bool driveColon;
+        const char* everyName;
+    };
+
+    explicit FileAccess(const PathRules& rules) : rules_(rules) {}
+
+    // The list walk of both platforms. StartWalk is Init's part of it: the name emptied, the list
+    // taken (a null list keeps the previous one), the walk at its first item. NextListItem takes
+    // the next item of the list into dir and pattern. WalkList produces the next name, as
+    // NextFile.
+    void StartWalk(ListWalk& walk, char* list, int recurse);
+    void NextListItem(ListWalk& walk);
+    bool WalkList(ListWalk& walk, bool expand);
+
+    // The directory searches under the walk, one per level; the walk's depth picks the level.
+    // Starts the level's search for `search` (a path whose last part is a pattern): with
+    // `directories` the first entry counts as it comes, otherwise ".", ".." and all but files
+    // are passed over until a file turns up.
+    virtual bool FindFirstAtLevel(const char* search, bool directories) = 0;
+    // Continues the level's search into its entry; closes it when nothing is left.
+    virtual bool FindNextEntry() = 0;
+    // The name of the level's entry, and whether the walk offers it as a file.
+    virtual const char* EntryName() = 0;
+    virtual bool EntryIsFile() = 0;
+    // Whether `path` is a directory to descend into.
+    virtual bool IsDirectoryPath(const char* path) = 0;
+    // Ends the searches of every level.
+    virtual void CloseSearches() = 0;
+
     // True when the held fields form a valid date and time that a DOS date and time can hold
     // (1980 to 2107); file times are only ever written from such fields.
     bool HeldTimeFitsDosRange() const;
@@ -87,6 +150,12 @@ protected:
     std::int32_t size_ = -1;
     char* list_ = nullptr;
     char name_[kNameSize] = {};
+
+private:
+    // The last separator in `text` (without one, a drive's colon), or null when it has none.
+    char* LastSeparator(char* text) const;
+
+    const PathRules rules_;
 };
 
 // A new file object of this platform's kind (Win32FileAccess or PosixFileAccess), or null when

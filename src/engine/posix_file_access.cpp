@@ -15,28 +15,10 @@
 namespace tollan {
 namespace {
 
-using State = PosixSearchState;
-
-// Where the cursor points once there is no list: every later item is empty.
-char emptyList[1] = "";
-
 constexpr int kSearchDirectories = 16;
-constexpr int kMaxDepth = State::kLevels - 1;
 
 bool IsDotName(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
-// out = a followed by b; false (out unchanged) when that does not fit in `size` characters.
-bool Join(char* out, std::size_t size, const char* a, const char* b) {
-    const std::size_t la = std::strlen(a);
-    const std::size_t lb = std::strlen(b);
-    if (la + lb >= size) {
-        return false;
-    }
-    std::memcpy(out, a, la);
-    std::memcpy(out + la, b, lb + 1);
-    return true;
 }
 
 void ToSlashes(char* text) {
@@ -123,16 +105,9 @@ int PosixFileAccess::Init(char* list, int recurse) {
         // directories; a new walk ends them.
         CloseSearches();
     }
-    name_[0] = '\0';
     // Only marked closed: a file still open stays open, so callers close first.
     fd_ = -1;
-    if (list != nullptr) {
-        list_ = list;
-    }
-    search_->cursor = list_;
-    search_->state = State::NEXT_ITEM;
-    search_->depth = 0;
-    search_->recurse = recurse;
+    StartWalk(search_->walk, list, recurse);
     return 0;
 }
 
@@ -324,8 +299,8 @@ bool PosixFileAccess::FindFirst(const char* search, PosixDirEntry* entry, int mo
         std::strcpy(folder, ".");
         pattern = search;
     }
-    char* levelPattern = search_->patterns[search_->depth];
-    if (std::strlen(pattern) >= State::kTextSize) {
+    char* levelPattern = search_->patterns[search_->walk.depth];
+    if (std::strlen(pattern) >= ListWalk::kTextSize) {
         return false;
     }
     DIR* dir = opendir(folder);
@@ -342,7 +317,7 @@ bool PosixFileAccess::FindFirst(const char* search, PosixDirEntry* entry, int mo
         return false;
     }
     std::strcpy(levelPattern, pattern);
-    DIR*& level = search_->handles[search_->depth];
+    DIR*& level = search_->handles[search_->walk.depth];
     if (level != nullptr) {
         closedir(level);
     }
@@ -354,7 +329,7 @@ bool PosixFileAccess::FindNextEntry() {
     if (search_ == nullptr) {
         return false;
     }
-    const int depth = search_->depth;
+    const int depth = search_->walk.depth;
     DIR*& handle = search_->handles[depth];
     if (handle == nullptr) {
         return false;
@@ -367,142 +342,28 @@ bool PosixFileAccess::FindNextEntry() {
     return false;
 }
 
-void PosixFileAccess::NextListItem() {
-    State& s = *search_;
-    s.tooLong = 0;
-    s.dir[0] = '\0';
-    s.pattern[0] = '\0';
-    if (s.cursor == nullptr) {
-        s.cursor = emptyList;
-        return;
-    }
-    char* item = s.cursor;
-    if (char* end = std::strchr(item, ';')) {
-        *end = '\0';
-        s.cursor = end + 1;
-    } else {
-        s.cursor = item + std::strlen(item);
-    }
-    const std::size_t length = std::strlen(item);
-    if (length >= State::kTextSize) {
-        // Never cut: a shortened name would name another file.
-        s.tooLong = 1;
-        return;
-    }
-    std::memcpy(s.dir, item, length + 1);
-    ToSlashes(s.dir);
-    if (char* sep = std::strrchr(s.dir, '/')) {
-        std::strcpy(s.pattern, sep + 1);
-        sep[1] = '\0';
-    } else {
-        std::strcpy(s.pattern, s.dir);
-        s.dir[0] = '\0';
-    }
+bool PosixFileAccess::FindFirstAtLevel(const char* search, bool directories) {
+    return FindFirst(search, &search_->levels[search_->walk.depth],
+                     directories ? kSearchDirectories : 0);
+}
+
+const char* PosixFileAccess::EntryName() {
+    return search_->levels[search_->walk.depth].name;
+}
+
+// Only regular files are offered: no folders, and no devices, pipes or sockets, which a transfer
+// could not read to an end.
+bool PosixFileAccess::EntryIsFile() {
+    return search_->levels[search_->walk.depth].kind == PosixDirEntry::REGULAR;
+}
+
+bool PosixFileAccess::IsDirectoryPath(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 bool PosixFileAccess::NextFile(bool expand) {
-    if (search_ == nullptr) {
-        return false; // no Init, no list
-    }
-    State& s = *search_;
-    char path[kNameSize];
-    for (;;) {
-        PosixDirEntry& entry = s.levels[s.depth];
-        switch (s.state) {
-        case State::NEXT_ITEM:
-            NextListItem();
-            if (s.tooLong) {
-                // An item too long to handle: with expand it is skipped like an item that
-                // matches nothing; without, this call yields no name (a receiver then keeps the
-                // sender's name) and the next call goes on with the next item, so the pairs of a
-                // sender/receiver list stay in step.
-                if (!expand) {
-                    return false;
-                }
-                break;
-            }
-            if (s.pattern[0] == '\0') {
-                return false;
-            }
-            s.state = State::START_ITEM;
-            break;
-        case State::START_ITEM:
-            Join(path, sizeof path, s.dir, s.pattern);
-            if (!expand) {
-                std::strcpy(name_, path);
-                // A name taken as written ends whatever was left of a recursive scan, so the
-                // next item starts at the top level again.
-                if (s.depth > 0) {
-                    CloseSearches();
-                    s.depth = 0;
-                }
-                s.state = State::NEXT_ITEM;
-                return true;
-            }
-            if (FindFirst(path, &entry, 0)) {
-                Join(name_, kNameSize, s.dir, entry.name);
-                s.state = State::FILE_SCAN;
-                return true;
-            }
-            s.state = State::START_SUBDIRS;
-            break;
-        case State::FILE_SCAN:
-            // Only regular files are offered: no folders, and no devices, pipes or sockets,
-            // which a transfer could not read to an end.
-            if (!FindNextEntry()) {
-                s.state = State::START_SUBDIRS;
-            } else if (entry.kind == PosixDirEntry::REGULAR) {
-                Join(name_, kNameSize, s.dir, entry.name);
-                return true;
-            }
-            break;
-        case State::START_SUBDIRS:
-            // "*" rather than the "*.*" of Windows, where that means every name.
-            s.state = State::LEVEL_DONE;
-            if (s.recurse != 0 && s.depth < kMaxDepth && Join(path, sizeof path, s.dir, "*") &&
-                FindFirst(path, &entry, kSearchDirectories)) {
-                s.state = State::CHECK_SUBDIR;
-            }
-            break;
-        case State::NEXT_SUBDIR:
-            s.state = FindNextEntry() ? State::CHECK_SUBDIR : State::LEVEL_DONE;
-            break;
-        case State::CHECK_SUBDIR: {
-            s.state = State::NEXT_SUBDIR;
-            struct stat status;
-            // A subdirectory whose path would not fit in dir is not entered.
-            if (IsDotName(entry.name) || !Join(path, State::kTextSize - 1, s.dir, entry.name) ||
-                stat(path, &status) != 0 || !S_ISDIR(status.st_mode)) {
-                break;
-            }
-            std::strcpy(s.dir, path);
-            std::strcat(s.dir, "/");
-            ++s.depth;
-            s.state = State::START_ITEM;
-            break;
-        }
-        case State::LEVEL_DONE:
-            if (s.depth == 0) {
-                s.state = State::NEXT_ITEM;
-                break;
-            }
-            --s.depth;
-            if (const std::size_t length = std::strlen(s.dir);
-                length > 0 && s.dir[length - 1] == '/') {
-                s.dir[length - 1] = '\0';
-            }
-            if (char* sep = std::strrchr(s.dir, '/')) {
-                sep[1] = '\0';
-            } else {
-                s.dir[0] = '\0';
-            }
-            s.state = State::NEXT_SUBDIR;
-            break;
-        default:
-            s.state = State::NEXT_ITEM;
-            break;
-        }
-    }
+    return search_ != nullptr && WalkList(search_->walk, expand); // no Init, no list
 }
 
 } // namespace tollan

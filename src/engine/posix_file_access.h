@@ -18,41 +18,18 @@ struct PosixDirEntry {
     Kind kind;
 };
 
-// Where a walk over the file list stands; see FileSearchState of the Win32 file object, whose
-// iteration states and levels this mirrors.
+// The directory searches of a walk over the file list, one per level, and the walk itself.
 struct PosixSearchState {
-    static constexpr int kLevels = 10;
-    static constexpr std::size_t kTextSize = 256;
-
-    enum : std::int32_t {
-        NEXT_ITEM = 0,
-        START_ITEM = 1,
-        FILE_SCAN = 2,
-        START_SUBDIRS = 3,
-        NEXT_SUBDIR = 4,
-        CHECK_SUBDIR = 5,
-        LEVEL_DONE = 6,
-    };
-
-    PosixDirEntry levels[kLevels];
-    DIR* handles[kLevels];
+    PosixDirEntry levels[ListWalk::kLevels];
+    DIR* handles[ListWalk::kLevels];
     // The name pattern each level's search matches (readdir does not match for us).
-    char patterns[kLevels][kTextSize];
-    char* cursor;
-    // Directory part of the current item with its trailing `/`, or empty; extended by one
-    // subdirectory name and `/` per level while recursing.
-    char dir[kTextSize];
-    char pattern[kTextSize];
-    std::int32_t state;
-    std::int32_t depth;
-    std::int32_t recurse;
-    // Set by NextListItem when the item did not fit in dir.
-    std::int32_t tooLong;
+    char patterns[ListWalk::kLevels][ListWalk::kTextSize];
+    ListWalk walk;
 };
 
 class PosixFileAccess : public FileAccess {
 public:
-    PosixFileAccess() = default;
+    PosixFileAccess() : FileAccess({'/', false, "*"}) {}
     ~PosixFileAccess() override;
 
     int Init(char* list, int recurse) override;
@@ -74,14 +51,16 @@ public:
     // a pattern). With mode 16 the first matching entry counts as it comes; with any other mode
     // ".", ".." and everything but regular files are passed over until a file turns up.
     virtual bool FindFirst(const char* search, PosixDirEntry* entry, int mode);
-    // Continues the current level's search into its entry; closes it when nothing is left.
-    virtual bool FindNextEntry();
-    // Takes the next item of the list and splits it into dir and pattern.
-    virtual void NextListItem();
+    bool FindNextEntry() override;
+
+protected:
+    bool FindFirstAtLevel(const char* search, bool directories) override;
+    const char* EntryName() override;
+    bool EntryIsFile() override;
+    bool IsDirectoryPath(const char* path) override;
+    void CloseSearches() override;
 
 private:
-    void CloseSearches();
-
     int fd_ = -1;
     PosixSearchState* search_ = nullptr;
 };

@@ -8,11 +8,6 @@
 namespace tollan {
 namespace {
 
-using State = FileSearchState;
-
-// Where the cursor points once there is no list: every later item is empty.
-char emptyList[1] = "";
-
 bool IsDotName(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -21,34 +16,7 @@ bool IsDirectory(const WIN32_FIND_DATAA& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// out = a followed by b; false (out unchanged) when that does not fit in `size` characters.
-bool Join(char* out, std::size_t size, const char* a, const char* b) {
-    const std::size_t la = std::strlen(a);
-    const std::size_t lb = std::strlen(b);
-    if (la + lb >= size) {
-        return false;
-    }
-    std::memcpy(out, a, la);
-    std::memcpy(out + la, b, lb + 1);
-    return true;
-}
-
-// The directory part of `text`: cut right after its last `\`, or else its last `:`; empty with
-// neither.
-void CutAfterSeparator(char* text) {
-    char* sep = std::strrchr(text, '\\');
-    if (sep == nullptr) {
-        sep = std::strrchr(text, ':');
-    }
-    if (sep != nullptr) {
-        sep[1] = '\0';
-    } else {
-        text[0] = '\0';
-    }
-}
-
 constexpr int kSearchDirectories = FILE_ATTRIBUTE_DIRECTORY;
-constexpr int kMaxDepth = State::kLevels - 1;
 
 } // namespace
 
@@ -89,16 +57,9 @@ int Win32FileAccess::Init(char* list, int recurse) {
         // directory searches, which keep their folders busy; a new walk ends them.
         CloseSearches();
     }
-    name_[0] = '\0';
     // Only marked closed: a file still open stays open, so callers close first.
     file_ = INVALID_HANDLE_VALUE;
-    if (list != nullptr) {
-        list_ = list;
-    }
-    search_->cursor = list_;
-    search_->state = State::NEXT_ITEM;
-    search_->depth = 0;
-    search_->recurse = recurse;
+    StartWalk(search_->walk, list, recurse);
     return 0;
 }
 
@@ -259,7 +220,7 @@ bool Win32FileAccess::FindFirst(const char* search, WIN32_FIND_DATAA* entry, int
             }
         }
     }
-    HANDLE& level = search_->handles[search_->depth];
+    HANDLE& level = search_->handles[search_->walk.depth];
     if (level != INVALID_HANDLE_VALUE) {
         FindClose(level);
     }
@@ -271,11 +232,11 @@ bool Win32FileAccess::FindNextEntry() {
     if (search_ == nullptr) {
         return false;
     }
-    HANDLE& handle = search_->handles[search_->depth];
+    HANDLE& handle = search_->handles[search_->walk.depth];
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    if (FindNextFileA(handle, &search_->levels[search_->depth])) {
+    if (FindNextFileA(handle, &search_->levels[search_->walk.depth])) {
         return true;
     }
     FindClose(handle);
@@ -283,139 +244,26 @@ bool Win32FileAccess::FindNextEntry() {
     return false;
 }
 
-void Win32FileAccess::NextListItem() {
-    State& s = *search_;
-    s.tooLong = 0;
-    s.dir[0] = '\0';
-    s.pattern[0] = '\0';
-    if (s.cursor == nullptr) {
-        s.cursor = emptyList;
-        return;
-    }
-    char* item = s.cursor;
-    if (char* end = std::strchr(item, ';')) {
-        *end = '\0';
-        s.cursor = end + 1;
-    } else {
-        s.cursor = item + std::strlen(item);
-    }
-    const std::size_t length = std::strlen(item);
-    if (length >= State::kTextSize) {
-        // Never cut: a shortened name would name another file.
-        s.tooLong = 1;
-        return;
-    }
-    std::memcpy(s.dir, item, length + 1);
-    char* sep = std::strrchr(s.dir, '\\');
-    if (sep == nullptr) {
-        sep = std::strrchr(s.dir, ':');
-    }
-    if (sep != nullptr) {
-        std::strcpy(s.pattern, sep + 1);
-        sep[1] = '\0';
-    } else {
-        std::strcpy(s.pattern, s.dir);
-        s.dir[0] = '\0';
-    }
+bool Win32FileAccess::FindFirstAtLevel(const char* search, bool directories) {
+    return FindFirst(search, &search_->levels[search_->walk.depth],
+                     directories ? kSearchDirectories : 0);
+}
+
+const char* Win32FileAccess::EntryName() {
+    return search_->levels[search_->walk.depth].cFileName;
+}
+
+bool Win32FileAccess::EntryIsFile() {
+    return !IsDirectory(search_->levels[search_->walk.depth]);
+}
+
+bool Win32FileAccess::IsDirectoryPath(const char* path) {
+    struct _stat status;
+    return _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
 }
 
 bool Win32FileAccess::NextFile(bool expand) {
-    if (search_ == nullptr) {
-        return false; // no Init, no list
-    }
-    State& s = *search_;
-    char path[kNameSize];
-    for (;;) {
-        WIN32_FIND_DATAA& entry = s.levels[s.depth];
-        switch (s.state) {
-        case State::NEXT_ITEM:
-            NextListItem();
-            if (s.tooLong) {
-                // An item too long to handle: with expand it is skipped like an item that
-                // matches nothing; without, this call yields no name (a receiver then keeps the
-                // sender's name) and the next call goes on with the next item, so the pairs of a
-                // sender/receiver list stay in step.
-                if (!expand) {
-                    return false;
-                }
-                break;
-            }
-            if (s.pattern[0] == '\0') {
-                return false;
-            }
-            s.state = State::START_ITEM;
-            break;
-        case State::START_ITEM:
-            Join(path, sizeof path, s.dir, s.pattern);
-            if (!expand) {
-                std::strcpy(name_, path);
-                // A name taken as written ends whatever was left of a recursive scan, so the
-                // next item starts at the top level again.
-                if (s.depth > 0) {
-                    CloseSearches();
-                    s.depth = 0;
-                }
-                s.state = State::NEXT_ITEM;
-                return true;
-            }
-            if (FindFirst(path, &entry, 0)) {
-                Join(name_, kNameSize, s.dir, entry.cFileName);
-                s.state = State::FILE_SCAN;
-                return true;
-            }
-            s.state = State::START_SUBDIRS;
-            break;
-        case State::FILE_SCAN:
-            if (!FindNextEntry()) {
-                s.state = State::START_SUBDIRS;
-            } else if (!IsDirectory(entry)) {
-                Join(name_, kNameSize, s.dir, entry.cFileName);
-                return true;
-            }
-            break;
-        case State::START_SUBDIRS:
-            s.state = State::LEVEL_DONE;
-            if (s.recurse != 0 && s.depth < kMaxDepth && Join(path, sizeof path, s.dir, "*.*") &&
-                FindFirst(path, &entry, kSearchDirectories)) {
-                s.state = State::CHECK_SUBDIR;
-            }
-            break;
-        case State::NEXT_SUBDIR:
-            s.state = FindNextEntry() ? State::CHECK_SUBDIR : State::LEVEL_DONE;
-            break;
-        case State::CHECK_SUBDIR: {
-            s.state = State::NEXT_SUBDIR;
-            struct _stat status;
-            // A subdirectory whose path would not fit in dir is not entered.
-            if (IsDotName(entry.cFileName) ||
-                !Join(path, State::kTextSize - 1, s.dir, entry.cFileName) ||
-                _stat(path, &status) != 0 || (status.st_mode & _S_IFDIR) == 0) {
-                break;
-            }
-            std::strcpy(s.dir, path);
-            std::strcat(s.dir, "\\");
-            ++s.depth;
-            s.state = State::START_ITEM;
-            break;
-        }
-        case State::LEVEL_DONE:
-            if (s.depth == 0) {
-                s.state = State::NEXT_ITEM;
-                break;
-            }
-            --s.depth;
-            if (const std::size_t length = std::strlen(s.dir);
-                length > 0 && s.dir[length - 1] == '\\') {
-                s.dir[length - 1] = '\0';
-            }
-            CutAfterSeparator(s.dir);
-            s.state = State::NEXT_SUBDIR;
-            break;
-        default:
-            s.state = State::NEXT_ITEM;
-            break;
-        }
-    }
+    return search_ != nullptr && WalkList(search_->walk, expand); // no Init, no list
 }
 
 } // namespace tollan

@@ -7,41 +7,16 @@
 
 namespace tollan {
 
-// Where a walk over the file list stands: one directory search per level (the item's directory
-// is level 0, each subdirectory one level more), the list position, and the current item split
-// into its directory part and its file-name pattern.
+// The directory searches of a walk over the file list, one per level, and the walk itself.
 struct FileSearchState {
-    static constexpr int kLevels = 10;
-    static constexpr std::size_t kTextSize = 256;
-
-    // Iteration states of NextFile.
-    enum : std::int32_t {
-        NEXT_ITEM = 0,
-        START_ITEM = 1,
-        FILE_SCAN = 2,
-        START_SUBDIRS = 3,
-        NEXT_SUBDIR = 4,
-        CHECK_SUBDIR = 5,
-        LEVEL_DONE = 6,
-    };
-
-    WIN32_FIND_DATAA levels[kLevels];
-    HANDLE handles[kLevels];
-    char* cursor;
-    // Directory part of the current item with its separator (`\` or `:`) kept, or empty; extended
-    // by one subdirectory name and `\` per level while recursing.
-    char dir[kTextSize];
-    char pattern[kTextSize];
-    std::int32_t state;
-    std::int32_t depth;
-    std::int32_t recurse;
-    // Set by NextListItem when the item did not fit in dir.
-    std::int32_t tooLong;
+    WIN32_FIND_DATAA levels[ListWalk::kLevels];
+    HANDLE handles[ListWalk::kLevels];
+    ListWalk walk;
 };
 
 class Win32FileAccess : public FileAccess {
 public:
-    Win32FileAccess() = default;
+    Win32FileAccess() : FileAccess({'\\', true, "*.*"}) {}
     ~Win32FileAccess() override;
 
     int Init(char* list, int recurse) override;
@@ -63,14 +38,16 @@ public:
     // With mode 16 (the directory attribute) the first entry counts as it comes; with any other
     // mode ".", ".." and directories are passed over until a file turns up.
     virtual bool FindFirst(const char* search, WIN32_FIND_DATAA* entry, int mode);
-    // Continues the current level's search into its entry; closes it when nothing is left.
-    virtual bool FindNextEntry();
-    // Takes the next item of the list and splits it into dir and pattern.
-    virtual void NextListItem();
+    bool FindNextEntry() override;
+
+protected:
+    bool FindFirstAtLevel(const char* search, bool directories) override;
+    const char* EntryName() override;
+    bool EntryIsFile() override;
+    bool IsDirectoryPath(const char* path) override;
+    void CloseSearches() override;
 
 private:
-    void CloseSearches();
-
     HANDLE file_ = INVALID_HANDLE_VALUE;
     FileSearchState* search_ = nullptr;
 };
