@@ -25,8 +25,11 @@ Bytes Frame(std::uint8_t number, const Bytes& data, bool crc) {
     Bytes block(data.begin() + (number - 1) * 128,
                 data.begin() + std::min<std::size_t>(number * 128, data.size()));
     block.resize(128, 0x00);
-    Bytes frame{kSoh, number, static_cast<std::uint8_t>(255 - number)};
-    frame.insert(frame.end(), block.begin(), block.end());
+    Bytes frame(3 + 128);
+    frame[0] = kSoh;
+    frame[1] = number;
+    frame[2] = static_cast<std::uint8_t>(255 - number);
+    std::copy(block.begin(), block.end(), frame.begin() + 3);
     if (crc) {
         const std::uint32_t v = Crc16Check().Compute(block.data(), 128, 0);
         frame.push_back(static_cast<std::uint8_t>(v >> 8));
