@@ -12,6 +12,7 @@ namespace tollan {
 namespace {
 
 constexpr int kBackChannelTimeoutMs = 70;
+constexpr int kEofReplySliceMs = 100; // between looks for a cancel while ZEOF waits for its reply
 constexpr int kTopErrorLevel = 10;
 constexpr int kNoisyErrorLevel = 3; // what bytes on the back channel raise the level to
 constexpr int kAckEachLevel = 4;    // from here every subpacket waits for a ZACK
@@ -298,7 +299,9 @@ void ZModemEngine::SendFileData() {
                 if (WatchBackChannel()) {
                     break;
                 }
-                const int idle = link_->Idle();
+                // The receiver may still be taking in what the line holds: sleep until its
+                // answer comes, looking up now and then.
+                const int idle = link_->Port().WaitForInput(kEofReplySliceMs);
                 if (idle < 0) {
                     SetCode(idle);
                     return;
