@@ -96,6 +96,14 @@ int Run(int argc, char** argv) {
     TransferDriver driver(command.run, result, view, LinePortFactory(command.line), command.block);
     // A run that is over waits for its view to be closed; here nobody is there to close it.
     view.OnTransferEnded([&driver] { driver.Stop(); });
+    // The failure that ends a run is its result: the engine, stopped because of it, reports a
+    // cancel of its own afterwards, which is no cancel of the user's.
+    std::int32_t ending = kResultOk;
+    view.OnEndOfRun([&ending, &result] {
+        if (ending == kResultOk) {
+            ending = result.result & 0xFFFF;
+        }
+    });
     if (!driver.OpenLog()) {
         std::fprintf(stderr, "tollan: %s\n", TransferLog::kOpenFailedText);
     }
@@ -105,6 +113,9 @@ int Run(int argc, char** argv) {
     interrupts.Attach(nullptr);
 
     std::int32_t code = result.result & 0xFFFF;
+    if (ending != kResultOk && !interrupts.Interrupted()) {
+        code = ending;
+    }
     int unconfirmed = (result.result >> 16) & 0xFFFF;
     // Interrupted before the engine could see it (while the line was being opened).
     if (code == kResultOk && interrupts.Interrupted() && driver.Transferred() == 0) {

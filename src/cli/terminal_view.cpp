@@ -65,6 +65,12 @@ void TerminalView::TransferEnded() {
     }
 }
 
+void TerminalView::EndOfRun(bool /*offerHelp*/) {
+    if (ending_) {
+        ending_();
+    }
+}
+
 void TerminalView::RunFinished() {
     std::lock_guard<std::mutex> lock(mutex_);
     Erase();

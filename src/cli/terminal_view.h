@@ -26,11 +26,14 @@ public:
     void ShowErrorCount(long count) override;
     void AddFileLine(const FileLine& line) override;
     void ClearFile() override;
+    void EndOfRun(bool offerHelp) override;
     void TransferEnded() override;
     void RunFinished() override;
 
     // Called when the transfer is over: the command has no user to close its view.
     void OnTransferEnded(std::function<void()> close) { close_ = std::move(close); }
+    // Called on the transfer's thread when a failure ends the run, before the engine is stopped.
+    void OnEndOfRun(std::function<void()> ending) { ending_ = std::move(ending); }
 
     // The last status text shown.
     std::string LastStatus() const;
@@ -57,6 +60,7 @@ private:
     Clock::time_point lastDraw_{};
     std::size_t drawnWidth_ = 0;
     std::function<void()> close_;
+    std::function<void()> ending_;
 };
 
 } // namespace tollan

@@ -128,9 +128,8 @@ def management_from_sz(case):
     """sz's management options, followed by our receiver."""
     write(case.path("out", "f"), b"sender's", OLD_TIME)
     write(case.path("in", "f"), b"receiver's", NEW_TIME)
-    # sz -p: the refusal ends a run that is not a host run, and the engine, told to stop, ends
-    # it as cancelled.
-    for sz_option, status, expected, text in (("-p", 6, b"receiver's", "File already exists."),
+    # sz -p: the refusal ends a run that is not a host run, with its own code.
+    for sz_option, status, expected, text in (("-p", 14, b"receiver's", "File already exists."),
                                               ("-n", 0, b"receiver's", "File skipped."),
                                               ("-y", 0, b"sender's", "OK")):
         tollan, sz = start(case, False, ["--recover", "follow", "--overwrite", "always"],
