@@ -143,8 +143,12 @@ public:
 protected:
     // Reading bytes: the byte, or a negative code.
     int WaitByte(int timeoutMs);
+    // WaitByte() once the port has been found without a waiting byte.
+    int WaitArrival(int timeoutMs);
     int ReadPlainByte();
     int ReadEscapedByte();
+    // ReadEscapedByte() with its first byte (or code) already read.
+    int ReadEscapedFrom(int first);
     int ReadHexByte();
     // The format byte of the next header, LINK_NO_DATA when none was found, or another negative
     // result (a link fault, or the run's code after a cancel).

@@ -191,6 +191,10 @@ int ZModemEngine::WaitByte(int timeoutMs) {
     if (c != LINK_NO_DATA) {
         return c;
     }
+    return WaitArrival(timeoutMs);
+}
+
+int ZModemEngine::WaitArrival(int timeoutMs) {
     if (AbortCheck()) {
         return Code();
     }
@@ -211,7 +215,11 @@ int ZModemEngine::ReadPlainByte() {
 }
 
 int ZModemEngine::ReadEscapedByte() {
-    int c = WaitByte(kByteTimeoutMs);
+    return ReadEscapedFrom(WaitByte(kByteTimeoutMs));
+}
+
+int ZModemEngine::ReadEscapedFrom(int first) {
+    int c = first;
     if (c != ZDLE) {
         return c;
     }
@@ -424,8 +432,16 @@ int ZModemEngine::ReadData() {
     status_->blockLength_ = 0;
     int length = 0;
     int c;
+    CommPort& port = link_->Port();
     for (;;) {
-        c = ReadEscapedByte();
+        // The plain bytes that are already waiting, without a call per byte.
+        c = port.NextByte();
+        if (c == LINK_NO_DATA) {
+            c = WaitArrival(kByteTimeoutMs);
+        }
+        if (c == ZDLE) {
+            c = ReadEscapedFrom(c);
+        }
         if (c < 0) {
             return c;
         }
