@@ -197,6 +197,7 @@ protected:
     unsigned window_ = 0;
     unsigned windowSent_ = 0;
     std::int32_t lastRposPosition_ = -1;
+    std::int32_t filePosition_ = -1; // sender: where the file stands after the last read, or -1
     std::int32_t appendBase_ = 0;
     std::uint8_t headerData_[4] = {};
     int headerFormat_ = LINK_NO_DATA;

@@ -124,6 +124,7 @@ bool ZModemEngine::PrepareNextFile() {
     status_->position_ = 0;
     status_->errorCount_ = 0;
     status_->consecutiveErrors_ = 0;
+    filePosition_ = -1;
     if (file_->Open(file_->GetName(), "rb") != 0) {
         SetCode(TE_OPEN_FAILED);
         FinishFile();
@@ -239,6 +240,7 @@ bool ZModemEngine::HeaderFollows(int timeoutMs) {
 }
 
 std::uint32_t ZModemEngine::FileCrc() {
+    filePosition_ = -1;
     file_->Seek(0, 0);
     std::uint32_t crc = 0xFFFFFFFFu;
     std::uint8_t b;
@@ -366,8 +368,12 @@ int ZModemEngine::SendRun() {
 int ZModemEngine::SendNextSubpacket() {
     const unsigned chunk =
         window_ == 0 ? kDataSize : std::min<unsigned>(window_ - windowSent_, kDataSize);
-    file_->Seek(status_->position_, 0);
+    // The file is already there when the data goes on where the last subpacket ended.
+    if (filePosition_ != status_->position_) {
+        file_->Seek(status_->position_, 0);
+    }
     const int count = file_->Read(buffer_, static_cast<std::int32_t>(chunk));
+    filePosition_ = count > 0 ? status_->position_ + count : -1;
     status_->blockLength_ = count;
     if (count <= 0) {
         SetCode(TE_READ_FAILED);
