@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "fast_clock.h"
+#include "engine_test_support.h"
 #include "tick_count.h"
 
 namespace tollan::test {
@@ -37,8 +37,8 @@ Bytes Cancel(int times = 1) {
 
 struct Pair {
     MemoryPortPair line;
-    EngineSide tx{line.A()};
-    EngineSide rx{line.B()};
+    Side tx{line.A()};
+    Side rx{line.B()};
     AckNakEngine sender{tx.link.get(), &tx.status};
     AckNakEngine receiver{rx.link.get(), &rx.status};
     TempDir dir;
@@ -89,45 +89,41 @@ TEST(AckNakEngine, ErrorLimitsEndTheRun) {
     TempDir dir;
     const std::string source = dir.Path("source.txt");
     WriteFile(source, Text("one\r\ntwo\r\n"));
-    std::vector<std::function<void()>> runs;
     for (const bool send : {false, true}) {
-        runs.emplace_back([&, send] {
-            SCOPED_TRACE(send ? "sender" : "receiver");
-            MemoryPortPair l;
-            EngineSide side(l.A());
-            CommLink peerLink(l.B());
-            RawPeer peer(peerLink);
-            AckNakEngine engine(side.link.get(), &side.status);
-            engine.SetMaxErrors(send ? 3 : 2);
-            std::string path = send ? source : dir.Path("target.txt");
-            int result = 1;
-            Bytes seen;
-            RunBoth([&] { result = send ? engine.Send(path.data()) : engine.Receive(path.data()); },
-                    [&] {
-                        const char* lines[] = {"one", "one", "two", "two"};
-                        const std::uint8_t replies[] = {kNak, kAck, kNak, '?'};
-                        Bytes bad = Line("abc");
-                        bad.back() ^= 0x01;
-                        for (int i = 0; i < (send ? 4 : 2); ++i) {
-                            if (send) {
-                                EXPECT_EQ(peer.ReadN(5, kPeerWait), Line(lines[i]));
-                                peer.Send(replies[i]);
-                            } else {
-                                EXPECT_EQ(peer.Read(kPeerWait), kNak);
-                                peer.Send(bad);
-                            }
+        SCOPED_TRACE(send ? "sender" : "receiver");
+        MemoryPortPair l;
+        Side side(l.A());
+        CommLink peerLink(l.B());
+        RawPeer peer(peerLink);
+        AckNakEngine engine(side.link.get(), &side.status);
+        engine.SetMaxErrors(send ? 3 : 2);
+        std::string path = send ? source : dir.Path("target.txt");
+        int result = 1;
+        Bytes seen;
+        RunBoth([&] { result = send ? engine.Send(path.data()) : engine.Receive(path.data()); },
+                [&] {
+                    const char* lines[] = {"one", "one", "two", "two"};
+                    const std::uint8_t replies[] = {kNak, kAck, kNak, '?'};
+                    Bytes bad = Line("abc");
+                    bad.back() ^= 0x01;
+                    for (int i = 0; i < (send ? 4 : 2); ++i) {
+                        if (send) {
+                            EXPECT_EQ(peer.ReadN(5, kPeerWait), Line(lines[i]));
+                            peer.Send(replies[i]);
+                        } else {
+                            EXPECT_EQ(peer.Read(kPeerWait), kNak);
+                            peer.Send(bad);
                         }
-                        seen = peer.ReadUntilSilent(kSilence);
-                    });
-            EXPECT_EQ(result, TE_TOO_MANY_ERRORS);
-            Bytes expected = Cancel();
-            if (!send) {
-                expected.insert(expected.begin(), kNak);
-            }
-            EXPECT_EQ(seen, expected);
-        });
+                    }
+                    seen = peer.ReadUntilSilent(kSilence);
+                });
+        EXPECT_EQ(result, TE_TOO_MANY_ERRORS);
+        Bytes expected = Cancel();
+        if (!send) {
+            expected.insert(expected.begin(), kNak);
+        }
+        EXPECT_EQ(seen, expected);
     }
-    RunAll(runs);
 }
 
 TEST(AckNakEngine, OverwritePolicies) {
@@ -140,27 +136,23 @@ TEST(AckNakEngine, OverwritePolicies) {
                                      {kAckNakReplace, TE_OK, "new\r\n"},
                                      {kAckNakRefuse, TE_FILE_EXISTS, "old\r\n"},
                                      {0, TE_FILE_EXISTS, "old\r\n"}};
-    std::vector<std::function<void()>> runs;
     for (const Case& c : cases) {
-        runs.emplace_back([&c] {
-            SCOPED_TRACE(c.policy);
-            Pair p;
-            WriteFile(p.source, Text("new\r\n"));
-            WriteFile(p.target, Text("old\r\n"));
-            p.receiver.SetOverwrite(c.policy);
-            if (c.code == TE_OK) {
-                p.Run();
-                EXPECT_EQ(p.sent, TE_OK);
-            } else {
-                p.received = p.receiver.Receive(p.target.data());
-                // Once when the file is refused, once on the way out.
-                EXPECT_EQ(RawPeer(*p.tx.link).ReadUntilSilent(kQueued), Cancel(2));
-            }
-            EXPECT_EQ(p.received, c.code);
-            EXPECT_EQ(ReadFile(p.target), Text(c.result));
-        });
+        SCOPED_TRACE(c.policy);
+        Pair p;
+        WriteFile(p.source, Text("new\r\n"));
+        WriteFile(p.target, Text("old\r\n"));
+        p.receiver.SetOverwrite(c.policy);
+        if (c.code == TE_OK) {
+            p.Run();
+            EXPECT_EQ(p.sent, TE_OK);
+        } else {
+            p.received = p.receiver.Receive(p.target.data());
+            // Once when the file is refused, once on the way out.
+            EXPECT_EQ(RawPeer(*p.tx.link).ReadUntilSilent(kQueued), Cancel(2));
+        }
+        EXPECT_EQ(p.received, c.code);
+        EXPECT_EQ(ReadFile(p.target), Text(c.result));
     }
-    RunAll(runs);
 }
 
 } // namespace

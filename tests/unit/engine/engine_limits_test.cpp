@@ -3,7 +3,7 @@
 // side holds our output (CTS off) and the transmit queue is full, so nothing moves at all.
 #include <gtest/gtest.h>
 
-#include "fast_clock.h"
+#include "engine_test_support.h"
 #include "transfer_engine.h"
 
 namespace tollan::test {
@@ -24,7 +24,7 @@ TEST(TransferEngineLimits, HeldOutputTimesOut) {
     MemoryPortOptions options;
     options.transmitSize = 64;
     MemoryPortPair line(options);
-    EngineSide side(line.A());
+    Side side(line.A());
     line.A().SetFlowControl(kFlowNone, kFlowCts);
     line.A().SetModemLine(kSignalCts, false);
     const Bytes fill = Pattern(200);

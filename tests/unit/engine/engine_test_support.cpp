@@ -1,7 +1,6 @@
 #include "engine_test_support.h"
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -19,10 +18,6 @@ void TapPort::CorruptSent(std::uint64_t index, std::uint8_t mask) {
 Bytes TapPort::Sent() const {
     std::lock_guard lock(mutex_);
     return sent_;
-}
-
-int TapPort::PutString(const char* text) {
-    return Write(text, static_cast<int>(std::strlen(text)));
 }
 
 int TapPort::Write(const void* buffer, int length) {
@@ -43,15 +38,6 @@ int TapPort::Write(const void* buffer, int length) {
         sent_.insert(sent_.end(), in, in + taken);
     }
     return taken;
-}
-
-int TapPort::SendImmediate(std::uint8_t byte) {
-    std::lock_guard lock(mutex_);
-    const int r = inner_.SendImmediate(byte);
-    if (r == 0) {
-        sent_.push_back(byte);
-    }
-    return r;
 }
 
 int TestStatus::Update(int code) {
@@ -84,15 +70,6 @@ std::vector<int> TestStatus::Codes() const {
     std::lock_guard lock(mutex_);
     return codes_;
 }
-
-int TestStatus::LastCode() const {
-    std::lock_guard lock(mutex_);
-    return codes_.empty() ? 0 : codes_.back();
-}
-
-Side::Side(MemoryPort& port, bool fast)
-    : memory(port), tap(port),
-      link(fast ? std::make_unique<FastLink>(tap) : std::make_unique<CommLink>(tap)) {}
 
 void RawPeer::Send(const Bytes& bytes) {
     std::size_t done = 0;
@@ -135,16 +112,6 @@ void RunBoth(const std::function<void()>& a, const std::function<void()>& b) {
     std::thread other(b);
     a();
     other.join();
-}
-
-void RunAll(const std::vector<std::function<void()>>& cases) {
-    std::vector<std::thread> threads;
-    for (const auto& c : cases) {
-        threads.emplace_back(c);
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
 }
 
 TempDir::TempDir() {

@@ -1,6 +1,6 @@
-// What the engine tests share: a link whose waits run ten times faster, a port that records and
-// corrupts what one end sends, a status record that the test steers, a raw peer that speaks the
-// protocols byte by byte, and a temporary folder with real files.
+// What the engine tests share: a port that records and corrupts what one end sends, a status
+// record that the test steers, a raw peer that speaks the protocols byte by byte, and a temporary
+// folder with real files.
 #pragma once
 
 #include <atomic>
@@ -23,12 +23,19 @@ namespace tollan::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The engines' waits (1 s for a header, 4 s for a data byte, ...) divided by ten.
-class FastLink : public CommLink {
-public:
-    using CommLink::CommLink;
-    int ReadByte(int timeoutMs) override { return CommLink::ReadByte(timeoutMs / 10); }
-};
+// The programs run on a fast clock (fast_tick_count.cpp): every duration the tests give, to the
+// engines or to their own waits, is in clock milliseconds, kClockSpeed of which pass in one real
+// millisecond.
+#ifndef TOLLAN_TEST_CLOCK_SPEED
+#define TOLLAN_TEST_CLOCK_SPEED 10
+#endif
+inline constexpr int kClockSpeed = TOLLAN_TEST_CLOCK_SPEED;
+
+// A raw peer's waits: for a byte that must come; for the silence that ends a sequence still
+// arriving (longer than the engines' settle time after a cancel); for what is already queued.
+inline constexpr int kPeerWait = 30000;
+inline constexpr int kSilence = 3000;
+inline constexpr int kQueued = 500;
 
 // Passes every operation to another port, records the bytes this end sends, and flips
 // bits in chosen ones (counted from 0 over everything this end has sent).
@@ -39,16 +46,10 @@ public:
     void CorruptSent(std::uint64_t index, std::uint8_t mask);
     Bytes Sent() const;
 
+    // What the links and engines use; the rest stays abstract.
     int Idle() override { return inner_.Idle(); }
-    int ReadModemStatus() override { return inner_.ReadModemStatus(); }
-    void Open(std::uint32_t portNumber) override { inner_.Open(portNumber); }
-    int OpenDevice() override { return inner_.OpenDevice(); }
-    int Close() override { return inner_.Close(); }
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override {
         return inner_.GetQueueStatus(record, mask);
-    }
-    int SetQueues(std::uint32_t receive, std::uint32_t xoff, std::uint32_t transmit) override {
-        return inner_.SetQueues(receive, xoff, transmit);
     }
     int SetFlowControl(int input, int output) override {
         return inner_.SetFlowControl(input, output);
@@ -56,8 +57,6 @@ public:
     int GetFlowControl(int& input, int& output) override {
         return inner_.GetFlowControl(input, output);
     }
-    int SetBreak(int state) override { return inner_.SetBreak(state); }
-    int Signal(int code, int value) override { return inner_.Signal(code, value); }
     int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override {
         return inner_.SetFormat(speed, parity, dataBits, stopBits);
     }
@@ -68,13 +67,10 @@ public:
         return inner_.GetLineSnapshot(snapshot);
     }
     int PutByte(std::uint8_t byte) override { return Write(&byte, 1) == 1 ? 0 : inner_.Status(); }
-    int PutString(const char* text) override;
     int Write(const void* buffer, int length) override;
-    int SendImmediate(std::uint8_t byte) override;
     int GetByte() override { return inner_.GetByte(); }
     int Read(void* buffer, int length) override { return inner_.Read(buffer, length); }
     int Purge(int direction, int count) override { return inner_.Purge(direction, count); }
-    void Dump(const PrintLine& printLine) override { inner_.Dump(printLine); }
 
 private:
     CommPort& inner_;
@@ -85,7 +81,7 @@ private:
 
 // A status record the test steers from the engine's thread: it records every code given to
 // Update, answers CheckAbort with a code set from outside or once `position_` has reached a
-// mark, and gives up with TE_TIMEOUT after a safety limit so that no test can hang.
+// mark, and gives up with TE_TIMEOUT after a long while (in clock time) so that no test can hang.
 class TestStatus : public TransferStatus {
 public:
     int Update(int code) override;
@@ -96,11 +92,12 @@ public:
         abortPosition_ = position;
         abortPositionCode_ = code;
     }
-    // Milliseconds from the first CheckAbort to TE_TIMEOUT.
-    void SetTimeLimit(int ms) { limitMs_ = ms; }
 
     std::vector<int> Codes() const;
-    int LastCode() const;
+    int LastCode() const {
+        const std::vector<int> codes = Codes();
+        return codes.empty() ? 0 : codes.back();
+    }
     // checkType_ as last seen by Update, readable from any thread.
     int SeenCheckType() const { return seenCheckType_.load(); }
 
@@ -111,15 +108,15 @@ private:
     std::atomic<int> seenCheckType_{-1};
     std::int32_t abortPosition_ = -1;
     int abortPositionCode_ = 0;
-    int limitMs_ = 20000;
+    int limitMs_ = 600000;
     std::uint32_t start_ = 0;
     bool started_ = false;
 };
 
 // One end of a memory line: the port (tapped), the link on it and a status record.
 struct Side {
-    // `fast`: the engines' waits shortened (FastLink); otherwise a plain CommLink.
-    explicit Side(MemoryPort& port, bool fast = true);
+    explicit Side(MemoryPort& port)
+        : memory(port), tap(port), link(std::make_unique<CommLink>(tap)) {}
     MemoryPort& memory;
     TapPort tap;
     std::unique_ptr<CommLink> link;
@@ -145,8 +142,6 @@ private:
 
 // Runs two sides at once; returns when both have.
 void RunBoth(const std::function<void()>& a, const std::function<void()>& b);
-// Runs independent cases, each on its own thread; returns when all have.
-void RunAll(const std::vector<std::function<void()>>& cases);
 
 // A fresh folder under the system's temporary folder, removed with its content at the end.
 class TempDir {

@@ -4,7 +4,7 @@
 // this definition takes the place of the link's own TickCount().
 #include <chrono>
 
-#include "fast_clock.h"
+#include "engine_test_support.h"
 #include "tick_count.h"
 
 namespace tollan {
