@@ -104,21 +104,7 @@ bool AckNakEngine::OpenFile() {
             opened = file_->Open(name, "wb");
         }
     }
-    if (opened != 0) {
-        SetCode(TE_OPEN_FAILED);
-        FinishFile();
-        return false;
-    }
-    fileOpen_ = 1;
-    ++status_->fileCount_;
-    if (status_->direction_ == 1) {
-        status_->fileSize_ = file_->GetSize();
-    }
-    if (AbortCheck()) {
-        FinishFile();
-        return false;
-    }
-    return true;
+    return TakeOpenedFile(opened);
 }
 
 // ---- Sender ----

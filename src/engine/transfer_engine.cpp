@@ -223,6 +223,24 @@ int TransferEngine::ReportFinal() {
     return status_->Update(Code() != 0 ? Code() : TE_DONE);
 }
 
+bool TransferEngine::TakeOpenedFile(int opened) {
+    if (opened != 0) {
+        SetCode(TE_OPEN_FAILED);
+        FinishFile();
+        return false;
+    }
+    fileOpen_ = 1;
+    ++status_->fileCount_;
+    if (status_->direction_ == 1) {
+        status_->fileSize_ = file_->GetSize();
+    }
+    if (AbortCheck()) {
+        FinishFile();
+        return false;
+    }
+    return true;
+}
+
 int TransferEngine::ReadLinkByte(int timeoutMs) {
     const int c = link_->ReadByte(timeoutMs);
     if (c < 0 && c != LINK_NO_DATA && Code() == 0) {

@@ -84,6 +84,10 @@ protected:
     void FinishFile();
     // Update with the code, or with TE_DONE when it is 0.
     int ReportFinal();
+    // Takes the result of opening the current file: a failed open stores TE_OPEN_FAILED and
+    // finishes; an open file is counted (a file being sent with its size) and the run goes on
+    // when the abort check says so. True when the file is open and the run goes on.
+    bool TakeOpenedFile(int opened);
 
     void SetCode(int code) { status_->code_ = code; }
     int Code() const { return status_->code_; }

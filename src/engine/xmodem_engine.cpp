@@ -143,21 +143,7 @@ bool XModemEngine::OpenFile() {
         status_->fileName_ = file_->GetName();
         opened = file_->Open(status_->fileName_, "rb");
     }
-    if (opened != 0) {
-        SetCode(TE_OPEN_FAILED);
-        FinishFile();
-        return false;
-    }
-    fileOpen_ = 1;
-    ++status_->fileCount_;
-    if (status_->direction_ == 1) {
-        status_->fileSize_ = file_->GetSize();
-    }
-    if (AbortCheck()) {
-        FinishFile();
-        return false;
-    }
-    return true;
+    return TakeOpenedFile(opened);
 }
 
 // ---- Sender ----
