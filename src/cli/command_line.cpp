@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -8,9 +8,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "ansi_text.h"
-#include "file_access.h"
-#include "settings_block.h"
+#include "transfer/ansi_text.h"
+#include "engine/file_access.h"
+#include "settings/settings_block.h"
 
 namespace tollan {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "run_settings.h"
+#include "transfer/run_settings.h"
 
 namespace tollan {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "port_factory.h"
+#include "transfer/port_factory.h"
 
 namespace tollan {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <system_error>
 
-#include "command_line.h"
-#include "console.h"
-#include "line_port.h"
-#include "result_code.h"
-#include "terminal_view.h"
-#include "transfer_driver.h"
+#include "cli/command_line.h"
+#include "cli/console.h"
+#include "cli/line_port.h"
+#include "transfer/result_code.h"
+#include "cli/terminal_view.h"
+#include "transfer/transfer_driver.h"
 
 #ifndef TOLLAN_VERSION
 #define TOLLAN_VERSION "0"

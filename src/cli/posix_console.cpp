@@ -1,4 +1,4 @@
-#include "console.h"
+#include "cli/console.h"
 
 #include <pthread.h>
 #include <signal.h>

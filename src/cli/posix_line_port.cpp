@@ -1,6 +1,6 @@
-#include "line_port.h"
+#include "cli/line_port.h"
 
-#include "posix_serial_port.h"
+#include "link/posix_serial_port.h"
 
 namespace tollan {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "transfer_view.h"
+#include "transfer/transfer_view.h"
 
 namespace tollan {
 

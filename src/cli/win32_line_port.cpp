@@ -1,9 +1,9 @@
-#include "line_port.h"
+#include "cli/line_port.h"
 
 #include <cctype>
 #include <cstdlib>
 
-#include "win32_serial_port.h"
+#include "link/win32_serial_port.h"
 
 namespace tollan {
 

@@ -1,4 +1,4 @@
-#include "automation_text.h"
+#include "component/automation_text.h"
 
 namespace tollan {
 

@@ -1,7 +1,7 @@
-#include "class_factory.h"
+#include "component/class_factory.h"
 
-#include "module.h"
-#include "quill32.h"
+#include "component/module.h"
+#include "component/quill32.h"
 
 #include <new>
 

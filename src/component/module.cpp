@@ -1,10 +1,10 @@
 // The module's entry point and the exports that hand out the class and report whether the
 // module may be unloaded.
-#include "module.h"
+#include "component/module.h"
 
-#include "class_factory.h"
-#include "device_enumeration.h"
-#include "settings_block.h"
+#include "component/class_factory.h"
+#include "setup/device_enumeration.h"
+#include "settings/settings_block.h"
 #include "tollan_idl.h"
 
 #include <atomic>

@@ -1,12 +1,12 @@
-#include "quill32.h"
+#include "component/quill32.h"
 
-#include "automation_text.h"
-#include "device_lists.h"
-#include "module.h"
-#include "registry_key.h"
-#include "registry_settings_store.h"
-#include "settings_block.h"
-#include "settings_persistence.h"
+#include "component/automation_text.h"
+#include "settings/device_lists.h"
+#include "component/module.h"
+#include "settings/win32_registry_key.h"
+#include "settings/win32_settings_store.h"
+#include "settings/settings_block.h"
+#include "settings/settings_persistence.h"
 
 #include <string>
 

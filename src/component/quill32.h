@@ -3,7 +3,7 @@
 
 #include "tollan_idl.h"
 
-#include "fixed_text.h"
+#include "settings/fixed_text.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // Registration of the class, its program identifiers and the type library, and the help-file
 // record, written by a small table of keys.
-#include "module.h"
+#include "component/module.h"
 #include "tollan_idl.h"
 
 #include <windows.h>

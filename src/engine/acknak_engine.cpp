@@ -1,4 +1,4 @@
-#include "acknak_engine.h"
+#include "engine/acknak_engine.h"
 
 #include <new>
 

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "block_check.h"
-#include "transfer_engine.h"
+#include "engine/block_check.h"
+#include "engine/transfer_engine.h"
 
 namespace tollan {
 

@@ -1,4 +1,4 @@
-#include "block_check.h"
+#include "engine/block_check.h"
 
 #include <array>
 

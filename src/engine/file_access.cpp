@@ -1,4 +1,4 @@
-#include "file_access.h"
+#include "engine/file_access.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "posix_file_access.h"
+#include "engine/posix_file_access.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>

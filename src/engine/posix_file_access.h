@@ -5,7 +5,7 @@
 // matched case-sensitively.
 #pragma once
 
-#include "file_access.h"
+#include "engine/file_access.h"
 
 #include <dirent.h>
 

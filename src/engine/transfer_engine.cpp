@@ -1,4 +1,4 @@
-#include "transfer_engine.h"
+#include "engine/transfer_engine.h"
 
 #include <sys/stat.h>
 
@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "fault_report.h"
-#include "tick_count.h"
+#include "link/fault_report.h"
+#include "link/tick_count.h"
 
 namespace tollan {
 namespace {

@@ -24,11 +24,11 @@
 
 #include <cstdint>
 
-#include "comm_link.h"
-#include "engine_codes.h"
-#include "file_access.h"
-#include "line_control.h"
-#include "transfer_status.h"
+#include "link/comm_link.h"
+#include "engine/engine_codes.h"
+#include "engine/file_access.h"
+#include "link/line_control.h"
+#include "engine/transfer_status.h"
 
 namespace tollan {
 

@@ -1,4 +1,4 @@
-#include "transfer_status.h"
+#include "engine/transfer_status.h"
 
 namespace tollan {
 

@@ -1,4 +1,4 @@
-#include "win32_file_access.h"
+#include "engine/win32_file_access.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 // The file object on the Win32 file and directory-search functions.
 #pragma once
 
-#include "file_access.h"
+#include "engine/file_access.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "xmodem_engine.h"
+#include "engine/xmodem_engine.h"
 
 #include <cstring>
 #include <new>

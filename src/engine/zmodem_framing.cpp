@@ -1,7 +1,7 @@
 // ZModem framing, shared by both directions: the escape set, hex and binary headers with CRC-16
 // or CRC-32, data subpackets and their frame ends, and the reading side with the header search,
 // its garbage limit and time-outs, and the five-CAN cancel.
-#include "zmodem_engine.h"
+#include "engine/zmodem_engine.h"
 
 #include <array>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "zmodem_engine.h"
+#include "engine/zmodem_engine.h"
 
 namespace tollan {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tick_count.h"
-#include "zmodem_engine.h"
+#include "link/tick_count.h"
+#include "engine/zmodem_engine.h"
 
 namespace tollan {
 namespace {

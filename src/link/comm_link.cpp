@@ -1,8 +1,8 @@
-#include "comm_link.h"
+#include "link/comm_link.h"
 
-#include "line_control.h"
-#include "line_settings.h"
-#include "tick_count.h"
+#include "link/line_control.h"
+#include "link/line_settings.h"
+#include "link/tick_count.h"
 
 namespace tollan {
 

@@ -1,8 +1,8 @@
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 #include <cstring>
 
-#include "fault_report.h"
+#include "link/fault_report.h"
 
 namespace tollan {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link_codes.h"
+#include "link/link_codes.h"
 
 namespace tollan {
 

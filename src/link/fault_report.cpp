@@ -1,4 +1,4 @@
-#include "fault_report.h"
+#include "link/fault_report.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "line_control.h"
+#include "link/line_control.h"
 
-#include "comm_link.h"
+#include "link/comm_link.h"
 
 namespace tollan {
 

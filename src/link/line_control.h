@@ -3,7 +3,7 @@
 // and the receive errors seen. The engines read carrier detect from the link's own object.
 #pragma once
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace tollan {
 

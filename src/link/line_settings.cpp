@@ -1,6 +1,6 @@
-#include "line_settings.h"
+#include "link/line_settings.h"
 
-#include "comm_link.h"
+#include "link/comm_link.h"
 
 namespace tollan {
 

@@ -1,4 +1,4 @@
-#include "memory_port.h"
+#include "link/memory_port.h"
 
 #include <algorithm>
 #include <chrono>

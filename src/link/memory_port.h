@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace tollan {
 

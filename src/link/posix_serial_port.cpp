@@ -1,4 +1,4 @@
-#include "posix_serial_port.h"
+#include "link/posix_serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +19,7 @@
 #include <set>
 #include <utility>
 
-#include "tick_count.h"
+#include "link/tick_count.h"
 
 namespace tollan {
 namespace {

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <string>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace tollan {
 

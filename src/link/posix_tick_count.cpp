@@ -1,4 +1,4 @@
-#include "tick_count.h"
+#include "link/tick_count.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "win32_serial_port.h"
+#include "link/win32_serial_port.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace tollan {
 

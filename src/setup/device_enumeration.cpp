@@ -1,6 +1,6 @@
-#include "device_enumeration.h"
+#include "setup/device_enumeration.h"
 
-#include "registry_key.h"
+#include "settings/win32_registry_key.h"
 
 #include <string>
 

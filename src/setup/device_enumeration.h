@@ -1,7 +1,7 @@
 // Finding the machine's serial ports and installed modems in the registry.
 #pragma once
 
-#include "device_lists.h"
+#include "settings/device_lists.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
-#include "driver_status.h"
+#include "transfer/driver_status.h"
 
 #include <cstring>
 
-#include "engine_codes.h"
-#include "result_code.h"
-#include "transfer_driver.h"
+#include "engine/engine_codes.h"
+#include "transfer/result_code.h"
+#include "transfer/transfer_driver.h"
 
 namespace tollan {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "transfer_status.h"
+#include "engine/transfer_status.h"
 
 namespace tollan {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace tollan {
 

@@ -1,4 +1,4 @@
-#include "ansi_text.h"
+#include "transfer/ansi_text.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
-#include "result_code.h"
+#include "transfer/result_code.h"
 
-#include "engine_codes.h"
-#include "file_access.h"
+#include "engine/engine_codes.h"
+#include "engine/file_access.h"
 
 namespace tollan {
 

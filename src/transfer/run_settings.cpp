@@ -1,7 +1,7 @@
-#include "run_settings.h"
+#include "transfer/run_settings.h"
 
-#include "ansi_text.h"
-#include "settings_block.h"
+#include "transfer/ansi_text.h"
+#include "settings/settings_block.h"
 
 namespace tollan {
 

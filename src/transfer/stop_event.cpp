@@ -1,4 +1,4 @@
-#include "stop_event.h"
+#include "transfer/stop_event.h"
 
 #include <chrono>
 

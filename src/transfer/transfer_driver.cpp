@@ -1,4 +1,4 @@
-#include "transfer_driver.h"
+#include "transfer/transfer_driver.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -8,15 +8,15 @@
 #include <utility>
 #include <vector>
 
-#include "acknak_engine.h"
-#include "comm_link.h"
-#include "driver_status.h"
-#include "engine_codes.h"
-#include "line_control.h"
-#include "line_settings.h"
-#include "tick_count.h"
-#include "xmodem_engine.h"
-#include "zmodem_engine.h"
+#include "engine/acknak_engine.h"
+#include "link/comm_link.h"
+#include "transfer/driver_status.h"
+#include "engine/engine_codes.h"
+#include "link/line_control.h"
+#include "link/line_settings.h"
+#include "link/tick_count.h"
+#include "engine/xmodem_engine.h"
+#include "engine/zmodem_engine.h"
 
 namespace tollan {
 

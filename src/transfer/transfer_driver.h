@@ -15,12 +15,12 @@
 #include <memory>
 #include <thread>
 
-#include "port_factory.h"
-#include "result_code.h"
-#include "run_settings.h"
-#include "stop_event.h"
-#include "transfer_log.h"
-#include "transfer_view.h"
+#include "transfer/port_factory.h"
+#include "transfer/result_code.h"
+#include "transfer/run_settings.h"
+#include "transfer/stop_event.h"
+#include "transfer/transfer_log.h"
+#include "transfer/transfer_view.h"
 
 namespace tollan {
 

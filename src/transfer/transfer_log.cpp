@@ -1,4 +1,4 @@
-#include "transfer_log.h"
+#include "transfer/transfer_log.h"
 
 #include <ctime>
 

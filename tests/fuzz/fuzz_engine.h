@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine_codes.h"
-#include "zmodem_engine.h"
+#include "engine/engine_codes.h"
+#include "engine/zmodem_engine.h"
 
 namespace tollan::fuzz {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "comm_port.h"
+#include "link/comm_port.h"
 
 namespace tollan::fuzz {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "comm_link.h"
+#include "link/comm_link.h"
 #include "fuzz_engine.h"
 #include "fuzz_port.h"
 

@@ -1,6 +1,6 @@
 // ReadHeader on any byte stream, once per header or with repeated searches and an error limit
 // taken from the first byte: a frame type (one byte) with its format, or a counted error.
-#include "comm_link.h"
+#include "link/comm_link.h"
 #include "fuzz_engine.h"
 #include "fuzz_port.h"
 

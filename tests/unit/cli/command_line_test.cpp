@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "command_line.h"
-#include "settings_block.h"
+#include "cli/command_line.h"
+#include "settings/settings_block.h"
 
 namespace tollan {
 namespace {

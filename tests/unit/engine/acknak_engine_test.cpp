@@ -1,4 +1,4 @@
-#include "acknak_engine.h"
+#include "engine/acknak_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "engine_test_support.h"
-#include "tick_count.h"
+#include "link/tick_count.h"
 
 namespace tollan::test {
 namespace {

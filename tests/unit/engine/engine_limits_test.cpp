@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_support.h"
-#include "transfer_engine.h"
+#include "engine/transfer_engine.h"
 
 namespace tollan::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <random>
 
-#include "engine_codes.h"
-#include "tick_count.h"
+#include "engine/engine_codes.h"
+#include "link/tick_count.h"
 
 namespace tollan::test {
 

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "comm_link.h"
-#include "comm_port.h"
-#include "memory_port.h"
-#include "transfer_status.h"
+#include "link/comm_link.h"
+#include "link/comm_port.h"
+#include "link/memory_port.h"
+#include "engine/transfer_status.h"
 
 namespace tollan::test {
 

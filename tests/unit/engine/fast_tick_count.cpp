@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "engine_test_support.h"
-#include "tick_count.h"
+#include "link/tick_count.h"
 
 namespace tollan {
 

@@ -3,13 +3,13 @@
 #pragma once
 
 #ifdef _WIN32
-#include "win32_file_access.h"
+#include "engine/win32_file_access.h"
 namespace tollan::test {
 using PlatformFileAccess = Win32FileAccess;
 inline constexpr char kSep = '\\';
 } // namespace tollan::test
 #else
-#include "posix_file_access.h"
+#include "engine/posix_file_access.h"
 namespace tollan::test {
 using PlatformFileAccess = PosixFileAccess;
 inline constexpr char kSep = '/';

@@ -1,4 +1,4 @@
-#include "transfer_engine.h"
+#include "engine/transfer_engine.h"
 
 #include <gtest/gtest.h>
 

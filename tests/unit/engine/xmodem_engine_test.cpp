@@ -1,4 +1,4 @@
-#include "xmodem_engine.h"
+#include "engine/xmodem_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <thread>
 #include <tuple>
 
-#include "block_check.h"
+#include "engine/block_check.h"
 #include "engine_test_support.h"
-#include "tick_count.h"
+#include "link/tick_count.h"
 
 namespace tollan::test {
 namespace {

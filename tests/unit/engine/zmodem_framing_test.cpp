@@ -8,12 +8,12 @@
 #include <numeric>
 #include <string>
 
-#include "block_check.h"
-#include "engine_codes.h"
+#include "engine/block_check.h"
+#include "engine/engine_codes.h"
 #include "engine_test_support.h"
-#include "link_codes.h"
-#include "tick_count.h"
-#include "zmodem_engine.h"
+#include "link/link_codes.h"
+#include "link/tick_count.h"
+#include "engine/zmodem_engine.h"
 
 namespace tollan::test {
 namespace {

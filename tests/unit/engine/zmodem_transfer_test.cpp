@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "engine_codes.h"
+#include "engine/engine_codes.h"
 #include "engine_test_support.h"
-#include "file_access.h"
-#include "zmodem_engine.h"
+#include "engine/file_access.h"
+#include "engine/zmodem_engine.h"
 
 namespace tollan::test {
 namespace {

@@ -6,11 +6,11 @@
 #include <thread>
 #include <tuple>
 
-#include "comm_link.h"
-#include "line_control.h"
-#include "line_settings.h"
-#include "memory_port.h"
-#include "tick_count.h"
+#include "link/comm_link.h"
+#include "link/line_control.h"
+#include "link/line_settings.h"
+#include "link/memory_port.h"
+#include "link/tick_count.h"
 
 namespace tollan {
 namespace {

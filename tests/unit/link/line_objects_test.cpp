@@ -6,10 +6,10 @@
 #include <memory>
 #include <tuple>
 
-#include "comm_link.h"
-#include "line_control.h"
-#include "line_settings.h"
-#include "memory_port.h"
+#include "link/comm_link.h"
+#include "link/line_control.h"
+#include "link/line_settings.h"
+#include "link/memory_port.h"
 
 namespace tollan {
 namespace {

@@ -5,8 +5,8 @@
 #include <numeric>
 #include <vector>
 
-#include "line_control.h"
-#include "memory_port.h"
+#include "link/line_control.h"
+#include "link/memory_port.h"
 
 namespace tollan {
 namespace {

@@ -20,8 +20,8 @@
 #include <tuple>
 #include <vector>
 
-#include "comm_link.h"
-#include "posix_serial_port.h"
+#include "link/comm_link.h"
+#include "link/posix_serial_port.h"
 
 extern char** environ;
 

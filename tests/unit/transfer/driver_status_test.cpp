@@ -2,10 +2,10 @@
 // which end the run, and what the result keeps.
 #include <gtest/gtest.h>
 
-#include "driver_status.h"
-#include "engine_codes.h"
+#include "transfer/driver_status.h"
+#include "engine/engine_codes.h"
 #include "recording_view.h"
-#include "transfer_driver.h"
+#include "transfer/transfer_driver.h"
 
 namespace tollan {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ansi_text.h"
+#include "transfer/ansi_text.h"
 
 namespace tollan {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer_view.h"
+#include "transfer/transfer_view.h"
 
 namespace tollan::test {
 

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "engine_codes.h"
-#include "file_access.h"
-#include "link_codes.h"
-#include "result_code.h"
+#include "engine/engine_codes.h"
+#include "engine/file_access.h"
+#include "link/link_codes.h"
+#include "transfer/result_code.h"
 
 namespace tollan {
 namespace {

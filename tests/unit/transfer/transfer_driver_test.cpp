@@ -13,10 +13,10 @@
 #include <string>
 #include <system_error>
 
-#include "link_codes.h"
-#include "memory_port.h"
+#include "link/link_codes.h"
+#include "link/memory_port.h"
 #include "recording_view.h"
-#include "transfer_driver.h"
+#include "transfer/transfer_driver.h"
 
 namespace tollan {
 namespace {

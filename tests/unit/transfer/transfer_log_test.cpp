@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "transfer_log.h"
+#include "transfer/transfer_log.h"
 
 namespace tollan {
 namespace {

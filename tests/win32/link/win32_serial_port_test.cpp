@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "comm_link.h"
-#include "win32_serial_port.h"
+#include "link/comm_link.h"
+#include "link/win32_serial_port.h"
 
 namespace tollan {
 namespace {

@@ -1,7 +1,7 @@
 // The machine's serial ports and installed modems, as found when the module was loaded.
 #pragma once
 
-#include "fixed_text.h"
+#include "settings/fixed_text.h"
 
 #include <cstdint>
 #include <string_view>

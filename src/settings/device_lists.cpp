@@ -1,4 +1,4 @@
-#include "device_lists.h"
+#include "settings/device_lists.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "settings_persistence.h"
+#include "settings/settings_persistence.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // What only the Win32 file object does: drive-relative items ("C:*.txt"). The shared contract,
 // unshared opens included, is checked in tests/unit/engine.
-#include "win32_file_access.h"
+#include "engine/win32_file_access.h"
 
 #include <gtest/gtest.h>
 

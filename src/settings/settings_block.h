@@ -2,8 +2,8 @@
 // Quill32 object of the process, the setup pages and the transfer run.
 #pragma once
 
-#include "device_lists.h"
-#include "fixed_text.h"
+#include "settings/device_lists.h"
+#include "settings/fixed_text.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 // Port and modem enumeration over registry layouts built under a private key that stands in
 // for the local machine's root, so that both Windows families can be tried on one system.
-#include "device_enumeration.h"
+#include "setup/device_enumeration.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Saving the settings block to, and loading it from, the current user's saved settings.
 #pragma once
 
-#include "device_lists.h"
-#include "settings_block.h"
+#include "settings/device_lists.h"
+#include "settings/settings_block.h"
 
 #include <cstdint>
 #include <string_view>

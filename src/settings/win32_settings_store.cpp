@@ -1,4 +1,4 @@
-#include "registry_settings_store.h"
+#include "settings/win32_settings_store.h"
 
 #include <string>
 

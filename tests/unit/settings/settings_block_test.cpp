@@ -1,5 +1,5 @@
-#include "device_lists.h"
-#include "settings_block.h"
+#include "settings/device_lists.h"
+#include "settings/settings_block.h"
 
 #include <gtest/gtest.h>
 
