@@ -1,0 +1,19 @@
+// Help by context number. Every Help button, F1 and message-box Help of the component opens the
+// help file through here, so that one place decides how it is shown; a test puts its own viewer
+// in place to see which topic was asked for (there is no help viewer under every system).
+#pragma once
+
+#include <windows.h>
+
+namespace tollan {
+
+using HelpViewer = void (*)(HWND owner, const char* helpFile, DWORD topic);
+
+// Opens `helpFile` at context number `topic`, owned by `owner`.
+void OpenHelpTopic(HWND owner, const char* helpFile, DWORD topic);
+
+// Puts `viewer` in place of the system help viewer (null: the system's again); returns the viewer
+// that was in place.
+HelpViewer SetHelpViewer(HelpViewer viewer);
+
+} // namespace tollan
