@@ -11,6 +11,7 @@
 
 #include "cli/command_line.h"
 #include "settings/settings_block.h"
+#include "support/scratch_folder.h"
 
 namespace tollan {
 namespace {
@@ -117,11 +118,7 @@ TEST(CommandLine, CombinationsTheComponentRefuses) {
 }
 
 TEST(CommandLine, FirstMissingFileLooksOnlyForTheSendersFiles) {
-    const fs::path saved = fs::current_path();
-    const fs::path dir =
-        fs::temp_directory_path() / ("tollan-cli-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
-    fs::current_path(dir);
+    test::ScratchFolder folder(test::ScratchFolder::kEnter);
     std::ofstream("here.txt") << "x";
     const std::pair<std::vector<const char*>, std::string> cases[] = {
         {{"send", "-l", "x", "here.txt", "gone.txt", "lost.txt"}, "gone.txt"},
@@ -136,9 +133,6 @@ TEST(CommandLine, FirstMissingFileLooksOnlyForTheSendersFiles) {
         ASSERT_TRUE(Parse(words, command));
         EXPECT_EQ(FirstMissingFile(command), missing);
     }
-    fs::current_path(saved);
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
 }
 
 } // namespace

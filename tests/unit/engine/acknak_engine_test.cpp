@@ -41,7 +41,7 @@ struct Pair {
     Side rx{line.B()};
     AckNakEngine sender{tx.link.get(), &tx.status};
     AckNakEngine receiver{rx.link.get(), &rx.status};
-    TempDir dir;
+    ScratchFolder dir;
     std::string source = dir.Path("source.txt");
     std::string target = dir.Path("target.txt");
     int sent = 1;
@@ -86,7 +86,7 @@ TEST(AckNakEngine, CorruptedLinesAreSentAgain) {
 // The receiver's limit counts bad lines in a row; the sender's counts every refusal of the file
 // (garbage counts as one). Either way the other side gets the cancel.
 TEST(AckNakEngine, ErrorLimitsEndTheRun) {
-    TempDir dir;
+    ScratchFolder dir;
     const std::string source = dir.Path("source.txt");
     WriteFile(source, Text("one\r\ntwo\r\n"));
     for (const bool send : {false, true}) {

@@ -114,48 +114,6 @@ void RunBoth(const std::function<void()>& a, const std::function<void()>& b) {
     other.join();
 }
 
-TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tollan-engine-" + std::to_string(std::random_device{}()) + "-" +
-            std::to_string(counter.fetch_add(1)));
-    std::filesystem::create_directories(dir_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-}
-
-Bytes Pattern(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes out(size);
-    for (auto& b : out) {
-        b = static_cast<std::uint8_t>(random());
-    }
-    return out;
-}
-
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-bool Contains(const Bytes& haystack, const Bytes& needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
-}
-
 Bytes CancelSequence() {
     Bytes out(10, 0x18);
     out.insert(out.end(), 10, 0x08);

@@ -1,6 +1,6 @@
 // What the engine tests share: a port that records and corrupts what one end sends, a status
 // record that the test steers, a raw peer that speaks the protocols byte by byte, and a temporary
-// folder with real files.
+// folder with real files (the shared ScratchFolder).
 #pragma once
 
 #include <atomic>
@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "engine/transfer_status.h"
 #include "link/comm_link.h"
 #include "link/comm_port.h"
-#include "link/memory_port.h"
-#include "engine/transfer_status.h"
+#include "support/memory_port.h"
+#include "support/scratch_folder.h"
+#include "support/test_files.h"
 
 namespace tollan::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // The programs run on a fast clock (fast_tick_count.cpp): every duration the tests give, to the
 // engines or to their own waits, is in clock milliseconds, kClockSpeed of which pass in one real
@@ -143,23 +143,6 @@ private:
 // Runs two sides at once; returns when both have.
 void RunBoth(const std::function<void()>& a, const std::function<void()>& b);
 
-// A fresh folder under the system's temporary folder, removed with its content at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    // The full path of `name` in the folder, as single-byte text for the engines.
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-private:
-    std::filesystem::path dir_;
-};
-
-Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& data);
-Bytes Pattern(std::size_t size, unsigned seed = 7);
-Bytes Text(const std::string& s);
-bool Contains(const Bytes& haystack, const Bytes& needle);
 // Ten CAN followed by ten BS.
 Bytes CancelSequence();
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 namespace tollan {
 namespace {
 
@@ -45,11 +47,8 @@ void SetHeldTime(FileAccess& file, const DateTime& t) {
 
 class FileAccessTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs::create_directories(root_); }
-    void TearDown() override {
-        file_.reset(); // an open file or search would keep the folder busy on Windows
-        fs::remove_all(root_);
-    }
+    // An open file or search would keep the folder busy on Windows.
+    void TearDown() override { file_.reset(); }
 
     // The native path of `relative` (written with '/') inside the temporary directory.
     std::string Path(const std::string& relative) const {
@@ -88,8 +87,8 @@ protected:
         return names;
     }
 
-    fs::path root_ =
-        fs::temp_directory_path() / ("tollan-files-" + std::to_string(std::random_device{}()));
+    test::ScratchFolder folder_;
+    const fs::path& root_ = folder_.Root();
     std::vector<char> list_;
     std::unique_ptr<PlatformFileAccess> file_ = std::make_unique<PlatformFileAccess>();
 };

@@ -68,7 +68,7 @@ TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
     MemoryPortPair line;
     Side side(line.A());
     CommLink peerLink(line.B());
-    TempDir dir;
+    ScratchFolder dir;
     const std::string name = dir.Path("partial.bin");
     ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, true);
     ASSERT_TRUE(engine.OpenForReceiving(name.c_str()));

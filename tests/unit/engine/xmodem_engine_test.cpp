@@ -58,7 +58,7 @@ TEST(XModemEngine, FileArrivesInWholeBlocks) {
         XModemEngine receiver(rx.link.get(), &rx.status);
         sender.SetMaxErrors(0);
         receiver.SetMaxErrors(0);
-        TempDir dir;
+        ScratchFolder dir;
         std::string source = dir.Path("source.bin");
         std::string target = dir.Path("target.bin");
         Bytes data = Pattern(size, static_cast<unsigned>(size));
@@ -100,7 +100,7 @@ TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
         RawPeer peer(peerLink);
         XModemEngine receiver(rx.link.get(), &rx.status);
         receiver.SetMaxErrors(limit);
-        TempDir dir;
+        ScratchFolder dir;
         std::string target = dir.Path("t.bin");
         const Bytes data = Pattern(256);
         int received = 1;

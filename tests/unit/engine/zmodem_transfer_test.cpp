@@ -8,9 +8,9 @@
 #include <string>
 
 #include "engine/engine_codes.h"
-#include "engine_test_support.h"
 #include "engine/file_access.h"
 #include "engine/zmodem_engine.h"
+#include "engine_test_support.h"
 
 namespace tollan::test {
 namespace {
@@ -54,8 +54,8 @@ struct ZPair {
     Side rx{line.B()};
     ZModemEngine sender{tx.link.get(), &tx.status};
     ZModemEngine receiver{rx.link.get(), &rx.status};
-    TempDir from;
-    TempDir to;
+    ScratchFolder from;
+    ScratchFolder to;
     int sent = 1;
     int received = 1;
 
@@ -284,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
 // and the next run sends only the rest.
 TEST(ZModemTransfer, CutLineThenResumeGivesTheWholeFile) {
     const Bytes data = Pattern(200000, 13);
-    TempDir to;
+    ScratchFolder to;
     const std::string target = to.Path("f");
     {
         ZPair p;

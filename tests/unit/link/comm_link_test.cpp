@@ -9,8 +9,8 @@
 #include "link/comm_link.h"
 #include "link/line_control.h"
 #include "link/line_settings.h"
-#include "link/memory_port.h"
 #include "link/tick_count.h"
+#include "support/memory_port.h"
 
 namespace tollan {
 namespace {

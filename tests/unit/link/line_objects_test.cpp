@@ -9,7 +9,7 @@
 #include "link/comm_link.h"
 #include "link/line_control.h"
 #include "link/line_settings.h"
-#include "link/memory_port.h"
+#include "support/memory_port.h"
 
 namespace tollan {
 namespace {

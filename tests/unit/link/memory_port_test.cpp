@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/line_control.h"
-#include "link/memory_port.h"
+#include "support/memory_port.h"
 
 namespace tollan {
 namespace {

@@ -14,8 +14,10 @@
 #include <system_error>
 
 #include "link/link_codes.h"
-#include "link/memory_port.h"
 #include "recording_view.h"
+#include "support/memory_port.h"
+#include "support/scratch_folder.h"
+#include "support/test_files.h"
 #include "transfer/transfer_driver.h"
 
 namespace tollan {
@@ -24,23 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::RecordingView;
 
-std::string Bytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::Pattern;
+using test::ReadFile;
+using test::ReadText;
+using test::WriteFile;
 
 // One side of a transfer: its settings, its result record, its view and its driver.
 struct Side {
@@ -73,27 +62,14 @@ struct Side {
 // The tests run inside a fresh folder, so that file names stay short.
 class TransferDriverTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = fs::current_path();
-        dir_ =
-            fs::temp_directory_path() / ("tollan-driver-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(saved_);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    fs::path saved_;
-    fs::path dir_;
+    test::ScratchFolder folder_{test::ScratchFolder::kEnter};
+    const fs::path& dir_ = folder_.Root();
     MemoryPortPair pair_;
 };
 
 TEST_F(TransferDriverTest, XModemFileArrivesWithOneLinePerSideAndInTheLog) {
-    const std::string data = Bytes(1000, 1);
-    WriteAll("source.bin", data);
+    const test::Bytes data = Pattern(1000, 1);
+    WriteFile("source.bin", data);
     Side sender(RunProtocol::kXModem, true, "source.bin");
     sender.settings.logToFile = true;
     sender.settings.logFilename = (dir_ / "send.log").string();
@@ -104,7 +80,9 @@ TEST_F(TransferDriverTest, XModemFileArrivesWithOneLinePerSideAndInTheLog) {
     EXPECT_EQ(receiver.Finish(), 0);
 
     // Whole blocks arrive, padded with zeros.
-    EXPECT_EQ(ReadAll("target.bin"), data + std::string(24, '\0'));
+    test::Bytes padded = data;
+    padded.resize(1024); // whole blocks, the last one padded
+    EXPECT_EQ(ReadFile("target.bin"), padded);
     ASSERT_EQ(sender.view.lines.size(), 1u);
     EXPECT_EQ(sender.view.lines[0].name, "source.bin");
     EXPECT_EQ(sender.view.lines[0].status, "OK");
@@ -114,17 +92,17 @@ TEST_F(TransferDriverTest, XModemFileArrivesWithOneLinePerSideAndInTheLog) {
     // A successful run ends by itself, without the end-of-run notification.
     EXPECT_TRUE(sender.view.endOfRuns.empty());
     // The header, then the file's line (its format is the log's own test).
-    std::string log = ReadAll(dir_ / "send.log");
+    std::string log = ReadText((dir_ / "send.log").string());
     EXPECT_EQ(log.find("source.bin"), log.find('\n') + 1) << log;
 }
 
 TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
-    const std::string first = Bytes(5000, 6);
-    WriteAll("a.bin", first);
-    WriteAll("b.bin", Bytes(300, 7));
-    WriteAll("c.bin", Bytes(700, 8));
+    const test::Bytes first = Pattern(5000, 6);
+    WriteFile("a.bin", first);
+    WriteFile("b.bin", Pattern(300, 7));
+    WriteFile("c.bin", Pattern(700, 8));
     fs::create_directory("in");
-    WriteAll("in/b.bin", "already here");
+    WriteFile("in/b.bin", std::string("already here"));
     fs::last_write_time("b.bin", fs::last_write_time("in/b.bin") - std::chrono::hours(48));
     Side sender(RunProtocol::kZModem, true, "a.bin;b.bin;c.bin");
     // The receiver's names, one per offered file. It takes a file only when the sender's copy is
@@ -144,9 +122,9 @@ TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
     receiver.Finish();
     EXPECT_FALSE(senderStopped);
 
-    EXPECT_EQ(ReadAll("in/a.bin"), first);
-    EXPECT_EQ(ReadAll("in/b.bin"), "already here");
-    EXPECT_EQ(ReadAll("in/c.bin"), ReadAll("c.bin"));
+    EXPECT_EQ(ReadFile("in/a.bin"), first);
+    EXPECT_EQ(ReadText("in/b.bin"), "already here");
+    EXPECT_EQ(ReadFile("in/c.bin"), ReadFile("c.bin"));
     // Three files announced, two confirmed: the difference goes into the high half.
     EXPECT_EQ(sent, (1 << 16) | kResultOk);
     EXPECT_EQ(sender.driver->Transferred(), 2);
@@ -155,7 +133,7 @@ TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
 }
 
 TEST_F(TransferDriverTest, CancelMidFileKeepsTheBytesAndCancelsThePeer) {
-    WriteAll("big.bin", Bytes(20 * 128, 3));
+    WriteFile("big.bin", Pattern(20 * 128, 3));
     Side sender(RunProtocol::kXModem, true, "big.bin");
     Side receiver(RunProtocol::kXModem, false, "part.bin");
     // The user cancels as soon as the first bytes have arrived.

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "support/scratch_folder.h"
 #include "transfer/transfer_log.h"
 
 namespace tollan {
@@ -16,8 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(TransferLog, AppendedRunsEachUnderAHeaderOrOneRunAfresh) {
-    const fs::path path = fs::temp_directory_path() /
-                          ("tollan-log-" + std::to_string(std::random_device{}()) + ".log");
+    test::ScratchFolder folder;
+    const fs::path path = folder.Root() / "tollan.log";
     const auto run = [&path](bool append, const char* name) {
         TransferLog log;
         ASSERT_TRUE(log.Open(path.string().c_str(), append));

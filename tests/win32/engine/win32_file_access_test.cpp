@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 namespace tollan {
 namespace {
 
@@ -20,8 +22,8 @@ namespace fs = std::filesystem;
 // finds its files, recursion goes below "X:" and comes back up to it, and an item taken as
 // written keeps its drive.
 TEST(Win32FileAccess, DriveRelativeItemsSplitAtTheColon) {
-    const fs::path root = fs::temp_directory_path() /
-                          ("tollan-win32-files-" + std::to_string(std::random_device{}()));
+    test::ScratchFolder folder;
+    const fs::path& root = folder.Root();
     for (const char* name : {"a.txt", "b.txt", "c.dat", "sub\\d.txt"}) {
         fs::create_directories((root / name).parent_path());
         std::ofstream(root / name) << "x";
@@ -41,7 +43,6 @@ TEST(Win32FileAccess, DriveRelativeItemsSplitAtTheColon) {
     ASSERT_TRUE(file.NextFile(false));
     EXPECT_STREQ(file.GetName(), "Z:new.bin");
     fs::current_path(previous);
-    fs::remove_all(root);
     ASSERT_EQ(names.size(), 4u);
     EXPECT_EQ(names.back(), drive + "c.dat");
     std::sort(names.begin(), names.end() - 1);
