@@ -45,34 +45,17 @@ void AckNakEngine::SetMaxErrors(int n) {
     maxErrors_ = n == 0 ? kNoLimit : n;
 }
 
-int AckNakEngine::Send(char* fileList) {
-    status_->Reset(1);
-    if (!Prepare()) {
-        return Code();
-    }
-    link_->PurgeInput(0);
-    file_->Init(fileList, 0);
-    file_->ResetSize();
-    if (!file_->NextFile(true)) {
-        FinishFile();
-        SetCode(TE_NO_FILE);
+void AckNakEngine::ProtocolSend(char*) {
+    if (!FirstListedFile()) {
         ReportFinal();
-        return Code();
+        return;
     }
     RunSender();
-    return Code();
 }
 
-int AckNakEngine::Receive(char* fileName) {
-    status_->Reset(0);
-    if (!Prepare()) {
-        return Code();
-    }
-    file_->Init(fileName, 0);
-    link_->PurgeInput(0);
+void AckNakEngine::ProtocolReceive(char* fileName) {
     status_->fileName_ = fileName;
     RunReceiver();
-    return Code();
 }
 
 bool AckNakEngine::OpenFile() {

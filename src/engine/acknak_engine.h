@@ -28,11 +28,6 @@ public:
     AckNakEngine(CommLink* link, TransferStatus* status);
     ~AckNakEngine() override;
 
-    // Sends the first file that the list yields. TE_NO_FILE when there is none.
-    int Send(char* fileList) override;
-    // Receives into `fileName` (the whole text is the name).
-    int Receive(char* fileName) override;
-
     // kAckNakAppend, kAckNakReplace, or anything else for kAckNakRefuse (the default).
     void SetOverwrite(int policy);
     // Refused lines: the sender counts all of the file's, the receiver consecutive ones. 0 means
@@ -41,6 +36,12 @@ public:
 
     int MaxErrors() const { return maxErrors_; }
     int OverwritePolicy() const { return overwritePolicy_; }
+
+protected:
+    // Sends the first file that the list yields. TE_NO_FILE when there is none.
+    void ProtocolSend(char* fileList) override;
+    // Receives into `fileName` (the whole text is the name).
+    void ProtocolReceive(char* fileName) override;
 
 private:
     enum class Line { kLine, kNone, kFailed };

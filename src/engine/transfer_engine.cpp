@@ -42,12 +42,51 @@ TransferEngine::~TransferEngine() {
     }
 }
 
-int TransferEngine::Send(char*) {
+int TransferEngine::Send(char* fileList) {
+    return Run(1, fileList);
+}
+
+int TransferEngine::Receive(char* fileName) {
+    return Run(0, fileName);
+}
+
+int TransferEngine::Run(int direction, char* list) {
+    status_->Reset(direction);
+    if (!Prepare()) {
+        ReportFinal();
+        return Code();
+    }
+    const int listed = file_->Init(list, direction == 1 ? recurse_ : 0);
+    if (listed != 0) {
+        SetCode(listed);
+        ReportFinal();
+        return Code();
+    }
+    link_->PurgeInput(0);
+    if (direction == 1) {
+        ProtocolSend(list);
+    } else {
+        ProtocolReceive(list);
+    }
+    return Code();
+}
+
+void TransferEngine::ProtocolSend(char*) {
     ReportPureVirtualCall("TRANSFER", kSendReportLine);
 }
 
-int TransferEngine::Receive(char*) {
+void TransferEngine::ProtocolReceive(char*) {
     ReportPureVirtualCall("TRANSFER", kReceiveReportLine);
+}
+
+bool TransferEngine::FirstListedFile() {
+    file_->ResetSize();
+    if (file_->NextFile(true)) {
+        return true;
+    }
+    FinishFile();
+    SetCode(TE_NO_FILE);
+    return false;
 }
 
 int TransferEngine::SetFileAccess(FileAccess* file) {

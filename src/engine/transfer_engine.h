@@ -12,9 +12,12 @@
 //     status_->protocolId_ and status_->checkType_; a failed allocation leaves buffer_ null and
 //     the run then fails in Prepare with TE_NO_BUFFER. The base destructor frees buffer_ (with
 //     delete[]) and the file object when the engine owns it.
-//   - Send and Receive begin with status_->Reset(1 or 0), then Prepare() (on 0 return the code),
-//     hand the list to file_->Init(list, 0) and discard pending input, run the protocol, end with
-//     FinishFile() and ReportFinal(), and return status_->code_.
+//   - Send and Receive are the frame every run follows, written once here: status_->Reset(1 or
+//     0), Prepare(), file_->Init(list, recurse_), discarding pending input, then the protocol's
+//     own ProtocolSend or ProtocolReceive, and the final code. A run that fails before the protocol
+//     starts (no buffer, no file object, a list that cannot be walked) is reported through
+//     ReportFinal like any other failure. The protocol steps end with FinishFile() and
+//     ReportFinal().
 //   - Every blocking step is preceded by AbortCheck(); once status_->code_ is negative every
 //     AbortCheck() answers 1 at once, so each loop unwinds at its next check.
 //   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolIdXModem (and any id
@@ -24,11 +27,11 @@
 
 #include <cstdint>
 
-#include "link/comm_link.h"
 #include "engine/engine_codes.h"
 #include "engine/file_access.h"
-#include "link/line_control.h"
 #include "engine/transfer_status.h"
+#include "link/comm_link.h"
+#include "link/line_control.h"
 
 namespace tollan {
 
@@ -43,10 +46,10 @@ public:
 
     // Sends every file named by `fileList` (";"-separated, as the file object walks it; the text
     // is changed in place and must live until the call returns). Returns the final code.
-    // The base versions end the process with the TRANSFER fault report.
-    virtual int Send(char* fileList) = 0;
-    // Receives into the name or names given. Returns the final code.
-    virtual int Receive(char* fileName) = 0;
+    virtual int Send(char* fileList);
+    // Receives into the name or names given (null: the names the sender offers, where the
+    // protocol carries them). Returns the final code.
+    virtual int Receive(char* fileName);
     // Attaches a file object (not owned). Non-null: the engine stops owning its own and 1 is
     // returned; null: 0, and the engine keeps creating its own in Prepare.
     virtual int SetFileAccess(FileAccess* file);
@@ -66,6 +69,15 @@ public:
     static const char* StripPath(const char* name);
 
 protected:
+    // The protocol's own part of a run, called by Send and Receive with the run prepared, the
+    // list handed to the file object and pending input discarded. The base versions end the
+    // process with the TRANSFER fault report.
+    virtual void ProtocolSend(char* fileList);
+    virtual void ProtocolReceive(char* names);
+    // The first file of a sender's list: false, with TE_NO_FILE stored and the file finished,
+    // when the list names none.
+    bool FirstListedFile();
+
     // Writes one byte. A byte refused with LINK_WRITE_SHORT for 30 s stores TE_SEND_BYTE_TIMEOUT
     // and returns LINK_WRITE_SHORT; other refusals are retried until the abort check or a
     // failing Idle ends the loop (that code is returned). 0 when the byte went out.
@@ -106,6 +118,7 @@ protected:
     int fileOpen_ = 0;         // the current file is open through file_
     int ownsStatus_ = 0;       // status_ is the engine's own record
     int carrierWatch_ = 0;     // AbortCheck watches carrier detect
+    int recurse_ = 0;          // a sender's list walk descends into subfolders
     CommLink* link_;           // never owned
     LineControl* modemStatus_; // the link's own line-control object; may be null
     TransferStatus* status_;   // never null
@@ -113,6 +126,9 @@ protected:
     std::uint8_t* buffer_ = nullptr; // allocated by the derived engine, freed here
 
 private:
+    // The frame of Send (direction 1) and Receive (0).
+    int Run(int direction, char* list);
+
     TransferStatus ownStatus_;
 };
 

@@ -62,25 +62,12 @@ void XModemEngine::SetOverwrite(int flag) {
     overwriteAlways_ = flag;
 }
 
-int XModemEngine::Send(char* fileList) {
-    status_->Reset(1);
-    if (!Prepare()) {
-        return Code();
-    }
-    link_->PurgeInput(0);
+void XModemEngine::ProtocolSend(char* fileList) {
     SendFiles(fileList);
-    return Code();
 }
 
-int XModemEngine::Receive(char* fileName) {
-    status_->Reset(0);
-    if (!Prepare()) {
-        return Code();
-    }
-    file_->Init(fileName, 0);
-    link_->PurgeInput(0);
+void XModemEngine::ProtocolReceive(char* fileName) {
     ReceiveFile(fileName);
-    return Code();
 }
 
 int XModemEngine::Prepare() {
@@ -148,13 +135,9 @@ bool XModemEngine::OpenFile() {
 
 // ---- Sender ----
 
-int XModemEngine::SendFiles(char* list) {
-    file_->Init(list, 0);
+int XModemEngine::SendFiles(char*) {
     UseCrc();
-    file_->ResetSize();
-    if (!file_->NextFile(true)) {
-        FinishFile();
-        SetCode(TE_NO_FILE);
+    if (!FirstListedFile()) {
         return FinalStep();
     }
     RunSender();

@@ -47,7 +47,8 @@ public:
     virtual void BlockReceived() = 0;
     // Asked for a block header byte that is neither SOH, EOT nor CAN: non-zero accepts it.
     virtual int OtherStartChar() = 0;
-    // Sends the first file that `list` yields, starting in CRC-16 mode.
+    // Sends the first file of the list the run handed to the file object, starting in CRC-16
+    // mode.
     virtual int SendFiles(char* list) = 0;
     // Sends SOH on its own (TE_SEND_TIMEOUT on failure).
     virtual int SendStartOfBlock() = 0;
@@ -60,13 +61,11 @@ public:
     // Allocates the 128-byte buffer; protocolId 0, checkType 3 (CRC-16).
     XModemEngine(CommLink* link, TransferStatus* status);
 
-    // Sends the first file that the list yields (one file per run). TE_NO_FILE when there is
+    // Send: the first file that the list yields (one file per run). TE_NO_FILE when there is
     // none, TE_READ_FAILED for an empty file.
-    int Send(char* fileList) override;
-    // Receives one file into `fileName` (the whole text is the name). TE_FILE_EXISTS when it
-    // exists and SetOverwrite(1) was not called. Whole blocks are written, padding included;
+    // Receive: one file into the name given (the whole text is the name). TE_FILE_EXISTS when
+    // it exists and SetOverwrite(1) was not called. Whole blocks are written, padding included;
     // the file gets no modification time.
-    int Receive(char* fileName) override;
     int Prepare() override;
 
     int ReceiveFile(char* name) override;
@@ -87,6 +86,10 @@ public:
     int MaxErrors() const { return maxErrors_; }
     // The last block header or reply byte read from the line; -1 after Prepare.
     int LastControl() const { return lastControl_; }
+
+protected:
+    void ProtocolSend(char* fileList) override;
+    void ProtocolReceive(char* fileName) override;
 
 private:
     enum class Received { kData, kEot, kFailed };

@@ -90,13 +90,11 @@ public:
     ZModemEngine(CommLink* link, TransferStatus* status);
     ~ZModemEngine() override;
 
-    // Sends every file that `fileList` yields in one batch. With path mode 2 the list holds
+    // Send: every file that the list yields in one batch. With path mode 2 the list holds
     // pairs: the file to send, then the name the receiver is to store it under.
-    int Send(char* fileList) override;
-    // Receives a batch. Names in `fileName` (";"-separated, may be null or empty) are used one
-    // per offered file in place of the sender's names; without them the sender's names are used
-    // as they come (host mode: relative to the current directory).
-    int Receive(char* fileName) override;
+    // Receive: a batch. Names in the list (";"-separated, may be null or empty) are used one per
+    // offered file in place of the sender's names; without them the sender's names are used as
+    // they come (host mode: relative to the current directory).
 
     // 1 never, 2 follow the sender, 3 always.
     void SetCrashRecovery(int mode) { crashRecovery_ = mode; }
@@ -159,7 +157,7 @@ protected:
     bool CountError();
 
     // Sender (zmodem_sender.cpp).
-    void RunSender();
+    void ProtocolSend(char* fileList) override;
     bool OpenBatch();
     bool PrepareNextFile();
     bool OfferFile();
@@ -177,7 +175,7 @@ protected:
     std::uint32_t FileCrc();
 
     // Receiver (zmodem_receiver.cpp).
-    void RunReceiver();
+    void ProtocolReceive(char* names) override;
     // Sends `type` and waits for an offer: 1 for a ZFILE offer in the data buffer, 0 when the
     // batch is over (ZFIN) or failed.
     int ExchangeInit(int type);
@@ -204,7 +202,6 @@ protected:
     int crashRecovery_ = 3;
     int holdWhileWriting_ = 0;
     int pathMode_ = 0;
-    int recurse_ = 0;
     int hexTrailerSeen_ = 0;
     int windowSize_ = 4096;
     int management_ = ZMPROT;

@@ -45,26 +45,7 @@ bool StaysInFolder(const char* name) {
 
 } // namespace
 
-int ZModemEngine::Receive(char* fileName) {
-    status_->Reset(0);
-    if (!Prepare()) {
-        return Code();
-    }
-    const int init = file_->Init(fileName, 0);
-    if (init != 0) {
-        SetCode(init);
-        return init;
-    }
-    link_->PurgeInput(0);
-    RunReceiver();
-    return Code();
-}
-
-void ZModemEngine::RunReceiver() {
-    status_->direction_ = 0;
-    if (!Prepare()) {
-        return;
-    }
+void ZModemEngine::ProtocolReceive(char*) {
     nameBuffer_ = new (std::nothrow) char[kNameSize]();
     if (nameBuffer_ == nullptr) {
         FinishFile();

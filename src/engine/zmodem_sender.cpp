@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/tick_count.h"
 #include "engine/zmodem_engine.h"
+#include "link/tick_count.h"
 
 namespace tollan {
 namespace {
@@ -25,24 +25,8 @@ const std::uint8_t kZero[4] = {0, 0, 0, 0};
 
 } // namespace
 
-int ZModemEngine::Send(char* fileList) {
-    status_->Reset(1);
-    if (!Prepare()) {
-        return Code();
-    }
-    const int init = file_->Init(fileList, recurse_);
-    if (init != 0) {
-        SetCode(init);
-        return init;
-    }
-    link_->PurgeInput(0);
-    RunSender();
-    return Code();
-}
-
-void ZModemEngine::RunSender() {
+void ZModemEngine::ProtocolSend(char*) {
     status_->fileTime_ = -1;
-    status_->direction_ = 1;
     if (OpenBatch() && PrepareNextFile()) {
         for (;;) {
             if (OfferFile()) {

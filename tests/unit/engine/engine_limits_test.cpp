@@ -3,8 +3,8 @@
 // side holds our output (CTS off) and the transmit queue is full, so nothing moves at all.
 #include <gtest/gtest.h>
 
-#include "engine_test_support.h"
 #include "engine/transfer_engine.h"
+#include "engine_test_support.h"
 
 namespace tollan::test {
 namespace {

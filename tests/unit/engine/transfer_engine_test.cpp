@@ -20,8 +20,9 @@ public:
         }
         status_->protocolId_ = protocol;
     }
-    int Send(char*) override { return 0; }
-    int Receive(char*) override { return 0; }
+    // The protocol part records what the frame handed it.
+    void ProtocolSend(char* list) override { handed = list != nullptr ? list : "<null>"; }
+    void ProtocolReceive(char* names) override { handed = names != nullptr ? names : "<null>"; }
     using TransferEngine::AbortCheck;
     using TransferEngine::FinishFile;
 
@@ -31,6 +32,8 @@ public:
         return fileOpen_ != 0;
     }
     bool FileOpen() const { return fileOpen_ != 0; }
+
+    std::string handed = "<not run>";
 };
 
 TEST(TransferEngine, StripPathKeepsTheLastNameComponent) {
@@ -94,6 +97,32 @@ TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
     EXPECT_EQ(engine.SetCarrierWatch(1), 1);
     EXPECT_EQ(engine.AbortCheck(), 1);
     EXPECT_EQ(side.status.code_, TE_CARRIER_LOST);
+}
+
+// Every run goes through one frame: a run that cannot start (here: no buffer) reports its code
+// like any other failure, so the driver sees it; one that can is handed its list with the
+// direction set and pending input gone.
+TEST(TransferEngine, EveryRunGoesThroughTheFrame) {
+    MemoryPortPair line;
+    Side side(line.A());
+    CommLink peerLink(line.B());
+    char list[] = "a.bin;b.bin";
+    {
+        ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, false);
+        EXPECT_EQ(engine.Send(list), TE_NO_BUFFER);
+        EXPECT_EQ(side.status.LastCode(), TE_NO_BUFFER);
+        EXPECT_EQ(engine.handed, "<not run>");
+    }
+    side.status.code_ = 0;
+    RawPeer(peerLink).Send(Text("stale"));
+    ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, true);
+    EXPECT_EQ(engine.Receive(list), 0);
+    EXPECT_EQ(engine.handed, "a.bin;b.bin");
+    EXPECT_EQ(side.status.direction_, 0);
+    EXPECT_EQ(side.link->InputCount(), 0);
+    EXPECT_EQ(engine.Send(nullptr), 0);
+    EXPECT_EQ(engine.handed, "<null>");
+    EXPECT_EQ(side.status.direction_, 1);
 }
 
 } // namespace

@@ -10,10 +10,10 @@
 
 #include "engine/block_check.h"
 #include "engine/engine_codes.h"
+#include "engine/zmodem_engine.h"
 #include "engine_test_support.h"
 #include "link/link_codes.h"
 #include "link/tick_count.h"
-#include "engine/zmodem_engine.h"
 
 namespace tollan::test {
 namespace {
