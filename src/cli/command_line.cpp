@@ -8,9 +8,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "transfer/ansi_text.h"
 #include "engine/file_access.h"
 #include "settings/settings_block.h"
+#include "transfer/ansi_text.h"
 
 namespace tollan {
 
@@ -40,26 +40,11 @@ const char* const kUsageText =
 
 namespace {
 
-struct Word {
-    std::string_view text;
-    int value;
-};
-
-constexpr Word kProtocols[] = {
-    {"zmodem", kProtocolZModem}, {"xmodem", kProtocolXModem}, {"acknak", kProtocolAckNak}};
-constexpr Word kFlows[] = {
-    {"none", kFlowControlNone}, {"xonxoff", kFlowControlXonXoff}, {"rtscts", kFlowControlRtsCts}};
-constexpr Word kRecovery[] = {{"never", 1}, {"follow", 2}, {"always", 3}};
-// The file-management choices, numbered as the block stores them.
-constexpr Word kOverwrite[] = {{"newer-or-longer", 1}, {"crc", 2},    {"append", 3}, {"always", 4},
-                               {"newer", 5},           {"differ", 6}, {"never", 7}};
-constexpr Word kPaths[] = {
-    {"strip", kPathStrip}, {"send", kPathSend}, {"pairs", kPathReceiverNames}};
-
-template <std::size_t N>
-bool LookUp(const Word (&words)[N], std::string_view text, int& value) {
-    for (const Word& word : words) {
-        if (word.text == text) {
+// The word for a value, in the value tables of the settings' vocabulary.
+template <typename E, std::size_t N>
+bool LookUp(const ValueWord<E> (&words)[N], std::string_view text, E& value) {
+    for (const ValueWord<E>& word : words) {
+        if (word.word == text) {
             value = word.value;
             return true;
         }
@@ -113,15 +98,18 @@ private:
         error_ = std::move(message);
         return false;
     }
-    template <std::size_t N>
-    bool Choice(std::string_view name, const Word (&words)[N], int& value) {
+    // The option's value as one of `words`; the block's setter then takes its number.
+    template <typename E, std::size_t N>
+    bool Choice(std::string_view name, const ValueWord<E> (&words)[N], std::int16_t& value) {
         std::string_view text;
         if (!TakeValue(name, text)) {
             return false;
         }
-        if (!LookUp(words, text, value)) {
+        E chosen{};
+        if (!LookUp(words, text, chosen)) {
             return Fail("invalid value '" + std::string(text) + "' for " + std::string(name));
         }
+        value = NumberOf(chosen);
         return true;
     }
     bool Number(std::string_view name, long long& value) {
@@ -221,7 +209,7 @@ bool Parser::Run() {
             return Fail("a FILE may not contain ';': " + file);
         }
     }
-    if (command_.mode == CommandMode::kReceive && block_.Protocol != kProtocolZModem &&
+    if (command_.mode == CommandMode::kReceive && block_.Protocol != Protocol::kZModem &&
         command_.files.size() > 1) {
         return Fail("xmodem and acknak receive exactly one FILE");
     }
@@ -238,34 +226,34 @@ bool Parser::Run() {
         list += (i == 0 ? "" : ";") + command_.files[i];
     }
     block_.SetFileList(WidenText(list));
-    command_.pairs = block_.PathSwitch == kPathReceiverNames;
+    command_.pairs = block_.PathSwitch == PathSwitch::kReceiverNames;
     return true;
 }
 
 bool Parser::Option(std::string_view name) {
     std::string_view text;
     long long number = 0;
-    int value = 0;
+    std::int16_t value = 0;
     if (name == "-l" || name == "--line") {
         if (!TakeValue(name, text)) {
             return false;
         }
         command_.line = text;
     } else if (name == "-p" || name == "--protocol") {
-        if (!Choice(name, kProtocols, value)) {
+        if (!Choice(name, kProtocolWords, value)) {
             return false;
         }
-        block_.SetProtocol(static_cast<int16_t>(value));
+        block_.SetProtocol(value);
     } else if (name == "-b" || name == "--baud") {
         if (!Number(name, number)) {
             return false;
         }
         block_.SetBaudRate(Saturate<int32_t>(number));
     } else if (name == "--flow") {
-        if (!Choice(name, kFlows, value)) {
+        if (!Choice(name, kFlowControlWords, value)) {
             return false;
         }
-        block_.SetFlowControl(static_cast<int16_t>(value));
+        block_.SetFlowControl(value);
     } else if (name == "--window") {
         if (!TakeValue(name, text)) {
             return false;
@@ -277,20 +265,20 @@ bool Parser::Option(std::string_view name) {
         }
         block_.SetWindowSize(Saturate<int16_t>(number));
     } else if (name == "--recover") {
-        if (!Choice(name, kRecovery, value)) {
+        if (!Choice(name, kCrashRecoveryWords, value)) {
             return false;
         }
-        block_.SetCrashRecovery(static_cast<int16_t>(value));
+        block_.SetCrashRecovery(value);
     } else if (name == "--overwrite") {
-        if (!Choice(name, kOverwrite, value)) {
+        if (!Choice(name, kOverwriteWords, value)) {
             return false;
         }
-        block_.SetOverwrite(static_cast<int16_t>(value));
+        block_.SetOverwrite(value);
     } else if (name == "--paths") {
-        if (!Choice(name, kPaths, value)) {
+        if (!Choice(name, kPathSwitchWords, value)) {
             return false;
         }
-        block_.SetPathSwitch(static_cast<int16_t>(value));
+        block_.SetPathSwitch(value);
     } else if (name == "--max-errors") {
         if (!Number(name, number)) {
             return false;
@@ -338,7 +326,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
     // The command's defaults: ZModem at 115200 bits per second, no flow control, streaming,
     // never recover, never overwrite, strip paths, a minute without progress.
     block.Reset("", 1);
-    block.SetProtocol(kProtocolZModem);
+    block.SetProtocol(NumberOf(Protocol::kZModem));
     block.SetBaudRate(115200);
     command = CommandLine{};
     Parser parser(argc, argv, command, block, error);
@@ -352,18 +340,18 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
 
 int CheckCombination(const CommandLine& command) {
     const RunSettings& run = command.run;
-    if (run.protocol != RunProtocol::kZModem) {
-        if (run.flowControl == static_cast<int>(RunFlow::kXonXoff)) {
+    if (run.protocol != Protocol::kZModem) {
+        if (run.flowControl == FlowControl::kXonXoff) {
             return 1;
         }
         if (run.hostMode) {
             return 2;
         }
     }
-    if (command.files.empty() && !(run.protocol == RunProtocol::kZModem && !run.transmit)) {
+    if (command.files.empty() && !(run.protocol == Protocol::kZModem && !run.Transmitting())) {
         return 3;
     }
-    if (!command.files.empty() && run.protocol == RunProtocol::kZModem && command.pairs &&
+    if (!command.files.empty() && run.protocol == Protocol::kZModem && command.pairs &&
         command.files.size() % 2 != 0) {
         return 4;
     }
@@ -376,7 +364,7 @@ std::string FirstMissingFile(const CommandLine& command) {
     }
     std::unique_ptr<FileAccess> file(CreateFileAccess());
     // With receiver names, every second operand is a name for the other side.
-    std::size_t step = command.pairs && command.run.protocol == RunProtocol::kZModem ? 2 : 1;
+    std::size_t step = command.pairs && command.run.protocol == Protocol::kZModem ? 2 : 1;
     for (std::size_t i = 0; i < command.files.size(); i += step) {
         const std::string& operand = command.files[i];
         std::string list = operand;

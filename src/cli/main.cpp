@@ -10,8 +10,8 @@
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/line_port.h"
-#include "transfer/result_code.h"
 #include "cli/terminal_view.h"
+#include "transfer/result_code.h"
 #include "transfer/transfer_driver.h"
 
 #ifndef TOLLAN_VERSION
@@ -78,7 +78,7 @@ int Run(int argc, char** argv) {
         return kResultOpenFailed;
     }
     // Received files go into --dir (a host run moves there itself, and back at its end).
-    if (!command.run.transmit && !command.run.HostRun()) {
+    if (!command.run.Transmitting() && !command.run.HostRun()) {
         std::error_code failed;
         std::filesystem::current_path(command.run.defaultDir, failed);
         if (failed) {

@@ -37,8 +37,9 @@ AckNakEngine::~AckNakEngine() {
     delete[] readBuffer_;
 }
 
-void AckNakEngine::SetOverwrite(int policy) {
-    overwritePolicy_ = policy;
+void AckNakEngine::SetOverwrite(Overwrite policy) {
+    overwritePolicy_ =
+        policy == Overwrite::kAppend || policy == Overwrite::kAlways ? policy : Overwrite::kNever;
 }
 
 void AckNakEngine::SetMaxErrors(int n) {
@@ -69,9 +70,9 @@ bool AckNakEngine::OpenFile() {
         opened = file_->Open(name, "rb");
     } else {
         name = status_->fileName_;
-        if (overwritePolicy_ == kAckNakAppend) {
+        if (overwritePolicy_ == Overwrite::kAppend) {
             opened = file_->Open(name, "ab");
-        } else if (overwritePolicy_ == kAckNakReplace) {
+        } else if (overwritePolicy_ == Overwrite::kAlways) {
             opened = file_->Open(name, "wb");
         } else {
             const int exists = FileExists(name);

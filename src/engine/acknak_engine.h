@@ -9,14 +9,10 @@
 #include <cstdint>
 
 #include "engine/block_check.h"
+#include "engine/setting_values.h"
 #include "engine/transfer_engine.h"
 
 namespace tollan {
-
-// Overwrite policies of SetOverwrite.
-inline constexpr int kAckNakAppend = 3;  // received lines go to the end of an existing file
-inline constexpr int kAckNakReplace = 4; // an existing file is replaced
-inline constexpr int kAckNakRefuse = 7;  // an existing file ends the run with TE_FILE_EXISTS
 
 class AckNakEngine : public TransferEngine {
 public:
@@ -28,14 +24,16 @@ public:
     AckNakEngine(CommLink* link, TransferStatus* status);
     ~AckNakEngine() override;
 
-    // kAckNakAppend, kAckNakReplace, or anything else for kAckNakRefuse (the default).
-    void SetOverwrite(int policy);
+    // What a receiver does with an existing file: Overwrite::kAppend adds the received lines to
+    // its end, kAlways replaces it, anything else (kNever, the default) ends the run with
+    // TE_FILE_EXISTS.
+    void SetOverwrite(Overwrite policy);
     // Refused lines: the sender counts all of the file's, the receiver consecutive ones. 0 means
     // no limit (also the default).
     void SetMaxErrors(int n);
 
     int MaxErrors() const { return maxErrors_; }
-    int OverwritePolicy() const { return overwritePolicy_; }
+    Overwrite OverwritePolicy() const { return overwritePolicy_; }
 
 protected:
     // Sends the first file that the list yields. TE_NO_FILE when there is none.
@@ -59,7 +57,7 @@ private:
     int readPos_ = kReadBufferSize;
     std::int16_t endOfFile_ = 0;
     int lastReply_ = 0;
-    int overwritePolicy_ = kAckNakRefuse;
+    Overwrite overwritePolicy_ = Overwrite::kNever;
     int maxErrors_ = 0x7FFFFFFF;
     BlockCheck checksum_;
     int readLength_ = 0; // bytes of readBuffer_ that came from the file

@@ -58,8 +58,8 @@ void XModemEngine::SetMaxErrors(int n) {
     maxErrors_ = n == 0 ? kNoLimit : n;
 }
 
-void XModemEngine::SetOverwrite(int flag) {
-    overwriteAlways_ = flag;
+void XModemEngine::SetOverwrite(Overwrite option) {
+    overwriteAlways_ = option == Overwrite::kAlways ? 1 : 0;
 }
 
 void XModemEngine::ProtocolSend(char* fileList) {

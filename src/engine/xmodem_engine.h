@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/block_check.h"
+#include "engine/setting_values.h"
 #include "engine/transfer_engine.h"
 
 namespace tollan {
@@ -64,8 +65,8 @@ public:
     // Send: the first file that the list yields (one file per run). TE_NO_FILE when there is
     // none, TE_READ_FAILED for an empty file.
     // Receive: one file into the name given (the whole text is the name). TE_FILE_EXISTS when
-    // it exists and SetOverwrite(1) was not called. Whole blocks are written, padding included;
-    // the file gets no modification time.
+    // it exists and SetOverwrite(Overwrite::kAlways) was not called. Whole blocks are written,
+    // padding included; the file gets no modification time.
     int Prepare() override;
 
     int ReceiveFile(char* name) override;
@@ -80,8 +81,8 @@ public:
     // ones. 0 means no limit. Before the first call the limit is 0, which ends a run at its
     // first error.
     void SetMaxErrors(int n);
-    // Non-zero lets the receiver replace an existing file.
-    void SetOverwrite(int flag);
+    // Overwrite::kAlways lets the receiver replace an existing file; any other choice refuses.
+    void SetOverwrite(Overwrite option);
 
     int MaxErrors() const { return maxErrors_; }
     // The last block header or reply byte read from the line; -1 after Prepare.

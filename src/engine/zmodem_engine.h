@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "engine/block_check.h"
+#include "engine/setting_values.h"
 #include "engine/transfer_engine.h"
 
 namespace tollan {
@@ -58,7 +59,7 @@ inline constexpr int CANFC32 = 0x20;
 // Conversion option of ZFILE (ZF0): resume an interrupted file.
 inline constexpr int ZCRESUM = 3;
 
-// File-management options (ZF1 of ZFILE; the `Overwrite` setting).
+// File-management options (ZF1 of ZFILE), numbered as the Overwrite setting's values.
 inline constexpr int ZMNEWL = 1; // received when newer or longer
 inline constexpr int ZMCRC = 2;  // received when the CRCs differ
 inline constexpr int ZMAPND = 3; // appended
@@ -96,16 +97,17 @@ public:
     // offered file in place of the sender's names; without them the sender's names are used as
     // they come (host mode: relative to the current directory).
 
-    // 1 never, 2 follow the sender, 3 always.
-    void SetCrashRecovery(int mode) { crashRecovery_ = mode; }
+    void SetCrashRecovery(CrashRecovery mode) { crashRecovery_ = NumberOf(mode); }
     // 0 means no limit.
     void SetMaxErrors(int n) { maxErrors_ = n == 0 ? kUnlimitedErrors : n; }
-    // 0 strip the path, 1 send the path, 2 the list pairs names.
-    void SetPathSwitch(int mode) { pathMode_ = mode; }
-    // A file-management option 1 to 6; anything else becomes 7 (ZMPROT).
-    void SetOverwrite(int option) { management_ = option >= 1 && option <= 6 ? option : ZMPROT; }
-    // 0 (streaming), 1024, 2048 or 4096.
-    void SetWindowSize(int size) { windowSize_ = size; }
+    void SetPathSwitch(PathSwitch mode) { pathMode_ = NumberOf(mode); }
+    // The file-management option goes on the wire as its number; one out of range is ZMPROT.
+    void SetOverwrite(Overwrite option) {
+        const int number = NumberOf(option);
+        management_ = number >= ZMNEWL && number <= ZMDIFF ? number : ZMPROT;
+    }
+    // Any byte count; 0 streams.
+    void SetWindowSize(WindowSize size) { windowSize_ = NumberOf(size); }
     // Receiver: hold the other side's output around each file write.
     void SetHoldWhileWriting(int flag) { holdWhileWriting_ = flag; }
 

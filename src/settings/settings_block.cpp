@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <type_traits>
 
 namespace tollan {
 
@@ -11,12 +12,17 @@ int16_t Clamp(int16_t value, int16_t low, int16_t high) {
     return value < low ? low : (value > high ? high : value);
 }
 
+template <typename E>
+requires std::is_enum_v<E> E Clamp(int16_t value, E low, E high) {
+    return static_cast<E>(Clamp(value, NumberOf(low), NumberOf(high)));
+}
+
 } // namespace
 
 void SettingsBlock::Reset(std::string_view moduleDirectory, int16_t defaultType) {
     AppendToLog = 0;
     BaudRate = 19200;
-    CrashRecovery = 1;
+    CrashRecovery = CrashRecovery::kNever;
     FileList.clear();
     FileList.shrink_to_fit();
     HostMode = 0;
@@ -27,8 +33,8 @@ void SettingsBlock::Reset(std::string_view moduleDirectory, int16_t defaultType)
     MinTitle.Clear();
     ModemCmd.Clear();
     ModemName = 0;
-    Overwrite = 7;
-    PathSwitch = kPathStrip;
+    Overwrite = Overwrite::kNever;
+    PathSwitch = PathSwitch::kStripPath;
     Port = 0;
     RecvTimeout = 60;
     RunMinimized = 0;
@@ -49,19 +55,19 @@ void SettingsBlock::Reset(std::string_view moduleDirectory, int16_t defaultType)
 
     switch (defaultType) {
     case 2:
-        Protocol = kProtocolZModem;
-        FlowControl = kFlowControlRtsCts;
-        WindowSize = 0;
+        Protocol = Protocol::kZModem;
+        FlowControl = FlowControl::kRtsCts;
+        WindowSize = WindowSize::kStreaming;
         break;
     case 3:
-        Protocol = kProtocolZModem;
-        FlowControl = kFlowControlXonXoff;
-        WindowSize = 1024;
+        Protocol = Protocol::kZModem;
+        FlowControl = FlowControl::kXonXoff;
+        WindowSize = WindowSize::k1024;
         break;
     default:
-        Protocol = kProtocolXModem;
-        FlowControl = kFlowControlNone;
-        WindowSize = 0;
+        Protocol = Protocol::kXModem;
+        FlowControl = FlowControl::kNone;
+        WindowSize = WindowSize::kStreaming;
         break;
     }
 }
@@ -81,33 +87,33 @@ void SettingsBlock::SetBaudRate(int32_t value) {
 }
 
 void SettingsBlock::SetCrashRecovery(int16_t value) {
-    CrashRecovery = Clamp(value, 1, 3);
+    CrashRecovery = Clamp(value, CrashRecovery::kNever, CrashRecovery::kAlways);
 }
 void SettingsBlock::SetFlowControl(int16_t value) {
-    FlowControl = Clamp(value, 0, 2);
+    FlowControl = Clamp(value, FlowControl::kNone, FlowControl::kRtsCts);
 }
 void SettingsBlock::SetMaxErrors(int16_t value) {
     MaxErrors = Clamp(value, 0, 50);
 }
 void SettingsBlock::SetOverwrite(int16_t value) {
-    Overwrite = Clamp(value, 1, 7);
+    Overwrite = Clamp(value, Overwrite::kNewerOrLonger, Overwrite::kNever);
 }
 void SettingsBlock::SetPathSwitch(int16_t value) {
-    PathSwitch = Clamp(value, 0, 2);
+    PathSwitch = Clamp(value, PathSwitch::kStripPath, PathSwitch::kReceiverNames);
 }
 void SettingsBlock::SetProtocol(int16_t value) {
-    Protocol = Clamp(value, 0, 2);
+    Protocol = Clamp(value, Protocol::kXModem, Protocol::kAckNak);
 }
 
 void SettingsBlock::SetWindowSize(int16_t value) {
     if (value < 1024) {
-        WindowSize = 0;
+        WindowSize = WindowSize::kStreaming;
     } else if (value < 2048) {
-        WindowSize = 1024;
+        WindowSize = WindowSize::k1024;
     } else if (value < 4096) {
-        WindowSize = 2048;
+        WindowSize = WindowSize::k2048;
     } else {
-        WindowSize = 4096;
+        WindowSize = WindowSize::k4096;
     }
 }
 

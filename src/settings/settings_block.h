@@ -2,6 +2,7 @@
 // Quill32 object of the process, the setup pages and the transfer run.
 #pragma once
 
+#include "engine/setting_values.h"
 #include "settings/device_lists.h"
 #include "settings/fixed_text.h"
 
@@ -12,21 +13,6 @@
 
 namespace tollan {
 
-// Values of `Protocol`.
-inline constexpr int16_t kProtocolXModem = 0;
-inline constexpr int16_t kProtocolZModem = 1;
-inline constexpr int16_t kProtocolAckNak = 2;
-
-// Values of `FlowControl`.
-inline constexpr int16_t kFlowControlNone = 0;
-inline constexpr int16_t kFlowControlXonXoff = 1;
-inline constexpr int16_t kFlowControlRtsCts = 2;
-
-// Values of `PathSwitch`.
-inline constexpr int16_t kPathStrip = 0;
-inline constexpr int16_t kPathSend = 1;
-inline constexpr int16_t kPathReceiverNames = 2;
-
 // The file names the module directory gives the help file and the transfer log.
 inline constexpr std::string_view kHelpFileName = "tollan.hlp";
 inline constexpr std::string_view kLogFileName = "tollan.log";
@@ -36,16 +22,18 @@ inline constexpr std::string_view kLogFileName = "tollan.log";
 using TelephoneLookup = std::function<bool(const std::string& valueName, std::string& number)>;
 
 // Field names are the property names of the automation interface. Texts are single-byte
-// (ANSI) and cut to their buffers; booleans are 32-bit and any non-zero value means on.
+// (ANSI) and cut to their buffers; booleans are 32-bit and any non-zero value means on. The
+// fields of a kind of value hold the number the interface gave (brought into range) or the saved
+// settings held (taken as they were).
 // A block starts zeroed with an empty FileList; Reset gives it the defaults.
 struct SettingsBlock {
     int32_t AppendToLog = 0;
-    uint16_t Attempted = 0;    // set only by a transfer
-    int32_t BaudRate = 0;      // 9600, 19200, 38400, 57600 or 115200
-    int16_t CrashRecovery = 0; // 1 never, 2 follow sender, 3 always
+    uint16_t Attempted = 0; // set only by a transfer
+    int32_t BaudRate = 0;   // 9600, 19200, 38400, 57600 or 115200
+    tollan::CrashRecovery CrashRecovery{};
     FixedText<260> DefaultDir;
     std::u16string FileList; // ";"-separated names, UTF-16 as the automation interface has it
-    int16_t FlowControl = 0; // kFlow...
+    tollan::FlowControl FlowControl{};
     FixedText<261> HelpFile;
     int32_t HostMode = 0;
     FixedText<260> LogFilename;
@@ -55,11 +43,11 @@ struct SettingsBlock {
     FixedText<128> MaxTitle;
     FixedText<128> MinTitle;
     FixedText<40> ModemCmd;
-    uint16_t ModemName = 0;  // position in the modem list
-    int16_t Overwrite = 0;   // 1 to 7, the ZModem file-management options
-    int16_t PathSwitch = 0;  // kPath...
-    uint16_t Port = 0;       // position in the port list
-    int16_t Protocol = 0;    // kProtocol...
+    uint16_t ModemName = 0; // position in the modem list
+    tollan::Overwrite Overwrite{};
+    tollan::PathSwitch PathSwitch{};
+    uint16_t Port = 0; // position in the port list
+    tollan::Protocol Protocol{};
     int32_t RecvTimeout = 0; // seconds, 0 = never
     int32_t RunMinimized = 0;
     int32_t SendTimeout = 0; // seconds, 0 = never
@@ -68,7 +56,7 @@ struct SettingsBlock {
     uint16_t Transferred = 0; // set only by a transfer
     int32_t UseModem = 0;
     int32_t Verbose = 0;
-    int16_t WindowSize = 0; // 0 (streaming), 1024, 2048 or 4096
+    tollan::WindowSize WindowSize{};
 
     // Not a setting: the telephone listing entry of the last "#" write, which a later "#"
     // without a digit reuses. Reset keeps it.

@@ -1,5 +1,7 @@
 #include "settings/settings_persistence.h"
 
+#include <type_traits>
+
 namespace tollan {
 
 namespace {
@@ -36,6 +38,16 @@ public:
         }
     }
 
+    // A kind of value, taken as saved (the interface brings written values into range, not
+    // saved ones).
+    template <typename E>
+    requires std::is_enum_v<E>
+    void Short(const char* name, E& field) {
+        int16_t value = NumberOf(field);
+        Short(name, value);
+        field = static_cast<E>(value);
+    }
+
     // An empty value (no data at all) counts as unreadable.
     bool Text(const char* name, std::string_view& text) {
         int32_t length = store_.Read(name, buffer_, kTextSize);
@@ -68,6 +80,11 @@ private:
 
 uint32_t ZeroExtended(int16_t value) {
     return static_cast<uint16_t>(value);
+}
+
+template <typename E>
+requires std::is_enum_v<E> uint32_t ZeroExtended(E value) {
+    return ZeroExtended(NumberOf(value));
 }
 
 } // namespace

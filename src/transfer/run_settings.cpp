@@ -1,14 +1,14 @@
 #include "transfer/run_settings.h"
 
-#include "transfer/ansi_text.h"
 #include "settings/settings_block.h"
+#include "transfer/ansi_text.h"
 
 namespace tollan {
 
 RunSettings ReadRunSettings(const SettingsBlock& block) {
     RunSettings run;
-    run.protocol = static_cast<RunProtocol>(block.Protocol);
-    run.transmit = block.Transfer != 0;
+    run.protocol = block.Protocol;
+    run.direction = block.Transfer != 0 ? Direction::kTransmit : Direction::kReceive;
     run.hostMode = block.HostMode != 0;
     run.baudRate = block.BaudRate;
     run.flowControl = block.FlowControl;

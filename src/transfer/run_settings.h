@@ -6,25 +6,23 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/setting_values.h"
+
 namespace tollan {
 
 struct SettingsBlock;
 
-// Values of RunSettings::protocol and RunSettings::flowControl, as the block stores them.
-enum class RunProtocol : int { kXModem = 0, kZModem = 1, kAckNak = 2 };
-enum class RunFlow : int { kNone = 0, kXonXoff = 1, kRtsCts = 2 };
-
 struct RunSettings {
-    RunProtocol protocol = RunProtocol::kXModem;
-    bool transmit = true;
+    Protocol protocol = Protocol::kXModem;
+    Direction direction = Direction::kTransmit;
     bool hostMode = false;
     std::int32_t baudRate = 19200;
-    int flowControl = 0; // RunFlow; other values leave the line's flow control alone
+    FlowControl flowControl = FlowControl::kNone; // a value out of range leaves the line alone
     int maxErrors = 0;
-    int overwrite = 7;
-    int pathSwitch = 0;
-    int crashRecovery = 1;
-    int windowSize = 0;
+    Overwrite overwrite = Overwrite::kNever;
+    PathSwitch pathSwitch = PathSwitch::kStripPath;
+    CrashRecovery crashRecovery = CrashRecovery::kNever;
+    WindowSize windowSize = WindowSize::kStreaming;
     std::int32_t sendTimeout = 60; // seconds, 0 = never
     std::int32_t recvTimeout = 60;
     bool useModem = false;
@@ -34,10 +32,11 @@ struct RunSettings {
     bool appendToLog = false;
     std::string logFilename;
 
+    bool Transmitting() const { return direction == Direction::kTransmit; }
     // Receiving one sender after another.
-    bool HostRun() const { return !transmit && hostMode; }
+    bool HostRun() const { return !Transmitting() && hostMode; }
     // Seconds without progress before the run gives up; 0 = never.
-    std::int32_t Timeout() const { return transmit ? sendTimeout : recvTimeout; }
+    std::int32_t Timeout() const { return Transmitting() ? sendTimeout : recvTimeout; }
 };
 
 RunSettings ReadRunSettings(const SettingsBlock& block);

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "engine/acknak_engine.h"
-#include "link/comm_link.h"
-#include "transfer/driver_status.h"
 #include "engine/engine_codes.h"
+#include "engine/xmodem_engine.h"
+#include "engine/zmodem_engine.h"
+#include "link/comm_link.h"
 #include "link/line_control.h"
 #include "link/line_settings.h"
 #include "link/tick_count.h"
-#include "engine/xmodem_engine.h"
-#include "engine/zmodem_engine.h"
+#include "transfer/driver_status.h"
 
 namespace tollan {
 
@@ -28,34 +28,23 @@ constexpr std::uint32_t kTransmitQueue = 2048;
 constexpr std::uint32_t kZModemTransmitQueue = 4096;
 
 // The flow-control codes of each choice: input and output.
-bool FlowCodes(int choice, int& input, int& output) {
-    switch (static_cast<RunFlow>(choice)) {
-    case RunFlow::kNone:
+bool FlowCodes(FlowControl choice, int& input, int& output) {
+    switch (choice) {
+    case FlowControl::kNone:
         input = kFlowNone;
         output = kFlowNone;
         return true;
-    case RunFlow::kXonXoff:
+    case FlowControl::kXonXoff:
         input = kFlowXonXoff;
         output = kFlowXonXoff;
         return true;
-    case RunFlow::kRtsCts:
+    case FlowControl::kRtsCts:
         input = kFlowRts;
         output = kFlowCts;
         return true;
     }
     return false;
 }
-
-// The ACK/NAK engine knows append, replace and refuse; every other choice refuses.
-int AckNakPolicy(int overwrite) {
-    if (overwrite == kAckNakAppend || overwrite == kAckNakReplace) {
-        return overwrite;
-    }
-    return kAckNakRefuse;
-}
-
-// The "Always" file-management choice.
-constexpr int kOverwriteAlways = 4;
 
 // Closing a port discards both of its queues. The last bytes of a run (the final ACK, the end of
 // a cancel sequence) are given up to this long to leave the transmit queue first.
@@ -155,11 +144,11 @@ void TransferDriver::RunTransfer() {
         restoreDirectory();
         return;
     }
-    if (settings_.protocol == RunProtocol::kZModem) {
+    if (settings_.protocol == Protocol::kZModem) {
         link->SetTransmitQueue(kZModemTransmitQueue);
     }
 
-    DriverStatus status(*this, settings_.transmit, hostRun, settings_.Timeout());
+    DriverStatus status(*this, settings_.Transmitting(), hostRun, settings_.Timeout());
     {
         // The line's own objects put back what they found when they go, in reverse order.
         LineSettings lineSettings(link.get());
@@ -179,7 +168,7 @@ void TransferDriver::RunTransfer() {
             status.StartPass();
             // Each pass of a host run waits for its sender afresh.
             TouchActivityClock();
-            ShowStatus("Waiting for %s...", settings_.transmit ? "receiver" : "sender");
+            ShowStatus("Waiting for %s...", settings_.Transmitting() ? "receiver" : "sender");
             if (!RunEngine(*link, status)) {
                 ShowStatus("%s", ResultText(kResultUnknownError));
                 SetResultCode(kResultUnknownError);
@@ -187,14 +176,14 @@ void TransferDriver::RunTransfer() {
                 break;
             }
             ShowStatus("%d / %d File(s) %s.", static_cast<int>(status.fileCount_),
-                       filesSeen_.load(), settings_.transmit ? "sent" : "received");
+                       filesSeen_.load(), settings_.Transmitting() ? "sent" : "received");
             transferred_ += status.fileCount_;
             if (block_ != nullptr) {
                 AddTransferred(*block_, status.fileCount_);
             }
             if (!hostRun) {
                 // Files the sender announced but never saw confirmed go into the high half.
-                if (settings_.protocol == RunProtocol::kZModem &&
+                if (settings_.protocol == Protocol::kZModem &&
                     status.fileCount_ < filesSeen_.load()) {
                     result_.result += (filesSeen_.load() - status.fileCount_) << 16;
                 }
@@ -222,28 +211,28 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     list.push_back('\0');
 
     switch (settings_.protocol) {
-    case RunProtocol::kXModem: {
+    case Protocol::kXModem: {
         XModemEngine engine(&link, &status);
         engine.SetMaxErrors(settings_.maxErrors);
-        engine.SetOverwrite(settings_.overwrite == kOverwriteAlways ? 1 : 0);
-        settings_.transmit ? engine.Send(list.data()) : engine.Receive(list.data());
+        engine.SetOverwrite(settings_.overwrite);
+        settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
         return true;
     }
-    case RunProtocol::kAckNak: {
+    case Protocol::kAckNak: {
         AckNakEngine engine(&link, &status);
         engine.SetMaxErrors(settings_.maxErrors);
-        engine.SetOverwrite(AckNakPolicy(settings_.overwrite));
-        settings_.transmit ? engine.Send(list.data()) : engine.Receive(list.data());
+        engine.SetOverwrite(settings_.overwrite);
+        settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
         return true;
     }
-    case RunProtocol::kZModem: {
+    case Protocol::kZModem: {
         ZModemEngine engine(&link, &status);
         engine.SetCrashRecovery(settings_.crashRecovery);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetPathSwitch(settings_.pathSwitch);
         engine.SetOverwrite(settings_.overwrite);
         engine.SetWindowSize(settings_.windowSize);
-        if (settings_.transmit) {
+        if (settings_.Transmitting()) {
             engine.Send(list.data());
         } else {
             // A receiver without names (always so in a host run) keeps the senders' names.

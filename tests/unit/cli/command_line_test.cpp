@@ -31,13 +31,13 @@ TEST(CommandLine, DefaultsAndOptions) {
     ASSERT_TRUE(Parse({"receive", "-l", "/dev/ttyS0"}, command));
     const SettingsBlock& block = *command.block;
     // ZModem at 115200, streaming, never recover, never overwrite, a minute without progress.
-    EXPECT_EQ(block.Protocol, kProtocolZModem);
+    EXPECT_EQ(block.Protocol, Protocol::kZModem);
     EXPECT_EQ(block.BaudRate, 115200);
-    EXPECT_EQ(block.WindowSize, 0);
-    EXPECT_EQ(block.CrashRecovery, 1);
-    EXPECT_EQ(block.Overwrite, 7);
+    EXPECT_EQ(NumberOf(block.WindowSize), 0);
+    EXPECT_EQ(NumberOf(block.CrashRecovery), 1);
+    EXPECT_EQ(NumberOf(block.Overwrite), 7);
     EXPECT_EQ(block.RecvTimeout, 60);
-    EXPECT_FALSE(command.run.transmit);
+    EXPECT_FALSE(command.run.Transmitting());
 
     // Inline values in both forms; numbers brought into range as the block does, and beyond a
     // field's width held at its limit, not wrapped.
@@ -47,21 +47,21 @@ TEST(CommandLine, DefaultsAndOptions) {
          "100000",      "--window", "3000",     "--max-errors", "99",        "f"},
         command));
     EXPECT_EQ(command.line, "x");
-    EXPECT_EQ(block.Protocol, kProtocolAckNak);
-    EXPECT_EQ(block.FlowControl, kFlowControlRtsCts);
-    EXPECT_EQ(block.CrashRecovery, 2);
-    EXPECT_EQ(block.Overwrite, 6);
-    EXPECT_EQ(block.PathSwitch, kPathSend);
+    EXPECT_EQ(block.Protocol, Protocol::kAckNak);
+    EXPECT_EQ(block.FlowControl, FlowControl::kRtsCts);
+    EXPECT_EQ(NumberOf(block.CrashRecovery), 2);
+    EXPECT_EQ(NumberOf(block.Overwrite), 6);
+    EXPECT_EQ(block.PathSwitch, PathSwitch::kSendPath);
     EXPECT_EQ(block.SendTimeout, 0);
     EXPECT_EQ(block.RecvTimeout, 0);
     EXPECT_EQ(block.BaudRate, 57600);
-    EXPECT_EQ(block.WindowSize, 2048);
+    EXPECT_EQ(NumberOf(block.WindowSize), 2048);
     EXPECT_EQ(block.MaxErrors, 50);
     ASSERT_TRUE(Parse(
         {"send", "-l", "x", "-b", "99999999999", "--window", "-70000", "--max-errors=-5", "f"},
         command));
     EXPECT_EQ(block.BaudRate, 115200);
-    EXPECT_EQ(block.WindowSize, 0);
+    EXPECT_EQ(NumberOf(block.WindowSize), 0);
     EXPECT_EQ(block.MaxErrors, 0);
 }
 

@@ -128,16 +128,16 @@ TEST(AckNakEngine, ErrorLimitsEndTheRun) {
 
 TEST(AckNakEngine, OverwritePolicies) {
     struct Case {
-        int policy;
+        Overwrite policy;
         int code;
         std::string result;
     };
-    const std::vector<Case> cases = {{kAckNakAppend, TE_OK, "old\r\nnew\r\n"},
-                                     {kAckNakReplace, TE_OK, "new\r\n"},
-                                     {kAckNakRefuse, TE_FILE_EXISTS, "old\r\n"},
-                                     {0, TE_FILE_EXISTS, "old\r\n"}};
+    const std::vector<Case> cases = {{Overwrite::kAppend, TE_OK, "old\r\nnew\r\n"},
+                                     {Overwrite::kAlways, TE_OK, "new\r\n"},
+                                     {Overwrite::kNever, TE_FILE_EXISTS, "old\r\n"},
+                                     {Overwrite::kNewer, TE_FILE_EXISTS, "old\r\n"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.policy);
+        SCOPED_TRACE(NumberOf(c.policy));
         Pair p;
         WriteFile(p.source, Text("new\r\n"));
         WriteFile(p.target, Text("old\r\n"));

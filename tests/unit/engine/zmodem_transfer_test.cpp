@@ -103,8 +103,8 @@ TEST(ZModemTransfer, BatchArrivesIntactWithTimesInEveryWindow) {
          {Case{0, 0, 0}, Case{1024, 4096, 1024}, Case{4096, 2048, 2048}, Case{0, 1024, 1024}}) {
         SCOPED_TRACE(c.window);
         ZPair p;
-        p.sender.SetWindowSize(c.senderWindow);
-        p.receiver.SetWindowSize(c.receiverWindow);
+        p.sender.SetWindowSize(static_cast<WindowSize>(c.senderWindow));
+        p.receiver.SetWindowSize(static_cast<WindowSize>(c.receiverWindow));
         std::int32_t time = kOldTime;
         for (const auto& [name, data] : files) {
             WriteFile(p.from.Path(name), data);
@@ -134,8 +134,8 @@ TEST(ZModemTransfer, BatchArrivesIntactWithTimesInEveryWindow) {
 // Path mode 0 sends the name without its directories; the receiver takes its own from its list.
 TEST(ZModemTransfer, OfferCarriesNameSizeOctalTimeAndOptions) {
     ZPair p;
-    p.sender.SetOverwrite(ZMNEW);
-    p.sender.SetCrashRecovery(1);
+    p.sender.SetOverwrite(Overwrite::kNewer);
+    p.sender.SetCrashRecovery(CrashRecovery::kNever);
     WriteFile(p.from.Path("A"), Pattern(1234));
     FileTime(p.from.Path("A"), 0x40000000);
     p.Run(p.from.Path("A"), p.to.Path("B"));
@@ -208,11 +208,11 @@ class ZModemManagement : public ::testing::TestWithParam<ManagementCase> {};
 TEST_P(ZModemManagement, ExistingFileIsTreatedByTheOption) {
     const ManagementCase& c = GetParam();
     ZPair p;
-    p.receiver.SetOverwrite(c.option);
-    p.receiver.SetCrashRecovery(c.recovery);
+    p.receiver.SetOverwrite(static_cast<Overwrite>(c.option));
+    p.receiver.SetCrashRecovery(static_cast<CrashRecovery>(c.recovery));
     if (c.senderOption != 0) {
-        p.sender.SetOverwrite(c.senderOption);
-        p.sender.SetCrashRecovery(3);
+        p.sender.SetOverwrite(static_cast<Overwrite>(c.senderOption));
+        p.sender.SetCrashRecovery(CrashRecovery::kAlways);
     }
     const Bytes fresh = Pattern(c.newSize, 21);
     const Bytes old =
@@ -288,8 +288,8 @@ TEST(ZModemTransfer, CutLineThenResumeGivesTheWholeFile) {
     const std::string target = to.Path("f");
     {
         ZPair p;
-        p.sender.SetWindowSize(0);
-        p.receiver.SetWindowSize(0);
+        p.sender.SetWindowSize(WindowSize::kStreaming);
+        p.receiver.SetWindowSize(WindowSize::kStreaming);
         WriteFile(p.from.Path("f"), data);
         FileTime(p.from.Path("f"), kNewTime);
         p.tx.status.AbortAtPosition(100000, TE_USER_CANCEL);
@@ -304,7 +304,7 @@ TEST(ZModemTransfer, CutLineThenResumeGivesTheWholeFile) {
         EXPECT_EQ(FileTime(target), kNewTime);
     }
     ZPair p;
-    p.receiver.SetOverwrite(ZMCLOB); // resuming (crash recovery 3) by default
+    p.receiver.SetOverwrite(Overwrite::kAlways); // resuming (crash recovery 3) by default
     WriteFile(p.from.Path("f"), data);
     const std::size_t before = ReadFile(target).size();
     p.Run(p.from.Path("f"), target);

@@ -39,14 +39,14 @@ TEST(SettingsReset, GivesTheDefaultsAndKeepsTheCounters) {
     EXPECT_EQ(block.Attempted, 4);
     EXPECT_EQ(block.Transferred, 3);
     EXPECT_EQ(block.BaudRate, 19200);
-    EXPECT_EQ(block.CrashRecovery, 1);
+    EXPECT_EQ(NumberOf(block.CrashRecovery), 1);
     EXPECT_EQ(block.DefaultDir.view(), "C:\\Program Files\\tollan");
     EXPECT_EQ(block.HelpFile.view(), "C:\\Program Files\\tollan\\tollan.hlp");
     EXPECT_EQ(block.LogFilename.view(), "C:\\Program Files\\tollan\\tollan.log");
     EXPECT_TRUE(block.FileList.empty());
     EXPECT_TRUE(block.MaxTitle.empty());
     EXPECT_EQ(block.ModemName, 0);
-    EXPECT_EQ(block.Overwrite, 7);
+    EXPECT_EQ(NumberOf(block.Overwrite), 7);
     EXPECT_EQ(block.Port, 0);
     EXPECT_EQ(block.RecvTimeout, 60);
     EXPECT_EQ(block.UseModem, 0);
@@ -68,9 +68,9 @@ TEST(SettingsReset, DefaultTypeSelectsTheProtocolDefaults) {
         block.SetWindowSize(4096);
         block.SetFlowControl(1);
         block.Reset("C:\\", c.type);
-        EXPECT_EQ(block.Protocol, c.protocol) << "type " << c.type;
-        EXPECT_EQ(block.FlowControl, c.flow) << "type " << c.type;
-        EXPECT_EQ(block.WindowSize, c.window) << "type " << c.type;
+        EXPECT_EQ(NumberOf(block.Protocol), c.protocol) << "type " << c.type;
+        EXPECT_EQ(NumberOf(block.FlowControl), c.flow) << "type " << c.type;
+        EXPECT_EQ(NumberOf(block.WindowSize), c.window) << "type " << c.type;
     }
 }
 
@@ -99,7 +99,7 @@ TEST(SettingsWrites, RatesAndWindowsSnapDown) {
                                                                          {4096, 4096},
                                                                          {INT16_MAX, 4096}}) {
         block.SetWindowSize(written);
-        EXPECT_EQ(block.WindowSize, read) << written;
+        EXPECT_EQ(NumberOf(block.WindowSize), read) << written;
     }
 }
 
@@ -107,19 +107,26 @@ TEST(SettingsWrites, ChoicesAreClampedToTheirRanges) {
     SettingsBlock block;
     struct Case {
         void (SettingsBlock::*set)(int16_t);
-        int16_t SettingsBlock::*field;
+        int (*read)(const SettingsBlock&);
         int16_t low, high;
     };
-    for (Case c : {Case{&SettingsBlock::SetCrashRecovery, &SettingsBlock::CrashRecovery, 1, 3},
-                   Case{&SettingsBlock::SetFlowControl, &SettingsBlock::FlowControl, 0, 2},
-                   Case{&SettingsBlock::SetPathSwitch, &SettingsBlock::PathSwitch, 0, 2},
-                   Case{&SettingsBlock::SetProtocol, &SettingsBlock::Protocol, 0, 2},
-                   Case{&SettingsBlock::SetMaxErrors, &SettingsBlock::MaxErrors, 0, 50},
-                   Case{&SettingsBlock::SetOverwrite, &SettingsBlock::Overwrite, 1, 7}}) {
+    for (Case c :
+         {Case{&SettingsBlock::SetCrashRecovery,
+               [](const SettingsBlock& b) { return int{NumberOf(b.CrashRecovery)}; }, 1, 3},
+          Case{&SettingsBlock::SetFlowControl,
+               [](const SettingsBlock& b) { return int{NumberOf(b.FlowControl)}; }, 0, 2},
+          Case{&SettingsBlock::SetPathSwitch,
+               [](const SettingsBlock& b) { return int{NumberOf(b.PathSwitch)}; }, 0, 2},
+          Case{&SettingsBlock::SetProtocol,
+               [](const SettingsBlock& b) { return int{NumberOf(b.Protocol)}; }, 0, 2},
+          Case{&SettingsBlock::SetMaxErrors,
+               [](const SettingsBlock& b) { return int{b.MaxErrors}; }, 0, 50},
+          Case{&SettingsBlock::SetOverwrite,
+               [](const SettingsBlock& b) { return int{NumberOf(b.Overwrite)}; }, 1, 7}}) {
         for (int value : {INT16_MIN, -1, 0, 1, 2, 3, 7, 9, 50, 99, INT16_MAX}) {
             (block.*c.set)(static_cast<int16_t>(value));
             int expected = value < c.low ? c.low : (value > c.high ? c.high : value);
-            EXPECT_EQ(block.*c.field, expected) << "range " << c.low << ".." << c.high;
+            EXPECT_EQ(c.read(block), expected) << "range " << c.low << ".." << c.high;
         }
     }
 }

@@ -90,7 +90,8 @@ TEST(SettingsPersistence, SaveWritesEveryValue) {
     DeviceLists lists = Devices(true);
     MemoryStore store;
     SettingsBlock block = Changed(lists);
-    block.WindowSize = INT16_MIN; // as a hand-edited value may have loaded it
+    block.WindowSize =
+        static_cast<WindowSize>(INT16_MIN); // as a hand-edited value may have loaded it
     SaveSettings(block, lists, store);
     EXPECT_EQ(store.order,
               (std::vector<std::string>{
@@ -148,7 +149,7 @@ TEST(SettingsPersistence, UnreadableValuesFailTheLoadButTheRestIsTaken) {
         SettingsBlock block;
         block.Reset("C:\\", 1);
         EXPECT_EQ(LoadSettings(block, lists, store), -1) << name;
-        EXPECT_EQ(block.WindowSize, 2048) << name;
+        EXPECT_EQ(NumberOf(block.WindowSize), 2048) << name;
         EXPECT_EQ(block.BaudRate, name == "BaudRate" ? 19200 : 57600) << name;
     }
 }
@@ -170,16 +171,16 @@ TEST(SettingsPersistence, HandEditedValuesAreTakenAsStoredAndCut) {
     SettingsBlock block = Changed(lists);
     EXPECT_EQ(LoadSettings(block, lists, store), 0);
     EXPECT_EQ(block.BaudRate, 2400);
-    EXPECT_EQ(block.Protocol, 9);
-    EXPECT_EQ(block.CrashRecovery, 2);
+    EXPECT_EQ(NumberOf(block.Protocol), 9);
+    EXPECT_EQ(NumberOf(block.CrashRecovery), 2);
     EXPECT_EQ(block.MaxErrors, 5);
     EXPECT_EQ(block.DefaultDir.view(), std::string(260, 'd'));
     EXPECT_EQ(block.Telephone.view(), std::string(40, '1'));
     EXPECT_EQ(block.ModemCmd.view(), "ATZ");
     EXPECT_EQ(block.ModemName, 0); // vanished devices fall back to the first entry
     EXPECT_EQ(block.Port, 0);
-    block.SetProtocol(block.Protocol);
-    EXPECT_EQ(block.Protocol, 2);
+    block.SetProtocol(NumberOf(block.Protocol));
+    EXPECT_EQ(NumberOf(block.Protocol), 2);
 
     block.UseModem = 1; // without modems UseModem is not read and becomes zero
     EXPECT_EQ(LoadSettings(block, Devices(false), store), 0);

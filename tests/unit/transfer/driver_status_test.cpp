@@ -2,9 +2,9 @@
 // which end the run, and what the result keeps.
 #include <gtest/gtest.h>
 
-#include "transfer/driver_status.h"
 #include "engine/engine_codes.h"
 #include "recording_view.h"
+#include "transfer/driver_status.h"
 #include "transfer/transfer_driver.h"
 
 namespace tollan {
@@ -26,7 +26,7 @@ struct Record {
 
     static RunSettings Receiving(bool hostRun) {
         RunSettings settings;
-        settings.transmit = false;
+        settings.direction = Direction::kReceive;
         settings.hostMode = hostRun;
         return settings;
     }

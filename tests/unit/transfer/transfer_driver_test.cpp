@@ -33,9 +33,9 @@ using test::WriteFile;
 
 // One side of a transfer: its settings, its result record, its view and its driver.
 struct Side {
-    Side(RunProtocol protocol, bool transmit, const std::string& files) {
+    Side(Protocol protocol, bool transmit, const std::string& files) {
         settings.protocol = protocol;
-        settings.transmit = transmit;
+        settings.direction = transmit ? Direction::kTransmit : Direction::kReceive;
         settings.fileList = files;
     }
 
@@ -70,10 +70,10 @@ protected:
 TEST_F(TransferDriverTest, XModemFileArrivesWithOneLinePerSideAndInTheLog) {
     const test::Bytes data = Pattern(1000, 1);
     WriteFile("source.bin", data);
-    Side sender(RunProtocol::kXModem, true, "source.bin");
+    Side sender(Protocol::kXModem, true, "source.bin");
     sender.settings.logToFile = true;
     sender.settings.logFilename = (dir_ / "send.log").string();
-    Side receiver(RunProtocol::kXModem, false, "target.bin");
+    Side receiver(Protocol::kXModem, false, "target.bin");
     sender.Start(pair_.A());
     receiver.Start(pair_.B());
     EXPECT_EQ(sender.Finish(), 0);
@@ -104,11 +104,11 @@ TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
     fs::create_directory("in");
     WriteFile("in/b.bin", std::string("already here"));
     fs::last_write_time("b.bin", fs::last_write_time("in/b.bin") - std::chrono::hours(48));
-    Side sender(RunProtocol::kZModem, true, "a.bin;b.bin;c.bin");
+    Side sender(Protocol::kZModem, true, "a.bin;b.bin;c.bin");
     // The receiver's names, one per offered file. It takes a file only when the sender's copy is
     // newer, so it skips b.bin, and a skipped file does not end the batch.
-    Side receiver(RunProtocol::kZModem, false, "in/a.bin;in/b.bin;in/c.bin");
-    receiver.settings.overwrite = 5;
+    Side receiver(Protocol::kZModem, false, "in/a.bin;in/b.bin;in/c.bin");
+    receiver.settings.overwrite = Overwrite::kNewer;
     // No error was reported, yet the result is not 0: the run leaves its end to the user.
     bool senderStopped = true;
     sender.view.onEnded = [&] {
@@ -134,8 +134,8 @@ TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
 
 TEST_F(TransferDriverTest, CancelMidFileKeepsTheBytesAndCancelsThePeer) {
     WriteFile("big.bin", Pattern(20 * 128, 3));
-    Side sender(RunProtocol::kXModem, true, "big.bin");
-    Side receiver(RunProtocol::kXModem, false, "part.bin");
+    Side sender(Protocol::kXModem, true, "big.bin");
+    Side receiver(Protocol::kXModem, false, "part.bin");
     // The user cancels as soon as the first bytes have arrived.
     receiver.view.onProgress = [&receiver](long done) {
         if (done > 0) {
@@ -178,7 +178,7 @@ TEST_F(TransferDriverTest, RunsThatFailAlone) {
         MemoryPortOptions options;
         options.openStatus = c.openStatus;
         MemoryPortPair pair(options);
-        Side side(RunProtocol::kXModem, c.transmit, c.files);
+        Side side(Protocol::kXModem, c.transmit, c.files);
         side.settings.recvTimeout = 1;
         side.settings.sendTimeout = c.transmit ? 1 : 0;
         side.Start(pair.A());
