@@ -3,8 +3,8 @@
 #include "component/module.h"
 
 #include "component/class_factory.h"
-#include "setup/device_enumeration.h"
 #include "settings/settings_block.h"
+#include "setup/device_enumeration.h"
 #include "tollan_idl.h"
 
 #include <atomic>

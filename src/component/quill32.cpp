@@ -1,12 +1,12 @@
 #include "component/quill32.h"
 
 #include "component/automation_text.h"
-#include "settings/device_lists.h"
 #include "component/module.h"
-#include "settings/win32_registry_key.h"
-#include "settings/win32_settings_store.h"
+#include "settings/device_lists.h"
 #include "settings/settings_block.h"
 #include "settings/settings_persistence.h"
+#include "settings/win32_registry_key.h"
+#include "settings/win32_settings_store.h"
 
 #include <string>
 

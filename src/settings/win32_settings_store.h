@@ -1,8 +1,8 @@
 // The saved settings in a registry key (the current user's, for the component).
 #pragma once
 
-#include "settings/win32_registry_key.h"
 #include "settings/settings_persistence.h"
+#include "settings/win32_registry_key.h"
 
 namespace tollan {
 

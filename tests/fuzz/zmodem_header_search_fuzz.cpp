@@ -1,8 +1,8 @@
 // The header search on any byte stream: each result is a format byte (0 to 127, the top bit
 // dropped), LINK_NO_DATA (garbage limit or silence), or the run's code.
-#include "link/comm_link.h"
 #include "fuzz_engine.h"
 #include "fuzz_port.h"
+#include "link/comm_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;

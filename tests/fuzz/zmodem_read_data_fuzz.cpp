@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/comm_link.h"
 #include "fuzz_engine.h"
 #include "fuzz_port.h"
+#include "link/comm_link.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // ReadHeader on any byte stream, once per header or with repeated searches and an error limit
 // taken from the first byte: a frame type (one byte) with its format, or a counted error.
-#include "link/comm_link.h"
 #include "fuzz_engine.h"
 #include "fuzz_port.h"
+#include "link/comm_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;
