@@ -9,6 +9,11 @@
 // pseudo-terminal is full too.
 //
 //   line_simulator [--bps N] [--bits-per-byte N] [--buffer BYTES] [--link-a PATH] [--link-b PATH]
+//                  [--bit-errors N] [--seed S]
+//
+// With --bit-errors N the line is noisy: in each direction one data bit in N on average (the
+// gaps between errors drawn at random, seeded by S and the direction) arrives flipped, as line
+// noise would flip it.
 //
 // Prints "A <slave path>" and "B <slave path>", makes the symbolic links asked for, and runs
 // until SIGTERM or SIGINT; then removes the links and prints how many bytes went each way and
@@ -29,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -112,13 +118,25 @@ public:
     Wire(int from, int to, double byteTime, std::size_t capacity)
         : from_(from), to_(to), byteTime_(byteTime), capacity_(capacity) {}
 
+    // One flipped data bit in `interval` on average; 0: a clean line.
+    void SetNoise(long interval, std::uint64_t seed) {
+        noisy_ = interval > 0;
+        if (noisy_) {
+            random_.seed(seed);
+            gaps_ = std::geometric_distribution<std::uint64_t>(1.0 / static_cast<double>(interval));
+            nextError_ = gaps_(random_);
+        }
+    }
+
     bool HasRoom() const { return queue_.size() < capacity_; }
     bool Busy() const { return !queue_.empty(); }
     // "<bytes> bytes, idle <s> s in <n> pauses of 10 ms or more, longest <s> s": the pauses are
     // those between the first byte and the last.
     void Report(const char* name) const {
-        std::printf("%s %llu bytes, idle %.3f s in %d pauses of 10 ms or more, longest %.3f s\n",
-                    name, static_cast<unsigned long long>(delivered_), idle_, pauses_, longest_);
+        std::printf("%s %llu bytes, idle %.3f s in %d pauses of 10 ms or more, longest %.3f s, "
+                    "%llu bits flipped\n",
+                    name, static_cast<unsigned long long>(delivered_), idle_, pauses_, longest_,
+                    static_cast<unsigned long long>(flipped_));
     }
 
     // Takes what the sender has written, as much as the buffer holds. Each byte goes on the
@@ -136,6 +154,9 @@ public:
             ++pauses_;
         }
         wireFree_ = std::max(wireFree_, now) + static_cast<double>(got) * byteTime_;
+        if (noisy_) {
+            AddNoise(chunk, static_cast<std::size_t>(got));
+        }
         queue_.insert(queue_.end(), chunk, chunk + got);
         return true;
     }
@@ -170,6 +191,23 @@ public:
     }
 
 private:
+    // Flips the bits whose turn has come; nextError_ counts the clean data bits still to go.
+    void AddNoise(unsigned char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            while (nextError_ < 8) {
+                bytes[i] ^= static_cast<unsigned char>(1u << nextError_);
+                ++flipped_;
+                nextError_ += 1 + gaps_(random_);
+            }
+            nextError_ -= 8;
+        }
+    }
+
+    bool noisy_ = false;
+    std::mt19937_64 random_;
+    std::geometric_distribution<std::uint64_t> gaps_;
+    std::uint64_t nextError_ = 0;
+    std::uint64_t flipped_ = 0;
     int from_;
     int to_;
     double byteTime_;
@@ -191,7 +229,7 @@ bool ParseNumber(const char* text, long& value) {
 
 int Usage() {
     std::fprintf(stderr, "usage: line_simulator [--bps N] [--bits-per-byte N] [--buffer BYTES] "
-                         "[--link-a PATH] [--link-b PATH]\n");
+                         "[--link-a PATH] [--link-b PATH] [--bit-errors N] [--seed S]\n");
     return 64;
 }
 
@@ -201,6 +239,8 @@ int main(int argc, char** argv) {
     long bps = 115200;
     long bitsPerByte = 10;
     long capacity = 4096;
+    long bitErrors = 0;
+    long seed = 1;
     std::string links[2];
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
@@ -214,7 +254,9 @@ int main(int argc, char** argv) {
             links[1] = value;
         } else if (!((option == "--bps" && ParseNumber(value, bps)) ||
                      (option == "--bits-per-byte" && ParseNumber(value, bitsPerByte)) ||
-                     (option == "--buffer" && ParseNumber(value, capacity)))) {
+                     (option == "--buffer" && ParseNumber(value, capacity)) ||
+                     (option == "--bit-errors" && ParseNumber(value, bitErrors)) ||
+                     (option == "--seed" && ParseNumber(value, seed)))) {
             return Usage();
         }
     }
@@ -257,6 +299,9 @@ int main(int argc, char** argv) {
     const double byteTime = static_cast<double>(bitsPerByte) / static_cast<double>(bps);
     Wire wires[2] = {Wire(pty[0].master, pty[1].master, byteTime, capacity),
                      Wire(pty[1].master, pty[0].master, byteTime, capacity)};
+    for (int side = 0; side < 2; ++side) {
+        wires[side].SetNoise(bitErrors, static_cast<std::uint64_t>(seed) * 2 + side);
+    }
     bool ok = true;
     while (ok && !stopRequested) {
         pollfd fds[2];

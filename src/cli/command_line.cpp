@@ -335,6 +335,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
     }
     command.block = &block;
     command.run = ReadRunSettings(block);
+    command.run.answerAtOnce = true;
     return true;
 }
 

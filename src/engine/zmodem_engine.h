@@ -110,6 +110,9 @@ public:
     void SetWindowSize(WindowSize size) { windowSize_ = NumberOf(size); }
     // Receiver: hold the other side's output around each file write.
     void SetHoldWhileWriting(int flag) { holdWhileWriting_ = flag; }
+    // Receiver: answer a sender's ZRQINIT as soon as its line end has passed, instead of after
+    // the fixed 200 ms the component keeps.
+    void SetAnswerAtOnce(bool on) { answerAtOnce_ = on; }
 
     // Framing. The header data is four bytes, ZP0 first.
     int SendHexHeader(int type, const std::uint8_t* data);
@@ -203,6 +206,7 @@ protected:
     int headerFormat_ = LINK_NO_DATA;
     int crashRecovery_ = 3;
     int holdWhileWriting_ = 0;
+    bool answerAtOnce_ = false;
     int pathMode_ = 0;
     int hexTrailerSeen_ = 0;
     int windowSize_ = 4096;

@@ -16,6 +16,7 @@ constexpr int kOverFirstMs = 2000; // the first "O" after our ZFIN
 constexpr int kOverSecondMs = 500; // the second
 constexpr int kRqinitSettleMs = 200;
 constexpr int kRqinitTrailerBytes = 20;
+constexpr int kTrailerWaitMs = 20; // answering at once: for the next byte of the trailer
 constexpr std::uint8_t kLf = 0x0A;
 // ZF0 of our ZRINIT: full duplex, overlapped I/O, break, CRC-32.
 constexpr std::uint8_t kReceiverFlags = CANFDX | CANOVIO | CANBRK | CANFC32;
@@ -173,13 +174,17 @@ int ZModemEngine::ExchangeInit(int type) {
             link_->ReadByte(kOverSecondMs);
             return 0;
         case ZRQINIT:
-            // The sender is still starting; let the rest of its header pass before answering.
-            link_->Delay(kRqinitSettleMs);
+            // The sender is still starting; let the rest of its header pass before answering:
+            // a fixed while, or (answering at once) just until its line end has gone by.
+            if (!answerAtOnce_) {
+                link_->Delay(kRqinitSettleMs);
+            }
             for (int i = 0; i < kRqinitTrailerBytes; ++i) {
-                if (link_->InputCount() == 0 || hexTrailerSeen_) {
+                if (hexTrailerSeen_ || (!answerAtOnce_ && link_->InputCount() == 0)) {
                     break;
                 }
-                if ((link_->ReadByte(1) & 0x7F) == kLf) {
+                const int c = link_->ReadByte(answerAtOnce_ ? kTrailerWaitMs : 1);
+                if (c < 0 || (c & 0x7F) == kLf) {
                     break;
                 }
             }

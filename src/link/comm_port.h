@@ -158,6 +158,10 @@ public:
     // negative code as Idle() gives. The default is one Idle(): a port that cannot wait for
     // input is polled by its callers.
     virtual int WaitForInput(int timeoutMs);
+    // True when closing the port hands on what was written and not yet read (the device's own
+    // queue drains, or the reader still finds the bytes); false when closing discards it, so
+    // that the last bytes of a run must have been read by the other end before.
+    virtual bool KeepsOutputOnClose() const { return false; }
 
     // The next received byte, as GetByte() answers it: taken straight from the port's own
     // buffer while that holds bytes, without a call per byte.

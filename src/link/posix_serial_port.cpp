@@ -36,6 +36,9 @@ constexpr int kIdleSliceMs = 5;
 // A wait for input that follows reads of fewer than kTrickleBytes sleeps for the time
 // kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
 constexpr int kTrickleBytes = 256;
+// Gathering starts once this many bytes have come in since this end last wrote: a stream of
+// data, not a header answering ours, whose every millisecond counts.
+constexpr std::uint32_t kStreamBytes = 2048;
 constexpr int kGatherCharacters = 64;
 constexpr int kGatherLimitMs = 10;
 
@@ -207,7 +210,11 @@ int PosixSerialPort::OpenDevice() {
 
 int PosixSerialPort::Close() {
     Purge(0, 0);
-    Purge(1, 0);
+    // What the device still holds leaves on the line (a pseudo-terminal keeps it for its reader);
+    // output that flow control holds back would only keep the close waiting.
+    if (OutputQueued() > 0) {
+        Purge(1, 0);
+    }
     SetControlLine(TIOCM_DTR, false);
     SetControlLine(TIOCM_RTS, false);
     tcsetattr(fd_, TCSANOW, &original_);
@@ -493,6 +500,8 @@ int PosixSerialPort::Write(const void* buffer, int length) {
     if (length <= 0) {
         return 0;
     }
+    streamBytes_ = 0;
+    trickling_ = false;
     // Unsigned on purpose: a driver queue fuller than the configured size offers everything.
     const std::uint32_t queued = queueSeenEmpty_ || !queueCounted_ ? 0 : OutputQueued();
     const std::uint32_t room = transmitSize_ - queued;
@@ -583,6 +592,8 @@ std::uint32_t PosixSerialPort::CharacterMicros() const {
 
 int PosixSerialPort::SendImmediate(std::uint8_t byte) {
     queueSeenEmpty_ = false;
+    streamBytes_ = 0;
+    trickling_ = false;
     return write(fd_, &byte, 1) == 1 ? 0 : LINK_FAILED;
 }
 
@@ -596,7 +607,8 @@ int PosixSerialPort::Refill() {
 
 int PosixSerialPort::TakeArrivedInput() {
     const int got = Refill();
-    trickling_ = got > 0 && got < kTrickleBytes;
+    streamBytes_ += static_cast<std::uint32_t>(got);
+    trickling_ = got > 0 && got < kTrickleBytes && streamBytes_ >= kStreamBytes;
     return got;
 }
 

@@ -59,6 +59,9 @@ public:
     int Purge(int direction, int count) override;
     void Dump(const PrintLine& printLine) override;
     int WaitForInput(int timeoutMs) override;
+    // Output still in the device at close goes on; only output stuck behind flow control is
+    // discarded.
+    bool KeepsOutputOnClose() const override { return true; }
 
     bool IsOpen() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
@@ -115,8 +118,12 @@ private:
     // that read back as an empty queue at once (a pseudo-terminal).
     bool queueCounted_ = true;
     int emptyAfterWrite_ = 0; // large writes in a row whose queue read back empty at once
-    // The last wait for input ended with only a few bytes: input arrives slowly.
+    // The last wait for input ended with only a few bytes, within a long one-way stream: input
+    // arrives slowly, and batches are worth gathering.
     bool trickling_ = false;
+    // Bytes taken since this end last wrote: what comes after a write is an answer, and an
+    // answer is taken as it arrives.
+    std::uint32_t streamBytes_ = 0;
     // Bytes read from the device; those not yet taken lie between inputNext_ and inputEnd_, so
     // that most byte reads need no system call.
     std::uint8_t buffer_[4096];

@@ -31,6 +31,9 @@ struct RunSettings {
     bool logToFile = false;
     bool appendToLog = false;
     std::string logFilename;
+    // Waits that the line does not need are left out (the command); the component keeps the
+    // fixed waits its hosts have always seen.
+    bool answerAtOnce = false;
 
     bool Transmitting() const { return direction == Direction::kTransmit; }
     // Receiving one sender after another.

@@ -46,12 +46,12 @@ bool FlowCodes(FlowControl choice, int& input, int& output) {
     return false;
 }
 
-// Closing a port discards both of its queues. The last bytes of a run (the final ACK, the end of
-// a cancel sequence) are given up to this long to leave the transmit queue first.
+// The last bytes of a run (the final ACK, the end of a cancel sequence) are given up to this long
+// to leave the transmit queue before the port closes.
 constexpr std::uint32_t kDrainLimitMs = 2000;
-// A device that keeps no transmit queue of its own (a pseudo-terminal) reports an empty queue at
-// once, and discarding its output throws away what the other end has not read yet: the other
-// end gets this long to read it.
+// A port that discards its output when it closes, on a device that keeps no transmit queue of
+// its own (a pseudo-terminal reports an empty queue at once), would throw away what the other
+// end has not read yet: the other end gets this long to read it.
 constexpr int kSettleMs = 250;
 
 void DrainOutput(CommLink& link) {
@@ -61,7 +61,9 @@ void DrainOutput(CommLink& link) {
             return;
         }
     }
-    link.Delay(kSettleMs);
+    if (!link.Port().KeepsOutputOnClose()) {
+        link.Delay(kSettleMs);
+    }
 }
 
 } // namespace
@@ -237,6 +239,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         } else {
             // A receiver without names (always so in a host run) keeps the senders' names.
             engine.SetHoldWhileWriting(1);
+            engine.SetAnswerAtOnce(settings_.answerAtOnce);
             bool names = !settings_.HostRun() && !settings_.fileList.empty();
             engine.Receive(names ? list.data() : nullptr);
         }

@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""Runs transfers between two programs over bench/line_simulator and reports their times.
+
+    transfer_runs.py --tollan T --simulator S --keep-output K --case CASE [--runs N]
+                     [--pairings sz-rz,tollan-rz,sz-tollan,tollan-tollan]
+
+Cases: "small" (one 2,000-byte file), "batch" (50 files of 2,000 bytes), "noisy5" and
+"noisy4" (256 KiB of random data with one bit in 10^5 or 10^4 flipped on the line, both ways),
+"clean" (1 MiB of random data). Each run gets a fresh line (the noise seeded by the run's
+number, so the pairings meet the same noise), the receiver starts first and listens, and the
+time runs from the sender's start until both have ended. A run counts as complete when both
+programs exited 0 and every file arrived byte for byte. Prints one line per run and then, per
+pairing, the median time, the share of the line's rate it reached (payload bytes / time / the
+line's bytes per second) and how many runs were complete.
+"""
+import argparse
+import os
+import random
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BPS = 115200
+LINE_RATE = BPS / 10
+
+
+def make_files(folder, case):
+    rng = random.Random(7)
+    if case == "small":
+        sizes = [2000]
+    elif case == "batch":
+        sizes = [2000] * 50
+    elif case in ("noisy5", "noisy4"):
+        sizes = [256 * 1024]
+    else:
+        sizes = [1024 * 1024]
+    names = []
+    for i, size in enumerate(sizes):
+        name = f"f{i:02d}.bin"
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(rng.randbytes(size))
+        names.append(name)
+    return names
+
+
+def wait_for_links(paths, deadline):
+    while not all(os.path.exists(p) for p in paths):
+        if time.monotonic() > deadline:
+            raise RuntimeError("the line simulator made no line")
+        time.sleep(0.01)
+
+
+def has_open(pid, device):
+    target = os.path.realpath(device)
+    try:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            if os.path.realpath(f"/proc/{pid}/fd/{fd}") == target:
+                return True
+    except OSError:
+        pass
+    return False
+
+
+def start(argv, cwd, tty, keep_output):
+    env = dict(os.environ, LD_PRELOAD=keep_output)
+    if tty is None:
+        return subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    handle = open(tty, "r+b", buffering=0)
+    process = subprocess.Popen(argv, cwd=cwd, env=env, stdin=handle, stdout=handle,
+                               stderr=subprocess.DEVNULL)
+    handle.close()
+    return process
+
+
+def one_run(args, pairing, names, out_dir, run, work):
+    into = tempfile.mkdtemp(dir=work, prefix=f"{pairing}-{run}-")
+    a, b = os.path.join(work, "ttyA"), os.path.join(work, "ttyB")
+    for p in (a, b):
+        if os.path.lexists(p):
+            os.unlink(p)
+    line_args = [args.simulator, "--bps", str(BPS), "--link-a", a, "--link-b", b]
+    if args.bit_errors:
+        line_args += ["--bit-errors", str(args.bit_errors), "--seed", str(run + 1)]
+    line = subprocess.Popen(line_args, stdout=subprocess.DEVNULL)
+    processes = []
+    try:
+        wait_for_links((a, b), time.monotonic() + 10)
+        sender_name, receiver_name = pairing.split("-")
+        if receiver_name == "rz":
+            receiver = start(["rz", "-q"], into, b, args.keep_output)
+        else:
+            receiver = start([args.tollan, "receive", "-q", "-l", b], into, None,
+                             args.keep_output)
+        processes.append(receiver)
+        deadline = time.monotonic() + 10
+        while not has_open(receiver.pid, b):
+            if time.monotonic() > deadline or receiver.poll() is not None:
+                raise RuntimeError("the receiver never opened its line")
+            time.sleep(0.005)
+        time.sleep(0.3)  # the receiver waits for its sender
+        began = time.monotonic()
+        if sender_name == "sz":
+            sender = start(["sz", "-q", *names], out_dir, a, args.keep_output)
+        else:
+            sender = start([args.tollan, "send", "-q", "-l", a, *names], out_dir, None,
+                           args.keep_output)
+        processes.append(sender)
+        guard = began + args.guard
+        ended = {}
+        while len(ended) < 2:
+            for role, process in (("sender", sender), ("receiver", receiver)):
+                if role not in ended and process.poll() is not None:
+                    ended[role] = time.monotonic()
+            if time.monotonic() > guard:
+                break
+            time.sleep(0.002)
+        complete = len(ended) == 2 and sender.returncode == 0 and receiver.returncode == 0
+        for name in names:
+            got = os.path.join(into, name)
+            if not (os.path.exists(got) and
+                    open(got, "rb").read() == open(os.path.join(out_dir, name), "rb").read()):
+                complete = False
+        wall = (max(ended.values()) - began) if len(ended) == 2 else args.guard
+        return wall, complete
+    finally:
+        for process in processes:
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                try:
+                    process.wait(5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        line.terminate()
+        line.wait()
+        shutil.rmtree(into, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tollan", required=True)
+    parser.add_argument("--simulator", required=True)
+    parser.add_argument("--keep-output", default="")
+    parser.add_argument("--case", required=True,
+                        choices=["small", "batch", "noisy5", "noisy4", "clean"])
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--pairings", default="sz-rz,tollan-rz,sz-tollan,tollan-tollan")
+    parser.add_argument("--guard", type=float, default=240.0)
+    args = parser.parse_args()
+    args.bit_errors = {"noisy5": 100000, "noisy4": 10000}.get(args.case, 0)
+
+    work = tempfile.mkdtemp(prefix="tollan-runs-")
+    try:
+        out_dir = os.path.join(work, "out")
+        os.mkdir(out_dir)
+        names = make_files(out_dir, args.case)
+        payload = sum(os.path.getsize(os.path.join(out_dir, n)) for n in names)
+        results = {}
+        for run in range(args.runs):
+            for pairing in args.pairings.split(","):
+                wall, complete = one_run(args, pairing, names, out_dir, run, work)
+                results.setdefault(pairing, []).append((wall, complete))
+                print(f"runs: {args.case} {pairing} run {run + 1}: {wall:.2f} s"
+                      f"{'' if complete else ' INCOMPLETE'}", flush=True)
+        for pairing, runs in results.items():
+            walls = [w for w, _ in runs]
+            done = sum(1 for _, c in runs if c)
+            median = statistics.median(walls)
+            print(f"result: {args.case} {pairing} median {median:.2f} s, "
+                  f"{payload / median / LINE_RATE:.2f} of the line, {done} of {len(runs)} complete")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
