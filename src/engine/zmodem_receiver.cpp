@@ -16,6 +16,8 @@ constexpr int kOverFirstMs = 2000; // the first "O" after our ZFIN
 constexpr int kOverSecondMs = 500; // the second
 constexpr int kRqinitSettleMs = 200;
 constexpr int kRqinitTrailerBytes = 20;
+// Failed header searches (each up to 2,048 bytes) passed over after a ZRPOS before asking again.
+constexpr int kRposPatience = 4;
 constexpr int kTrailerWaitMs = 20; // answering at once: for the next byte of the trailer
 constexpr std::uint8_t kLf = 0x0A;
 // ZF0 of our ZRINIT: full duplex, overlapped I/O, break, CRC-32.
@@ -311,6 +313,11 @@ void ZModemEngine::ReceiveFileData() {
     if (Code() < 0 || AbortCheck()) {
         return;
     }
+    // After a ZRPOS the data the sender had already sent is still arriving: header searches
+    // that run out in it are passed over this many times before the request goes out again. Asking
+    // again at once would restart the sender once more for every stretch of that data, and each
+    // restart puts more such data on the line.
+    int patience = kRposPatience;
     for (;;) {
         const int type = ReadHeader(1);
         if (Code() < 0) {
@@ -328,17 +335,26 @@ void ZModemEngine::ReceiveFileData() {
             }
             break;
         case ZDATA:
-            if (HeaderValue() == static_cast<std::uint32_t>(status_->position_) && ReceiveFrame()) {
-                if (AbortCheck()) {
+            if (HeaderValue() == static_cast<std::uint32_t>(status_->position_)) {
+                if (ReceiveFrame()) {
+                    if (AbortCheck()) {
+                        return;
+                    }
+                    patience = kRposPatience;
+                    continue;
+                }
+                if (Code() < 0) {
                     return;
                 }
+                break; // a damaged subpacket: ask at once
+            }
+            break; // the sender is elsewhere: tell it where we stand
+        default:
+            // The header search ran into the garbage limit in the data still arriving; a
+            // silence or a damaged header has the request repeated at once.
+            if (type < 0 && garbageCount_ >= kGarbageLimit && patience-- > 0) {
                 continue;
             }
-            if (Code() < 0) {
-                return;
-            }
-            break;
-        default:
             break;
         }
         // Something went wrong: ask for the data again from where we stand.
@@ -350,6 +366,7 @@ void ZModemEngine::ReceiveFileData() {
         if (Code() < 0 || AbortCheck()) {
             return;
         }
+        patience = kRposPatience;
     }
 }
 
