@@ -7,18 +7,30 @@ wine_environment() {
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
+# Starts the prefix's server (whose PID we own) and warms it up; without the warm-up, helper
+# processes keep ctest's output pipe open.
+_wine_server_start() {
+    wineserver -f -p </dev/null >/dev/null 2>&1 &
+    WINE_SERVER_PID=$!
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
 # Creates a fresh prefix, starts its wineserver (whose PID we own) and boots the prefix.
 wine_session_start() {
     wine_environment
     WINE_SESSION_DIR=$(mktemp -d /tmp/tollan-wine.XXXXXX)
     export WINEPREFIX=$WINE_SESSION_DIR/prefix
     mkdir -p "$WINEPREFIX"
-    wineserver -f -p </dev/null >/dev/null 2>&1 &
-    WINE_SERVER_PID=$!
-    # Boot the prefix; without the warm-up, helper processes keep ctest's output pipe open.
-    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-    # No X server is needed for what runs headless: dialogs still work, nothing is drawn.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+    _wine_server_start
+    # No X server is needed for what runs headless: dialogs still work, nothing is drawn. The
+    # desktop process started by the boot has already chosen its driver, so the server starts
+    # again once the choice is in the registry.
+    if [ -z "${DISPLAY:-}" ]; then
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+        wineserver -k >/dev/null 2>&1 || true
+        wait "$WINE_SERVER_PID" 2>/dev/null || true
+        _wine_server_start
+    fi
     export WINE_SESSION_DIR WINE_SERVER_PID
 }
 
