@@ -7,6 +7,7 @@
 #include "settings/settings_persistence.h"
 #include "settings/win32_registry_key.h"
 #include "settings/win32_settings_store.h"
+#include "setup/win32_setup_sheet.h"
 
 #include <string>
 
@@ -439,14 +440,25 @@ STDMETHODIMP Quill32::Save(short* nRetVal) {
     return S_OK;
 }
 
-// The property sheet and the transfer run come with their own modules; until then both
-// members keep their signatures and report that they are not there.
-STDMETHODIMP Quill32::Setup(LONG, LONG, LONG, LONG, short* nRetVal) {
+STDMETHODIMP Quill32::Setup(LONG ShowGeneral, LONG ShowTransfer, LONG ShowLogging, LONG ShowModem,
+                            short* nRetVal) {
     if (nRetVal == nullptr) {
         return E_POINTER;
     }
-    return E_NOTIMPL;
+    SetupPages pages =
+        SetupPages{ShowGeneral != 0, ShowTransfer != 0, ShowLogging != 0, ShowModem != 0}.Available(
+            Devices());
+    // Also a sheet whose only page was the Modem page, on a machine without modems.
+    if (!pages.Any()) {
+        return E_FAIL;
+    }
+    int shown = RunSetupSheet(ModuleHandle(), GetActiveWindow(), Settings(), Devices(), pages);
+    *nRetVal = shown == 1 ? 0 : -1;
+    return S_OK;
 }
+
+// The transfer run comes with its own module; until then the member keeps its signature and
+// reports that it is not there.
 
 STDMETHODIMP Quill32::TransferFiles(LONG, LONG, LONG* nRetVal) {
     if (nRetVal == nullptr) {
