@@ -56,7 +56,8 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
     EXPECT_EQ(q_->TransferFiles(0, 0, nullptr), E_POINTER);
     short shortResult = 0;
     LONG longResult = 0;
-    EXPECT_EQ(q_->Setup(1, 0, 0, 0, &shortResult), E_NOTIMPL);
+    EXPECT_EQ(q_->Setup(1, 0, 0, 0, nullptr), E_POINTER);
+    EXPECT_EQ(q_->Setup(0, 0, 0, 0, &shortResult), E_FAIL);
     EXPECT_EQ(q_->TransferFiles(0, 1, &longResult), E_NOTIMPL);
 
     EXPECT_EQ(q_->put_FileList(nullptr), S_OK); // a null string is an empty list

@@ -1,0 +1,185 @@
+#include "sheet_driver.h"
+
+#include <commctrl.h>
+
+#include <thread>
+#include <vector>
+
+namespace tollan::testing {
+
+namespace {
+
+constexpr DWORD kPoll = 10;
+
+void Announce(HWND dialog, int id, int code) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+} // namespace
+
+HWND WaitForDialog(const std::string& caption) {
+    for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
+        HWND window = FindWindowA("#32770", caption.c_str());
+        if (window != nullptr && IsWindowVisible(window)) {
+            return window;
+        }
+        Sleep(kPoll);
+    }
+    return nullptr;
+}
+
+bool WaitUntilClosed(HWND window) {
+    for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
+        if (!IsWindow(window)) {
+            return true;
+        }
+        Sleep(kPoll);
+    }
+    return false;
+}
+
+int RunDriven(const std::string& caption, const std::function<int()>& open,
+              const std::function<void(HWND dialog)>& drive) {
+    std::thread driver([&] {
+        HWND dialog = WaitForDialog(caption);
+        if (dialog == nullptr) {
+            return;
+        }
+        drive(dialog);
+        if (IsWindow(dialog)) {
+            // Left open by a failed check: close what is on top, then the dialog itself.
+            for (int attempt = 0; attempt < 5 && IsWindow(dialog); ++attempt) {
+                HWND top = GetLastActivePopup(dialog);
+                PostMessageA(top != nullptr ? top : dialog, WM_COMMAND, IDCANCEL, 0);
+                WaitUntilClosed(top != nullptr ? top : dialog);
+            }
+        }
+    });
+    int result = open();
+    driver.join();
+    return result;
+}
+
+void ShowPage(HWND sheet, int index) {
+    SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+HWND CurrentPage(HWND sheet) {
+    return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+}
+
+void PressSheetButton(HWND sheet, int button) {
+    SendMessageA(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+    // The sheet's modal loop looks whether it has ended only after a posted message: wake it.
+    PostMessageA(sheet, WM_NULL, 0, 0);
+    if (button == PSBTN_OK || button == PSBTN_CANCEL) {
+        WaitUntilClosed(sheet);
+    }
+}
+
+void ChooseItem(HWND dialog, int id, int item) {
+    SendDlgItemMessageA(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    Announce(dialog, id, CBN_SELCHANGE);
+}
+
+int ItemCount(HWND dialog, int id) {
+    return static_cast<int>(SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0));
+}
+
+std::string ItemText(HWND dialog, int id, int item) {
+    LRESULT length = SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
+    if (length == CB_ERR) {
+        return {};
+    }
+    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(item),
+                        reinterpret_cast<LPARAM>(text.data()));
+    return text.data();
+}
+
+std::string SelectedText(HWND dialog, int id) {
+    LRESULT selection = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
+    return selection == CB_ERR ? std::string() : ItemText(dialog, id, static_cast<int>(selection));
+}
+
+void TypeText(HWND dialog, int id, const std::string& text) {
+    // The edit control announces EN_CHANGE itself.
+    SetDlgItemTextA(dialog, id, text.c_str());
+}
+
+void LeaveControl(HWND dialog, int id) {
+    Announce(dialog, id, EN_KILLFOCUS);
+}
+
+std::string TextOf(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(control)) + 1, '\0');
+    GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+    return text.data();
+}
+
+void Click(HWND dialog, int id) {
+    SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0);
+}
+
+void ClickLater(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+bool IsEnabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+bool IsCheckedBox(HWND dialog, int id) {
+    return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::string CellText(HWND dialog, int id, int row, int column) {
+    char text[256] = {};
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendDlgItemMessageA(dialog, id, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
+                        reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+int SelectedRow(HWND dialog, int id) {
+    return static_cast<int>(
+        SendDlgItemMessageA(dialog, id, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void SelectRow(HWND dialog, int id, int row) {
+    LVITEMA none = {};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendDlgItemMessageA(dialog, id, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(&none));
+    if (row >= 0) {
+        LVITEMA chosen = {};
+        chosen.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        chosen.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendDlgItemMessageA(dialog, id, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                            reinterpret_cast<LPARAM>(&chosen));
+    }
+}
+
+void NotifyClick(HWND dialog, int id, UINT code) {
+    NMITEMACTIVATE click = {};
+    click.hdr.hwndFrom = GetDlgItem(dialog, id);
+    click.hdr.idFrom = static_cast<UINT_PTR>(id);
+    click.hdr.code = code;
+    click.iItem = SelectedRow(dialog, id);
+    if (code == NM_DBLCLK) {
+        // The page answers a double click with a modal dialog.
+        static NMITEMACTIVATE posted;
+        posted = click;
+        PostMessageA(dialog, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&posted));
+        return;
+    }
+    SendMessageA(dialog, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&click));
+}
+
+} // namespace tollan::testing
