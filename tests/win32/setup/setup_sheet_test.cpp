@@ -436,6 +436,65 @@ TEST_F(SetupSheet, LoggingPageChangesAndTheSettingsTheyProduce) {
     RunTable(kAllPages, 2, table);
 }
 
+TEST_F(SetupSheet, TheFolderBrowserAndTheLogFileDialogFillTheirFields) {
+    // The browser opens on the desktop; confirming it there gives the desktop's folder. The log
+    // file dialog takes a name that does not exist yet in a folder that does.
+    std::string folder;
+    auto browseAndChoose = [&](HWND sheet) {
+        ShowPage(sheet, 1);
+        HWND page = CurrentPage(sheet);
+        ClickLater(page, IDC_SETUP_BROWSE);
+        HWND browser = WaitForPopup(sheet);
+        ASSERT_NE(browser, nullptr);
+        PostMessageA(browser, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitUntilClosed(browser));
+        folder = TextOf(page, IDC_TRANSFER_DEFAULT_DIR);
+        EXPECT_NE(folder, "C:\\tollan");
+
+        ShowPage(sheet, 2);
+        page = CurrentPage(sheet);
+        Click(page, IDC_LOGGING_TO_FILE);
+        ClickLater(page, IDC_SETUP_BROWSE);
+        HWND files = WaitForDialog("Communications Log File");
+        ASSERT_NE(files, nullptr);
+        // The name field is a combo box or an edit, depending on the dialog's template.
+        SetDlgItemTextA(files, 0x47c, "C:\\windows\\run.log");
+        SetDlgItemTextA(files, 0x480, "C:\\windows\\run.log");
+        PostMessageA(files, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitUntilClosed(files));
+        EXPECT_EQ(TextOf(page, IDC_LOGGING_FILENAME), "C:\\windows\\run.log");
+    };
+    Run(kAllPages, [&](HWND sheet) {
+        browseAndChoose(sheet);
+        PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_EQ(std::string(settings_.DefaultDir.view()), "C:\\tollan");
+    EXPECT_EQ(std::string(settings_.LogFilename.view()), "C:\\tollan\\tollan.log");
+    EXPECT_EQ(settings_.LogToFile, 0);
+
+    Run(kAllPages, [&](HWND sheet) {
+        browseAndChoose(sheet);
+        PressSheetButton(sheet, PSBTN_OK);
+    });
+    EXPECT_EQ(std::string(settings_.DefaultDir.view()), folder);
+    EXPECT_EQ(std::string(settings_.LogFilename.view()), "C:\\windows\\run.log");
+
+    // Cancelled dialogs change nothing.
+    Run(kAllPages, [&](HWND sheet) {
+        ShowPage(sheet, 1);
+        HWND page = CurrentPage(sheet);
+        TypeText(page, IDC_TRANSFER_DEFAULT_DIR, "D:\\typed");
+        ClickLater(page, IDC_SETUP_BROWSE);
+        HWND browser = WaitForPopup(sheet);
+        ASSERT_NE(browser, nullptr);
+        PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+        ASSERT_TRUE(WaitUntilClosed(browser));
+        EXPECT_EQ(TextOf(page, IDC_TRANSFER_DEFAULT_DIR), "D:\\typed");
+        PressSheetButton(sheet, PSBTN_OK);
+    });
+    EXPECT_EQ(std::string(settings_.DefaultDir.view()), "D:\\typed");
+}
+
 // The telephone listing as the registry holds it: value name to text.
 std::map<std::string, std::string> StoredListing() {
     std::map<std::string, std::string> values;

@@ -29,6 +29,17 @@ HWND WaitForDialog(const std::string& caption) {
     return nullptr;
 }
 
+HWND WaitForPopup(HWND owner) {
+    for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
+        HWND popup = GetLastActivePopup(owner);
+        if (popup != nullptr && popup != owner && IsWindowVisible(popup)) {
+            return popup;
+        }
+        Sleep(kPoll);
+    }
+    return nullptr;
+}
+
 bool WaitUntilClosed(HWND window) {
     for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
         if (!IsWindow(window)) {

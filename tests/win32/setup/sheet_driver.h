@@ -21,6 +21,8 @@ int RunDriven(const std::string& caption, const std::function<int()>& open,
 
 // The top-level dialog with `caption` once it exists (null after kWindowWait).
 HWND WaitForDialog(const std::string& caption);
+// The dialog that `owner` has opened on top of itself once it exists (null after kWindowWait).
+HWND WaitForPopup(HWND owner);
 // Waits until `window` is gone; false after kWindowWait.
 bool WaitUntilClosed(HWND window);
 
