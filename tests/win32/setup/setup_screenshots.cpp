@@ -1,0 +1,108 @@
+// Shows the setup property sheet page by page for scripts/setup-screenshots, which photographs
+// the screen: before each picture the program creates <folder>\<name>.ready and waits for the
+// script's <folder>\<name>.done. Not a test; the sheet runs with sample settings and devices.
+#include "setup/win32_setup_sheet.h"
+
+#include "sheet_driver.h"
+
+#include "settings/settings_persistence.h"
+#include "ui/resource_ids.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using namespace tollan;
+using namespace tollan::testing;
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Announces picture `name` and waits until it has been taken.
+void Pose(const std::string& folder, const std::string& name) {
+    // Give the windows time to draw.
+    Sleep(500);
+    std::FILE* ready = std::fopen((folder + "\\" + name + ".ready").c_str(), "w");
+    if (ready != nullptr) {
+        std::fclose(ready);
+    }
+    for (int waited = 0; waited < 600 && !Exists(folder + "\\" + name + ".done"); ++waited) {
+        Sleep(100);
+    }
+}
+
+void StoreListing() {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, kTelephoneKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    const char* values[][2] = {{"0.Desc", "Head office"},
+                               {"0.Phone", "555 0100"},
+                               {"1.Desc", "Warehouse"},
+                               {"1.Phone", "555 0142"},
+                               {"2.Desc", "Night bulletin board"},
+                               {"2.Phone", "1 800 555 0199"}};
+    for (const auto& value : values) {
+        RegSetValueExA(key, value[0], 0, REG_SZ, reinterpret_cast<const BYTE*>(value[1]),
+                       static_cast<DWORD>(std::string(value[1]).size() + 1));
+    }
+    RegCloseKey(key);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: setup_screenshots FOLDER\n");
+        return 2;
+    }
+    std::string folder = argv[1];
+    StoreListing();
+
+    DeviceLists devices;
+    devices.ports = {PortName("COM1"), PortName("COM2")};
+    ModemEntry modem;
+    modem.name.Assign("Standard 56000 bps Modem");
+    modem.port = 1;
+    devices.modems.push_back(modem);
+
+    SettingsBlock settings;
+    settings.Reset("C:\\Program Files\\tollan\\", 2);
+    settings.MaxTitle.Assign("Order Entry");
+    settings.BaudRate = 57600;
+    settings.MaxErrors = 10;
+    settings.Telephone.Assign("555 0142");
+    settings.ModemCmd.Assign("AT&F&C1&D2");
+    settings.LogToFile = 1;
+    settings.AppendToLog = 1;
+    settings.DefaultDir.Assign("C:\\Orders\\Incoming");
+
+    RunDriven(
+        "Setup Order Entry",
+        [&] {
+            return RunSetupSheet(GetModuleHandleA(nullptr), nullptr, settings, devices,
+                                 SetupPages{true, true, true, true});
+        },
+        [&](HWND sheet) {
+            const char* pages[] = {"general", "transfer", "logging", "modem"};
+            for (int index = 0; index < 4; ++index) {
+                ShowPage(sheet, index);
+                Pose(folder, pages[index]);
+            }
+            HWND page = CurrentPage(sheet);
+            SelectRow(page, IDC_MODEM_LISTING, 2);
+            ClickLater(page, IDC_MODEM_EDIT);
+            HWND entry = WaitForDialog("Edit Telephone Listing");
+            if (entry != nullptr) {
+                Pose(folder, "telephone");
+                PostMessageA(entry, WM_COMMAND, IDCANCEL, 0);
+                WaitUntilClosed(entry);
+            }
+            PressSheetButton(sheet, PSBTN_CANCEL);
+        });
+    RegDeleteTreeA(HKEY_CURRENT_USER, kTelephoneKey);
+    return 0;
+}
