@@ -3,7 +3,7 @@
 // thread and the settings are read back through the interface afterwards.
 #include "tollan_idl.h"
 
-#include "sheet_driver.h"
+#include "support/win32_sheet_driver.h"
 
 #include "ui/resource_ids.h"
 

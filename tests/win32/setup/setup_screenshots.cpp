@@ -3,7 +3,7 @@
 // script's <folder>\<name>.done. Not a test; the sheet runs with sample settings and devices.
 #include "setup/win32_setup_sheet.h"
 
-#include "sheet_driver.h"
+#include "support/win32_sheet_driver.h"
 
 #include "settings/settings_persistence.h"
 #include "ui/resource_ids.h"

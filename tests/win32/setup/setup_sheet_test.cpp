@@ -4,7 +4,7 @@
 // the registry, and settings at their limits.
 #include "setup/win32_setup_sheet.h"
 
-#include "sheet_driver.h"
+#include "support/win32_sheet_driver.h"
 
 #include "settings/settings_persistence.h"
 #include "ui/resource_ids.h"

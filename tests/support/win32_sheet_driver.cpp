@@ -1,4 +1,4 @@
-#include "sheet_driver.h"
+#include "support/win32_sheet_driver.h"
 
 #include <commctrl.h>
 
