@@ -2,7 +2,9 @@
 # Windows tests of tollan.dll that go through the registry, run under Wine.
 #
 #   component_test.sh registration DLL       register, check every key, unregister
-#   component_test.sh run DLL FILE           run a VBScript or JScript test, or a host program
+#   component_test.sh run DLL FILE [USER]    run a VBScript or JScript test, or a host program;
+#                                            USER, a program that plays the user of the dialogs
+#                                            FILE opens, runs beside it and must end well too
 #   component_test.sh devices DLL FILE       fake ports and modems, then a VBScript test
 #   component_test.sh imports DIR            binaries under DIR import only system DLLs
 #
@@ -142,7 +144,15 @@ run)
     forget_settings
     cleanup_actions+=(forget_settings)
     register
+    user_pid=
+    if [ -n "${3:-}" ]; then
+        wine "$3" </dev/null >/dev/null 2>&1 &
+        user_pid=$!
+    fi
     run_test "$2"
+    if [ -n "$user_pid" ]; then
+        wait "$user_pid" || fail "$3 did not end well"
+    fi
     ;;
 
 devices)
