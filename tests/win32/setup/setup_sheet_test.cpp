@@ -660,6 +660,9 @@ TEST_F(SetupSheet, ThePagesInTheirOrderWithTheirHelpTopics) {
     // page's topic, and the telephone dialog has its own.
     settings_.MaxTitle.Assign("Host");
     Run(kAllPages, [&](HWND sheet) {
+        // OK, Cancel and Help only: an Apply button, where the system draws one, stays disabled.
+        constexpr int kApplyButton = 0x3021;
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(sheet, kApplyButton)));
         HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
         ASSERT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 4);
         const char* titles[] = {"General", "Transfer", "Logging", "Modem"};
