@@ -132,12 +132,13 @@ void ModemPage::EditSelectedEntry() {
     if (entry < 0) {
         return;
     }
-    TelephoneEntry texts = EntryInList(entry, telephone_.kCapacity);
-    TelephoneEntry edited = texts;
-    EditTelephoneEntry(Resources(), GetActiveWindow(), HelpFile(), edited);
-    // An emptied field keeps what the list had; Clear is the way to empty an entry.
-    PutEntryInList(entry, {edited.description.empty() ? texts.description : edited.description,
-                           edited.number.empty() ? texts.number : edited.number});
+    TelephoneEntry edited = EntryInList(entry, telephone_.kCapacity);
+    if (EditTelephoneEntry(Resources(), GetActiveWindow(), HelpFile(), edited)) {
+        // An emptied field keeps what the list had; Clear is the way to empty an entry.
+        TelephoneEntry listed = EntryInList(entry, kTelephoneTextLimit);
+        PutEntryInList(entry, {edited.description.empty() ? listed.description : edited.description,
+                               edited.number.empty() ? listed.number : edited.number});
+    }
     MarkChanged();
 }
 

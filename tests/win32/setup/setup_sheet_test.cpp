@@ -719,7 +719,10 @@ TEST_F(SetupSheet, SettingsAtTheirLimitsComeBackWhole) {
     settings_.Port = 9;
     settings_.UseModem = 0;
     settings_.ModemName = 2;
-    StoreListing({{"4.Phone", std::string(40, '9')}, {"4.Desc", std::string(80, 'x')}});
+    const std::map<std::string, std::string> listing = {{"4.Phone", std::string(40, '9')},
+                                                        {"4.Desc", std::string(80, 'x')},
+                                                        {"6.Phone", std::string(80, '6')}};
+    StoreListing(listing);
     for (int button : {PSBTN_CANCEL, PSBTN_OK}) {
         auto before = Fields(settings_);
         ASSERT_EQ(before["DefaultDir"].size(), 260u);
@@ -730,10 +733,15 @@ TEST_F(SetupSheet, SettingsAtTheirLimitsComeBackWhole) {
             HWND page = CurrentPage(sheet);
             EXPECT_EQ(SelectedRow(page, IDC_MODEM_LISTING), 4);
             EXPECT_EQ(CellText(page, IDC_MODEM_LISTING, 4, 1), std::string(80, 'x'));
+            // A number longer than the dialog keeps survives a cancelled edit.
+            SelectRow(page, IDC_MODEM_LISTING, 6);
+            EditEntry([&] { ClickLater(page, IDC_MODEM_EDIT); }, nullptr, nullptr, IDCANCEL);
+            SelectRow(page, IDC_MODEM_LISTING, 4);
             PressSheetButton(sheet, button);
         });
         EXPECT_EQ(result, 1);
         EXPECT_EQ(Fields(settings_), before);
+        EXPECT_EQ(StoredListing(), listing);
     }
     // The last modem through the Connection list.
     settings_.UseModem = 1;
