@@ -174,8 +174,11 @@ protected:
     // Discards input until a ZPAD (true) or `timeoutMs` of no header (false).
     bool HeaderFollows(int timeoutMs);
     // 1 when the back channel shows a header (or the sender gave up), else 0.
+    // On a noisy line, whether an answer starts to arrive in the time it may take.
+    bool ReplyArrives();
     int WatchBackChannel();
-    int ReadReply();
+    // The receiver's reply; with `oneShot` a damaged header is returned as its error at once.
+    int ReadReply(bool oneShot = false);
     void EndBatch();
     std::uint32_t FileCrc();
 
@@ -200,6 +203,8 @@ protected:
     unsigned window_ = 0;
     unsigned windowSent_ = 0;
     std::int32_t lastRposPosition_ = -1;
+    std::int32_t noisyUntil_ = 0; // sender: windows and shorter subpackets up to here
+    bool shortPackets_ = false;
     std::int32_t filePosition_ = -1; // sender: where the file stands after the last read, or -1
     std::int32_t appendBase_ = 0;
     std::uint8_t headerData_[4] = {};

@@ -17,6 +17,20 @@ constexpr int kTopErrorLevel = 10;
 constexpr int kNoisyErrorLevel = 3; // what bytes on the back channel raise the level to
 constexpr int kAckEachLevel = 4;    // from here every subpacket waits for a ZACK
 constexpr unsigned kHalfDuplexWindow = 4096;
+// After a ZRPOS the line has lost data. Until this much more has gone through without one, the
+// data goes in windows of at most kNoisyWindow bytes (each acknowledged before the next), so
+// that a further loss wastes at most a window instead of all a stream has on its way; and when
+// two losses came within kCloseLosses bytes, in subpackets of kShortPacket bytes, which an error
+// hits less often.
+constexpr std::int32_t kNoisyStretch = 65536;
+constexpr unsigned kNoisyWindow = 2048;
+constexpr std::int32_t kCloseLosses = 8192;
+constexpr unsigned kShortPacket = 256;
+constexpr unsigned kShortWindow = 512;
+// How long an answer may take there before the sender goes on without it: a second, and the
+// time the window's bytes take at 9600 bit/s.
+constexpr std::uint32_t kReplyWaitMs = 1000;
+constexpr std::uint32_t kReplyWaitPerByteUs = 1042;
 constexpr int kNoConversion = 0x41; // ZF0 of an offer without the resume request
 constexpr int kLostOfferMs = 3000;  // silence after a ZRINIT that means the offer was lost
 constexpr int kNoReply = -1;        // a run that ended without a reply due
@@ -236,6 +250,8 @@ std::uint32_t ZModemEngine::FileCrc() {
 
 void ZModemEngine::SendFileData() {
     errorLevel_ = 0;
+    noisyUntil_ = 0;
+    shortPackets_ = false;
     while (status_->position_ <= status_->fileSize_) {
         const int type = SendRun();
         if (Code() < 0) {
@@ -257,6 +273,9 @@ void ZModemEngine::SendFileData() {
                 link_->PurgeInput(0);
                 SendData(0, ZCRCE);
                 CountError();
+                shortPackets_ = noisyUntil_ > status_->position_ &&
+                                noisyUntil_ - kNoisyStretch + kCloseLosses > status_->position_;
+                noisyUntil_ = status_->position_ + kNoisyStretch;
                 break;
             default:
                 errorLevel_ = errorLevel_ < kNoisyErrorLevel
@@ -277,6 +296,12 @@ void ZModemEngine::SendFileData() {
             PutValue(data, static_cast<std::uint32_t>(status_->position_));
             if (SendBinHeader(ZEOF, data) < 0) {
                 return;
+            }
+            // On a noisy line the ZEOF or its answer can be lost: it goes again when no answer
+            // comes in the time one may take.
+            const bool noisy = status_->position_ <= noisyUntil_;
+            if (noisy && !ReplyArrives()) {
+                continue;
             }
             for (;;) {
                 if (AbortCheck()) {
@@ -327,8 +352,16 @@ int ZModemEngine::SendRun() {
         if (end < 0) {
             return kNoReply;
         }
-        if (end == ZCRCQ || end == ZCRCW || WatchBackChannel()) {
-            const int type = ReadReply();
+        const bool due = end == ZCRCQ || end == ZCRCW;
+        if (due && status_->position_ <= noisyUntil_ && !ReplyArrives()) {
+            // On a noisy line the answer itself can be lost: go on with a new frame, which the
+            // receiver takes when it has all before it, or answers with where it stands.
+            return kNoReply;
+        }
+        if (due || WatchBackChannel()) {
+            // On a noisy line a damaged answer ends the run at once: the new frame that follows
+            // makes the receiver say again where it stands.
+            const int type = ReadReply(status_->position_ <= noisyUntil_);
             if (type != ZACK || end != ZCRCQ) {
                 return type;
             }
@@ -350,8 +383,12 @@ int ZModemEngine::SendRun() {
 }
 
 int ZModemEngine::SendNextSubpacket() {
-    const unsigned chunk =
-        window_ == 0 ? kDataSize : std::min<unsigned>(window_ - windowSent_, kDataSize);
+    const bool noisy = status_->position_ < noisyUntil_;
+    const unsigned noisyWindow = shortPackets_ ? kShortWindow : kNoisyWindow;
+    const unsigned window =
+        noisy && (window_ == 0 || window_ > noisyWindow) ? noisyWindow : window_;
+    const unsigned packet = noisy && shortPackets_ ? kShortPacket : kDataSize;
+    const unsigned chunk = window == 0 ? packet : std::min<unsigned>(window - windowSent_, packet);
     // The file is already there when the data goes on where the last subpacket ended.
     if (filePosition_ != status_->position_) {
         file_->Seek(status_->position_, 0);
@@ -373,11 +410,11 @@ int ZModemEngine::SendNextSubpacket() {
     const bool endOfFile =
         static_cast<unsigned>(count) < chunk || status_->position_ >= status_->fileSize_;
     if (endOfFile) {
-        end = window_ != 0 ? ZCRCW : ZCRCE;
+        end = window != 0 ? ZCRCW : ZCRCE;
     } else if (errorLevel_ >= kAckEachLevel) {
         end = ZCRCW;
-    } else if (window_ != 0) {
-        end = windowSent_ >= window_ ? ZCRCQ : ZCRCG;
+    } else if (window != 0) {
+        end = windowSent_ >= window ? ZCRCQ : ZCRCG;
     } else {
         end = (peerFlags_ & CANOVIO) ? ZCRCG : ZCRCQ;
     }
@@ -385,6 +422,22 @@ int ZModemEngine::SendNextSubpacket() {
         return Code() < 0 ? Code() : TE_SEND_TIMEOUT;
     }
     return end;
+}
+
+bool ZModemEngine::ReplyArrives() {
+    // The window's bytes may still be on their way at a slow line's pace, then the answer.
+    const std::uint32_t limit = kReplyWaitMs + kReplyWaitPerByteUs * windowSent_ / 1000;
+    const std::uint32_t start = TickCount();
+    while (link_->InputCount() == 0) {
+        const std::uint32_t waited = TickCount() - start;
+        if (waited >= limit || AbortCheck()) {
+            return false;
+        }
+        if (link_->Port().WaitForInput(static_cast<int>(std::min(limit - waited, 100u))) < 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int ZModemEngine::WatchBackChannel() {
@@ -416,9 +469,9 @@ int ZModemEngine::WatchBackChannel() {
     return 0;
 }
 
-int ZModemEngine::ReadReply() {
+int ZModemEngine::ReadReply(bool oneShot) {
     for (;;) {
-        const int type = ReadHeader(0);
+        const int type = ReadHeader(oneShot ? 1 : 0);
         switch (type) {
         case ZRINIT:
         case ZSKIP:
