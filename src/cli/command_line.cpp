@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "engine/file_access.h"
+#include "link/line_speeds.h"
 #include "settings/settings_block.h"
 #include "transfer/ansi_text.h"
 
@@ -17,10 +18,13 @@ namespace tollan {
 const char* const kUsageText =
     "tollan send    [options] FILE...\n"
     "tollan receive [options] [FILE...]\n"
-    "  -l, --line DEV            serial device: /dev/ttyUSB0, /dev/pts/3, COM3 (required)\n"
-    "  -p, --protocol P          zmodem (default), xmodem, acknak\n"
-    "  -b, --baud N              9600 19200 38400 57600 115200 (default 115200; others snap "
-    "down as BaudRate does)\n"
+    "  -l, --line DEV            serial device: /dev/ttyUSB0, /dev/pts/3, COM3; '-' for standard\n"
+    "                            input and output (the default when standard input is no "
+    "terminal)\n"
+    "  -p, --protocol P          zmodem (default), xmodem, xmodem-1k, ymodem, acknak\n"
+    "  -b, --baud N              default 115200; 230400, 460800, 921600 and the other speeds "
+    "the\n"
+    "                            serial interface offers; others snap down as BaudRate does\n"
     "      --flow F              none (default), xonxoff, rtscts\n"
     "      --window W            streaming (default), 1024, 2048, 4096\n"
     "      --recover R           never (default), follow, always\n"
@@ -31,6 +35,8 @@ const char* const kUsageText =
     "      --max-errors N        0 (no limit) to 50\n"
     "      --timeout S           seconds without progress before giving up; 0 = never (default "
     "60)\n"
+    "      --offered-paths P     inside (default): received names stay in the folder; "
+    "as-offered\n"
     "      --host                receive one sender after another until interrupted (ZModem)\n"
     "      --dir DIR             folder that received files go into (default: the current "
     "folder)\n"
@@ -84,10 +90,15 @@ std::string Absolute(const std::string& path) {
 
 class Parser {
 public:
-    Parser(int argc, char** argv, CommandLine& command, SettingsBlock& block, std::string& error)
-        : argc_(argc), argv_(argv), command_(command), block_(block), error_(error) {}
+    Parser(int argc, char** argv, CommandLine& command, SettingsBlock& block, std::string& error,
+           bool stdinIsTerminal)
+        : argc_(argc), argv_(argv), command_(command), block_(block), error_(error),
+          stdinIsTerminal_(stdinIsTerminal) {}
 
     bool Run();
+    // What the settings block cannot hold: the protocols and speeds only the command has, and
+    // the offered-paths choice.
+    void Apply(RunSettings& run) const;
 
 private:
     // The option's value: the rest of "--name=value", the rest of "-xVALUE", or the next
@@ -128,11 +139,15 @@ private:
     CommandLine& command_;
     SettingsBlock& block_;
     std::string& error_;
+    bool stdinIsTerminal_;
     int next_ = 1;
     std::string_view inlineValue_;
     bool hasInlineValue_ = false;
     std::string dir_;
     std::string log_;
+    Protocol protocol_ = Protocol::kZModem;
+    long long speed_ = 0;
+    OfferedPaths offeredPaths_ = OfferedPaths::kInsideFolder;
     bool appendLog_ = false;
 };
 
@@ -199,7 +214,11 @@ bool Parser::Run() {
         return Fail("say 'send' or 'receive'");
     }
     if (command_.line.empty()) {
-        return Fail("--line is required");
+        // Run inside a remote shell or a terminal program, like sz and rz.
+        if (stdinIsTerminal_) {
+            return Fail("--line is required (or '-l -' for standard input and output)");
+        }
+        command_.line = kStdioLine;
     }
     if (appendLog_ && log_.empty()) {
         return Fail("--append-log needs --log");
@@ -209,9 +228,9 @@ bool Parser::Run() {
             return Fail("a FILE may not contain ';': " + file);
         }
     }
-    if (command_.mode == CommandMode::kReceive && block_.Protocol != Protocol::kZModem &&
-        command_.files.size() > 1) {
-        return Fail("xmodem and acknak receive exactly one FILE");
+    if (command_.mode == CommandMode::kReceive && protocol_ != Protocol::kZModem &&
+        protocol_ != Protocol::kYModem && command_.files.size() > 1) {
+        return Fail("xmodem, xmodem-1k and acknak receive exactly one FILE");
     }
 
     block_.Transfer = command_.mode == CommandMode::kSend ? 1 : 0;
@@ -243,11 +262,15 @@ bool Parser::Option(std::string_view name) {
         if (!Choice(name, kProtocolWords, value)) {
             return false;
         }
-        block_.SetProtocol(value);
+        protocol_ = static_cast<Protocol>(value);
+        // The block knows XModem's relatives as XModem: its rules for them are XModem's.
+        const bool relative = protocol_ == Protocol::kXModem1K || protocol_ == Protocol::kYModem;
+        block_.SetProtocol(relative ? NumberOf(Protocol::kXModem) : value);
     } else if (name == "-b" || name == "--baud") {
         if (!Number(name, number)) {
             return false;
         }
+        speed_ = number;
         block_.SetBaudRate(Saturate<int32_t>(number));
     } else if (name == "--flow") {
         if (!Choice(name, kFlowControlWords, value)) {
@@ -293,6 +316,11 @@ bool Parser::Option(std::string_view name) {
         }
         block_.SendTimeout = Saturate<int32_t>(number);
         block_.RecvTimeout = block_.SendTimeout;
+    } else if (name == "--offered-paths") {
+        if (!Choice(name, kOfferedPathsWords, value)) {
+            return false;
+        }
+        offeredPaths_ = static_cast<OfferedPaths>(value);
     } else if (name == "--host") {
         block_.HostMode = 1;
     } else if (name == "--dir") {
@@ -319,9 +347,19 @@ bool Parser::Option(std::string_view name) {
     return true;
 }
 
+void Parser::Apply(RunSettings& run) const {
+    run.protocol = protocol_;
+    if (speed_ > 0 && speed_ <= 0xFFFFFFFFLL &&
+        LineSpeedOffered(static_cast<std::uint32_t>(speed_))) {
+        run.baudRate = static_cast<std::int32_t>(speed_);
+    }
+    run.offeredPaths = offeredPaths_;
+}
+
 } // namespace
 
-bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& error) {
+bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& error,
+                      bool stdinIsTerminal) {
     SettingsBlock& block = ProcessSettings();
     // The command's defaults: ZModem at 115200 bits per second, no flow control, streaming,
     // never recover, never overwrite, strip paths, a minute without progress.
@@ -329,18 +367,20 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
     block.SetProtocol(NumberOf(Protocol::kZModem));
     block.SetBaudRate(115200);
     command = CommandLine{};
-    Parser parser(argc, argv, command, block, error);
+    Parser parser(argc, argv, command, block, error, stdinIsTerminal);
     if (!parser.Run()) {
         return false;
     }
     command.block = &block;
     command.run = ReadRunSettings(block);
     command.run.answerAtOnce = true;
+    parser.Apply(command.run);
     return true;
 }
 
 int CheckCombination(const CommandLine& command) {
     const RunSettings& run = command.run;
+    const bool batch = run.protocol == Protocol::kZModem || run.protocol == Protocol::kYModem;
     if (run.protocol != Protocol::kZModem) {
         if (run.flowControl == FlowControl::kXonXoff) {
             return 1;
@@ -349,7 +389,7 @@ int CheckCombination(const CommandLine& command) {
             return 2;
         }
     }
-    if (command.files.empty() && !(run.protocol == Protocol::kZModem && !run.Transmitting())) {
+    if (command.files.empty() && !(batch && !run.Transmitting())) {
         return 3;
     }
     if (!command.files.empty() && run.protocol == Protocol::kZModem && command.pairs &&

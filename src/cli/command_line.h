@@ -25,14 +25,19 @@ struct CommandLine {
     RunSettings run;
 };
 
+// The line that stands for standard input and output.
+inline constexpr const char* kStdioLine = "-";
+
 // The status a usage error ends with; no result code uses it.
 inline constexpr int kUsageExitStatus = 64;
 
 extern const char* const kUsageText;
 
 // Takes the arguments into `command` and the process's settings block (which starts from the
-// command's defaults). False on a usage error, described in `error`.
-bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& error);
+// command's defaults). False on a usage error, described in `error`. Without --line, a standard
+// input that is no terminal is the line.
+bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& error,
+                      bool stdinIsTerminal = true);
 
 // The combinations the component's TransferFiles refuses: 0, or a validation result code (1 to 4;
 // its message is ValidationMessage()).

@@ -7,6 +7,7 @@
 namespace tollan {
 
 bool StderrIsTerminal();
+bool StdinIsTerminal();
 
 // From now on an interrupt calls `onInterrupt` (on a thread of its own) instead of ending the
 // process. Call before any other thread starts.

@@ -55,7 +55,7 @@ Interrupts& ProcessInterrupts() {
 int Run(int argc, char** argv) {
     CommandLine command;
     std::string error;
-    if (!ParseCommandLine(argc, argv, command, error)) {
+    if (!ParseCommandLine(argc, argv, command, error, StdinIsTerminal())) {
         std::fprintf(stderr, "tollan: %s\n%s", error.c_str(), kUsageText);
         return kUsageExitStatus;
     }

@@ -12,6 +12,10 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool StdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
 void WatchInterrupts(std::function<void()> onInterrupt) {
     // The signals are blocked in every thread (threads inherit the mask) and taken by one
     // thread with sigwait, so that the handler may do whatever it likes.

@@ -32,6 +32,10 @@ bool StderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
+bool StdinIsTerminal() {
+    return _isatty(_fileno(stdin)) != 0;
+}
+
 void WatchInterrupts(std::function<void()> onInterrupt) {
     InterruptHandler() = std::move(onInterrupt);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -1,6 +1,8 @@
 #include "engine/file_access.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace tollan {
 namespace {
@@ -31,6 +33,16 @@ bool Join(char* out, std::size_t size, const char* a, const char* b) {
 } // namespace
 
 FileAccess::~FileAccess() = default;
+
+int FileAccess::MakeFolders(const char* name) {
+    const std::filesystem::path parent = std::filesystem::path(name).parent_path();
+    if (parent.empty()) {
+        return 0;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    return error ? FILE_OPEN_FAILED : 0;
+}
 
 void FileAccess::ResetSize() {
     size_ = -1;

@@ -91,6 +91,10 @@ public:
     // Nonzero on success.
     virtual int Flush() = 0;
 
+    // Creates the folders a received file's relative `name` lies in, where they are missing. 0, or
+    // FILE_OPEN_FAILED when one cannot be made.
+    virtual int MakeFolders(const char* name);
+
     virtual void ResetSize();
     virtual char* GetName();
     // Seconds since 1970-01-01 00:00 UTC; sets all six fields.

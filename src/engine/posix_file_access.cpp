@@ -12,6 +12,8 @@
 #include <ctime>
 #include <new>
 
+#include "engine/received_name.h"
+
 namespace tollan {
 namespace {
 
@@ -70,6 +72,10 @@ bool ReadMatching(DIR* dir, const char* pattern, PosixDirEntry* out) {
 }
 
 } // namespace
+
+NameRules HostNameRules() {
+    return NameRules::kPosix;
+}
 
 FileAccess* CreateFileAccess() {
     return new (std::nothrow) PosixFileAccess;

@@ -11,7 +11,14 @@
 
 namespace tollan {
 
-enum class Protocol : std::int16_t { kXModem = 0, kZModem = 1, kAckNak = 2 };
+// kXModem1K and kYModem are the command's only: the settings block keeps to the first three.
+enum class Protocol : std::int16_t {
+    kXModem = 0,
+    kZModem = 1,
+    kAckNak = 2,
+    kXModem1K = 3,
+    kYModem = 4,
+};
 
 enum class FlowControl : std::int16_t { kNone = 0, kXonXoff = 1, kRtsCts = 2 };
 
@@ -41,6 +48,11 @@ enum class Overwrite : std::int16_t {
     kNever = 7,         // keep the existing file
 };
 
+// What a receiver does with the names a sender offers: keeps them inside the receiving folder
+// (a root taken off; a name that climbs out, holds control characters or cannot be a file name
+// declined), or writes them as offered.
+enum class OfferedPaths : std::int16_t { kInsideFolder = 0, kAsOffered = 1 };
+
 enum class Direction : std::int32_t { kReceive = 0, kTransmit = 1 };
 
 // The number a value stands for.
@@ -56,8 +68,11 @@ struct ValueWord {
     std::string_view word;
 };
 
-inline constexpr ValueWord<Protocol> kProtocolWords[] = {
-    {Protocol::kZModem, "zmodem"}, {Protocol::kXModem, "xmodem"}, {Protocol::kAckNak, "acknak"}};
+inline constexpr ValueWord<Protocol> kProtocolWords[] = {{Protocol::kZModem, "zmodem"},
+                                                         {Protocol::kXModem, "xmodem"},
+                                                         {Protocol::kAckNak, "acknak"},
+                                                         {Protocol::kXModem1K, "xmodem-1k"},
+                                                         {Protocol::kYModem, "ymodem"}};
 inline constexpr ValueWord<FlowControl> kFlowControlWords[] = {{FlowControl::kNone, "none"},
                                                                {FlowControl::kXonXoff, "xonxoff"},
                                                                {FlowControl::kRtsCts, "rtscts"}};
@@ -68,6 +83,8 @@ inline constexpr ValueWord<CrashRecovery> kCrashRecoveryWords[] = {
 inline constexpr ValueWord<PathSwitch> kPathSwitchWords[] = {{PathSwitch::kStripPath, "strip"},
                                                              {PathSwitch::kSendPath, "send"},
                                                              {PathSwitch::kReceiverNames, "pairs"}};
+inline constexpr ValueWord<OfferedPaths> kOfferedPathsWords[] = {
+    {OfferedPaths::kInsideFolder, "inside"}, {OfferedPaths::kAsOffered, "as-offered"}};
 inline constexpr ValueWord<Overwrite> kOverwriteWords[] = {
     {Overwrite::kNewerOrLonger, "newer-or-longer"},
     {Overwrite::kCrc, "crc"},

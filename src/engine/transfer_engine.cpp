@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/received_name.h"
 #include "link/fault_report.h"
 #include "link/tick_count.h"
 
@@ -278,6 +279,25 @@ bool TransferEngine::TakeOpenedFile(int opened) {
         return false;
     }
     return true;
+}
+
+bool TransferEngine::TakeOfferedName(std::string_view offered, char* out, std::size_t size) {
+    bool taken;
+    if (offeredPaths_ == OfferedPaths::kAsOffered) {
+        taken = !offered.empty() && offered.size() < size &&
+                offered.find('\0') == std::string_view::npos;
+        if (taken) {
+            std::memcpy(out, offered.data(), offered.size());
+            out[offered.size()] = '\0';
+        }
+    } else {
+        taken = NameAccepted(ReceivedName(offered, HostNameRules(), out, size));
+    }
+    if (taken && file_->MakeFolders(out) == 0) {
+        return true;
+    }
+    PrintableName(offered, out, size);
+    return false;
 }
 
 int TransferEngine::ReadLinkByte(int timeoutMs) {

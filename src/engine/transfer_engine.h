@@ -25,10 +25,13 @@
 //     code is TE_REMOTE_CANCEL, kProtocolIdAckNak sends CR BEL BEL.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "engine/engine_codes.h"
 #include "engine/file_access.h"
+#include "engine/setting_values.h"
 #include "engine/transfer_status.h"
 #include "link/comm_link.h"
 #include "link/line_control.h"
@@ -53,6 +56,8 @@ public:
     // Attaches a file object (not owned). Non-null: the engine stops owning its own and 1 is
     // returned; null: 0, and the engine keeps creating its own in Prepare.
     virtual int SetFileAccess(FileAccess* file);
+    // How a receiver takes the names a sender offers (OfferedPaths::kInsideFolder unless set).
+    void SetOfferedPaths(OfferedPaths choice) { offeredPaths_ = choice; }
     // Non-zero: AbortCheck also ends the run when carrier detect drops. Returns the flag.
     virtual int SetCarrierWatch(int flag);
     // 1 when the engine may run. Fails with TE_NO_BUFFER without a buffer, and with
@@ -101,6 +106,11 @@ protected:
     // when the abort check says so. True when the file is open and the run goes on.
     bool TakeOpenedFile(int opened);
 
+    // Takes the name a sender offers for a file into `out` by the offered-paths choice, with the
+    // folders it lies in made: true when the file may be received under it. False when it is
+    // declined (the receiver reports TE_FILE_SKIPPED), with the name in printable form in `out`.
+    bool TakeOfferedName(std::string_view offered, char* out, std::size_t size);
+
     void SetCode(int code) { status_->code_ = code; }
     int Code() const { return status_->code_; }
 
@@ -114,11 +124,12 @@ protected:
     // or OUT_OF_MEMORY when the query's work area cannot be allocated (nothing is stored).
     static int FileExists(const char* name);
 
-    int ownsFileAccess_ = 1;   // Prepare creates file_ and the destructor deletes it
-    int fileOpen_ = 0;         // the current file is open through file_
-    int ownsStatus_ = 0;       // status_ is the engine's own record
-    int carrierWatch_ = 0;     // AbortCheck watches carrier detect
-    int recurse_ = 0;          // a sender's list walk descends into subfolders
+    int ownsFileAccess_ = 1; // Prepare creates file_ and the destructor deletes it
+    int fileOpen_ = 0;       // the current file is open through file_
+    int ownsStatus_ = 0;     // status_ is the engine's own record
+    int carrierWatch_ = 0;   // AbortCheck watches carrier detect
+    int recurse_ = 0;        // a sender's list walk descends into subfolders
+    OfferedPaths offeredPaths_ = OfferedPaths::kInsideFolder;
     CommLink* link_;           // never owned
     LineControl* modemStatus_; // the link's own line-control object; may be null
     TransferStatus* status_;   // never null

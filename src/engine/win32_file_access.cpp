@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "engine/received_name.h"
+
 namespace tollan {
 namespace {
 
@@ -19,6 +21,10 @@ bool IsDirectory(const WIN32_FIND_DATAA& entry) {
 constexpr int kSearchDirectories = FILE_ATTRIBUTE_DIRECTORY;
 
 } // namespace
+
+NameRules HostNameRules() {
+    return NameRules::kWin32;
+}
 
 FileAccess* CreateFileAccess() {
     return new (std::nothrow) Win32FileAccess;

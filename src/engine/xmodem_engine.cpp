@@ -1,12 +1,17 @@
 #include "engine/xmodem_engine.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
+
+#include "engine/received_name.h"
 
 namespace tollan {
 namespace {
 
 constexpr std::uint8_t kSoh = 0x01;
+constexpr std::uint8_t kStx = 0x02;
 constexpr std::uint8_t kEot = 0x04;
 constexpr std::uint8_t kAck = 0x06;
 constexpr std::uint8_t kNak = 0x15;
@@ -14,7 +19,12 @@ constexpr std::uint8_t kCan = 0x18;
 constexpr std::uint8_t kCrcStart = 'C';
 
 constexpr int kBlockSize = 128;
-constexpr int kFrameMax = 3 + kBlockSize + 2;
+constexpr int kLongBlockSize = 1024;
+// A tail longer than this goes in a long block; a shorter one in short blocks, so that padding
+// never exceeds what a short block would leave.
+constexpr int kLongBlockTail = kLongBlockSize - kBlockSize;
+constexpr int kFrameMax = 3 + kLongBlockSize + 2;
+constexpr std::uint8_t kCpmEof = 0x1A;
 constexpr int kNoLimit = 0x7FFFFFFF;
 
 constexpr int kReadMs = 1000;        // header, reply, block number and check bytes
@@ -49,7 +59,7 @@ void XModemBlockEngine::UseCrc() {
 }
 
 XModemEngine::XModemEngine(CommLink* link, TransferStatus* status) : XModemProtocol(link, status) {
-    buffer_ = new (std::nothrow) std::uint8_t[kBlockSize]();
+    buffer_ = new (std::nothrow) std::uint8_t[kLongBlockSize + 1]();
     status_->protocolId_ = kProtocolIdXModem;
     status_->checkType_ = kCheckCrc16;
 }
@@ -62,11 +72,34 @@ void XModemEngine::SetOverwrite(Overwrite option) {
     overwriteAlways_ = option == Overwrite::kAlways ? 1 : 0;
 }
 
+void XModemEngine::SetProtocol(Protocol protocol) {
+    if (protocol != Protocol::kXModem && protocol != Protocol::kXModem1K &&
+        protocol != Protocol::kYModem) {
+        return;
+    }
+    protocol_ = protocol;
+    longBlocks_ = protocol != Protocol::kXModem;
+    padding_ = longBlocks_ ? kCpmEof : 0x00;
+}
+
 void XModemEngine::ProtocolSend(char* fileList) {
+    if (protocol_ == Protocol::kYModem) {
+        UseCrc();
+        RunBatchSender();
+        EndBatch();
+        return;
+    }
     SendFiles(fileList);
 }
 
 void XModemEngine::ProtocolReceive(char* fileName) {
+    if (protocol_ == Protocol::kYModem) {
+        UseCrc();
+        RunBatchReceiver();
+        FinishFile();
+        EndBatch();
+        return;
+    }
     ReceiveFile(fileName);
 }
 
@@ -99,6 +132,18 @@ int XModemEngine::SendStartOfBlock() {
 
 int XModemEngine::BlockSize() {
     return kBlockSize;
+}
+
+// Ends a batch: one more CAN after a failure; the final report when it failed or moved no file
+// (each file that arrived has had its own).
+void XModemEngine::EndBatch() {
+    if (Code() != 0) {
+        link_->WriteByte(kCan);
+    }
+    if (status_->fileCount_ == 0 || Code() != 0) {
+        ReportFinal();
+    }
+    status_->fileName_ = "";
 }
 
 // Ends both directions: one more CAN after a failure, then the final report.
@@ -159,35 +204,114 @@ void XModemEngine::RunSender() {
         FinishFile();
         return;
     }
-    for (;;) {
-        if (!SendCurrentFrame()) {
-            break;
-        }
-        if (!WaitForReply()) {
-            if (Code() != 0) {
-                break;
-            }
-            ++status_->errorCount_;
-            if (status_->errorCount_ >= maxErrors_) {
-                SetCode(TE_TOO_MANY_ERRORS);
-                break;
-            }
-            continue; // the same frame again
-        }
-        status_->consecutiveErrors_ = 0;
-        if (status_->blockLength_ == 0) {
-            break; // the EOT was acknowledged
-        }
+    while (SendUntilAcknowledged(true) && status_->blockLength_ != 0) {
         ReadNextBlock(false);
     }
     FinishFile();
 }
 
+bool XModemEngine::SendUntilAcknowledged(bool purge) {
+    for (;;) {
+        if (!SendCurrentFrame()) {
+            return false;
+        }
+        if (WaitForReply(purge)) {
+            status_->consecutiveErrors_ = 0;
+            return true;
+        }
+        if (Code() != 0) {
+            return false;
+        }
+        ++status_->errorCount_;
+        if (status_->errorCount_ >= maxErrors_) {
+            SetCode(TE_TOO_MANY_ERRORS);
+            return false;
+        }
+    }
+}
+
+// Each file: block 0 after the receiver's 'C', then its data after the next 'C', then EOT; at the
+// end the empty block 0.
+void XModemEngine::RunBatchSender() {
+    if (!FirstListedFile()) {
+        return;
+    }
+    do {
+        status_->blockCount_ = 1;
+        status_->errorCount_ = 0;
+        if (!OpenFile()) {
+            return;
+        }
+        BuildHeaderBlock(false);
+        if (!WaitForStartChar() || !SendUntilAcknowledged(false)) {
+            FinishFile();
+            return;
+        }
+        // An empty file has only its EOT.
+        if (!ReadNextBlock(true)) {
+            status_->blockLength_ = 0;
+        }
+        if (!WaitForStartChar()) {
+            FinishFile();
+            return;
+        }
+        while (SendUntilAcknowledged(status_->blockLength_ != 0) && status_->blockLength_ != 0) {
+            ReadNextBlock(false);
+        }
+        if (Code() != 0) {
+            FinishFile();
+            return;
+        }
+        FinishFile();
+        ReportFinal();
+        file_->ResetSize();
+    } while (file_->NextFile(true));
+    BuildHeaderBlock(true);
+    if (WaitForStartChar()) {
+        SendUntilAcknowledged(true);
+    }
+}
+
+void XModemEngine::BuildHeaderBlock(bool last) {
+    std::memset(buffer_, 0, kLongBlockSize);
+    status_->blockNumber_ = 0;
+    status_->blockLength_ = kBlockSize;
+    if (last) {
+        return;
+    }
+    const char* path = status_->fileName_;
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (*c == '/' || *c == '\\' || *c == ':') {
+            name = c + 1;
+        }
+    }
+    file_->FetchFileTime();
+    const std::uint32_t time = file_->GetUnixTime();
+    char* text = reinterpret_cast<char*>(buffer_);
+    const int length = std::snprintf(text, kLongBlockSize, "%s", name);
+    const int room = kLongBlockSize - length - 1;
+    int details = 0;
+    if (room > 0) {
+        details =
+            std::snprintf(text + length + 1, static_cast<std::size_t>(room), "%ld %lo",
+                          static_cast<long>(file_->GetSize()), static_cast<unsigned long>(time));
+    }
+    if (length + 1 + details >= kBlockSize) {
+        status_->blockLength_ = kLongBlockSize;
+    }
+}
+
 // Fills the buffer with the next block, padded with 0x00. At the end of the file the first
 // read fails; a later one sets blockLength to 0 so that EOT goes next.
 bool XModemEngine::ReadNextBlock(bool first) {
-    status_->blockLength_ = BlockSize();
-    const int n = file_->Read(buffer_, kBlockSize);
+    int size = BlockSize();
+    if (longBlocks_ &&
+        std::int64_t{file_->GetSize()} - std::int64_t{status_->position_} > kLongBlockTail) {
+        size = kLongBlockSize;
+    }
+    status_->blockLength_ = size;
+    const int n = file_->Read(buffer_, size);
     if (n <= 0) {
         if (first) {
             return false;
@@ -195,7 +319,7 @@ bool XModemEngine::ReadNextBlock(bool first) {
         status_->blockLength_ = 0;
         return true;
     }
-    std::memset(buffer_ + n, 0x00, static_cast<std::size_t>(kBlockSize - n));
+    std::memset(buffer_ + n, padding_, static_cast<std::size_t>(size - n));
     status_->blockNumber_ = status_->blockCount_ & 0xFF;
     ++status_->blockCount_;
     status_->position_ += n;
@@ -244,15 +368,16 @@ bool XModemEngine::SendCurrentFrame() {
         }
         return true;
     }
-    const std::uint32_t check = checkCalc_->Compute(buffer_, kBlockSize, 0);
+    const int size = status_->blockLength_;
+    const std::uint32_t check = checkCalc_->Compute(buffer_, static_cast<std::size_t>(size), 0);
     status_->checkValue_ = static_cast<std::int32_t>(check);
     std::uint8_t frame[kFrameMax];
     int length = 0;
-    frame[length++] = kSoh;
+    frame[length++] = size == kLongBlockSize ? kStx : kSoh;
     frame[length++] = static_cast<std::uint8_t>(status_->blockNumber_);
     frame[length++] = static_cast<std::uint8_t>(255 - status_->blockNumber_);
-    std::memcpy(frame + length, buffer_, kBlockSize);
-    length += kBlockSize;
+    std::memcpy(frame + length, buffer_, static_cast<std::size_t>(size));
+    length += size;
     if (crcMode_) {
         frame[length++] = static_cast<std::uint8_t>(check >> 8);
     }
@@ -260,7 +385,7 @@ bool XModemEngine::SendCurrentFrame() {
     return SendBlock(frame, length) >= 0;
 }
 
-bool XModemEngine::WaitForReply() {
+bool XModemEngine::WaitForReply(bool purge) {
     while (link_->OutputCount() > 0) {
         if (AbortCheck()) {
             return false;
@@ -285,10 +410,13 @@ bool XModemEngine::WaitForReply() {
         return false;
     }
     lastControl_ = c;
-    link_->PurgeInput(0);
     if (c == kAck) {
+        if (purge) {
+            link_->PurgeInput(0);
+        }
         return true;
     }
+    link_->PurgeInput(0);
     if (c == kCan) {
         SetCode(TE_REMOTE_CANCEL);
     } else if (c != kNak) {
@@ -309,45 +437,166 @@ int XModemEngine::ReceiveFile(char* name) {
 void XModemEngine::RunReceiver() {
     status_->errorCount_ = 0;
     status_->blockCount_ = 1;
-    int attempts = 1;
+    expectedSize_ = -1;
+    discarding_ = false;
     if (!OpenFile()) {
         return;
     }
+    ReceiveBlocks(true);
+    FinishFile();
+}
+
+bool XModemEngine::ReceiveBlocks(bool toggleCheck) {
+    int attempts = 1;
     for (;;) {
         if (!SendStartChar()) {
-            break;
+            return false;
         }
         for (;;) {
             const Received r = ReceiveBlock();
             if (r == Received::kData) {
-                const int length = status_->blockLength_;
-                if (file_->Write(buffer_, length) < length) {
-                    SetCode(TE_WRITE_FAILED);
-                    break;
+                if (!StoreBlock()) {
+                    return false;
                 }
-                status_->position_ += length;
                 if (SendByte(kAck) != 0) {
                     SetCode(TE_ACK_FAILED);
-                    break;
+                    return false;
                 }
                 status_->consecutiveErrors_ = 0;
                 continue;
             }
-            if (r == Received::kEot && SendByte(kAck) != 0) {
-                SetCode(TE_ACK_FAILED);
+            if (r == Received::kEot) {
+                if (SendByte(kAck) != 0) {
+                    SetCode(TE_ACK_FAILED);
+                    return false;
+                }
+                // In a batch an EOT before any data ends an empty file; plain XModem takes it
+                // for noise and asks again.
+                if (status_->blockCount_ != 1 || !toggleCheck) {
+                    return true;
+                }
             }
             break;
         }
         if (status_->blockCount_ != 1 || Code() != 0) {
-            break;
+            return false;
         }
         // Nothing received yet: ask again, switching the check mode every five tries.
-        if (++attempts == kAttemptsPerMode) {
+        if (toggleCheck && ++attempts == kAttemptsPerMode) {
             ToggleCheckMode();
             attempts = 0;
         }
     }
-    FinishFile();
+}
+
+bool XModemEngine::StoreBlock() {
+    std::int64_t length = status_->blockLength_;
+    if (expectedSize_ >= 0) {
+        length = std::clamp<std::int64_t>(expectedSize_ - status_->position_, 0, length);
+    }
+    const auto count = static_cast<std::int32_t>(length);
+    if (!discarding_ && count > 0 && file_->Write(buffer_, count) < count) {
+        SetCode(TE_WRITE_FAILED);
+        return false;
+    }
+    status_->position_ += count;
+    return true;
+}
+
+// Each file: block 0 (asked for with 'C'), then its data; a declined file's data is taken and
+// dropped, since YModem has no way to refuse a file. The empty block 0 ends the batch.
+void XModemEngine::RunBatchReceiver() {
+    while (Code() == 0 && TakeHeaderBlock()) {
+        status_->blockCount_ = 1;
+        const bool ended = ReceiveBlocks(false);
+        if (!ended || Code() != 0) {
+            return;
+        }
+        if (discarding_) {
+            continue;
+        }
+        FinishFile();
+        ReportFinal();
+    }
+}
+
+bool XModemEngine::TakeHeaderBlock() {
+    status_->errorCount_ = 0;
+    status_->consecutiveErrors_ = 0;
+    status_->position_ = 0;
+    status_->blockCount_ = 0;
+    expectedSize_ = -1;
+    discarding_ = false;
+    Received r = Received::kFailed;
+    for (;;) {
+        if (!SendStartChar()) {
+            return false;
+        }
+        r = ReceiveBlock();
+        if (r == Received::kData) {
+            break;
+        }
+        if (Code() != 0) {
+            return false;
+        }
+        if (r == Received::kEot) {
+            // The EOT of the last file again: our ACK was lost.
+            if (SendByte(kAck) != 0) {
+                SetCode(TE_ACK_FAILED);
+                return false;
+            }
+        }
+    }
+    const int length = status_->blockLength_;
+    buffer_[length] = 0;
+    const OfferedFile offer =
+        ParseOffer(reinterpret_cast<const char*>(buffer_), static_cast<std::size_t>(length));
+    if (offer.name.empty()) {
+        // The end of the batch.
+        if (SendByte(kAck) != 0) {
+            SetCode(TE_ACK_FAILED);
+        }
+        return false;
+    }
+    bool taken;
+    if (file_->NextFile(false)) {
+        taken = std::strlen(file_->GetName()) < sizeof nameArea_;
+        std::snprintf(nameArea_, sizeof nameArea_, "%s", file_->GetName());
+    } else {
+        taken = TakeOfferedName(offer.name, nameArea_, sizeof nameArea_);
+    }
+    status_->fileName_ = nameArea_;
+    status_->fileSize_ = offer.hasSize ? offer.size : 0;
+    status_->fileTime_ = offer.hasTime ? offer.time : -1;
+    expectedSize_ = offer.hasSize ? offer.size : -1;
+    file_->ResetSize();
+    int declined = 0;
+    if (!taken || offer.sizeTooLarge) {
+        declined = TE_FILE_SKIPPED;
+    } else {
+        const int exists = FileExists(nameArea_);
+        if (exists == OUT_OF_MEMORY) {
+            SetCode(OUT_OF_MEMORY);
+            return false;
+        }
+        if (exists && !overwriteAlways_) {
+            declined = TE_FILE_EXISTS;
+        }
+    }
+    if (declined != 0) {
+        discarding_ = true;
+        status_->Update(declined);
+        if (AbortCheck()) {
+            return false;
+        }
+    } else if (!TakeOpenedFile(file_->Open(nameArea_, "wb"))) {
+        return false;
+    }
+    if (SendByte(kAck) != 0) {
+        SetCode(TE_ACK_FAILED);
+        return false;
+    }
+    return true;
 }
 
 // 'C' or NAK (by the check mode) until the first block is in, NAK afterwards.
@@ -392,8 +641,8 @@ XModemEngine::Received XModemEngine::ReceiveBlock() {
                 SetCode(TE_REMOTE_CANCEL);
                 return Received::kFailed;
             }
-            if (c == kSoh || OtherStartChar()) {
-                status_->blockLength_ = BlockSize();
+            if (c == kSoh || (c == kStx && longBlocks_) || OtherStartChar()) {
+                status_->blockLength_ = c == kStx && longBlocks_ ? kLongBlockSize : BlockSize();
                 if (ReadRestOfBlock()) {
                     return Received::kData;
                 }

@@ -2,6 +2,14 @@
 // or by a one-byte additive checksum. The receiver chooses the check by the start character it
 // sends ('C' for CRC-16, NAK for the checksum); the sender follows whatever it receives.
 //
+// Two relatives run on the same engine (SetProtocol):
+//   - XModem-1K: 1024-byte blocks that start with STX; a tail of 896 bytes or less goes in
+//     128-byte blocks, as receivers expect. The receiver takes both kinds of block.
+//   - YModem: a batch of files, each announced by block 0 (its name, NUL, then its size in
+//     decimal and its modification time in octal seconds) and sent as XModem-1K with CRC-16; an
+//     empty block 0 ends the batch. The receiver cuts the padding by the announced size, keeps the
+//     time, and takes names as received_name.h says.
+//
 // Three layers: XModemBlockEngine keeps the block-check state, XModemProtocol declares the
 // protocol's operations, XModemEngine is the 128-byte protocol itself.
 #pragma once
@@ -83,6 +91,8 @@ public:
     void SetMaxErrors(int n);
     // Overwrite::kAlways lets the receiver replace an existing file; any other choice refuses.
     void SetOverwrite(Overwrite option);
+    // Protocol::kXModem (the default), kXModem1K or kYModem; others leave the choice alone.
+    void SetProtocol(Protocol protocol);
 
     int MaxErrors() const { return maxErrors_; }
     // The last block header or reply byte read from the line; -1 after Prepare.
@@ -98,23 +108,43 @@ private:
     bool OpenFile();
     void RunSender();
     void RunReceiver();
+    void RunBatchSender();
+    void RunBatchReceiver();
     int FinalStep();
+    void EndBatch();
 
     // Sender parts.
     bool ReadNextBlock(bool first);
     bool WaitForStartChar();
+    // Sends the frame in the buffer until the receiver acknowledges it; `purge` discards what
+    // follows the ACK (not in a batch after block 0 or EOT, where the next 'C' follows at once).
+    bool SendUntilAcknowledged(bool purge);
     bool SendCurrentFrame();
-    bool WaitForReply();
+    bool WaitForReply(bool purge);
+    // Block 0 for the open file (or the empty one that ends a batch, with `last`).
+    void BuildHeaderBlock(bool last);
 
     // Receiver parts.
     bool SendStartChar();
     Received ReceiveBlock();
     bool ReadRestOfBlock();
     void CountReceiveError();
+    // Receives the data blocks of one file up to its EOT; true when the EOT came.
+    bool ReceiveBlocks(bool toggleCheck);
+    // Stores a received data block: cut at the announced size, dropped for a declined file.
+    bool StoreBlock();
+    // Takes block 0 of a batch: false when it ends the batch (or the run stops).
+    bool TakeHeaderBlock();
 
     int lastControl_ = -1;
     int overwriteAlways_ = 0;
     int maxErrors_ = 0;
+    Protocol protocol_ = Protocol::kXModem;
+    bool longBlocks_ = false; // the sender sends and the receiver takes 1024-byte blocks
+    std::uint8_t padding_ = 0x00;
+    std::int64_t expectedSize_ = -1; // the announced size of the file being received, or -1
+    bool discarding_ = false;        // the file being received was declined: its data is dropped
+    char nameArea_[FileAccess::kNameSize] = {};
 };
 
 } // namespace tollan

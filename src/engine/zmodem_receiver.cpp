@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/received_name.h"
 #include "engine/zmodem_engine.h"
 
 namespace tollan {
@@ -27,25 +28,6 @@ constexpr int kManagementMask = 0x1F;
 
 const std::uint8_t kZero[4] = {0, 0, 0, 0};
 
-// A name offered by the sender stays inside the receiving folder: no absolute path, no drive, no
-// ".." step, with either separator, whatever the platform.
-bool StaysInFolder(const char* name) {
-    if (name[0] == 0 || name[0] == '/' || name[0] == '\\' || name[1] == ':') {
-        return false;
-    }
-    for (const char* step = name; *step != 0;) {
-        const std::size_t length = std::strcspn(step, "/\\");
-        if (length == 2 && step[0] == '.' && step[1] == '.') {
-            return false;
-        }
-        step += length;
-        if (*step != 0) {
-            ++step;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 void ZModemEngine::ProtocolReceive(char*) {
@@ -59,32 +41,29 @@ void ZModemEngine::ProtocolReceive(char*) {
             // The offer: the name, a NUL, then size, time and more as text.
             const int length = status_->blockLength_;
             buffer_[length] = 0;
-            const char* offerName = reinterpret_cast<const char*>(buffer_);
-            const bool listed = file_->NextFile(false);
-            const char* name = listed ? file_->GetName() : offerName;
-            const bool nameFits = std::strlen(name) < static_cast<std::size_t>(kNameSize);
-            const bool nameSafe = listed || StaysInFolder(name);
-            std::snprintf(nameBuffer_, kNameSize, "%s", name);
-            status_->fileName_ = nameBuffer_;
-
-            long size = 0;
-            unsigned long time = 0;
-            const std::size_t nameLength = std::strlen(offerName);
-            int values = 0;
-            if (nameLength < static_cast<std::size_t>(length)) {
-                values = std::sscanf(offerName + nameLength + 1, "%ld %lo", &size, &time);
+            const OfferedFile offer = ParseOffer(reinterpret_cast<const char*>(buffer_),
+                                                 static_cast<std::size_t>(length));
+            bool nameTaken;
+            if (file_->NextFile(false)) {
+                const char* name = file_->GetName();
+                nameTaken = std::strlen(name) < static_cast<std::size_t>(kNameSize);
+                std::snprintf(nameBuffer_, kNameSize, "%s", name);
+            } else {
+                nameTaken = TakeOfferedName(offer.name, nameBuffer_, kNameSize);
             }
-            status_->fileSize_ = values >= 1 ? static_cast<std::int32_t>(size) : 0;
-            status_->fileTime_ = values >= 2 && time != 0 ? static_cast<std::int32_t>(time) : -1;
+            status_->fileName_ = nameBuffer_;
+            status_->fileSize_ = offer.hasSize ? offer.size : 0;
+            status_->fileTime_ = offer.hasTime ? offer.time : -1;
             status_->position_ = 0;
             status_->blockCount_ = 0;
             status_->errorCount_ = 0;
             status_->consecutiveErrors_ = 0;
 
             file_->ResetSize();
-            if (!nameFits || !nameSafe) {
+            if (!nameTaken || offer.sizeTooLarge) {
                 // A name the buffer cannot hold is declined rather than cut to another name, and
-                // so is a name that would write outside the receiving folder; the batch goes on.
+                // so are a name refused by the offered-paths choice and a file whose size 32-bit
+                // positions cannot reach; the batch goes on.
                 SetCode(TE_FILE_SKIPPED);
             } else if (!DecideAndOpen(headerData_[ZF0], headerData_[ZF1])) {
                 break;

@@ -19,6 +19,7 @@
 #include <set>
 #include <utility>
 
+#include "link/line_speeds.h"
 #include "link/tick_count.h"
 
 namespace tollan {
@@ -101,6 +102,11 @@ int CodeForErrno(int error) {
 }
 
 } // namespace
+
+bool LineSpeedOffered(std::uint32_t speed) {
+    speed_t code;
+    return SpeedCode(speed, code);
+}
 
 PosixSerialPort::PosixSerialPort(std::string devicePath, std::uint32_t receiveSize,
                                  std::uint32_t transmitSize)

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <new>
 
+#include "link/line_speeds.h"
+
 namespace tollan {
 namespace {
 
@@ -16,6 +18,15 @@ BYTE ParityValue(char parity) {
 }
 
 } // namespace
+
+// The DCB takes any number; these are the rates serial drivers and USB adapters commonly set.
+bool LineSpeedOffered(std::uint32_t speed) {
+    static constexpr std::uint32_t kSpeeds[] = {110,    300,     600,     1200,    2400,   4800,
+                                                9600,   14400,   19200,   38400,   57600,  115200,
+                                                128000, 230400,  256000,  460800,  500000, 576000,
+                                                921600, 1000000, 1500000, 2000000, 3000000};
+    return std::find(std::begin(kSpeeds), std::end(kSpeeds), speed) != std::end(kSpeeds);
+}
 
 Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
                                  std::uint32_t transmitSize)

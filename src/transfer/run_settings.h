@@ -21,6 +21,9 @@ struct RunSettings {
     int maxErrors = 0;
     Overwrite overwrite = Overwrite::kNever;
     PathSwitch pathSwitch = PathSwitch::kStripPath;
+    // Not in the settings block: the command alone offers the choice. A host run always keeps
+    // received names inside its folder.
+    OfferedPaths offeredPaths = OfferedPaths::kInsideFolder;
     CrashRecovery crashRecovery = CrashRecovery::kNever;
     WindowSize windowSize = WindowSize::kStreaming;
     std::int32_t sendTimeout = 60; // seconds, 0 = never

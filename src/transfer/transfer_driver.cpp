@@ -212,12 +212,30 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     std::vector<char> list(settings_.fileList.begin(), settings_.fileList.end());
     list.push_back('\0');
 
+    const OfferedPaths offeredPaths =
+        settings_.HostRun() ? OfferedPaths::kInsideFolder : settings_.offeredPaths;
     switch (settings_.protocol) {
-    case Protocol::kXModem: {
+    case Protocol::kXModem:
+    case Protocol::kXModem1K: {
         XModemEngine engine(&link, &status);
+        engine.SetProtocol(settings_.protocol);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
+        return true;
+    }
+    case Protocol::kYModem: {
+        XModemEngine engine(&link, &status);
+        engine.SetProtocol(settings_.protocol);
+        engine.SetMaxErrors(settings_.maxErrors);
+        engine.SetOverwrite(settings_.overwrite);
+        engine.SetOfferedPaths(offeredPaths);
+        if (settings_.Transmitting()) {
+            engine.Send(list.data());
+        } else {
+            bool names = !settings_.HostRun() && !settings_.fileList.empty();
+            engine.Receive(names ? list.data() : nullptr);
+        }
         return true;
     }
     case Protocol::kAckNak: {
@@ -234,6 +252,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetPathSwitch(settings_.pathSwitch);
         engine.SetOverwrite(settings_.overwrite);
         engine.SetWindowSize(settings_.windowSize);
+        engine.SetOfferedPaths(offeredPaths);
         if (settings_.Transmitting()) {
             engine.Send(list.data());
         } else {
