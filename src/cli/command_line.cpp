@@ -417,4 +417,29 @@ std::string FirstMissingFile(const CommandLine& command) {
     return {};
 }
 
+std::string FirstTooLargeFile(const CommandLine& command) {
+    if (command.mode != CommandMode::kSend) {
+        return {};
+    }
+    std::unique_ptr<FileAccess> file(CreateFileAccess());
+    if (file == nullptr) {
+        return {};
+    }
+    std::size_t step = command.pairs && command.run.protocol == Protocol::kZModem ? 2 : 1;
+    for (std::size_t i = 0; i < command.files.size(); i += step) {
+        std::string list = command.files[i];
+        if (list.empty() || file->Init(list.data(), 0) != 0) {
+            continue;
+        }
+        while (file->NextFile(true)) {
+            std::error_code error;
+            const std::uintmax_t size = std::filesystem::file_size(file->GetName(), error);
+            if (!error && size > 0x7FFFFFFFu) {
+                return file->GetName();
+            }
+        }
+    }
+    return {};
+}
+
 } // namespace tollan

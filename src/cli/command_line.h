@@ -46,4 +46,8 @@ int CheckCombination(const CommandLine& command);
 // For a send: the first sender operand that matches no file, or an empty text when all match.
 std::string FirstMissingFile(const CommandLine& command);
 
+// For a send: the first file the operands name that is 2 GiB or larger (the engines count in
+// 32-bit signed positions), or an empty text.
+std::string FirstTooLargeFile(const CommandLine& command);
+
 } // namespace tollan

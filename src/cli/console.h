@@ -1,5 +1,6 @@
 // What the command needs of its console: whether the standard error stream is a terminal, and
-// the user's interrupt (Ctrl-C, or SIGINT and SIGTERM on POSIX systems).
+// the user's interrupt (Ctrl-C, or SIGINT, SIGTERM, SIGHUP and SIGQUIT on POSIX systems, where a
+// closed output, SIGPIPE, becomes a failed write).
 #pragma once
 
 #include <functional>
@@ -8,6 +9,9 @@ namespace tollan {
 
 bool StderrIsTerminal();
 bool StdinIsTerminal();
+// Whether the standard error stream is the terminal that standard input or output is: then
+// nothing may be written to it while the line runs over standard input and output.
+bool StderrSharesLine();
 
 // From now on an interrupt calls `onInterrupt` (on a thread of its own) instead of ending the
 // process. Call before any other thread starts.

@@ -1,9 +1,11 @@
 // The serial port behind the command's --line: a device path such as /dev/ttyUSB0 or /dev/pts/3
-// on POSIX systems, a COM name such as COM3 on Windows.
+// on POSIX systems, a COM name such as COM3 on Windows; "-" (kStdioLine) the standard input and
+// output.
 #pragma once
 
 #include <string>
 
+#include "cli/command_line.h"
 #include "transfer/port_factory.h"
 
 namespace tollan {

@@ -47,6 +47,14 @@ struct Interrupts {
     }
 };
 
+// A message on `stream`, or nowhere when it is null.
+template <typename... Values>
+void Say(std::FILE* stream, const char* format, Values... values) {
+    if (stream != nullptr) {
+        std::fprintf(stream, format, values...);
+    }
+}
+
 Interrupts& ProcessInterrupts() {
     static Interrupts* interrupts = new Interrupts;
     return *interrupts;
@@ -71,10 +79,20 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", ValidationMessage(refused));
         return refused;
     }
-    // A FILE that names nothing ends the run before the line is touched.
+    // On standard input and output, the data stream is stdout: messages go to stderr, and
+    // nowhere when stderr is the same terminal as the line.
+    const bool stdio = command.line == kStdioLine;
+    std::FILE* messages = stdio && StderrSharesLine() ? nullptr : stderr;
+    // A FILE that names nothing ends the run before the line is touched, and so does one the
+    // engines' 32-bit positions cannot reach.
     if (std::string missing = FirstMissingFile(command); !missing.empty()) {
-        std::fprintf(stderr, "tollan: %s: no such file\n%s\n", missing.c_str(),
-                     ResultText(kResultOpenFailed));
+        Say(messages, "tollan: %s: no such file\n%s\n", missing.c_str(),
+            ResultText(kResultOpenFailed));
+        return kResultOpenFailed;
+    }
+    if (std::string large = FirstTooLargeFile(command); !large.empty()) {
+        Say(messages, "tollan: %s: 2 GiB or larger; file offsets on the line are 32 bits\n%s\n",
+            large.c_str(), ResultText(kResultOpenFailed));
         return kResultOpenFailed;
     }
     // Received files go into --dir (a host run moves there itself, and back at its end).
@@ -82,8 +100,8 @@ int Run(int argc, char** argv) {
         std::error_code failed;
         std::filesystem::current_path(command.run.defaultDir, failed);
         if (failed) {
-            std::fprintf(stderr, "tollan: %s: %s\n%s\n", command.run.defaultDir.c_str(),
-                         failed.message().c_str(), ResultText(kResultWriteFailed));
+            Say(messages, "tollan: %s: %s\n%s\n", command.run.defaultDir.c_str(),
+                failed.message().c_str(), ResultText(kResultWriteFailed));
             return kResultWriteFailed;
         }
     }
@@ -92,7 +110,8 @@ int Run(int argc, char** argv) {
     WatchInterrupts([&interrupts] { interrupts.Interrupt(); });
 
     RunResult result;
-    TerminalView view(stdout, stderr, !command.quiet && StderrIsTerminal());
+    TerminalView view(stdio ? messages : stdout, stderr,
+                      !stdio && !command.quiet && StderrIsTerminal());
     TransferDriver driver(command.run, result, view, LinePortFactory(command.line), command.block);
     // A run that is over waits for its view to be closed; here nobody is there to close it.
     view.OnTransferEnded([&driver] { driver.Stop(); });
@@ -105,7 +124,7 @@ int Run(int argc, char** argv) {
         }
     });
     if (!driver.OpenLog()) {
-        std::fprintf(stderr, "tollan: %s\n", TransferLog::kOpenFailedText);
+        Say(messages, "tollan: %s\n", TransferLog::kOpenFailedText);
     }
     interrupts.Attach(&driver);
     driver.Start();
@@ -122,13 +141,13 @@ int Run(int argc, char** argv) {
         code = kResultUserCancelled;
     }
     if (unconfirmed != 0) {
-        std::fprintf(stderr, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
+        Say(messages, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
     }
     if (code != kResultOk) {
         const char* text = ResultText(code);
-        std::fprintf(stderr, "tollan: %s\n", text != nullptr ? text : "failed.");
+        Say(messages, "tollan: %s\n", text != nullptr ? text : "failed.");
     } else if (!command.quiet) {
-        std::fprintf(stderr, "tollan: %s\n", view.LastStatus().c_str());
+        Say(messages, "tollan: %s\n", view.LastStatus().c_str());
     }
     return code;
 }

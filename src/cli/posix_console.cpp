@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
@@ -16,6 +17,20 @@ bool StdinIsTerminal() {
     return isatty(STDIN_FILENO) == 1;
 }
 
+bool StderrSharesLine() {
+    struct stat error;
+    if (isatty(STDERR_FILENO) != 1 || fstat(STDERR_FILENO, &error) != 0) {
+        return false;
+    }
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO}) {
+        struct stat other;
+        if (fstat(fd, &other) == 0 && other.st_rdev == error.st_rdev) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void WatchInterrupts(std::function<void()> onInterrupt) {
     // The signals are blocked in every thread (threads inherit the mask) and taken by one
     // thread with sigwait, so that the handler may do whatever it likes.
@@ -23,6 +38,9 @@ void WatchInterrupts(std::function<void()> onInterrupt) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGQUIT);
+    signal(SIGPIPE, SIG_IGN);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread([signals, onInterrupt = std::move(onInterrupt)] {
         for (;;) {

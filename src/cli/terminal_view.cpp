@@ -44,6 +44,9 @@ void TerminalView::ShowErrorCount(long count) {
 void TerminalView::AddFileLine(const FileLine& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     Erase();
+    if (lines_ == nullptr) {
+        return;
+    }
     std::fprintf(lines_, "%-40s %-30s %-10s %-10s %lu\n", line.name, line.status, line.date,
                  line.time, static_cast<unsigned long>(line.bytes));
     std::fflush(lines_);

@@ -17,7 +17,8 @@ namespace tollan {
 
 class TerminalView : public TransferView {
 public:
-    // `progress`: draw the progress line (stderr is a terminal and the command is not quiet).
+    // `lines` may be null (no file lines). `showProgress`: draw the progress line (stderr is a
+    // terminal and the command is not quiet).
     TerminalView(std::FILE* lines, std::FILE* progress, bool showProgress);
 
     void ShowStatus(const char* text) override;

@@ -36,6 +36,13 @@ bool StdinIsTerminal() {
     return _isatty(_fileno(stdin)) != 0;
 }
 
+bool StderrSharesLine() {
+    DWORD mode = 0;
+    const bool errorConsole = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    return errorConsole && (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0 ||
+                            GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0);
+}
+
 void WatchInterrupts(std::function<void()> onInterrupt) {
     InterruptHandler() = std::move(onInterrupt);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -1,0 +1,339 @@
+#include "link/posix_stdio_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace tollan {
+namespace {
+
+constexpr int kIdleSliceMs = 5;
+constexpr int kWriteWaitMs = 10000;
+// The modem lines a stdio line reports: CTS, DSR and carrier detect, all up.
+constexpr std::uint32_t kLinesUp = 0x10 | 0x20 | 0x80;
+
+// The terminals the process changed, with what they held before, given back by the port or, when
+// the process ends another way, at exit.
+struct SavedTerminal {
+    int fd = -1;
+    termios settings{};
+};
+
+std::mutex savedMutex;
+SavedTerminal saved[2];
+
+void RestoreTerminals() {
+    std::lock_guard<std::mutex> lock(savedMutex);
+    for (SavedTerminal& terminal : saved) {
+        if (terminal.fd >= 0) {
+            tcsetattr(terminal.fd, TCSADRAIN, &terminal.settings);
+            terminal.fd = -1;
+        }
+    }
+}
+
+// Saves `fd`'s settings (once per process) when it is a terminal; true when it is one.
+bool SaveTerminal(int slot, int fd) {
+    static std::once_flag atExit;
+    termios settings;
+    if (isatty(fd) != 1 || tcgetattr(fd, &settings) != 0) {
+        return false;
+    }
+    std::call_once(atExit, [] { std::atexit(RestoreTerminals); });
+    std::lock_guard<std::mutex> lock(savedMutex);
+    saved[slot].fd = fd;
+    saved[slot].settings = settings;
+    return true;
+}
+
+bool SameFile(int a, int b) {
+    struct stat first;
+    struct stat second;
+    return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+} // namespace
+
+PosixStdioPort::PosixStdioPort(int inputFd, int outputFd)
+    : CommPort(kNoPortNumber), in_(inputFd), out_(outputFd) {
+    const bool inputTerminal = SaveTerminal(0, in_);
+    // One terminal on both sides (a remote shell) is saved once.
+    if (!inputTerminal || !SameFile(in_, out_)) {
+        SaveTerminal(1, out_);
+    }
+    const int flags = fcntl(in_, F_GETFL);
+    if (flags < 0) {
+        SetStatus(LINK_NO_PORT);
+        return;
+    }
+    fcntl(in_, F_SETFL, flags | O_NONBLOCK);
+    ApplyModes();
+}
+
+PosixStdioPort::~PosixStdioPort() {
+    const int flags = fcntl(in_, F_GETFL);
+    if (flags >= 0) {
+        fcntl(in_, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    RestoreTerminals();
+}
+
+void PosixStdioPort::ApplyModes() {
+    std::lock_guard<std::mutex> lock(savedMutex);
+    for (const SavedTerminal& terminal : saved) {
+        if (terminal.fd < 0) {
+            continue;
+        }
+        termios raw = terminal.settings;
+        cfmakeraw(&raw);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        if (outputFlow_ == kFlowXonXoff) {
+            raw.c_iflag |= IXON;
+        }
+        if (inputFlow_ == kFlowXonXoff) {
+            raw.c_iflag |= IXOFF;
+        }
+        tcsetattr(terminal.fd, TCSADRAIN, &raw);
+    }
+}
+
+int PosixStdioPort::Idle() {
+    if (inputNext_ != inputEnd_) {
+        usleep(kIdleSliceMs * 1000);
+        return 0;
+    }
+    return WaitForInput(kIdleSliceMs);
+}
+
+int PosixStdioPort::ReadModemStatus() {
+    modemStatus_ = kLinesUp;
+    return static_cast<int>(modemStatus_);
+}
+
+void PosixStdioPort::Open(std::uint32_t) {}
+
+int PosixStdioPort::OpenDevice() {
+    return LINK_OK;
+}
+
+int PosixStdioPort::Close() {
+    return LINK_OK;
+}
+
+QueueStatus& PosixStdioPort::GetQueueStatus(QueueStatus& record, int) {
+    record = QueueStatus{};
+    int waiting = 0;
+    if (ioctl(in_, FIONREAD, &waiting) != 0 || waiting < 0) {
+        waiting = 0;
+    }
+    int queued = 0;
+    if (isatty(out_) != 1 || ioctl(out_, TIOCOUTQ, &queued) != 0 || queued < 0) {
+        queued = 0;
+    }
+    record.receiveValid = 1;
+    record.receiveCount = static_cast<std::uint32_t>(inputEnd_ - inputNext_ + waiting);
+    record.receiveSize = sizeof buffer_;
+    record.transmitValid = 1;
+    record.transmitCount = static_cast<std::uint32_t>(queued);
+    record.transmitSize = 65536;
+    return record;
+}
+
+int PosixStdioPort::SetQueues(std::uint32_t, std::uint32_t, std::uint32_t) {
+    return LINK_OK;
+}
+
+int PosixStdioPort::SetFlowControl(int input, int output) {
+    const int checked = CheckFlowCodes(input, output);
+    if (checked != 0) {
+        return checked;
+    }
+    inputFlow_ = input;
+    outputFlow_ = output;
+    ApplyModes();
+    return LINK_OK;
+}
+
+int PosixStdioPort::GetFlowControl(int& input, int& output) {
+    input = inputFlow_;
+    output = outputFlow_;
+    return 0;
+}
+
+int PosixStdioPort::SetBreak(int) {
+    return 0;
+}
+
+int PosixStdioPort::Signal(int code, int) {
+    switch (code) {
+    case kSignalDtr:
+    case kSignalRts:
+    case kSignalCts:
+    case kSignalDsr:
+    case kSignalCarrier:
+        return 1;
+    case kSignalBreakState:
+    case kSignalRing:
+    case kSignalOverrun:
+    case kSignalParityError:
+    case kSignalFramingError:
+    case kSignalBreakReceived:
+    case kSignalReceiveOverflow:
+        return 0;
+    default:
+        return code >= 17 && code <= 20 ? 0 : 2;
+    }
+}
+
+int PosixStdioPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
+    const int checked = CheckFormat(parity, dataBits, stopBits);
+    if (checked != 0) {
+        return checked;
+    }
+    speed_ = speed;
+    parity_ = parity;
+    dataBits_ = dataBits;
+    stopBits_ = stopBits;
+    return LINK_OK;
+}
+
+void PosixStdioPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) {
+    speed = speed_;
+    parity = parity_;
+    dataBits = dataBits_;
+    stopBits = stopBits_;
+}
+
+int PosixStdioPort::GetLineSnapshot(LineSnapshot& snapshot) {
+    return TakeLineSnapshot(snapshot, errors_, modemStatus_);
+}
+
+int PosixStdioPort::PutByte(std::uint8_t byte) {
+    return PutByteByWrite(byte);
+}
+
+int PosixStdioPort::PutString(const char* text) {
+    return PutStringByWrite(text);
+}
+
+int PosixStdioPort::Write(const void* buffer, int length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    int written = 0;
+    while (written < length) {
+        const ssize_t n = write(out_, bytes + written, static_cast<std::size_t>(length - written));
+        if (n > 0) {
+            written += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd entry{out_, POLLOUT, 0};
+            if (poll(&entry, 1, kWriteWaitMs) > 0 && (entry.revents & POLLOUT) != 0) {
+                continue;
+            }
+        }
+        SetStatus(n < 0 && errno != EAGAIN ? LINK_FAILED : LINK_WRITE_SHORT);
+        break;
+    }
+    return written;
+}
+
+int PosixStdioPort::SendImmediate(std::uint8_t byte) {
+    return Write(&byte, 1) == 1 ? 0 : LINK_FAILED;
+}
+
+int PosixStdioPort::Refill() {
+    inputNext_ = buffer_;
+    inputEnd_ = buffer_;
+    if (ended_) {
+        return LINK_FAILED;
+    }
+    const ssize_t got = read(in_, buffer_, sizeof buffer_);
+    if (got == 0) {
+        ended_ = true; // the other side closed our input
+        return LINK_FAILED;
+    }
+    if (got < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : LINK_FAILED;
+    }
+    inputEnd_ = buffer_ + got;
+    return static_cast<int>(got);
+}
+
+int PosixStdioPort::GetByte() {
+    if (inputNext_ == inputEnd_ && Refill() <= 0) {
+        return LINK_NO_DATA;
+    }
+    return *inputNext_++;
+}
+
+int PosixStdioPort::Read(void* buffer, int length) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    int count = 0;
+    while (count < length) {
+        const int c = GetByte();
+        if (c < 0) {
+            break;
+        }
+        bytes[count++] = static_cast<std::uint8_t>(c);
+    }
+    return count;
+}
+
+int PosixStdioPort::Purge(int direction, int count) {
+    if (direction != 0) {
+        if (isatty(out_) == 1) {
+            tcflush(out_, TCOFLUSH);
+        }
+        return LINK_OK;
+    }
+    inputNext_ = inputEnd_;
+    int taken = 0;
+    while (GetByte() >= 0) {
+        if (count > 0 && ++taken >= count) {
+            return LINK_FAILED;
+        }
+    }
+    return LINK_OK;
+}
+
+void PosixStdioPort::Dump(const PrintLine& printLine) {
+    char line[128];
+    std::snprintf(line, sizeof line, "Port type: standard input and output  BaudRate: %-6u",
+                  static_cast<unsigned>(speed_));
+    printLine(line);
+}
+
+int PosixStdioPort::WaitForInput(int timeoutMs) {
+    if (inputNext_ != inputEnd_) {
+        return 0;
+    }
+    if (ended_) {
+        return LINK_FAILED;
+    }
+    pollfd entry{in_, POLLIN, 0};
+    const int ready = poll(&entry, 1, timeoutMs > 0 ? timeoutMs : 0);
+    if (ready > 0) {
+        if ((entry.revents & POLLIN) != 0) {
+            return Refill() < 0 ? LINK_FAILED : 0;
+        }
+        if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            ended_ = true;
+            return LINK_FAILED;
+        }
+    }
+    return 0;
+}
+
+} // namespace tollan
