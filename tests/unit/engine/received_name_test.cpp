@@ -1,0 +1,315 @@
+// Names, sizes and times a sender offers: the table of hostile names with what each becomes under
+// POSIX and Win32 rules (the README shows the same table), and the same names offered for real
+// to the YModem and ZModem receivers of this platform, which must write every accepted file inside
+// their folder, nothing anywhere else, and go on with the batch after each declined one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/block_check.h"
+#include "engine/engine_codes.h"
+#include "engine/received_name.h"
+#include "engine/xmodem_engine.h"
+#include "engine/zmodem_engine.h"
+#include "engine_test_support.h"
+
+namespace tollan::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a name becomes: the path written with '/' (for Win32 the test swaps in '\'), or a
+// declined verdict.
+struct Becomes {
+    NameVerdict verdict;
+    const char* path = "";
+};
+
+Becomes Taken(const char* path) {
+    return {NameVerdict::kTaken, path};
+}
+Becomes Rooted(const char* path) {
+    return {NameVerdict::kRootRemoved, path};
+}
+Becomes Declined(NameVerdict verdict) {
+    return {verdict, ""};
+}
+
+struct HostileName {
+    const char* kind;
+    std::string offered;
+    Becomes posix;
+    Becomes win32;
+};
+
+const std::string kLongName(300, 'a');
+
+const std::vector<HostileName>& HostileNames() {
+    using V = NameVerdict;
+    static const std::vector<HostileName> names = {
+        {"plain name", "report.txt", Taken("report.txt"), Taken("report.txt")},
+        {"folders, '/'", "logs/2024/jan.txt", Taken("logs/2024/jan.txt"),
+         Taken("logs/2024/jan.txt")},
+        {"folders, '\\'", "logs\\jan.txt", Taken("logs/jan.txt"), Taken("logs/jan.txt")},
+        {"absolute, '/'", "/etc/passwd", Rooted("etc/passwd"), Rooted("etc/passwd")},
+        {"absolute, '\\'", "\\Windows\\win.ini", Rooted("Windows/win.ini"),
+         Rooted("Windows/win.ini")},
+        {"drive letter", "C:\\boot.ini", Rooted("boot.ini"), Rooted("boot.ini")},
+        {"drive-relative", "d:notes.txt", Rooted("notes.txt"), Rooted("notes.txt")},
+        {"UNC, '\\'", "\\\\server\\share\\dir\\f.txt", Rooted("dir/f.txt"), Rooted("dir/f.txt")},
+        {"UNC, '/'", "//server/share/f.txt", Rooted("f.txt"), Rooted("f.txt")},
+        {"long-path prefix", "\\\\?\\C:\\x\\y.txt", Rooted("x/y.txt"), Rooted("x/y.txt")},
+        {"long UNC prefix", "\\\\?\\UNC\\srv\\sh\\z.txt", Rooted("z.txt"), Rooted("z.txt")},
+        {"'..' at the start", "../escape.txt", Declined(V::kClimbsOut), Declined(V::kClimbsOut)},
+        {"'..' at the start, '\\'", "..\\..\\escape.txt", Declined(V::kClimbsOut),
+         Declined(V::kClimbsOut)},
+        {"'..' in the middle", "dir/../../escape.txt", Declined(V::kClimbsOut),
+         Declined(V::kClimbsOut)},
+        {"'..' at the end", "dir\\..", Declined(V::kClimbsOut), Declined(V::kClimbsOut)},
+        {"'..' after a root", "/../escape.txt", Declined(V::kClimbsOut), Declined(V::kClimbsOut)},
+        {"'.' and empty steps", "a/./b//c.txt", Taken("a/b/c.txt"), Taken("a/b/c.txt")},
+        {"dots in a name", "..hidden...txt", Taken("..hidden...txt"), Taken("..hidden...txt")},
+        {"control character", "bell\x07.txt", Declined(V::kControlCharacter),
+         Declined(V::kControlCharacter)},
+        {"line feed", "two\nlines", Declined(V::kControlCharacter), Declined(V::kControlCharacter)},
+        {"escape sequence", "\x1b[2Jclear", Declined(V::kControlCharacter),
+         Declined(V::kControlCharacter)},
+        {"DEL", "del\x7f", Declined(V::kControlCharacter), Declined(V::kControlCharacter)},
+        {"300 characters", kLongName, Declined(V::kTooLong), Declined(V::kTooLong)},
+        {"empty", "", Declined(V::kEmpty), Declined(V::kEmpty)},
+        {"a root alone", "/", Declined(V::kEmpty), Declined(V::kEmpty)},
+        {"a drive alone", "C:\\", Declined(V::kEmpty), Declined(V::kEmpty)},
+        {"device name", "CON", Taken("CON"), Declined(V::kNotAName)},
+        {"device with extension", "nul.txt", Taken("nul.txt"), Declined(V::kNotAName)},
+        {"device in a folder", "dir/com1.log", Taken("dir/com1.log"), Declined(V::kNotAName)},
+        {"printer device", "LPT9", Taken("LPT9"), Declined(V::kNotAName)},
+        {"wildcard", "what?.txt", Taken("what?.txt"), Declined(V::kNotAName)},
+        {"colon inside", "notes:v2.txt", Taken("notes:v2.txt"), Declined(V::kNotAName)},
+        {"angle brackets", "a<b>.txt", Taken("a<b>.txt"), Declined(V::kNotAName)},
+        {"trailing dot", "name.", Taken("name."), Declined(V::kNotAName)},
+        {"trailing space", "name ", Taken("name "), Declined(V::kNotAName)},
+    };
+    return names;
+}
+
+std::string WithSeparator(std::string path, char separator) {
+    for (char& c : path) {
+        if (c == '/') {
+            c = separator;
+        }
+    }
+    return path;
+}
+
+const Becomes& Expected(const HostileName& name, NameRules rules) {
+    return rules == NameRules::kWin32 ? name.win32 : name.posix;
+}
+
+TEST(ReceivedName, HostileNamesUnderBothRules) {
+    for (const NameRules rules : {NameRules::kPosix, NameRules::kWin32}) {
+        const char separator = rules == NameRules::kWin32 ? '\\' : '/';
+        for (const HostileName& name : HostileNames()) {
+            SCOPED_TRACE(std::string(name.kind) + (rules == NameRules::kWin32 ? " (Win32)" : ""));
+            char out[FileAccess::kNameSize];
+            const NameVerdict verdict = ReceivedName(name.offered, rules, out, sizeof out);
+            const Becomes& expected = Expected(name, rules);
+            EXPECT_EQ(verdict, expected.verdict);
+            EXPECT_EQ(std::string(out), WithSeparator(expected.path, separator));
+        }
+    }
+    // A name that fits every step but not the buffer is declined, never cut.
+    char small[8];
+    EXPECT_EQ(ReceivedName("abc/defgh", NameRules::kPosix, small, sizeof small),
+              NameVerdict::kTooLong);
+    EXPECT_STREQ(small, "");
+}
+
+TEST(ReceivedName, OffersWithSizesAndTimesThatDoNotFit) {
+    struct Row {
+        std::string bytes;
+        const char* name;
+        bool hasSize;
+        std::int32_t size;
+        bool tooLarge;
+        bool hasTime;
+        std::int32_t time;
+    };
+    const std::string nul(1, '\0');
+    const Row rows[] = {
+        {"a.bin" + nul + "300 14000000000", "a.bin", true, 300, false, true, 014000000000},
+        {"a.bin" + nul + "2147483647 17777777777", "a.bin", true, 0x7FFFFFFF, false, true,
+         0x7FFFFFFF},
+        {"big" + nul + "4294967296 777", "big", false, 0, true, true, 0777},
+        {"big" + nul + "99999999999999999999999 1", "big", false, 0, true, true, 1},
+        {"t" + nul + "5 20000000000", "t", true, 5, false, false, 0},
+        {"t" + nul + "5 0", "t", true, 5, false, false, 0},
+        {"t" + nul + "-5 100", "t", false, 0, false, false, 0},
+        {"t" + nul + "5x 100", "t", true, 5, false, false, 0},
+        {"t" + nul + "5 9", "t", true, 5, false, false, 0},
+        {"no-terminator", "no-terminator", false, 0, false, false, 0},
+        {"t" + nul, "t", false, 0, false, false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const OfferedFile offer = ParseOffer(row.bytes.data(), row.bytes.size());
+        EXPECT_EQ(offer.name, row.name);
+        EXPECT_EQ(offer.hasSize, row.hasSize);
+        EXPECT_EQ(offer.size, row.size);
+        EXPECT_EQ(offer.sizeTooLarge, row.tooLarge);
+        EXPECT_EQ(offer.hasTime, row.hasTime);
+        EXPECT_EQ(offer.time, row.time);
+    }
+}
+
+// Every regular file under `root`, as paths relative to it.
+std::set<std::string> FilesUnder(const fs::path& root) {
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) {
+            files.insert(fs::relative(entry.path(), root).generic_string());
+        }
+    }
+    return files;
+}
+
+// A YModem block of `data` (padded to 128 bytes, or 1024 when longer) numbered `number`.
+Bytes YModemBlock(std::uint8_t number, Bytes data) {
+    const std::size_t size = data.size() > 128 ? 1024 : 128;
+    data.resize(size, 0);
+    Bytes frame{static_cast<std::uint8_t>(size == 1024 ? 0x02 : 0x01), number,
+                static_cast<std::uint8_t>(255 - number)};
+    frame.insert(frame.end(), data.begin(), data.end());
+    const std::uint32_t crc = Crc16Check().Compute(data.data(), size, 0);
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    frame.push_back(static_cast<std::uint8_t>(crc));
+    return frame;
+}
+
+// The names that arrive: each hostile name as this platform's receivers take it, plus the
+// absolute name of a file in a second folder, which must stay empty.
+struct Offer {
+    std::string offered;
+    std::string arrives; // relative to the receiving folder, with '/'; empty when declined
+};
+
+std::vector<Offer> OffersFor(const ScratchFolder& outside) {
+    std::vector<Offer> offers;
+    const NameRules rules = HostNameRules();
+    for (const HostileName& name : HostileNames()) {
+        const Becomes& expected = Expected(name, rules);
+        offers.push_back({name.offered, NameAccepted(expected.verdict) ? expected.path : ""});
+    }
+    const fs::path absolute = outside.Root() / "abs.txt";
+    offers.push_back({absolute.string(), absolute.relative_path().generic_string()});
+    offers.push_back({(outside.Root() / ".." / "up.txt").string(), ""});
+    return offers;
+}
+
+// Runs one batch into a fresh folder and checks what arrived where.
+void CheckBatch(const std::vector<Offer>& offers, const ScratchFolder& outside,
+                const ScratchFolder& into, const TestStatus& status) {
+    std::set<std::string> expected;
+    int declined = 0;
+    for (const Offer& offer : offers) {
+        if (offer.arrives.empty()) {
+            ++declined;
+            continue;
+        }
+        expected.insert(offer.arrives);
+        EXPECT_EQ(ReadFile((into.Root() / offer.arrives).string()), Text(offer.offered))
+            << offer.offered;
+    }
+    EXPECT_EQ(FilesUnder(into.Root()), expected);
+    EXPECT_TRUE(FilesUnder(outside.Root()).empty());
+    EXPECT_FALSE(fs::exists(outside.Root().parent_path() / "up.txt"));
+    EXPECT_FALSE(fs::exists(into.Root().parent_path() / "escape.txt"));
+    const std::vector<int> codes = status.Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), TE_FILE_SKIPPED), declined);
+}
+
+TEST(ReceivedName, YModemReceiverKeepsEveryFileInsideItsFolder) {
+    ScratchFolder outside;
+    std::vector<Offer> offers;
+    // An empty name is how YModem ends a batch.
+    for (const Offer& offer : OffersFor(outside)) {
+        if (!offer.offered.empty()) {
+            offers.push_back(offer);
+        }
+    }
+    ScratchFolder into(ScratchFolder::kEnter);
+    MemoryPortPair line;
+    Side rx(line.A());
+    CommLink peerLink(line.B());
+    RawPeer peer(peerLink);
+    XModemEngine receiver(rx.link.get(), &rx.status);
+    receiver.SetProtocol(Protocol::kYModem);
+    receiver.SetMaxErrors(5);
+    int received = 1;
+    RunBoth([&] { received = receiver.Receive(nullptr); },
+            [&] {
+                // Each file holds its own offered name, so that a file that lands in the wrong
+                // place shows which offer put it there.
+                for (const Offer& offer : offers) {
+                    const Bytes content = Text(offer.offered);
+                    Bytes header = Text(offer.offered);
+                    header.push_back(0);
+                    const Bytes size = Text(std::to_string(content.size()));
+                    header.insert(header.end(), size.begin(), size.end());
+                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                    peer.Send(YModemBlock(0, header));
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                    peer.Send(YModemBlock(1, content));
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                    peer.Send(0x04);
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                }
+                ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                peer.Send(YModemBlock(0, {}));
+                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+            });
+    EXPECT_EQ(received, TE_OK);
+    CheckBatch(offers, outside, into, rx.status);
+}
+
+TEST(ReceivedName, ZModemReceiverKeepsEveryFileInsideItsFolder) {
+    ScratchFolder outside;
+    std::vector<Offer> offers;
+    // The sender's list pairs a file with the name to offer: ';' ends a name, an empty one ends
+    // the list, and the list walk takes no item of 256 characters or more, nor one that ends in
+    // a separator.
+    for (const Offer& offer : OffersFor(outside)) {
+        if (!offer.offered.empty() && offer.offered.size() < 256 && offer.offered.back() != '/' &&
+            offer.offered.back() != '\\') {
+            offers.push_back(offer);
+        }
+    }
+    ScratchFolder from;
+    ScratchFolder into(ScratchFolder::kEnter);
+    std::string list;
+    for (std::size_t i = 0; i < offers.size(); ++i) {
+        const std::string source = from.Path("f" + std::to_string(i));
+        WriteFile(source, Text(offers[i].offered));
+        list += (list.empty() ? "" : ";") + source + ";" + offers[i].offered;
+    }
+    MemoryPortPair line;
+    Side tx(line.A());
+    Side rx(line.B());
+    ZModemEngine sender(tx.link.get(), &tx.status);
+    ZModemEngine receiver(rx.link.get(), &rx.status);
+    sender.SetPathSwitch(PathSwitch::kReceiverNames);
+    sender.SetMaxErrors(5);
+    receiver.SetMaxErrors(5);
+    int sent = 1;
+    int received = 1;
+    RunBoth([&] { sent = sender.Send(list.data()); },
+            [&] { received = receiver.Receive(nullptr); });
+    EXPECT_EQ(received, TE_OK);
+    CheckBatch(offers, outside, into, rx.status);
+}
+
+} // namespace
+} // namespace tollan::test
