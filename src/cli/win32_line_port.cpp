@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "link/win32_serial_port.h"
+#include "link/win32_stdio_port.h"
 
 namespace tollan {
 
@@ -31,6 +32,11 @@ unsigned long ComNumber(std::string name) {
 } // namespace
 
 PortFactory LinePortFactory(const std::string& line) {
+    if (line == kStdioLine) {
+        return [](std::uint32_t, std::uint32_t) {
+            return std::shared_ptr<CommPort>(std::make_shared<Win32StdioPort>());
+        };
+    }
     unsigned long number = ComNumber(line);
     return [number](std::uint32_t receiveSize,
                     std::uint32_t transmitSize) -> std::shared_ptr<CommPort> {

@@ -93,6 +93,8 @@ TEST(CommandLine, UsageErrors) {
              {"send", "-l", "x", "a;b"},                       // ";" separates list items
              {"send", "-l", "x", "--append-log", "f"},         // appending to no log
              {"receive", "-l", "x", "-p", "xmodem", "a", "b"}, // one file only
+             {"receive", "-l", "x", "-p", "xmodem-1k", "a", "b"},
+             {"receive", "-l", "x", "--offered-paths", "anywhere"},
          }) {
         CommandLine command;
         EXPECT_FALSE(Parse(words, command)) << words.size() << " words";
@@ -109,11 +111,94 @@ TEST(CommandLine, CombinationsTheComponentRefuses) {
         {{"send", "-l", "x", "--paths", "pairs", "a", "b", "c"}, 4},
         // A ZModem receive needs no name: the sender's are kept.
         {{"receive", "-l", "x", "--flow", "xonxoff", "--host"}, 0},
+        // XModem's relatives follow XModem's rules; YModem carries names like ZModem.
+        {{"send", "-l", "x", "-p", "xmodem-1k", "--flow", "xonxoff", "f"}, 1},
+        {{"receive", "-l", "x", "-p", "ymodem", "--host"}, 2},
+        {{"receive", "-l", "x", "-p", "xmodem-1k"}, 3},
+        {{"receive", "-l", "x", "-p", "ymodem"}, 0},
+        {{"receive", "-l", "x", "-p", "ymodem", "a", "b", "c"}, 0},
     };
     for (const auto& [words, refused] : cases) {
         CommandLine command;
         ASSERT_TRUE(Parse(words, command));
         EXPECT_EQ(CheckCombination(command), refused) << words.size() << " words";
+    }
+}
+
+// What the settings block cannot hold reaches the run: the protocols only the command has (the
+// block keeps XModem), speeds the serial interface offers beyond BaudRate's (others snap as
+// BaudRate does), the offered-paths choice; and the line on stdin/stdout.
+TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
+    struct Case {
+        std::vector<const char*> words;
+        Protocol protocol;
+        std::int32_t speed;
+        OfferedPaths offered;
+    };
+    const Case cases[] = {
+        {{"receive", "-l", "x", "-p", "ymodem"},
+         Protocol::kYModem,
+         115200,
+         OfferedPaths::kInsideFolder},
+        {{"send", "-l", "x", "-p", "xmodem-1k", "-b", "921600", "f"},
+         Protocol::kXModem1K,
+         921600,
+         OfferedPaths::kInsideFolder},
+        {{"send", "-l", "x", "-b", "230400", "f"},
+         Protocol::kZModem,
+         230400,
+         OfferedPaths::kInsideFolder},
+        {{"send", "-l", "x", "-b", "460800", "f"},
+         Protocol::kZModem,
+         460800,
+         OfferedPaths::kInsideFolder},
+        {{"send", "-l", "x", "-b", "100000", "f"},
+         Protocol::kZModem,
+         57600,
+         OfferedPaths::kInsideFolder},
+        {{"receive", "-l", "x", "--offered-paths", "as-offered"},
+         Protocol::kZModem,
+         115200,
+         OfferedPaths::kAsOffered},
+    };
+    for (const Case& c : cases) {
+        CommandLine command;
+        ASSERT_TRUE(Parse(c.words, command)) << c.words[3];
+        EXPECT_EQ(command.run.protocol, c.protocol);
+        EXPECT_EQ(command.run.baudRate, c.speed);
+        EXPECT_EQ(command.run.offeredPaths, c.offered);
+        EXPECT_LE(NumberOf(command.block->Protocol), NumberOf(Protocol::kAckNak));
+        EXPECT_LE(command.block->BaudRate, 115200);
+    }
+
+    // Without --line: the standard input and output when stdin is no terminal, else an error.
+    const char* words[] = {"tollan", "receive"};
+    CommandLine command;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(2, const_cast<char**>(words), command, error, false));
+    EXPECT_EQ(command.line, kStdioLine);
+    EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(words), command, error, true));
+    ASSERT_TRUE(Parse({"send", "-l", "-", "f"}, command));
+    EXPECT_EQ(command.line, kStdioLine);
+}
+
+TEST(CommandLine, FilesTooLargeForThirtyTwoBitPositions) {
+    test::ScratchFolder folder(test::ScratchFolder::kEnter);
+    std::ofstream("small.bin") << "x";
+    std::ofstream("edge.bin").close();
+    std::ofstream("huge.bin").close();
+    fs::resize_file("edge.bin", 0x7FFFFFFF);
+    fs::resize_file("huge.bin", 0x100000000ull);
+    const std::pair<std::vector<const char*>, std::string> cases[] = {
+        {{"send", "-l", "x", "small.bin", "edge.bin"}, ""},
+        {{"send", "-l", "x", "small.bin", "*.bin"}, "huge.bin"},
+        {{"send", "-l", "x", "-p", "ymodem", "huge.bin"}, "huge.bin"},
+        {{"receive", "-l", "x", "-p", "xmodem", "huge.bin"}, ""},
+    };
+    for (const auto& [words, large] : cases) {
+        CommandLine command;
+        ASSERT_TRUE(Parse(words, command));
+        EXPECT_EQ(FirstTooLargeFile(command), large);
     }
 }
 

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
 
 #include "engine/block_check.h"
+#include "engine/file_access.h"
 #include "engine_test_support.h"
 #include "link/tick_count.h"
 
@@ -85,6 +87,97 @@ TEST(XModemEngine, FileArrivesInWholeBlocks) {
         EXPECT_EQ(tx.status.LastCode(), TE_DONE);
         EXPECT_EQ(rx.status.LastCode(), TE_DONE);
         EXPECT_EQ(rx.status.errorCount_ > 0, corrupt);
+    }
+}
+
+// XModem-1K and YModem between two engines, with damage in both directions for some: 1024-byte
+// blocks while more than 896 bytes are left, 128-byte ones for the tail. XModem-1K keeps the
+// padding (0x1A); a YModem batch announces each file in block 0, so the receiver cuts the padding
+// and sets the time, and an empty file arrives empty.
+TEST(XModemEngine, LongBlocksAndBatches) {
+    struct Case {
+        Protocol protocol;
+        std::vector<std::size_t> sizes;
+        bool corrupt;
+        std::size_t wire; // bytes the sender sends on an undamaged line
+    };
+    // Frames of 1029 bytes (STX, 1024), of 133 (SOH, 128, block 0), EOTs.
+    const Case cases[] = {
+        {Protocol::kXModem1K, {897}, false, 1029 + 1},
+        {Protocol::kXModem1K, {5000}, true, 0},
+        {Protocol::kXModem1K, {896}, false, 7 * 133 + 1},
+        {Protocol::kYModem,
+         {0, 1, 128, 1024, 1025, 40000},
+         false,
+         (133 + 1) + (2 * 133 + 1) * 2 + (133 + 1029 + 1) + (133 + 1029 + 133 + 1) +
+             (133 + 39 * 1029 + 133 + 1) + 133},
+        {Protocol::kYModem, {3000, 70}, true, 0},
+    };
+    constexpr std::int32_t kTime = 0x40000000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sizes.front());
+        MemoryPortPair line;
+        Side tx(line.A());
+        Side rx(line.B());
+        XModemEngine sender(tx.link.get(), &tx.status);
+        XModemEngine receiver(rx.link.get(), &rx.status);
+        for (XModemEngine* engine : {&sender, &receiver}) {
+            engine->SetProtocol(c.protocol);
+            engine->SetMaxErrors(0);
+        }
+        ScratchFolder from;
+        ScratchFolder to(ScratchFolder::kEnter);
+        std::string list;
+        std::vector<Bytes> files;
+        for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+            files.push_back(Pattern(c.sizes[i], static_cast<unsigned>(i + 3)));
+            const std::string path = from.Path("f" + std::to_string(i) + ".bin");
+            WriteFile(path, files.back());
+            std::unique_ptr<FileAccess> file(CreateFileAccess());
+            ASSERT_EQ(file->Open(path.c_str(), "a"), 0);
+            file->SetUnixTime(kTime + static_cast<std::int32_t>(i) * 3600);
+            file->ApplyFileTime();
+            file->Close();
+            list += (list.empty() ? "" : ";") + path;
+        }
+        if (c.corrupt) {
+            tx.tap.CorruptSent(1500, 0x01);
+            tx.tap.CorruptSent(3, 0x10);
+            rx.tap.CorruptSent(2, 0x02);
+        }
+        const bool batch = c.protocol == Protocol::kYModem;
+        std::string target = "got.bin";
+        int sent = 1;
+        int received = 1;
+        RunBoth([&] { sent = sender.Send(list.data()); },
+                [&] { received = receiver.Receive(batch ? nullptr : target.data()); });
+        EXPECT_EQ(sent, TE_OK);
+        EXPECT_EQ(received, TE_OK);
+        EXPECT_EQ(rx.status.fileCount_, static_cast<int>(files.size()));
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string name = batch ? "f" + std::to_string(i) + ".bin" : target;
+            Bytes expected = files[i];
+            if (!batch) {
+                expected.resize((expected.size() + 127) / 128 * 128, 0x1A);
+            }
+            EXPECT_EQ(ReadFile(name), expected) << name;
+            if (batch) {
+                std::unique_ptr<FileAccess> file(CreateFileAccess());
+                ASSERT_EQ(file->Open(name.c_str(), "r"), 0);
+                file->FetchFileTime();
+                EXPECT_EQ(file->GetUnixTime(), static_cast<std::uint32_t>(kTime + i * 3600));
+                file->Close();
+            }
+        }
+        // A batch counts errors per file; its receiver answers only with control bytes, and a NAK
+        // there is a data block it refused.
+        const Bytes replies = rx.tap.Sent();
+        EXPECT_EQ(batch ? std::count(replies.begin(), replies.end(), 0x15) > 0
+                        : rx.status.errorCount_ > 0,
+                  c.corrupt);
+        if (!c.corrupt) {
+            EXPECT_EQ(tx.tap.Sent().size(), c.wire);
+        }
     }
 }
 
