@@ -1,8 +1,11 @@
 #include "link/win32_stdio_port.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-
-#include "link/tick_count.h"
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace tollan {
 namespace {
@@ -13,16 +16,21 @@ constexpr std::uint32_t kLinesUp = 0x10 | 0x20 | 0x80;
 
 } // namespace
 
+struct Win32StdioPort::Arrivals {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<std::uint8_t> bytes;
+    bool ended = false;
+};
+
 Win32StdioPort::Win32StdioPort()
     : CommPort(kNoPortNumber), in_(GetStdHandle(STD_INPUT_HANDLE)),
       out_(GetStdHandle(STD_OUTPUT_HANDLE)) {
     if (in_ == INVALID_HANDLE_VALUE || in_ == nullptr || out_ == INVALID_HANDLE_VALUE ||
         out_ == nullptr) {
         SetStatus(LINK_NO_PORT);
-        inputType_ = FILE_TYPE_UNKNOWN;
         return;
     }
-    inputType_ = GetFileType(in_);
     inputConsole_ = GetConsoleMode(in_, &savedInputMode_) != 0;
     outputConsole_ = GetConsoleMode(out_, &savedOutputMode_) != 0;
     if (inputConsole_) {
@@ -32,6 +40,23 @@ Win32StdioPort::Win32StdioPort()
     if (outputConsole_) {
         SetConsoleMode(out_, savedOutputMode_ & ~ENABLE_PROCESSED_OUTPUT);
     }
+    // The reader ends with the input; a reader still waiting when the process ends goes with it.
+    arrivals_ = std::make_shared<Arrivals>();
+    std::thread([arrivals = arrivals_, in = in_] {
+        std::uint8_t chunk[4096];
+        for (;;) {
+            DWORD got = 0;
+            const BOOL read = ReadFile(in, chunk, sizeof chunk, &got, nullptr);
+            std::lock_guard<std::mutex> lock(arrivals->mutex);
+            if (!read || got == 0) {
+                arrivals->ended = true;
+                arrivals->arrived.notify_all();
+                return;
+            }
+            arrivals->bytes.insert(arrivals->bytes.end(), chunk, chunk + got);
+            arrivals->arrived.notify_all();
+        }
+    }).detach();
 }
 
 Win32StdioPort::~Win32StdioPort() {
@@ -43,45 +68,23 @@ Win32StdioPort::~Win32StdioPort() {
     }
 }
 
-long Win32StdioPort::Waiting() {
-    if (ended_) {
-        return 1;
-    }
-    if (inputType_ == FILE_TYPE_PIPE) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(in_, nullptr, 0, nullptr, &available, nullptr)) {
-            return 1; // broken: the read finds the end
-        }
-        return static_cast<long>(available);
-    }
-    if (inputConsole_) {
-        DWORD events = 0;
-        return GetNumberOfConsoleInputEvents(in_, &events) && events > 0 ? 1 : 0;
-    }
-    return -1; // a disk file: reads never wait long
-}
-
 int Win32StdioPort::Refill() {
     inputNext_ = buffer_;
     inputEnd_ = buffer_;
-    if (ended_) {
+    if (arrivals_ == nullptr) {
         return LINK_FAILED;
     }
-    const long waiting = Waiting();
-    if (waiting == 0) {
-        return 0;
+    std::lock_guard<std::mutex> lock(arrivals_->mutex);
+    std::size_t count = 0;
+    while (count < sizeof buffer_ && !arrivals_->bytes.empty()) {
+        buffer_[count++] = arrivals_->bytes.front();
+        arrivals_->bytes.pop_front();
     }
-    DWORD want = sizeof buffer_;
-    if (waiting > 0 && static_cast<DWORD>(waiting) < want && inputType_ == FILE_TYPE_PIPE) {
-        want = static_cast<DWORD>(waiting);
+    inputEnd_ = buffer_ + count;
+    if (count == 0 && arrivals_->ended) {
+        return LINK_FAILED;
     }
-    DWORD got = 0;
-    if (!ReadFile(in_, buffer_, want, &got, nullptr) || got == 0) {
-        ended_ = !inputConsole_;
-        return ended_ ? LINK_FAILED : 0;
-    }
-    inputEnd_ = buffer_ + got;
-    return static_cast<int>(got);
+    return static_cast<int>(count);
 }
 
 int Win32StdioPort::Idle() {
@@ -93,27 +96,19 @@ int Win32StdioPort::Idle() {
 }
 
 int Win32StdioPort::WaitForInput(int timeoutMs) {
-    const std::uint32_t start = TickCount();
-    for (;;) {
-        if (inputNext_ != inputEnd_) {
-            return 0;
-        }
-        if (ended_) {
-            return LINK_FAILED;
-        }
-        const long waiting = Waiting();
-        if (waiting != 0) {
-            return Refill() < 0 ? LINK_FAILED : 0;
-        }
-        if (static_cast<int>(TickCount() - start) >= timeoutMs) {
-            return 0;
-        }
-        if (inputConsole_) {
-            WaitForSingleObject(in_, 1);
-        } else {
-            Sleep(1);
-        }
+    if (inputNext_ != inputEnd_) {
+        return 0;
     }
+    if (arrivals_ == nullptr) {
+        return LINK_FAILED;
+    }
+    {
+        std::unique_lock<std::mutex> lock(arrivals_->mutex);
+        arrivals_->arrived.wait_for(
+            lock, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0),
+            [this] { return !arrivals_->bytes.empty() || arrivals_->ended; });
+    }
+    return Refill() < 0 ? LINK_FAILED : 0;
 }
 
 int Win32StdioPort::ReadModemStatus() {
@@ -133,10 +128,13 @@ int Win32StdioPort::Close() {
 
 QueueStatus& Win32StdioPort::GetQueueStatus(QueueStatus& record, int) {
     record = QueueStatus{};
-    const long waiting = Waiting();
+    std::size_t waiting = 0;
+    if (arrivals_ != nullptr) {
+        std::lock_guard<std::mutex> lock(arrivals_->mutex);
+        waiting = arrivals_->bytes.size();
+    }
     record.receiveValid = 1;
-    record.receiveCount =
-        static_cast<std::uint32_t>(inputEnd_ - inputNext_ + (waiting > 0 ? waiting : 0));
+    record.receiveCount = static_cast<std::uint32_t>(inputEnd_ - inputNext_ + waiting);
     record.receiveSize = sizeof buffer_;
     record.transmitValid = 1;
     record.transmitSize = 65536;

@@ -1,15 +1,17 @@
 // The line on the process's standard input and output under Windows, for a transfer run inside a
 // terminal program or a remote shell: bytes come from the standard input handle and go out on
-// the standard output handle. Input from a pipe is looked at with PeekNamedPipe, from a console
-// with its event count; a console is put into raw mode (no line editing, no echo, no Ctrl-C
-// processing) for the run and given back its modes when the port goes. Speed, format and
-// hardware lines belong to whoever holds the real line: the port takes them and reports the
-// lines up.
+// the standard output handle. Whatever the input is (a pipe, a console, a file; under Wine a
+// Unix pipe, which PeekNamedPipe cannot look into), a reader thread waits on it with blocking
+// reads and queues what arrives, so that the port's reads never wait and its waits have a time
+// limit. A console is put into raw mode (no line editing, no echo, no Ctrl-C processing) for the
+// run and given back its modes when the port goes. Speed, format and hardware lines belong to
+// whoever holds the real line: the port takes them and reports the lines up.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "link/comm_port.h"
 
@@ -45,21 +47,21 @@ public:
     void Dump(const PrintLine& printLine) override;
     int WaitForInput(int timeoutMs) override;
 
+    // What the reader thread hands over; shared with it, since it may outlive the port.
+    struct Arrivals;
+
 private:
-    // Bytes that can be read without waiting (at least 1 when the input ended, so that the read
-    // finds the end), or -1 when that cannot be told.
-    long Waiting();
-    // Reads what is waiting into the empty buffer; the count, or LINK_FAILED at the end of input.
+    // Takes what has arrived into the empty buffer; the count, or LINK_FAILED once the input has
+    // ended and all of it was taken.
     int Refill();
 
     HANDLE in_;
     HANDLE out_;
-    DWORD inputType_;
+    std::shared_ptr<Arrivals> arrivals_;
     DWORD savedInputMode_ = 0;
     DWORD savedOutputMode_ = 0;
     bool inputConsole_ = false;
     bool outputConsole_ = false;
-    bool ended_ = false;
     std::uint32_t speed_ = 115200;
     char parity_ = 'N';
     int dataBits_ = 8;
