@@ -150,6 +150,20 @@ def stdio_default_without_terminal(case):
     check(out.startswith("C") and "got.bin" in err, f"stdout {out!r}, stderr {err!r}")
 
 
+def fast_line_speed(case):
+    """-b 921600 sets the line to 921600 bit/s, a speed beyond the component's BaudRate."""
+    line, peer = case.pty_pair()
+    case.open_end(peer)  # a silent peer
+    write(case.path("f.bin"), b"x")
+    tollan = case.tollan("send", "-b", "921600", "-l", line, "f.bin")
+    case.wait_opened(tollan, line)
+    fd = os.open(line, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    case.fds.append(fd)
+    wait_until(lambda: termios.tcgetattr(fd)[5] == termios.B921600, "the line at 921600", tollan)
+    tollan.send_signal(signal.SIGTERM)
+    case.expect(tollan, 6, "tollan send")
+
+
 def terminal_given_back(ending):
     """A stdio receiver on a terminal in its usual (cooked) mode: the run makes it raw, and however
     the run ends, the terminal has its settings back."""
@@ -196,4 +210,5 @@ if __name__ == "__main__":
         "ymodem_receive_from_sb_1k": ymodem_receive_from_sb(["-k"]),
         "ymodem_send_to_rb": ymodem_send_to_rb,
         "ymodem_names_inside_the_folder": ymodem_names_inside_the_folder,
+        "fast_line_speed": fast_line_speed,
     }))
