@@ -43,6 +43,8 @@ public:
     int Purge(int direction, int count) override;
     void Dump(const PrintLine& printLine) override;
     int WaitForInput(int timeoutMs) override;
+    // Writes go out whole before they return; closing throws nothing away.
+    bool KeepsOutputOnClose() const override { return true; }
 
 private:
     // Reads what is waiting into the empty buffer; the count, or LINK_FAILED once the input

@@ -46,6 +46,8 @@ public:
     int Purge(int direction, int count) override;
     void Dump(const PrintLine& printLine) override;
     int WaitForInput(int timeoutMs) override;
+    // Writes go out whole before they return; closing throws nothing away.
+    bool KeepsOutputOnClose() const override { return true; }
 
     // What the reader thread hands over; shared with it, since it may outlive the port.
     struct Arrivals;

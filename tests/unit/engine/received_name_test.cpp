@@ -4,7 +4,9 @@
 // their folder, nothing anywhere else, and go on with the batch after each declined one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -274,6 +276,54 @@ TEST(ReceivedName, YModemReceiverKeepsEveryFileInsideItsFolder) {
             });
     EXPECT_EQ(received, TE_OK);
     CheckBatch(offers, outside, into, rx.status);
+}
+
+// A size that 32-bit positions cannot reach gets the file declined (its data dropped); a time
+// that does not fit is not set; a file's padding is cut at the announced size.
+TEST(ReceivedName, YModemReceiverTrustsNoSizeOrTimeThatDoesNotFit) {
+    ScratchFolder into(ScratchFolder::kEnter);
+    MemoryPortPair line;
+    Side rx(line.A());
+    CommLink peerLink(line.B());
+    RawPeer peer(peerLink);
+    XModemEngine receiver(rx.link.get(), &rx.status);
+    receiver.SetProtocol(Protocol::kYModem);
+    receiver.SetMaxErrors(5);
+    const std::string nul(1, '\0');
+    const std::string headers[] = {"big.bin" + nul + "4294967296 14000000000",
+                                   "late.bin" + nul + "3 77777777777", "ok.bin" + nul + "3 1"};
+    int received = 1;
+    RunBoth([&] { received = receiver.Receive(nullptr); },
+            [&] {
+                for (const std::string& header : headers) {
+                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                    peer.Send(YModemBlock(0, Text(header)));
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                    peer.Send(YModemBlock(1, Text("abcdef")));
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                    peer.Send(0x04);
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                }
+                ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                peer.Send(YModemBlock(0, {}));
+                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+            });
+    EXPECT_EQ(received, TE_OK);
+    EXPECT_EQ(FilesUnder(into.Root()), (std::set<std::string>{"late.bin", "ok.bin"}));
+    EXPECT_EQ(ReadFile("ok.bin"), Text("abc"));
+    EXPECT_EQ(ReadFile("late.bin"), Text("abc"));
+    const std::vector<int> codes = rx.status.Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), TE_FILE_SKIPPED), 1);
+    // 1970-01-01 00:00:01 cannot be a file time here and 2^33 - 1 seconds does not fit 32 bits:
+    // both files keep the time they arrived at.
+    for (const char* name : {"late.bin", "ok.bin"}) {
+        std::unique_ptr<FileAccess> file(CreateFileAccess());
+        ASSERT_EQ(file->Open(name, "r"), 0);
+        file->FetchFileTime();
+        EXPECT_GT(file->GetUnixTime(), 0x60000000u) << name;
+        file->Close();
+    }
 }
 
 TEST(ReceivedName, ZModemReceiverKeepsEveryFileInsideItsFolder) {
