@@ -326,6 +326,39 @@ TEST(ReceivedName, YModemReceiverTrustsNoSizeOrTimeThatDoesNotFit) {
     }
 }
 
+// The user's explicit choice: offered paths written as they are, folders made on the way.
+TEST(ReceivedName, AsOfferedWritesWhereTheSenderSays) {
+    ScratchFolder outside;
+    ScratchFolder into(ScratchFolder::kEnter);
+    const std::string target = (outside.Root() / "made" / "there.txt").string();
+    MemoryPortPair line;
+    Side rx(line.A());
+    CommLink peerLink(line.B());
+    RawPeer peer(peerLink);
+    XModemEngine receiver(rx.link.get(), &rx.status);
+    receiver.SetProtocol(Protocol::kYModem);
+    receiver.SetOfferedPaths(OfferedPaths::kAsOffered);
+    receiver.SetMaxErrors(5);
+    int received = 1;
+    RunBoth([&] { received = receiver.Receive(nullptr); },
+            [&] {
+                ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                peer.Send(YModemBlock(0, Text(target + std::string(1, '\0') + "2")));
+                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                peer.Send(YModemBlock(1, Text("ok")));
+                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                peer.Send(0x04);
+                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                peer.Send(YModemBlock(0, {}));
+                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+            });
+    EXPECT_EQ(received, TE_OK);
+    EXPECT_EQ(ReadFile(target), Text("ok"));
+    EXPECT_TRUE(FilesUnder(into.Root()).empty());
+}
+
 TEST(ReceivedName, ZModemReceiverKeepsEveryFileInsideItsFolder) {
     ScratchFolder outside;
     std::vector<Offer> offers;
