@@ -218,7 +218,7 @@ bool Parser::Run() {
         if (stdinIsTerminal_) {
             return Fail("--line is required (or '-l -' for standard input and output)");
         }
-        command_.line = kStdioLine;
+        command_.line = std::string(kStdioLine);
     }
     if (appendLog_ && log_.empty()) {
         return Fail("--append-log needs --log");
