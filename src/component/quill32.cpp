@@ -2,6 +2,7 @@
 
 #include "component/automation_text.h"
 #include "component/module.h"
+#include "component/win32_transfer_files.h"
 #include "settings/device_lists.h"
 #include "settings/settings_block.h"
 #include "settings/settings_persistence.h"
@@ -457,14 +458,13 @@ STDMETHODIMP Quill32::Setup(LONG ShowGeneral, LONG ShowTransfer, LONG ShowLoggin
     return S_OK;
 }
 
-// The transfer run comes with its own module; until then the member keeps its signature and
-// reports that it is not there.
-
-STDMETHODIMP Quill32::TransferFiles(LONG, LONG, LONG* nRetVal) {
+STDMETHODIMP Quill32::TransferFiles(LONG FilePrompt, LONG ShowErrors, LONG* nRetVal) {
     if (nRetVal == nullptr) {
         return E_POINTER;
     }
-    return E_NOTIMPL;
+    *nRetVal =
+        RunTransferFiles(Settings(), Devices(), ModuleHandle(), FilePrompt != 0, ShowErrors != 0);
+    return S_OK;
 }
 
 } // namespace tollan

@@ -9,6 +9,21 @@
 namespace tollan {
 namespace {
 
+// How long Idle() gives up the processor: short beside every time-out the callers wait for,
+// long enough that a caller's wait costs few wake-ups.
+constexpr int kIdleSliceMs = 5;
+
+// A read of an empty queue waits this long at most for its first byte (where the system keeps
+// the time-out; a wait for input ends its read itself when its own time is up).
+constexpr DWORD kWaitReadLimitMs = 1000;
+
+// A wait for input that follows input of fewer than kTrickleBytes sleeps for the time
+// kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
+constexpr std::uint32_t kTrickleBytes = 256;
+constexpr std::uint32_t kGatherCharacters = 64;
+constexpr int kGatherLimitMs = 10;
+constexpr std::uint32_t kBitsPerCharacter = 10;
+
 // Parity characters in the order of the DCB's parity values (NOPARITY .. SPACEPARITY).
 constexpr char kParityChars[] = {'N', 'O', 'E', 'M', 'S'};
 
@@ -42,6 +57,7 @@ Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receive
     }
     transmitSize_ = static_cast<std::uint16_t>(transmitSize);
     receiveSize_ = static_cast<std::uint16_t>(receiveSize);
+    waitEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Open(portNumber);
     if (IsOpen()) {
         Signal(kSignalDtr, 1);
@@ -50,6 +66,10 @@ Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receive
 }
 
 Win32SerialPort::~Win32SerialPort() {
+    if (waitEvent_ != nullptr) {
+        CloseHandle(waitEvent_);
+        waitEvent_ = nullptr;
+    }
     delete readRequest_;
     readRequest_ = nullptr;
     delete writeRequest_;
@@ -84,7 +104,88 @@ void Win32SerialPort::ClearErrors(COMSTAT* stat) {
 }
 
 int Win32SerialPort::Idle() {
-    Sleep(0);
+    if (!IsOpen()) {
+        return LINK_NO_PORT;
+    }
+    if (WaitingCount() > 0) {
+        // Input is already waiting: the caller is waiting for something else; don't spin.
+        Sleep(kIdleSliceMs);
+        return 0;
+    }
+    // Wait a short slice for input instead of spinning; arriving input ends it early.
+    WaitForByte(kIdleSliceMs);
+    return 0;
+}
+
+std::uint32_t Win32SerialPort::WaitingCount() {
+    COMSTAT stat{};
+    ClearErrors(&stat);
+    return stat.cbInQue + static_cast<std::uint32_t>(inputEnd_ - inputNext_);
+}
+
+void Win32SerialPort::WaitForByte(int timeoutMs) {
+    if (waitEvent_ == nullptr || inputNext_ != inputEnd_) {
+        Sleep(static_cast<DWORD>(timeoutMs));
+        return;
+    }
+    OVERLAPPED request{};
+    request.hEvent = waitEvent_;
+    ResetEvent(waitEvent_);
+    DWORD count = 0;
+    if (!ReadFile(handle_, &waitByte_, 1, &count, &request)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            ClearErrors(nullptr);
+            Sleep(static_cast<DWORD>(timeoutMs));
+            return;
+        }
+        if (WaitForSingleObject(waitEvent_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+            CancelIo(handle_);
+        }
+        // A byte that came just before the cancel is kept all the same.
+        if (!GetOverlappedResult(handle_, &request, &count, TRUE)) {
+            count = 0;
+        }
+    }
+    if (count == 1) {
+        inputNext_ = &waitByte_;
+        inputEnd_ = &waitByte_ + 1;
+    }
+}
+
+int Win32SerialPort::WaitForInput(int timeoutMs) {
+    if (!IsOpen()) {
+        return LINK_NO_PORT;
+    }
+    if (inputNext_ != inputEnd_) {
+        return 0;
+    }
+    timeoutMs = std::max(timeoutMs, 0);
+    if (trickling_) {
+        // Input comes a few bytes at a time (a slow line): sleep while a batch gathers, so that
+        // one wake-up takes many bytes instead of each few that the device hands on.
+        const DWORD start = GetTickCount();
+        const std::uint32_t speed = std::max<std::uint32_t>(config_->BaudRate, 1);
+        const std::uint32_t gatherMs = kGatherCharacters * kBitsPerCharacter * 1000 / speed;
+        Sleep(static_cast<DWORD>(
+            std::min<int>({static_cast<int>(gatherMs), kGatherLimitMs, timeoutMs})));
+        const std::uint32_t waiting = WaitingCount();
+        if (waiting > 0) {
+            trickling_ = waiting < kTrickleBytes;
+            return 0;
+        }
+        // The input stopped: wait for the next byte as it comes.
+        trickling_ = false;
+        timeoutMs = std::max(0, timeoutMs - static_cast<int>(GetTickCount() - start));
+    } else if (WaitingCount() > 0) {
+        return 0;
+    }
+    if (timeoutMs == 0) {
+        return 0;
+    }
+    WaitForByte(timeoutMs);
+    if (inputNext_ != inputEnd_) {
+        trickling_ = WaitingCount() < kTrickleBytes;
+    }
     return 0;
 }
 
@@ -133,9 +234,11 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
 
     GetCommTimeouts(handle_, timeouts_);
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD; // a read returns at once with what has arrived
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
+    // A read returns at once with what has arrived; a read of an empty queue (only a wait for
+    // input makes one) returns with its first byte.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kWaitReadLimitMs;
     timeouts.WriteTotalTimeoutMultiplier = 5;
     timeouts.WriteTotalTimeoutConstant = 10;
     SetCommTimeouts(handle_, &timeouts);
@@ -174,7 +277,7 @@ QueueStatus& Win32SerialPort::GetQueueStatus(QueueStatus& record, int) {
     COMSTAT stat{};
     ClearErrors(&stat);
     record.receiveValid = 1;
-    record.receiveCount = stat.cbInQue;
+    record.receiveCount = stat.cbInQue + static_cast<std::uint32_t>(inputEnd_ - inputNext_);
     record.receiveSize = receiveSize_;
     record.transmitValid = 1;
     record.transmitCount = stat.cbOutQue;
@@ -401,28 +504,43 @@ int Win32SerialPort::SendImmediate(std::uint8_t byte) {
 }
 
 int Win32SerialPort::GetByte() {
+    if (inputNext_ != inputEnd_) {
+        return *inputNext_++;
+    }
     std::uint8_t byte = 0;
     return Read(&byte, 1) == 1 ? byte : LINK_NO_DATA;
 }
 
 int Win32SerialPort::Read(void* buffer, int length) {
+    if (length <= 0) {
+        return 0;
+    }
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    int taken = 0;
+    // The byte a wait for input took comes first.
+    if (inputNext_ != inputEnd_) {
+        *out++ = *inputNext_++;
+        ++taken;
+        if (--length == 0) {
+            return taken;
+        }
+    }
     COMSTAT stat{};
     ClearErrors(&stat);
-    if (stat.cbInQue == 0 || length <= 0) {
-        return 0;
+    if (stat.cbInQue == 0) {
+        return taken;
     }
     const DWORD wanted = std::min(static_cast<DWORD>(length), stat.cbInQue);
     *readRequest_ = OVERLAPPED{};
     DWORD count = 0;
-    if (!ReadFile(handle_, buffer, wanted, &count, readRequest_) &&
+    if (!ReadFile(handle_, out, wanted, &count, readRequest_) &&
         GetLastError() != ERROR_IO_PENDING) {
         ClearErrors(nullptr);
     }
-    if (count >= wanted) {
-        return static_cast<int>(count);
+    if (count < wanted) {
+        GetOverlappedResult(handle_, readRequest_, &count, TRUE);
     }
-    GetOverlappedResult(handle_, readRequest_, &count, TRUE);
-    return static_cast<int>(count);
+    return taken + static_cast<int>(count);
 }
 
 int Win32SerialPort::Purge(int direction, int count) {
@@ -432,6 +550,7 @@ int Win32SerialPort::Purge(int direction, int count) {
         return 0;
     }
     if (count <= 0) {
+        inputNext_ = inputEnd_;
         PurgeComm(handle_, PURGE_RXABORT);
         PurgeComm(handle_, PURGE_RXCLEAR);
         return 0;

@@ -1,7 +1,8 @@
 // The serial port on a Windows COM device, opened for overlapped I/O as "\\.\COM<n>" (port
 // number 0 is COM1). Reads take only what the device has already received; writes offer only
 // what fits into the transmit queue and then wait until the device has sent it. Millisecond
-// time-outs are made above it, by CommLink polling GetByte() and calling Idle().
+// time-outs are made above it, by CommLink; a wait for input blocks on a read of one byte until
+// the byte comes or the time is up, so a quiet line costs no processor time.
 #pragma once
 
 #include <windows.h>
@@ -44,6 +45,7 @@ public:
     int Read(void* buffer, int length) override;
     int Purge(int direction, int count) override;
     void Dump(const PrintLine& printLine) override;
+    int WaitForInput(int timeoutMs) override;
 
     // Refreshes the working configuration from the device, sets its event character and sends
     // it back; the truth value of the last system call.
@@ -71,6 +73,11 @@ private:
     void ReleaseRecords();
     // ClearCommError, OR-ing the errors into the accumulated ones.
     void ClearErrors(COMSTAT* stat);
+    // Bytes received and not yet taken: the device's queue and the byte a wait took.
+    std::uint32_t WaitingCount();
+    // Blocks on a read of one byte for at most `timeoutMs`; a byte that came is kept for the
+    // next read.
+    void WaitForByte(int timeoutMs);
 
     DCB* config_ = nullptr;
     OVERLAPPED* readRequest_ = nullptr;
@@ -87,6 +94,11 @@ private:
     DWORD eventMask_ = 0;
     std::uint32_t transmitSize_ = 0;
     std::uint32_t receiveSize_ = 0;
+    // The byte a wait for input read, until a read takes it (NextByte() sees it too).
+    std::uint8_t waitByte_ = 0;
+    HANDLE waitEvent_ = nullptr;
+    // Input has been coming a few bytes at a time: the next wait lets a batch gather first.
+    bool trickling_ = false;
 };
 
 } // namespace tollan

@@ -161,6 +161,55 @@ TEST_F(Win32SerialPortTest, PurgeByReading) {
     EXPECT_EQ(port_->Purge(1, 0), 0);
 }
 
+// The processor time this process has used, in milliseconds.
+double ProcessCpuMs() {
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    auto ms = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+TEST_F(Win32SerialPortTest, WaitsBlockOnAQuietLineAndEndWithTheFirstByte) {
+    CommLink link(*port_);
+    // A quiet line: a read waits out its time without using the processor.
+    const double cpu = ProcessCpuMs();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(link.ReadByte(1500), LINK_NO_DATA);
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 1400u);
+    EXPECT_LT(ProcessCpuMs() - cpu, 0.05 * waited) << "the wait spun";
+    // Idle slices too.
+    const double idleCpu = ProcessCpuMs();
+    const DWORD idleStart = GetTickCount();
+    while (GetTickCount() - idleStart < 500) {
+        EXPECT_EQ(port_->Idle(), 0);
+    }
+    EXPECT_LT(ProcessCpuMs() - idleCpu, 25.0) << "Idle() spun";
+
+    // A byte that comes during the wait ends it at once, and nothing is lost around it.
+    HANDLE writer = CreateThread(
+        nullptr, 0,
+        [](void* peer) -> DWORD {
+            Sleep(300);
+            static_cast<Win32SerialPort*>(peer)->PutString("xyz");
+            return 0;
+        },
+        peer_.get(), 0, nullptr);
+    const DWORD byteStart = GetTickCount();
+    EXPECT_EQ(link.ReadByte(5000), 'x');
+    EXPECT_LT(GetTickCount() - byteStart, 2000u);
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+    ASSERT_TRUE(WaitForInput(*port_, 2));
+    char rest[4] = {};
+    EXPECT_EQ(port_->Read(rest, 3), 2);
+    EXPECT_STREQ(rest, "yz");
+}
+
 TEST_F(Win32SerialPortTest, SignalsFailSoftlyOnAPseudoTerminal) {
     // DTR and RTS are remembered even though the device refuses the escapes.
     EXPECT_EQ(port_->Signal(kSignalDtr, 0), 0);

@@ -1,0 +1,78 @@
+#include "component/transfer_request.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "settings/settings_block.h"
+#include "transfer/result_code.h"
+
+namespace tollan {
+
+std::int32_t CheckCombination(const TransferRequest& request) {
+    if (request.protocol == kProtocolZModem) {
+        return kResultOk;
+    }
+    if (request.flowControl == kFlowControlXonXoff) {
+        return kResultXonXoffNeedsZModem;
+    }
+    if (request.hostMode) {
+        return kResultHostNeedsZModem;
+    }
+    return kResultOk;
+}
+
+int CountNames(std::u16string_view list) {
+    return static_cast<int>(std::count(list.begin(), list.end(), u';')) + 1;
+}
+
+bool RunsWithoutNames(const TransferRequest& request) {
+    return request.protocol == kProtocolZModem && !request.transmit;
+}
+
+std::int32_t CountAttempted(const TransferRequest& request, int names, std::uint16_t& attempted) {
+    if (request.protocol != kProtocolZModem) {
+        attempted = 1;
+        return kResultOk;
+    }
+    if (request.pathSwitch == kPathReceiverNames) {
+        if (names % 2 != 0) {
+            return kResultNoReceiverName;
+        }
+        attempted = static_cast<std::uint16_t>(names / 2);
+        return kResultOk;
+    }
+    attempted = static_cast<std::uint16_t>(names);
+    return kResultOk;
+}
+
+std::uint16_t PromptSelection::Attempted() const {
+    std::size_t count = strings.size();
+    return static_cast<std::uint16_t>(count > 1 ? count - 1 : count);
+}
+
+std::string PromptSelection::FileList() const {
+    if (!Multiple()) {
+        return strings.empty() ? std::string() : strings.front();
+    }
+    std::string list;
+    for (std::size_t i = 1; i < strings.size(); ++i) {
+        if (i > 1) {
+            list += ';';
+        }
+        list += strings.front() + '\\' + strings[i];
+    }
+    return list;
+}
+
+PromptSelection ParseSelection(const char* buffer, std::size_t size) {
+    PromptSelection selection;
+    std::size_t at = 0;
+    while (at < size && buffer[at] != '\0') {
+        std::size_t length = strnlen(buffer + at, size - at);
+        selection.strings.emplace_back(buffer + at, length);
+        at += length + 1;
+    }
+    return selection;
+}
+
+} // namespace tollan

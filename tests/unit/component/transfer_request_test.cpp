@@ -1,0 +1,112 @@
+// The checks TransferFiles makes before a run, as one table of settings and file lists; and
+// what the file prompt's selections give.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "component/transfer_request.h"
+#include "settings/settings_block.h"
+#include "transfer/result_code.h"
+
+namespace tollan {
+namespace {
+
+constexpr int X = kProtocolXModem;
+constexpr int Z = kProtocolZModem;
+constexpr int A = kProtocolAckNak;
+
+struct Row {
+    const char* what;
+    TransferRequest request;
+    const char16_t* list; // null: the list is not counted (refused before)
+    std::int32_t code;
+    std::uint16_t attempted;
+};
+
+// The order of the checks: combination, empty list, count.
+std::int32_t Check(const TransferRequest& request, const char16_t* list, std::uint16_t& attempted) {
+    attempted = 0;
+    if (std::int32_t code = CheckCombination(request); code != 0) {
+        return code;
+    }
+    std::u16string names = list != nullptr ? list : u"";
+    if (names.empty()) {
+        return RunsWithoutNames(request) ? 0 : kResultNoFileName;
+    }
+    return CountAttempted(request, CountNames(names), attempted);
+}
+
+TEST(TransferRequest, ChecksAndCountsInOrder) {
+    const Row rows[] = {
+        {"XModem with XON/XOFF, host mode too",
+         {X, false, true, kFlowControlXonXoff, 0},
+         u"a",
+         kResultXonXoffNeedsZModem,
+         0},
+        {"ACK/NAK with XON/XOFF",
+         {A, true, false, kFlowControlXonXoff, 0},
+         u"a",
+         kResultXonXoffNeedsZModem,
+         0},
+        {"XModem host mode",
+         {X, false, true, kFlowControlRtsCts, 0},
+         u"a",
+         kResultHostNeedsZModem,
+         0},
+        {"ZModem takes both", {Z, false, true, kFlowControlXonXoff, 0}, u"", 0, 0},
+        {"ZModem receive without names", {Z, false, false, 0, 0}, u"", 0, 0},
+        {"ZModem send without names", {Z, true, false, 0, 0}, u"", kResultNoFileName, 0},
+        {"XModem receive without names", {X, false, false, 0, 0}, nullptr, kResultNoFileName, 0},
+        {"ACK/NAK send without names", {A, true, false, 0, 0}, u"", kResultNoFileName, 0},
+        {"two names and a final ; with ZModem", {Z, true, false, 0, 0}, u"a;b;", 0, 3},
+        {"the same with XModem", {X, true, false, 0, 0}, u"a;b;", 0, 1},
+        {"the same with ACK/NAK", {A, true, false, 0, 0}, u"a;b;", 0, 1},
+        {"a lone ;", {Z, true, false, 0, 1}, u";", 0, 2},
+        {"receiver names: three",
+         {Z, true, false, 0, kPathReceiverNames},
+         u"a;b;c",
+         kResultNoReceiverName,
+         0},
+        {"receiver names: three, receiving",
+         {Z, false, false, 0, kPathReceiverNames},
+         u"a;b;c",
+         kResultNoReceiverName,
+         0},
+        {"receiver names: four", {Z, true, false, 0, kPathReceiverNames}, u"a;A;b;B", 0, 2},
+        {"receiver names ignored by XModem",
+         {X, true, false, 0, kPathReceiverNames},
+         u"a;b;c",
+         0,
+         1},
+    };
+    for (const Row& row : rows) {
+        std::uint16_t attempted = 0;
+        EXPECT_EQ(Check(row.request, row.list, attempted), row.code) << row.what;
+        EXPECT_EQ(attempted, row.attempted) << row.what;
+    }
+}
+
+TEST(TransferRequest, PromptSelections) {
+    struct Case {
+        const char* what;
+        std::string buffer; // as the file-open dialog fills it, ending in two NULs
+        std::uint16_t attempted;
+        std::string folder;
+        std::string list;
+    };
+    const Case cases[] = {
+        {"nothing", std::string("\0\0", 2), 0, "", ""},
+        {"one file", std::string("C:\\in\\a.txt\0\0", 13), 1, "", "C:\\in\\a.txt"},
+        {"three files", std::string("C:\\in\0a.txt\0b c.bin\0d\0\0", 23), 3, "C:\\in",
+         "C:\\in\\a.txt;C:\\in\\b c.bin;C:\\in\\d"},
+    };
+    for (const Case& c : cases) {
+        PromptSelection selection = ParseSelection(c.buffer.data(), c.buffer.size());
+        EXPECT_EQ(selection.Attempted(), c.attempted) << c.what;
+        EXPECT_EQ(selection.Folder(), c.folder) << c.what;
+        EXPECT_EQ(selection.FileList(), c.list) << c.what;
+    }
+}
+
+} // namespace
+} // namespace tollan

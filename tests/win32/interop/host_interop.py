@@ -1,0 +1,374 @@
+#!/usr/bin/env python3
+"""tollan.dll in host applications under Wine: a VBScript or JScript host creates the registered
+class, sets its properties and calls TransferFiles, which moves files over COM7 to a Linux
+program on the other end of the line: lrzsz's rz, sz, rx and sx, or the tollan command. The line
+is bench/line_simulator at 115200 bit/s where the pace matters, a socat pair where it does not.
+
+A case passes when TransferFiles returns the expected result, Attempted and Transferred, the
+peer ends as expected and every copy is byte-identical. The dialog is reached from outside
+through dialog_hand.exe (found by its caption, MaxTitle).
+
+Usage: host_interop.py CASE. Runs in the Wine session of the caller (WINEPREFIX); needs
+TOLLAN_DLL, TOLLAN_HAND (dialog_hand.exe) and TOLLAN_NATIVE (the native build tree: the tollan
+command, the line simulator and the shim that keeps lrzsz's last output).
+"""
+
+import os
+import signal
+import subprocess
+import sys
+import time
+
+NATIVE = os.environ["TOLLAN_NATIVE"]
+os.environ.setdefault("TOLLAN", os.path.join(NATIVE, "tollan"))
+os.environ.setdefault("TOLLAN_KEEP_OUTPUT",
+                      os.path.join(NATIVE, "tests", "interop", "libtollan_keep_output.so"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "interop"))
+
+from interop_support import CAN, GUARD, Failure, check, check_files, main, random_bytes, \
+    read, wait_for_size, wait_until, write  # noqa: E402
+
+DLL = os.environ["TOLLAN_DLL"]
+HAND = os.environ["TOLLAN_HAND"]
+SIMULATOR = os.path.join(NATIVE, "bench", "line_simulator")
+PREFIX = os.environ["WINEPREFIX"]
+LINE_PORT, MISSING_PORT = 7, 9
+ZMODEM, XMODEM, ACKNAK = 1, 0, 2
+NAK = 0x15
+
+
+def windows_path(path):
+    """Wine's Z: drive is the Linux root."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def wine(*args):
+    return subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=GUARD).stdout.decode(
+                              "utf-8", "replace").replace("\r", "")
+
+
+def prepare(line_end):
+    """COM7 is `line_end`; COM7 and COM9 (which has no device) are in the port list; the class
+    is registered. Each host process reads the port list when it loads the DLL."""
+    link = os.path.join(PREFIX, "dosdevices", f"com{LINE_PORT}")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(line_end, link)
+    for number in (LINE_PORT, MISSING_PORT):
+        wine("reg", "add", r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM", "/v",
+             rf"\Device\TollanTest{number}", "/d", f"COM{number}", "/f")
+    wine("regsvr32", "/s", DLL)
+
+
+def simulated_line(case, name="line"):
+    """A line at 115200 bit/s: the paths of its two ends."""
+    ends = case.path(name + "A"), case.path(name + "B")
+    process = subprocess.Popen([SIMULATOR, "--bps", "115200", "--link-a", ends[0], "--link-b",
+                                ends[1]], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    case.processes.append(process)
+    wait_until(lambda: all(os.path.exists(end) for end in ends), "the simulated line", process)
+    return ends
+
+
+class Host:
+    """A host script running TransferFiles; the dialog's caption is the case's name."""
+
+    def __init__(self, case, script, settings, cwd=None, show_errors=0):
+        self.case, self.title = case, "tollan test " + os.path.basename(case.dir)
+        settings = dict(settings, MaxTitle=self.title, MinTitle=self.title + " (minimised)",
+                        BaudRate=115200)
+        args = ["wine", "cscript", "//nologo", windows_path(os.path.join(HERE, script))]
+        args += [f"{name}={value}" for name, value in settings.items()]
+        args.append(f"ShowErrors={show_errors}")
+        self.process = subprocess.Popen(args, cwd=cwd or case.dir, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        case.processes.append(self.process)
+
+    def hand(self, *steps):
+        """dialog_hand on this host's dialog: its printed lines as a dict."""
+        done = subprocess.run(["wine", HAND, self.title, *map(str, steps)],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=GUARD)
+        check(done.returncode == 0, f"dialog_hand {steps}: {done.stderr.decode()}")
+        lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
+        return dict(line.split("=", 1) for line in lines if "=" in line)
+
+    def waiting(self):
+        """Waits until the run waits for its peer."""
+        self.hand("wait-status", "Waiting for")
+
+    def expect(self, result, attempted, transferred):
+        """Waits for the host; checks its outcome and returns it as a dict of numbers."""
+        try:
+            out, _ = self.process.communicate(timeout=GUARD)
+        except subprocess.TimeoutExpired:
+            raise Failure("the host did not end")
+        text = out.decode("utf-8", "replace").replace("\r", "")
+        check("DONE" in text.splitlines(), f"the host script failed: {text!r}")
+        got = dict(item.split("=") for item in text.splitlines()[0].split())
+        got = {name: int(value) for name, value in got.items()}
+        wanted = {"result": result, "attempted": attempted, "transferred": transferred}
+        check(all(got[name] == value for name, value in wanted.items()),
+              f"TransferFiles gave {got}, wanted {wanted}")
+        return got
+
+
+def lrzsz(case, args, line, cwd):
+    return case.start(args, line=line, cwd=cwd)
+
+
+def batch_files(case):
+    files = {"every-byte": bytes(range(256)) * 40, "random.bin": random_bytes(30000, 1),
+             "name with spaces.txt": b"a line of text\r\n" * 500}
+    for name, data in files.items():
+        write(case.path("out", name), data)
+    return files
+
+
+def zmodem_to_rz(script, window, rz_options=()):
+    def run(case):
+        line, peer = simulated_line(case)
+        prepare(line)
+        files = batch_files(case)
+        names = ";".join(windows_path(case.path("out", name)) for name in files)
+        host = Host(case, script, {"Port": LINE_PORT, "Protocol": ZMODEM, "Transfer": 1,
+                                   "WindowSize": window, "FileList": names})
+        host.waiting()
+        rz = lrzsz(case, ["rz", "-q", *rz_options], peer, case.into)
+        host.expect(0, len(files), len(files))
+        case.expect(rz, 0, "rz")
+        check_files(case.into, files)
+    return run
+
+
+def zmodem_from_sz(script, sz_options=()):
+    def run(case):
+        line, peer = simulated_line(case)
+        prepare(line)
+        files = batch_files(case)
+        # No names of our own: the receiver keeps the sender's, in its current folder.
+        host = Host(case, script, {"Port": LINE_PORT, "Protocol": ZMODEM, "Transfer": 0},
+                    cwd=case.into)
+        host.waiting()
+        sz = lrzsz(case, ["sz", "-q", *sz_options, *files], peer, case.out)
+        host.expect(0, len(files), len(files))
+        case.expect(sz, 0, "sz")
+        check_files(case.into, files)
+    return run
+
+
+def padded(data, pad):
+    return data + bytes([pad]) * (-len(data) % 128)
+
+
+def xmodem_to_rx(crc):
+    def run(case):
+        line, peer = simulated_line(case)
+        prepare(line)
+        data = write(case.path("out", "source.bin"), random_bytes(5000, 2))
+        host = Host(case, "transfer_host.vbs",
+                    {"Port": LINE_PORT, "Protocol": XMODEM, "Transfer": 1,
+                     "FileList": windows_path(case.path("out", "source.bin"))})
+        host.waiting()
+        rx = lrzsz(case, ["rx", "-q"] + (["-c"] if crc else []) + ["got.bin"], peer, case.into)
+        host.expect(0, 1, 1)
+        case.expect(rx, 0, "rx")
+        check(read(case.path("in", "got.bin"))[:len(data)] == data, "rx got other bytes")
+    return run
+
+
+def xmodem_from_sx(script, crc):
+    def run(case):
+        if crc:
+            line, peer = simulated_line(case)
+        else:
+            # The relay keeps our 'C's from sx: the receiver falls back to the checksum.
+            line, inner_left = case.pty_pair("left")
+            inner_right, peer = case.pty_pair("right")
+            relay = case.relay(inner_left, inner_right, drop=lambda byte: byte == ord("C"))
+        prepare(line)
+        data = write(case.path("out", "source.bin"), random_bytes(5000, 3))
+        host = Host(case, script, {"Port": LINE_PORT, "Protocol": XMODEM, "Transfer": 0,
+                                   "FileList": windows_path(case.path("in", "got.bin"))})
+        if not crc:
+            relay.wait_for(lambda seen: NAK in seen["left"], "the receiver's NAK")
+        else:
+            host.waiting()
+        sx = lrzsz(case, ["sx", "-q", "source.bin"], peer, case.out)
+        host.expect(0, 1, 1)
+        case.expect(sx, 0, "sx")
+        check(read(case.path("in", "got.bin")) == padded(data, 0x1A), "we got other bytes")
+    return run
+
+
+def acknak_with_tollan(script, send):
+    def run(case):
+        line, peer = case.pty_pair()
+        prepare(line)
+        text = write(case.path("out", "notes.txt"),
+                     "".join(f"line {i} of a text file\r\n" for i in range(300)).encode())
+        if send:
+            tollan = case.tollan("receive", "-p", "acknak", "-l", peer, "copy.txt", cwd=case.into)
+            case.wait_opened(tollan, peer)
+            host = Host(case, script, {"Port": LINE_PORT, "Protocol": ACKNAK, "Transfer": 1,
+                                       "FileList": windows_path(case.path("out", "notes.txt"))})
+        else:
+            host = Host(case, script, {"Port": LINE_PORT, "Protocol": ACKNAK, "Transfer": 0,
+                                       "FileList": windows_path(case.path("in", "copy.txt"))})
+            host.waiting()
+            tollan = case.tollan("send", "-p", "acknak", "-l", peer, "notes.txt", cwd=case.out)
+        host.expect(0, 1, 1)
+        case.expect(tollan, 0, "tollan")
+        check(read(case.path("in", "copy.txt")) == text, "the copy differs")
+    return run
+
+
+def host_run_two_senders_then_cancel(case):
+    line, peer = simulated_line(case)
+    prepare(line)
+    files = {"first.bin": random_bytes(9000, 4), "second.txt": b"second sender\r\n" * 200}
+    for name, data in files.items():
+        write(case.path("out", name), data)
+    host = Host(case, "transfer_host.vbs",
+                {"Port": LINE_PORT, "Protocol": ZMODEM, "Transfer": 0, "HostMode": 1,
+                 "DefaultDir": windows_path(case.into), "LogToScreen": 1})
+    for name in files:
+        host.waiting()
+        case.expect(lrzsz(case, ["sz", "-q", name], peer, case.out), 0, "sz " + name)
+        wait_for_size(case.path("in", name), len(files[name]))
+    host.waiting()
+    host.hand("click", 2)
+    host.expect(6, 0, 2)
+    check_files(case.into, files)
+
+
+def peer_killed_mid_file(case):
+    """sz is killed mid-file: the run fails on the time-out and keeps what arrived."""
+    line, peer = simulated_line(case)
+    prepare(line)
+    data = write(case.path("out", "big.bin"), random_bytes(200000, 5))
+    host = Host(case, "transfer_host.vbs", {"Port": LINE_PORT, "Protocol": ZMODEM,
+                                            "Transfer": 0, "RecvTimeout": 3}, cwd=case.into)
+    host.waiting()
+    sz = lrzsz(case, ["sz", "-q", "big.bin"], peer, case.out)
+    wait_for_size(case.path("in", "big.bin"), 20000)
+    sz.send_signal(signal.SIGKILL)
+    host.expect(5, 1, 0)
+    kept = read(case.path("in", "big.bin"))
+    check(20000 <= len(kept) < len(data) and data.startswith(kept),
+          f"kept {len(kept)} bytes, not a beginning of the file")
+
+
+def cancel_mid_file(case):
+    """Cancel pressed while sz sends: result 6, the cancel sequence goes out, sz stops, and the
+    partial file stays as the receiver left it."""
+    line, inner_left = simulated_line(case)
+    inner_right, peer = case.pty_pair()
+    relay = case.relay(inner_left, inner_right, drop=lambda byte: False)
+    prepare(line)
+    data = write(case.path("out", "big.bin"), random_bytes(200000, 6))
+    host = Host(case, "transfer_host.vbs", {"Port": LINE_PORT, "Protocol": ZMODEM,
+                                            "Transfer": 0}, cwd=case.into)
+    host.waiting()
+    sz = lrzsz(case, ["sz", "-q", "big.bin"], peer, case.out)
+    wait_for_size(case.path("in", "big.bin"), 20000)
+    host.hand("click", 2)
+    host.expect(6, 1, 0)
+    relay.wait_for(lambda seen: bytes([CAN] * 5) in seen["left"], "the cancel sequence")
+    check(case.finish(sz)[0] != 0, "sz did not notice the cancel")
+    kept = read(case.path("in", "big.bin"))
+    check(len(kept) < len(data) and data.startswith(kept), "the partial file is no beginning")
+
+
+def silent_peer_times_out(case):
+    line, _ = case.pty_pair()
+    prepare(line)
+    start = time.monotonic()
+    host = Host(case, "transfer_host.js", {"Port": LINE_PORT, "Protocol": XMODEM,
+                                           "Transfer": 0, "RecvTimeout": 3,
+                                           "FileList": windows_path(case.path("in", "x"))})
+    host.expect(5, 1, 0)
+    check(time.monotonic() - start > 3, "the time-out came early")
+
+
+def missing_port(case):
+    """A listed port without a device: result 18; with ShowErrors the dialog stays open with
+    the status, Close and Help until the user closes it."""
+    line, _ = case.pty_pair()
+    prepare(line)
+    host = Host(case, "transfer_host.vbs",
+                {"Port": MISSING_PORT, "Protocol": ZMODEM, "Transfer": 1,
+                 "FileList": windows_path(case.path("out", "x"))}, show_errors=1)
+    shown = host.hand("wait-visible", 9, "print", 284, "print", 2, "click", 2)
+    check(shown == {"284": "Error opening the COM port", "2": "Close"}, f"the dialog: {shown}")
+    host.expect(18, 1, 0)
+
+
+def log_cannot_be_created(case):
+    """A log file in a folder that does not exist: the run goes on without it and LogToFile is
+    off afterwards."""
+    line, peer = case.pty_pair()
+    prepare(line)
+    text = write(case.path("out", "notes.txt"), b"one line\r\n" * 50)
+    tollan = case.tollan("receive", "-p", "acknak", "-l", peer, "copy.txt", cwd=case.into)
+    case.wait_opened(tollan, peer)
+    host = Host(case, "transfer_host.vbs",
+                {"Port": LINE_PORT, "Protocol": ACKNAK, "Transfer": 1, "LogToFile": 1,
+                 "LogFilename": windows_path(case.path("no such folder", "run.log")),
+                 "FileList": windows_path(case.path("out", "notes.txt"))})
+    got = host.expect(0, 1, 1)
+    check(got["logtofile"] == 0, "LogToFile is still on")
+    case.expect(tollan, 0, "tollan")
+    check(read(case.path("in", "copy.txt")) == text, "the copy differs")
+
+
+def log_lines(case):
+    """A batch with LogToFile, twice with AppendToLog: two headers, each with its run's lines."""
+    line, peer = simulated_line(case)
+    prepare(line)
+    files = {"one.txt": b"1\r\n" * 100, "two.bin": random_bytes(3000, 7)}
+    for name, data in files.items():
+        write(case.path("out", name), data)
+    log = case.path("run.log")
+    names = ";".join(windows_path(case.path("out", name)) for name in files)
+    for run in range(2):
+        into = case.path(f"in{run}")
+        os.mkdir(into)
+        host = Host(case, "transfer_host.vbs",
+                    {"Port": LINE_PORT, "Protocol": ZMODEM, "Transfer": 1, "FileList": names,
+                     "LogToFile": 1, "AppendToLog": 1, "LogFilename": windows_path(log)})
+        host.waiting()
+        rz = lrzsz(case, ["rz", "-q"], peer, into)
+        host.expect(0, 2, 2)
+        case.expect(rz, 0, "rz")
+    lines = read(log).decode().replace("\r", "").splitlines()
+    header = f"{'FILENAME':<40} {'STATUS':<30} DATE       TIME       SIZE"
+    check(len(lines) == 6 and lines[0] == header and lines[3] == header, f"the log: {lines}")
+    for row, (name, data) in zip(lines[1:3] + lines[4:6], list(files.items()) * 2):
+        check(row.startswith(f"{name:<40} {'OK':<30} ") and row.endswith(f" {len(data)}"),
+              f"log line {row!r}")
+
+
+if __name__ == "__main__":
+    sys.exit(main({
+        "vbs_zmodem_to_rz_streaming": zmodem_to_rz("transfer_host.vbs", 0),
+        "js_zmodem_to_rz_window_1024": zmodem_to_rz("transfer_host.js", 1024),
+        "vbs_zmodem_from_sz_crc32": zmodem_from_sz("transfer_host.vbs"),
+        "js_zmodem_from_sz_crc16": zmodem_from_sz("transfer_host.js", ["-o"]),
+        "vbs_xmodem_to_rx_crc": xmodem_to_rx(True),
+        "vbs_xmodem_to_rx_checksum": xmodem_to_rx(False),
+        "vbs_xmodem_from_sx_crc": xmodem_from_sx("transfer_host.vbs", True),
+        "js_xmodem_from_sx_checksum": xmodem_from_sx("transfer_host.js", False),
+        "vbs_acknak_to_tollan": acknak_with_tollan("transfer_host.vbs", True),
+        "js_acknak_from_tollan": acknak_with_tollan("transfer_host.js", False),
+        "host_run_two_senders_then_cancel": host_run_two_senders_then_cancel,
+        "peer_killed_mid_file": peer_killed_mid_file,
+        "cancel_mid_file": cancel_mid_file,
+        "silent_peer_times_out": silent_peer_times_out,
+        "missing_port": missing_port,
+        "log_cannot_be_created": log_cannot_be_created,
+        "log_lines": log_lines,
+    }))
