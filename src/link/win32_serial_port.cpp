@@ -24,6 +24,10 @@ constexpr std::uint32_t kGatherCharacters = 64;
 constexpr int kGatherLimitMs = 10;
 constexpr std::uint32_t kBitsPerCharacter = 10;
 
+// Input is read from the device in batches of up to this many bytes, which single-byte reads
+// then take without a system call each.
+constexpr std::uint32_t kInputBufferSize = 4096;
+
 // Parity characters in the order of the DCB's parity values (NOPARITY .. SPACEPARITY).
 constexpr char kParityChars[] = {'N', 'O', 'E', 'M', 'S'};
 
@@ -58,6 +62,7 @@ Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receive
     transmitSize_ = static_cast<std::uint16_t>(transmitSize);
     receiveSize_ = static_cast<std::uint16_t>(receiveSize);
     waitEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    input_.resize(kInputBufferSize);
     Open(portNumber);
     if (IsOpen()) {
         Signal(kSignalDtr, 1);
@@ -132,7 +137,7 @@ void Win32SerialPort::WaitForByte(int timeoutMs) {
     request.hEvent = waitEvent_;
     ResetEvent(waitEvent_);
     DWORD count = 0;
-    if (!ReadFile(handle_, &waitByte_, 1, &count, &request)) {
+    if (!ReadFile(handle_, input_.data(), 1, &count, &request)) {
         if (GetLastError() != ERROR_IO_PENDING) {
             ClearErrors(nullptr);
             Sleep(static_cast<DWORD>(timeoutMs));
@@ -147,8 +152,8 @@ void Win32SerialPort::WaitForByte(int timeoutMs) {
         }
     }
     if (count == 1) {
-        inputNext_ = &waitByte_;
-        inputEnd_ = &waitByte_ + 1;
+        inputNext_ = input_.data();
+        inputEnd_ = input_.data() + 1;
     }
 }
 
@@ -504,11 +509,31 @@ int Win32SerialPort::SendImmediate(std::uint8_t byte) {
 }
 
 int Win32SerialPort::GetByte() {
-    if (inputNext_ != inputEnd_) {
-        return *inputNext_++;
+    if (inputNext_ == inputEnd_ && Refill() == 0) {
+        return LINK_NO_DATA;
     }
-    std::uint8_t byte = 0;
-    return Read(&byte, 1) == 1 ? byte : LINK_NO_DATA;
+    return *inputNext_++;
+}
+
+int Win32SerialPort::Refill() {
+    COMSTAT stat{};
+    ClearErrors(&stat);
+    if (stat.cbInQue == 0) {
+        return 0;
+    }
+    const DWORD wanted = std::min<DWORD>(stat.cbInQue, static_cast<DWORD>(input_.size()));
+    *readRequest_ = OVERLAPPED{};
+    DWORD count = 0;
+    if (!ReadFile(handle_, input_.data(), wanted, &count, readRequest_) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        ClearErrors(nullptr);
+    }
+    if (count < wanted) {
+        GetOverlappedResult(handle_, readRequest_, &count, TRUE);
+    }
+    inputNext_ = input_.data();
+    inputEnd_ = input_.data() + count;
+    return static_cast<int>(count);
 }
 
 int Win32SerialPort::Read(void* buffer, int length) {
@@ -516,19 +541,19 @@ int Win32SerialPort::Read(void* buffer, int length) {
         return 0;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
-    int taken = 0;
-    // The byte a wait for input took comes first.
-    if (inputNext_ != inputEnd_) {
-        *out++ = *inputNext_++;
-        ++taken;
-        if (--length == 0) {
-            return taken;
-        }
+    // The bytes already read from the device come first.
+    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
+    std::copy(inputNext_, inputNext_ + buffered, out);
+    inputNext_ += buffered;
+    if (buffered == length) {
+        return buffered;
     }
+    out += buffered;
+    length -= buffered;
     COMSTAT stat{};
     ClearErrors(&stat);
     if (stat.cbInQue == 0) {
-        return taken;
+        return buffered;
     }
     const DWORD wanted = std::min(static_cast<DWORD>(length), stat.cbInQue);
     *readRequest_ = OVERLAPPED{};
@@ -540,7 +565,7 @@ int Win32SerialPort::Read(void* buffer, int length) {
     if (count < wanted) {
         GetOverlappedResult(handle_, readRequest_, &count, TRUE);
     }
-    return taken + static_cast<int>(count);
+    return buffered + static_cast<int>(count);
 }
 
 int Win32SerialPort::Purge(int direction, int count) {

@@ -1,5 +1,6 @@
 // The serial port on a Windows COM device, opened for overlapped I/O as "\\.\COM<n>" (port
-// number 0 is COM1). Reads take only what the device has already received; writes offer only
+// number 0 is COM1). Reads take only what the device has already received, in batches that
+// byte reads then take from the port's own buffer; writes offer only
 // what fits into the transmit queue and then wait until the device has sent it. Millisecond
 // time-outs are made above it, by CommLink; a wait for input blocks on a read of one byte until
 // the byte comes or the time is up, so a quiet line costs no processor time.
@@ -8,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "link/comm_port.h"
 
@@ -73,7 +75,7 @@ private:
     void ReleaseRecords();
     // ClearCommError, OR-ing the errors into the accumulated ones.
     void ClearErrors(COMSTAT* stat);
-    // Bytes received and not yet taken: the device's queue and the byte a wait took.
+    // Bytes received and not yet taken: the device's queue and the input buffer.
     std::uint32_t WaitingCount();
     // Blocks on a read of one byte for at most `timeoutMs`; a byte that came is kept for the
     // next read.
@@ -94,8 +96,12 @@ private:
     DWORD eventMask_ = 0;
     std::uint32_t transmitSize_ = 0;
     std::uint32_t receiveSize_ = 0;
-    // The byte a wait for input read, until a read takes it (NextByte() sees it too).
-    std::uint8_t waitByte_ = 0;
+    // Reads the bytes the device holds (at most the buffer's size) into the input buffer;
+    // the count read.
+    int Refill();
+
+    // Bytes read from the device and not yet taken: [inputNext_, inputEnd_) lies in here.
+    std::vector<std::uint8_t> input_;
     HANDLE waitEvent_ = nullptr;
     // Input has been coming a few bytes at a time: the next wait lets a batch gather first.
     bool trickling_ = false;

@@ -3,6 +3,7 @@
 //
 //   dialog_hand CAPTION [wait-status TEXT] [wait-visible ID] [print ID]... [click ID]...
 //
+// wait-status waits until the status line holds TEXT, or one of the "|"-separated parts of it.
 // Steps run in order; each wait gives up after 60 s (exit status 2). Printed lines are
 // "ID=text". Exit status 0 when every step was done.
 #include <windows.h>
@@ -21,6 +22,20 @@ std::string Text(HWND dialog, int id) {
     char text[512] = {};
     GetDlgItemTextA(dialog, id, text, sizeof text);
     return text;
+}
+
+bool HoldsOneOf(const std::string& text, const std::string& parts) {
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t bar = parts.find('|', start);
+        if (text.find(parts.substr(start, bar - start)) != std::string::npos) {
+            return true;
+        }
+        if (bar == std::string::npos) {
+            return false;
+        }
+        start = bar + 1;
+    }
 }
 
 template <typename Condition>
@@ -51,8 +66,7 @@ int main(int argc, char** argv) {
         const char* step = argv[i];
         const char* value = argv[i + 1];
         if (std::strcmp(step, "wait-status") == 0) {
-            if (!WaitFor(
-                    [&] { return Text(dialog, kStatusId).find(value) != std::string::npos; })) {
+            if (!WaitFor([&] { return HoldsOneOf(Text(dialog, kStatusId), value); })) {
                 std::fprintf(stderr, "status never showed \"%s\" (last: \"%s\")\n", value,
                              Text(dialog, kStatusId).c_str());
                 return 2;

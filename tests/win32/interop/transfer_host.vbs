@@ -11,12 +11,34 @@ For i = 0 To WScript.Arguments.Count - 1
     name = Left(arg, eq - 1)
     value = Mid(arg, eq + 1)
     Select Case name
-    Case "ShowErrors"
-        showErrors = CLng(value)
-    Case "FileList", "DefaultDir", "LogFilename", "MaxTitle", "MinTitle"
-        Execute "q." & name & " = value"
+    Case "ShowErrors": showErrors = CLng(value)
+    Case "FileList": q.FileList = value
+    Case "DefaultDir": q.DefaultDir = value
+    Case "LogFilename": q.LogFilename = value
+    Case "MaxTitle": q.MaxTitle = value
+    Case "MinTitle": q.MinTitle = value
+    Case "AppendToLog": q.AppendToLog = CLng(value)
+    Case "BaudRate": q.BaudRate = CLng(value)
+    Case "HostMode": q.HostMode = CLng(value)
+    Case "LogToFile": q.LogToFile = CLng(value)
+    Case "LogToScreen": q.LogToScreen = CLng(value)
+    Case "RecvTimeout": q.RecvTimeout = CLng(value)
+    Case "SendTimeout": q.SendTimeout = CLng(value)
+    Case "RunMinimized": q.RunMinimized = CLng(value)
+    Case "Transfer": q.Transfer = CLng(value)
+    Case "UseModem": q.UseModem = CLng(value)
+    Case "Verbose": q.Verbose = CLng(value)
+    Case "CrashRecovery": q.CrashRecovery = CLng(value)
+    Case "FlowControl": q.FlowControl = CLng(value)
+    Case "MaxErrors": q.MaxErrors = CLng(value)
+    Case "Overwrite": q.Overwrite = CLng(value)
+    Case "PathSwitch": q.PathSwitch = CLng(value)
+    Case "Port": q.Port = CLng(value)
+    Case "Protocol": q.Protocol = CLng(value)
+    Case "WindowSize": q.WindowSize = CLng(value)
     Case Else
-        Execute "q." & name & " = CLng(value)"
+        WScript.Echo "unknown property " & name
+        WScript.Quit 2
     End Select
 Next
 result = q.TransferFiles(0, showErrors)
