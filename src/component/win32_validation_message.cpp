@@ -7,13 +7,43 @@ namespace tollan {
 
 namespace {
 
-// The box's Help reaches its callback without a word of ours: the owner and help file of the
-// box on screen (one at a time, on the thread that called TransferFiles).
-thread_local HWND helpOwner = nullptr;
-thread_local const char* helpFileShown = nullptr;
+// The box on screen (one at a time, on the thread that called TransferFiles): its help file and
+// topic, and the window procedure its Help button is taken from.
+struct ShownBox {
+    HWND owner = nullptr;
+    const char* helpFile = nullptr;
+    DWORD topic = 0;
+    HHOOK hook = nullptr;
+    WNDPROC boxProc = nullptr;
+};
+thread_local ShownBox shown;
 
-void CALLBACK OnHelp(LPHELPINFO info) {
-    OpenHelpTopic(helpOwner, helpFileShown, static_cast<DWORD>(info->dwContextId));
+void OpenTopic() {
+    OpenHelpTopic(shown.owner, shown.helpFile, shown.topic);
+}
+
+// F1 in the box.
+void CALLBACK OnHelp(LPHELPINFO) {
+    OpenTopic();
+}
+
+// The Help button: opened here, so that it works whatever the system's box does with it.
+LRESULT CALLBACK BoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDHELP) {
+        OpenTopic();
+        return 0;
+    }
+    return CallWindowProcA(shown.boxProc, box, message, wParam, lParam);
+}
+
+// Takes the box's window procedure over when the box first activates.
+LRESULT CALLBACK WatchForBox(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && shown.boxProc == nullptr) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        shown.boxProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BoxProc)));
+    }
+    return CallNextHookEx(shown.hook, code, wParam, lParam);
 }
 
 } // namespace
@@ -24,19 +54,21 @@ void ShowValidationMessage(HWND owner, std::int32_t code, const char* caption,
     if (text == nullptr) {
         return;
     }
-    helpOwner = owner;
-    helpFileShown = helpFile;
+    shown = ShownBox{owner, helpFile, static_cast<DWORD>(HelpTopicOf(code)), nullptr, nullptr};
+    shown.hook = SetWindowsHookExA(WH_CBT, WatchForBox, nullptr, GetCurrentThreadId());
     MSGBOXPARAMSA box{};
     box.cbSize = sizeof box;
     box.hwndOwner = owner;
     box.lpszText = text;
     box.lpszCaption = caption;
     box.dwStyle = MB_OK | MB_ICONEXCLAMATION | MB_HELP;
-    box.dwContextHelpId = static_cast<DWORD_PTR>(HelpTopicOf(code));
+    box.dwContextHelpId = shown.topic;
     box.lpfnMsgBoxCallback = OnHelp;
     MessageBoxIndirectA(&box);
-    helpOwner = nullptr;
-    helpFileShown = nullptr;
+    if (shown.hook != nullptr) {
+        UnhookWindowsHookEx(shown.hook);
+    }
+    shown = ShownBox{};
 }
 
 } // namespace tollan

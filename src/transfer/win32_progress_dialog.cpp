@@ -166,7 +166,7 @@ void Win32ProgressDialog::Initialise() {
     ShowWindow(Item(IDC_DIALOG_HELP), SW_HIDE);
 
     if (setup_.runMinimized && !setup_.verbose) {
-        ShowWindow(window_, SW_SHOWMINIMIZED);
+        ShowWindow(window_, SW_SHOWMINNOACTIVE);
     } else {
         ShowWindow(window_, SW_SHOWNORMAL);
     }

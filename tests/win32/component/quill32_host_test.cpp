@@ -58,7 +58,10 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
     LONG longResult = 0;
     EXPECT_EQ(q_->Setup(1, 0, 0, 0, nullptr), E_POINTER);
     EXPECT_EQ(q_->Setup(0, 0, 0, 0, &shortResult), E_FAIL);
-    EXPECT_EQ(q_->TransferFiles(0, 1, &longResult), E_NOTIMPL);
+    // Nothing to send: refused before a run, silently without ShowErrors.
+    longResult = -1;
+    EXPECT_EQ(q_->TransferFiles(0, 0, &longResult), S_OK);
+    EXPECT_EQ(longResult, 3);
 
     EXPECT_EQ(q_->put_FileList(nullptr), S_OK); // a null string is an empty list
     BSTR list = nullptr;
