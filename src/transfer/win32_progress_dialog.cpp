@@ -165,11 +165,8 @@ void Win32ProgressDialog::Initialise() {
     SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
     ShowWindow(Item(IDC_DIALOG_HELP), SW_HIDE);
 
-    if (setup_.runMinimized && !setup_.verbose) {
-        ShowWindow(window_, SW_SHOWMINNOACTIVE);
-    } else {
-        ShowWindow(window_, SW_SHOWNORMAL);
-    }
+    ShowWindow(window_,
+               setup_.runMinimized && !setup_.verbose ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
 
     driver_->OpenLog();
     driver_->Start();

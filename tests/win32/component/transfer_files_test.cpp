@@ -97,6 +97,8 @@ protected:
     }
     void TearDown() override {
         SetHelpViewer(nullptr);
+        // The file prompt leaves the process in the folder of the files chosen.
+        std::filesystem::current_path(std::filesystem::temp_directory_path());
         std::filesystem::remove_all(folder_);
     }
 
@@ -159,10 +161,12 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
         block_.SetFileList(u"x");
         Start(false, true);
 
-        HWND dialog = FindDialog(layout.runMinimized && !layout.verbose ? kMinTitle : kTitle);
+        const bool minimised = layout.runMinimized && !layout.verbose;
+        HWND dialog = FindDialog(minimised ? kMinTitle : kTitle, !minimised);
         ASSERT_NE(dialog, nullptr);
-        const bool minimised = IsIconic(dialog) != FALSE;
-        EXPECT_EQ(minimised, layout.runMinimized && !layout.verbose);
+        EXPECT_EQ(IsIconic(dialog) != FALSE, minimised);
+        // Wine shows a minimised dialog box again once its loop runs.
+        EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(dialog) != FALSE; }));
         ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(dialog, 9)) != FALSE; }));
         EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_PORT), "COM9");
         EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_PROTOCOL), layout.protocolName);
@@ -343,6 +347,114 @@ TEST_F(TransferFilesTest, BatchListsEachFileInTheDialogAndTheLog) {
     std::stringstream got;
     got << copy.rdbuf();
     EXPECT_TRUE(got.str() == first);
+}
+
+// The file-open dialog's name box, whichever of the two names it has.
+void TypeFileNames(HWND prompt, const char* names) {
+    for (int id : {0x47c, 0x480}) {
+        SetDlgItemTextA(prompt, id, names);
+    }
+    Press(prompt, IDOK);
+}
+
+void SelectRow(HWND list, int row) {
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&state));
+}
+
+// The file prompt of a ZModem send that names each file for the receiver: three files chosen,
+// the second renamed; Cancel; an emptied name; and a cancelled prompt for XModem.
+TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
+    for (const char* name : {"out\\a.txt", "out\\b.txt", "out\\c.txt"}) {
+        Write(name, name);
+    }
+    const std::string out = Path("out");
+    block_.DefaultDir.Assign(out);
+    block_.SetProtocol(kProtocolZModem);
+    block_.Transfer = 1;
+    block_.PathSwitch = kPathReceiverNames;
+    block_.Port = 1; // COM9: the run that follows ends at once
+    block_.SetFileList(u"old");
+
+    // Three files, the second renamed, OK.
+    Start(true, false);
+    HWND prompt = FindDialog("Select File to Transfer");
+    ASSERT_NE(prompt, nullptr);
+    TypeFileNames(prompt, "\"a.txt\" \"b.txt\" \"c.txt\"");
+    HWND sendAs = FindDialog("Send File As ...");
+    ASSERT_NE(sendAs, nullptr);
+    HWND list = GetDlgItem(sendAs, IDC_SEND_AS_LIST);
+    using Rows = std::vector<std::vector<std::string>>;
+    EXPECT_EQ(
+        test::ListRows(list, 2),
+        (Rows{{out + "\\a.txt", "a.txt"}, {out + "\\b.txt", "b.txt"}, {out + "\\c.txt", "c.txt"}}));
+    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 0);
+    SelectRow(list, 1);
+    Press(sendAs, IDC_SEND_AS_EDIT);
+    HWND edit = FindDialog("Edit Receiver File Name");
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(ItemText(edit, IDC_EDIT_SENDER_NAME), out + "\\b.txt");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(edit, IDC_EDIT_SENDER_NAME)));
+    EXPECT_EQ(ItemText(edit, IDC_EDIT_RECEIVER_NAME), "b.txt");
+    Press(edit, IDC_DIALOG_HELP);
+    SetDlgItemTextA(edit, IDC_EDIT_RECEIVER_NAME, "renamed.txt");
+    Press(edit, IDOK);
+    EXPECT_TRUE(WaitFor([&] {
+        auto rows = test::ListRows(list, 2);
+        return rows.size() == 3 && rows[1][1] == "renamed.txt";
+    }));
+    Press(sendAs, IDC_DIALOG_HELP);
+    EXPECT_TRUE(WaitFor([] { return helpAsked.size() == 2; }));
+    EXPECT_EQ(TakeHelp(), (std::vector<std::pair<std::string, DWORD>>{
+                              {block_.HelpFile.c_str(), 9}, {block_.HelpFile.c_str(), 8}}));
+    Press(sendAs, IDOK);
+    EXPECT_EQ(Result(), kResultPortOpenFailed);
+    EXPECT_EQ(NarrowText(block_.FileList),
+              out + "\\a.txt;a.txt;" + out + "\\b.txt;renamed.txt;" + out + "\\c.txt;c.txt");
+    EXPECT_EQ(block_.Attempted, 3);
+
+    // One file; its receiver name emptied, then OK: code 4 with its message.
+    Start(true, true);
+    TypeFileNames(FindDialog("Select File to Transfer"), "a.txt");
+    sendAs = FindDialog("Send File As ...");
+    ASSERT_NE(sendAs, nullptr);
+    list = GetDlgItem(sendAs, IDC_SEND_AS_LIST);
+    EXPECT_EQ(test::ListRows(list, 2), (Rows{{out + "\\a.txt", "a.txt"}}));
+    Press(sendAs, IDC_SEND_AS_EDIT);
+    edit = FindDialog("Edit Receiver File Name");
+    ASSERT_NE(edit, nullptr);
+    SetDlgItemTextA(edit, IDC_EDIT_RECEIVER_NAME, "");
+    Press(edit, IDOK);
+    EXPECT_TRUE(WaitFor([&] {
+        auto rows = test::ListRows(list, 2);
+        return rows.size() == 1 && rows[0][1].empty();
+    }));
+    Press(sendAs, IDOK);
+    HWND box = FindDialog(kTitle);
+    ASSERT_NE(box, nullptr);
+    Press(box, IDOK);
+    EXPECT_EQ(Result(), kResultNoReceiverName);
+    EXPECT_TRUE(block_.FileList.empty());
+
+    // Cancel in "Send File As ...": code 6, no message even with ShowErrors.
+    Start(true, true);
+    TypeFileNames(FindDialog("Select File to Transfer"), "a.txt");
+    sendAs = FindDialog("Send File As ...");
+    ASSERT_NE(sendAs, nullptr);
+    Press(sendAs, IDCANCEL);
+    EXPECT_EQ(Result(), kResultUserCancelled);
+
+    // A cancelled prompt for an XModem send leaves no name: code 3.
+    block_.SetProtocol(kProtocolXModem);
+    Start(true, false);
+    prompt = FindDialog("Select File to Transfer");
+    ASSERT_NE(prompt, nullptr);
+    Press(prompt, IDCANCEL);
+    EXPECT_EQ(Result(), kResultNoFileName);
+    EXPECT_TRUE(block_.FileList.empty());
 }
 
 } // namespace

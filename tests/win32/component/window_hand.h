@@ -30,11 +30,17 @@ inline bool WaitFor(const std::function<bool()>& condition, DWORD limitMs = kHan
     return true;
 }
 
-// The dialog (class #32770) with this caption, once it is there; null after the limit.
-inline HWND FindDialog(const std::string& caption, DWORD limitMs = kHandLimitMs) {
+// The dialog (class #32770) with this caption, once it is shown (its initialisation done; with
+// `shown` off, once it exists: Wine does not count a minimised dialog as shown); null after the
+// limit.
+inline HWND FindDialog(const std::string& caption, bool shown = true,
+                       DWORD limitMs = kHandLimitMs) {
     HWND found = nullptr;
-    WaitFor([&] { return (found = FindWindowA("#32770", caption.c_str())) != nullptr; }, limitMs);
-    return found;
+    auto ready = [&] {
+        found = FindWindowA("#32770", caption.c_str());
+        return found != nullptr && (!shown || IsWindowVisible(found));
+    };
+    return WaitFor(ready, limitMs) ? found : nullptr;
 }
 
 inline std::string WindowText(HWND window) {
