@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "settings/settings_block.h"
 #include "transfer/result_code.h"
 
 namespace tollan {
 
 std::int32_t CheckCombination(const TransferRequest& request) {
-    if (request.protocol == kProtocolZModem) {
+    if (request.protocol == Protocol::kZModem) {
         return kResultOk;
     }
-    if (request.flowControl == kFlowControlXonXoff) {
+    if (request.flowControl == FlowControl::kXonXoff) {
         return kResultXonXoffNeedsZModem;
     }
     if (request.hostMode) {
@@ -26,15 +25,15 @@ int CountNames(std::u16string_view list) {
 }
 
 bool RunsWithoutNames(const TransferRequest& request) {
-    return request.protocol == kProtocolZModem && !request.transmit;
+    return request.protocol == Protocol::kZModem && request.direction == Direction::kReceive;
 }
 
 std::int32_t CountAttempted(const TransferRequest& request, int names, std::uint16_t& attempted) {
-    if (request.protocol != kProtocolZModem) {
+    if (request.protocol != Protocol::kZModem) {
         attempted = 1;
         return kResultOk;
     }
-    if (request.pathSwitch == kPathReceiverNames) {
+    if (request.pathSwitch == PathSwitch::kReceiverNames) {
         if (names % 2 != 0) {
             return kResultNoReceiverName;
         }

@@ -8,15 +8,17 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/setting_values.h"
+
 namespace tollan {
 
 // The settings the checks look at.
 struct TransferRequest {
-    int protocol = 0; // kProtocol...
-    bool transmit = true;
+    Protocol protocol = Protocol::kXModem;
+    Direction direction = Direction::kTransmit;
     bool hostMode = false;
-    int flowControl = 0;
-    int pathSwitch = 0;
+    FlowControl flowControl = FlowControl::kNone;
+    PathSwitch pathSwitch = PathSwitch::kStripPath;
 };
 
 // The check made before the file prompt: XON/XOFF (code 1) and host mode (code 2) need ZModem;

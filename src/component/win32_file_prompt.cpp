@@ -20,7 +20,7 @@ constexpr char kFilter[] = "All\0*.*\0Text Files\0*.txt\0";
 
 std::int32_t PromptForFiles(SettingsBlock& block, HINSTANCE resources) {
     block.SetFileList(u"");
-    const bool zmodem = block.Protocol == kProtocolZModem;
+    const bool zmodem = block.Protocol == Protocol::kZModem;
 
     std::vector<char> buffer(kPromptBufferSize + 2, '\0');
     OPENFILENAMEA prompt{};
@@ -46,7 +46,7 @@ std::int32_t PromptForFiles(SettingsBlock& block, HINSTANCE resources) {
     if (selection.strings.empty()) {
         return kResultOk;
     }
-    if (zmodem && block.Transfer != 0 && block.PathSwitch == kPathReceiverNames) {
+    if (zmodem && block.Transfer != 0 && block.PathSwitch == PathSwitch::kReceiverNames) {
         std::vector<std::string> names(selection.strings.begin() + (selection.Multiple() ? 1 : 0),
                                        selection.strings.end());
         SendFileAsDialog dialog(resources, selection.Folder(), std::move(names),

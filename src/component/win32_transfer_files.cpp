@@ -18,7 +18,7 @@ namespace {
 TransferRequest RequestOf(const SettingsBlock& block) {
     TransferRequest request;
     request.protocol = block.Protocol;
-    request.transmit = block.Transfer != 0;
+    request.direction = block.Transfer != 0 ? Direction::kTransmit : Direction::kReceive;
     request.hostMode = block.HostMode != 0;
     request.flowControl = block.FlowControl;
     request.pathSwitch = block.PathSwitch;

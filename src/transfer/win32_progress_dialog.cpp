@@ -28,17 +28,16 @@ constexpr Column kColumns[] = {
 // How long the title stays lit when a run ends.
 constexpr DWORD kFlashMs = 500;
 
-const char* ProtocolName(int protocol) {
+const char* ProtocolName(Protocol protocol) {
     switch (protocol) {
-    case kProtocolXModem:
+    case Protocol::kXModem:
         return "X-Modem";
-    case kProtocolZModem:
+    case Protocol::kZModem:
         return "Z-Modem";
-    case kProtocolAckNak:
+    case Protocol::kAckNak:
         return "ACK/NAK";
-    default:
-        return "";
     }
+    return ""; // a value loaded from saved settings is not brought into range
 }
 
 RECT WindowRect(HWND window) {
@@ -165,8 +164,12 @@ void Win32ProgressDialog::Initialise() {
     SendMessageA(Item(IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
     ShowWindow(Item(IDC_DIALOG_HELP), SW_HIDE);
 
-    ShowWindow(window_,
-               setup_.runMinimized && !setup_.verbose ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
+    if (setup_.runMinimized && !setup_.verbose) {
+        ShowWindow(window_, SW_SHOWMINNOACTIVE);
+        SetWindowTextA(window_, setup_.minTitle.c_str());
+    } else {
+        ShowWindow(window_, SW_SHOWNORMAL);
+    }
 
     driver_->OpenLog();
     driver_->Start();

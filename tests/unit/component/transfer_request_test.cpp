@@ -5,15 +5,20 @@
 #include <string>
 
 #include "component/transfer_request.h"
-#include "settings/settings_block.h"
 #include "transfer/result_code.h"
 
 namespace tollan {
 namespace {
 
-constexpr int X = kProtocolXModem;
-constexpr int Z = kProtocolZModem;
-constexpr int A = kProtocolAckNak;
+constexpr Protocol X = Protocol::kXModem;
+constexpr Protocol Z = Protocol::kZModem;
+constexpr Protocol A = Protocol::kAckNak;
+constexpr Direction Send = Direction::kTransmit;
+constexpr Direction Receive = Direction::kReceive;
+constexpr FlowControl None = FlowControl::kNone;
+constexpr FlowControl XonXoff = FlowControl::kXonXoff;
+constexpr PathSwitch Strip = PathSwitch::kStripPath;
+constexpr PathSwitch Pairs = PathSwitch::kReceiverNames;
 
 struct Row {
     const char* what;
@@ -39,45 +44,45 @@ std::int32_t Check(const TransferRequest& request, const char16_t* list, std::ui
 TEST(TransferRequest, ChecksAndCountsInOrder) {
     const Row rows[] = {
         {"XModem with XON/XOFF, host mode too",
-         {X, false, true, kFlowControlXonXoff, 0},
+         {X, Receive, true, XonXoff, Strip},
          u"a",
          kResultXonXoffNeedsZModem,
          0},
         {"ACK/NAK with XON/XOFF",
-         {A, true, false, kFlowControlXonXoff, 0},
+         {A, Send, false, XonXoff, Strip},
          u"a",
          kResultXonXoffNeedsZModem,
          0},
         {"XModem host mode",
-         {X, false, true, kFlowControlRtsCts, 0},
+         {X, Receive, true, FlowControl::kRtsCts, Strip},
          u"a",
          kResultHostNeedsZModem,
          0},
-        {"ZModem takes both", {Z, false, true, kFlowControlXonXoff, 0}, u"", 0, 0},
-        {"ZModem receive without names", {Z, false, false, 0, 0}, u"", 0, 0},
-        {"ZModem send without names", {Z, true, false, 0, 0}, u"", kResultNoFileName, 0},
-        {"XModem receive without names", {X, false, false, 0, 0}, nullptr, kResultNoFileName, 0},
-        {"ACK/NAK send without names", {A, true, false, 0, 0}, u"", kResultNoFileName, 0},
-        {"two names and a final ; with ZModem", {Z, true, false, 0, 0}, u"a;b;", 0, 3},
-        {"the same with XModem", {X, true, false, 0, 0}, u"a;b;", 0, 1},
-        {"the same with ACK/NAK", {A, true, false, 0, 0}, u"a;b;", 0, 1},
-        {"a lone ;", {Z, true, false, 0, 1}, u";", 0, 2},
+        {"ZModem takes both", {Z, Receive, true, XonXoff, Strip}, u"", 0, 0},
+        {"ZModem receive without names", {Z, Receive, false, None, Strip}, u"", 0, 0},
+        {"ZModem send without names", {Z, Send, false, None, Strip}, u"", kResultNoFileName, 0},
+        {"XModem receive without names",
+         {X, Receive, false, None, Strip},
+         nullptr,
+         kResultNoFileName,
+         0},
+        {"ACK/NAK send without names", {A, Send, false, None, Strip}, u"", kResultNoFileName, 0},
+        {"two names and a final ; with ZModem", {Z, Send, false, None, Strip}, u"a;b;", 0, 3},
+        {"the same with XModem", {X, Send, false, None, Strip}, u"a;b;", 0, 1},
+        {"the same with ACK/NAK", {A, Send, false, None, Strip}, u"a;b;", 0, 1},
+        {"a lone ;", {Z, Send, false, None, PathSwitch::kSendPath}, u";", 0, 2},
         {"receiver names: three",
-         {Z, true, false, 0, kPathReceiverNames},
+         {Z, Send, false, None, Pairs},
          u"a;b;c",
          kResultNoReceiverName,
          0},
         {"receiver names: three, receiving",
-         {Z, false, false, 0, kPathReceiverNames},
+         {Z, Receive, false, None, Pairs},
          u"a;b;c",
          kResultNoReceiverName,
          0},
-        {"receiver names: four", {Z, true, false, 0, kPathReceiverNames}, u"a;A;b;B", 0, 2},
-        {"receiver names ignored by XModem",
-         {X, true, false, 0, kPathReceiverNames},
-         u"a;b;c",
-         0,
-         1},
+        {"receiver names: four", {Z, Send, false, None, Pairs}, u"a;A;b;B", 0, 2},
+        {"receiver names ignored by XModem", {X, Send, false, None, Pairs}, u"a;b;c", 0, 1},
     };
     for (const Row& row : rows) {
         std::uint16_t attempted = 0;
