@@ -98,6 +98,7 @@ transfer() {
     start=$EPOCHREALTIME
     if [ "$direction" = send ]; then
         host "$key" Protocol=1 Transfer=1 "FileList=$(winepath -w "$work/random.bin" 2>/dev/null)"
+        sleep 2 # rz starts once the host listens
         (cd "$work/$key.peer" && LD_PRELOAD=$keep_output exec rz -q <"$work/lineB" \
             >"$work/lineB" 2>/dev/null) &
     else
@@ -123,18 +124,22 @@ transfer() {
     local rate share
     rate=$(awk -v w="$wall" -v s="$size" 'BEGIN { printf "%.0f", s / w }')
     share=$(awk -v r="$rate" -v l="$line_rate" 'BEGIN { printf "%.2f", 100 * r / l }')
+    [ "$status" = ok ] || echo "bench:   $key: the host printed: $(tr -d '\r' <"$work/$key.host")"
     echo "bench:   $key: $status; wall $wall s, $rate bytes/s ($share% of the line);" \
         "host CPU $cpu s ($(per_mb "$cpu") s/MB), wineserver $server s"
     rows+=("| $key | $wall | $rate | $share% | $cpu | $(per_mb "$cpu") | $server | $status |")
 }
 
+# DLL_RUNS picks runs (default: all four).
+runs=" ${DLL_RUNS:-send receive unpaced wait} "
 echo "bench: tollan.dll in a VBScript host under Wine ($size random bytes)"
-transfer "dll-send-rz-paced" paced send
-transfer "sz-dll-receive-paced" paced receive
-transfer "dll-send-rz-unpaced" socat send
+[[ $runs == *" send "* ]] && transfer "dll-send-rz-paced" paced send
+[[ $runs == *" receive "* ]] && transfer "sz-dll-receive-paced" paced receive
+[[ $runs == *" unpaced "* ]] && transfer "dll-send-rz-unpaced" socat send
 
 # A wait: an XModem receive whose peer never answers, given up after 10 s.
-mkdir -p "$work/wait.in"
+if [[ $runs == *" wait "* ]]; then
+    mkdir -p "$work/wait.in"
 line socat
 server_start=$(server_seconds)
 start=$EPOCHREALTIME
@@ -147,6 +152,7 @@ server=$(awk -v a="$server_start" -v b="$(server_seconds)" 'BEGIN { printf "%.3f
 echo "bench:   a silent peer: $(head -n 1 "$work/wait.host" | tr -d '\r'); wall $wall s;" \
     "host CPU $cpu s ($(awk -v c="$cpu" -v w="$wall" 'BEGIN { printf "%.2f", 100 * c / w }')%" \
     "of a core), wineserver $server s"
+fi
 
 echo
 echo "| DLL run | wall s | bytes/s | of line | host CPU s | host s/MB | wineserver CPU s | copy |"
