@@ -6,7 +6,8 @@
 #      line is fast;
 #   3. an XModem receive that waits 10 s for a peer that never answers: the CPU of a wait.
 # CPU: the host process's own user + system seconds (from `times` after it ended) and what the
-# wineserver used meanwhile (/proc), both per MB of the file.
+# wineserver used meanwhile (/proc), both per MB of the file. The wall time runs from the peer's
+# start (the host has started and listens) until the host has ended.
 #
 #   bench/dll_runs.sh TOP BUILD_ROOT SIZE BPS SIMULATOR KEEP_OUTPUT
 set -euo pipefail
@@ -99,6 +100,7 @@ transfer() {
     if [ "$direction" = send ]; then
         host "$key" Protocol=1 Transfer=1 "FileList=$(winepath -w "$work/random.bin" 2>/dev/null)"
         sleep 2 # rz starts once the host listens
+        start=$EPOCHREALTIME
         (cd "$work/$key.peer" && LD_PRELOAD=$keep_output exec rz -q <"$work/lineB" \
             >"$work/lineB" 2>/dev/null) &
     else
