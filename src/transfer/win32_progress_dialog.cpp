@@ -36,8 +36,9 @@ const char* ProtocolName(Protocol protocol) {
         return "Z-Modem";
     case Protocol::kAckNak:
         return "ACK/NAK";
+    default:
+        return ""; // the command's protocols, or a value loaded from saved settings
     }
-    return ""; // a value loaded from saved settings is not brought into range
 }
 
 RECT WindowRect(HWND window) {
