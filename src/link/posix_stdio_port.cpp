@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kIdleSliceMs = 5;
 constexpr int kWriteWaitMs = 10000;
-// The modem lines a stdio line reports: CTS, DSR and carrier detect, all up.
-constexpr std::uint32_t kLinesUp = 0x10 | 0x20 | 0x80;
 
 // The terminals the process changed, with what they held before, given back by the port or, when
 // the process ends another way, at exit.
@@ -62,8 +60,7 @@ bool SameFile(int a, int b) {
 
 } // namespace
 
-PosixStdioPort::PosixStdioPort(int inputFd, int outputFd)
-    : CommPort(kNoPortNumber), in_(inputFd), out_(outputFd) {
+PosixStdioPort::PosixStdioPort(int inputFd, int outputFd) : in_(inputFd), out_(outputFd) {
     const bool inputTerminal = SaveTerminal(0, in_);
     // One terminal on both sides (a remote shell) is saved once.
     if (!inputTerminal || !SameFile(in_, out_)) {
@@ -114,17 +111,6 @@ int PosixStdioPort::Idle() {
     return WaitForInput(kIdleSliceMs);
 }
 
-int PosixStdioPort::ReadModemStatus() {
-    modemStatus_ = kLinesUp;
-    return static_cast<int>(modemStatus_);
-}
-
-void PosixStdioPort::Open(std::uint32_t) {}
-
-int PosixStdioPort::OpenDevice() {
-    return LINK_OK;
-}
-
 int PosixStdioPort::Close() {
     return LINK_OK;
 }
@@ -146,83 +132,6 @@ QueueStatus& PosixStdioPort::GetQueueStatus(QueueStatus& record, int) {
     record.transmitCount = static_cast<std::uint32_t>(queued);
     record.transmitSize = 65536;
     return record;
-}
-
-int PosixStdioPort::SetQueues(std::uint32_t, std::uint32_t, std::uint32_t) {
-    return LINK_OK;
-}
-
-int PosixStdioPort::SetFlowControl(int input, int output) {
-    const int checked = CheckFlowCodes(input, output);
-    if (checked != 0) {
-        return checked;
-    }
-    inputFlow_ = input;
-    outputFlow_ = output;
-    ApplyModes();
-    return LINK_OK;
-}
-
-int PosixStdioPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
-}
-
-int PosixStdioPort::SetBreak(int) {
-    return 0;
-}
-
-int PosixStdioPort::Signal(int code, int) {
-    switch (code) {
-    case kSignalDtr:
-    case kSignalRts:
-    case kSignalCts:
-    case kSignalDsr:
-    case kSignalCarrier:
-        return 1;
-    case kSignalBreakState:
-    case kSignalRing:
-    case kSignalOverrun:
-    case kSignalParityError:
-    case kSignalFramingError:
-    case kSignalBreakReceived:
-    case kSignalReceiveOverflow:
-        return 0;
-    default:
-        return code >= 17 && code <= 20 ? 0 : 2;
-    }
-}
-
-int PosixStdioPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
-    const int checked = CheckFormat(parity, dataBits, stopBits);
-    if (checked != 0) {
-        return checked;
-    }
-    speed_ = speed;
-    parity_ = parity;
-    dataBits_ = dataBits;
-    stopBits_ = stopBits;
-    return LINK_OK;
-}
-
-void PosixStdioPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) {
-    speed = speed_;
-    parity = parity_;
-    dataBits = dataBits_;
-    stopBits = stopBits_;
-}
-
-int PosixStdioPort::GetLineSnapshot(LineSnapshot& snapshot) {
-    return TakeLineSnapshot(snapshot, errors_, modemStatus_);
-}
-
-int PosixStdioPort::PutByte(std::uint8_t byte) {
-    return PutByteByWrite(byte);
-}
-
-int PosixStdioPort::PutString(const char* text) {
-    return PutStringByWrite(text);
 }
 
 int PosixStdioPort::Write(const void* buffer, int length) {
@@ -306,13 +215,6 @@ int PosixStdioPort::Purge(int direction, int count) {
         }
     }
     return LINK_OK;
-}
-
-void PosixStdioPort::Dump(const PrintLine& printLine) {
-    char line[128];
-    std::snprintf(line, sizeof line, "Port type: standard input and output  BaudRate: %-6u",
-                  static_cast<unsigned>(speed_));
-    printLine(line);
 }
 
 int PosixStdioPort::WaitForInput(int timeoutMs) {

@@ -11,8 +11,6 @@ namespace tollan {
 namespace {
 
 constexpr DWORD kIdleSliceMs = 5;
-// The modem lines a stdio line reports: CTS, DSR and carrier detect, all up.
-constexpr std::uint32_t kLinesUp = 0x10 | 0x20 | 0x80;
 
 } // namespace
 
@@ -24,8 +22,7 @@ struct Win32StdioPort::Arrivals {
 };
 
 Win32StdioPort::Win32StdioPort()
-    : CommPort(kNoPortNumber), in_(GetStdHandle(STD_INPUT_HANDLE)),
-      out_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    : in_(GetStdHandle(STD_INPUT_HANDLE)), out_(GetStdHandle(STD_OUTPUT_HANDLE)) {
     if (in_ == INVALID_HANDLE_VALUE || in_ == nullptr || out_ == INVALID_HANDLE_VALUE ||
         out_ == nullptr) {
         SetStatus(LINK_NO_PORT);
@@ -111,17 +108,6 @@ int Win32StdioPort::WaitForInput(int timeoutMs) {
     return Refill() < 0 ? LINK_FAILED : 0;
 }
 
-int Win32StdioPort::ReadModemStatus() {
-    modemStatus_ = kLinesUp;
-    return static_cast<int>(modemStatus_);
-}
-
-void Win32StdioPort::Open(std::uint32_t) {}
-
-int Win32StdioPort::OpenDevice() {
-    return LINK_OK;
-}
-
 int Win32StdioPort::Close() {
     return LINK_OK;
 }
@@ -139,82 +125,6 @@ QueueStatus& Win32StdioPort::GetQueueStatus(QueueStatus& record, int) {
     record.transmitValid = 1;
     record.transmitSize = 65536;
     return record;
-}
-
-int Win32StdioPort::SetQueues(std::uint32_t, std::uint32_t, std::uint32_t) {
-    return LINK_OK;
-}
-
-int Win32StdioPort::SetFlowControl(int input, int output) {
-    const int checked = CheckFlowCodes(input, output);
-    if (checked != 0) {
-        return checked;
-    }
-    inputFlow_ = input;
-    outputFlow_ = output;
-    return LINK_OK;
-}
-
-int Win32StdioPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
-}
-
-int Win32StdioPort::SetBreak(int) {
-    return 0;
-}
-
-int Win32StdioPort::Signal(int code, int) {
-    switch (code) {
-    case kSignalDtr:
-    case kSignalRts:
-    case kSignalCts:
-    case kSignalDsr:
-    case kSignalCarrier:
-        return 1;
-    case kSignalBreakState:
-    case kSignalRing:
-    case kSignalOverrun:
-    case kSignalParityError:
-    case kSignalFramingError:
-    case kSignalBreakReceived:
-    case kSignalReceiveOverflow:
-        return 0;
-    default:
-        return code >= 17 && code <= 20 ? 0 : 2;
-    }
-}
-
-int Win32StdioPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
-    const int checked = CheckFormat(parity, dataBits, stopBits);
-    if (checked != 0) {
-        return checked;
-    }
-    speed_ = speed;
-    parity_ = parity;
-    dataBits_ = dataBits;
-    stopBits_ = stopBits;
-    return LINK_OK;
-}
-
-void Win32StdioPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) {
-    speed = speed_;
-    parity = parity_;
-    dataBits = dataBits_;
-    stopBits = stopBits_;
-}
-
-int Win32StdioPort::GetLineSnapshot(LineSnapshot& snapshot) {
-    return TakeLineSnapshot(snapshot, errors_, modemStatus_);
-}
-
-int Win32StdioPort::PutByte(std::uint8_t byte) {
-    return PutByteByWrite(byte);
-}
-
-int Win32StdioPort::PutString(const char* text) {
-    return PutStringByWrite(text);
 }
 
 int Win32StdioPort::Write(const void* buffer, int length) {
@@ -268,13 +178,6 @@ int Win32StdioPort::Purge(int direction, int count) {
         }
     }
     return LINK_OK;
-}
-
-void Win32StdioPort::Dump(const PrintLine& printLine) {
-    char line[128];
-    std::snprintf(line, sizeof line, "Port type: standard input and output  BaudRate: %-6u",
-                  static_cast<unsigned>(speed_));
-    printLine(line);
 }
 
 } // namespace tollan

@@ -1,0 +1,50 @@
+// What the two stdio lines share, on every platform: the line that standard input and output
+// stand for belongs to whoever holds the real one (a remote shell, a terminal program). The port
+// takes speed and format as given and keeps them, reports the modem lines up and no line errors,
+// and offers no break. A platform's port supplies the reads, the writes and the waits, and hears
+// of a change of flow control through FlowControlChanged().
+#pragma once
+
+#include <cstdint>
+
+#include "link/comm_port.h"
+
+namespace tollan {
+
+class StdioPort : public CommPort {
+public:
+    StdioPort() : CommPort(kNoPortNumber) {}
+
+    int ReadModemStatus() override;
+    void Open(std::uint32_t portNumber) override;
+    int OpenDevice() override;
+    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                  std::uint32_t transmitSize) override;
+    int SetFlowControl(int input, int output) override;
+    int GetFlowControl(int& input, int& output) override;
+    int SetBreak(int state) override;
+    int Signal(int code, int value) override;
+    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
+    void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
+    int GetLineSnapshot(LineSnapshot& snapshot) override;
+    int PutByte(std::uint8_t byte) override;
+    int PutString(const char* text) override;
+    void Dump(const PrintLine& printLine) override;
+    // Writes go out whole before they return; closing throws nothing away.
+    bool KeepsOutputOnClose() const override { return true; }
+
+protected:
+    // The flow-control codes changed (inputFlow_, outputFlow_).
+    virtual void FlowControlChanged() {}
+
+    std::uint32_t speed_ = 115200;
+    char parity_ = 'N';
+    int dataBits_ = 8;
+    int stopBits_ = 1;
+    int inputFlow_ = 0;
+    int outputFlow_ = 0;
+    std::uint32_t errors_ = 0;
+    std::uint32_t modemStatus_ = 0;
+};
+
+} // namespace tollan
