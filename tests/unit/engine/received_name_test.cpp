@@ -193,6 +193,43 @@ Bytes YModemBlock(std::uint8_t number, Bytes data) {
     return frame;
 }
 
+// A YModem receiver on a memory line and a raw peer that plays a sender to it.
+struct YModemBatch {
+    YModemBatch() {
+        receiver.SetProtocol(Protocol::kYModem);
+        receiver.SetMaxErrors(5);
+    }
+
+    // Sends each file as its block 0 (`header`: name, NUL, size and more) and one data block,
+    // then the empty block 0 that ends the batch; the receiver's result.
+    int Run(const std::vector<std::pair<Bytes, Bytes>>& files) {
+        int received = 1;
+        RunBoth([&] { received = receiver.Receive(nullptr); },
+                [&] {
+                    for (const auto& [header, content] : files) {
+                        ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                        peer.Send(YModemBlock(0, header));
+                        ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                        ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                        peer.Send(YModemBlock(1, content));
+                        ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                        peer.Send(0x04);
+                        ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                    }
+                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
+                    peer.Send(YModemBlock(0, {}));
+                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
+                });
+        return received;
+    }
+
+    MemoryPortPair line;
+    Side rx{line.A()};
+    CommLink peerLink{line.B()};
+    RawPeer peer{peerLink};
+    XModemEngine receiver{rx.link.get(), &rx.status};
+};
+
 // The names that arrive: each hostile name as this platform's receivers take it, plus the
 // absolute name of a file in a second folder, which must stay empty.
 struct Offer {
@@ -245,75 +282,33 @@ TEST(ReceivedName, YModemReceiverKeepsEveryFileInsideItsFolder) {
         }
     }
     ScratchFolder into(ScratchFolder::kEnter);
-    MemoryPortPair line;
-    Side rx(line.A());
-    CommLink peerLink(line.B());
-    RawPeer peer(peerLink);
-    XModemEngine receiver(rx.link.get(), &rx.status);
-    receiver.SetProtocol(Protocol::kYModem);
-    receiver.SetMaxErrors(5);
-    int received = 1;
-    RunBoth([&] { received = receiver.Receive(nullptr); },
-            [&] {
-                // Each file holds its own offered name, so that a file that lands in the wrong
-                // place shows which offer put it there.
-                for (const Offer& offer : offers) {
-                    const Bytes content = Text(offer.offered);
-                    const Bytes header =
-                        Text(offer.offered + std::string(1, '\0') + std::to_string(content.size()));
-                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                    peer.Send(YModemBlock(0, header));
-                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                    peer.Send(YModemBlock(1, content));
-                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                    peer.Send(0x04);
-                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                }
-                ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                peer.Send(YModemBlock(0, {}));
-                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-            });
-    EXPECT_EQ(received, TE_OK);
-    CheckBatch(offers, outside, into, rx.status);
+    // Each file holds its own offered name, so that a file that lands in the wrong place shows
+    // which offer put it there.
+    std::vector<std::pair<Bytes, Bytes>> files;
+    for (const Offer& offer : offers) {
+        files.emplace_back(
+            Text(offer.offered + std::string(1, '\0') + std::to_string(offer.offered.size())),
+            Text(offer.offered));
+    }
+    YModemBatch batch;
+    EXPECT_EQ(batch.Run(files), TE_OK);
+    CheckBatch(offers, outside, into, batch.rx.status);
 }
 
 // A size that 32-bit positions cannot reach gets the file declined (its data dropped); a time
 // that does not fit is not set; a file's padding is cut at the announced size.
 TEST(ReceivedName, YModemReceiverTrustsNoSizeOrTimeThatDoesNotFit) {
     ScratchFolder into(ScratchFolder::kEnter);
-    MemoryPortPair line;
-    Side rx(line.A());
-    CommLink peerLink(line.B());
-    RawPeer peer(peerLink);
-    XModemEngine receiver(rx.link.get(), &rx.status);
-    receiver.SetProtocol(Protocol::kYModem);
-    receiver.SetMaxErrors(5);
     const std::string nul(1, '\0');
-    const std::string headers[] = {"big.bin" + nul + "4294967296 14000000000",
-                                   "late.bin" + nul + "3 77777777777", "ok.bin" + nul + "3 1"};
-    int received = 1;
-    RunBoth([&] { received = receiver.Receive(nullptr); },
-            [&] {
-                for (const std::string& header : headers) {
-                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                    peer.Send(YModemBlock(0, Text(header)));
-                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                    ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                    peer.Send(YModemBlock(1, Text("abcdef")));
-                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                    peer.Send(0x04);
-                    ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                }
-                ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                peer.Send(YModemBlock(0, {}));
-                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-            });
-    EXPECT_EQ(received, TE_OK);
+    YModemBatch batch;
+    EXPECT_EQ(batch.Run({{Text("big.bin" + nul + "4294967296 14000000000"), Text("abcdef")},
+                         {Text("late.bin" + nul + "3 77777777777"), Text("abcdef")},
+                         {Text("ok.bin" + nul + "3 1"), Text("abcdef")}}),
+              TE_OK);
     EXPECT_EQ(FilesUnder(into.Root()), (std::set<std::string>{"late.bin", "ok.bin"}));
     EXPECT_EQ(ReadFile("ok.bin"), Text("abc"));
     EXPECT_EQ(ReadFile("late.bin"), Text("abc"));
-    const std::vector<int> codes = rx.status.Codes();
+    const std::vector<int> codes = batch.rx.status.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), TE_FILE_SKIPPED), 1);
     // 1970-01-01 00:00:01 cannot be a file time here and 2^33 - 1 seconds does not fit 32 bits:
     // both files keep the time they arrived at.
@@ -331,30 +326,9 @@ TEST(ReceivedName, AsOfferedWritesWhereTheSenderSays) {
     ScratchFolder outside;
     ScratchFolder into(ScratchFolder::kEnter);
     const std::string target = (outside.Root() / "made" / "there.txt").string();
-    MemoryPortPair line;
-    Side rx(line.A());
-    CommLink peerLink(line.B());
-    RawPeer peer(peerLink);
-    XModemEngine receiver(rx.link.get(), &rx.status);
-    receiver.SetProtocol(Protocol::kYModem);
-    receiver.SetOfferedPaths(OfferedPaths::kAsOffered);
-    receiver.SetMaxErrors(5);
-    int received = 1;
-    RunBoth([&] { received = receiver.Receive(nullptr); },
-            [&] {
-                ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                peer.Send(YModemBlock(0, Text(target + std::string(1, '\0') + "2")));
-                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                peer.Send(YModemBlock(1, Text("ok")));
-                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                peer.Send(0x04);
-                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-                ASSERT_EQ(peer.Read(kPeerWait), 'C');
-                peer.Send(YModemBlock(0, {}));
-                ASSERT_EQ(peer.Read(kPeerWait), 0x06);
-            });
-    EXPECT_EQ(received, TE_OK);
+    YModemBatch batch;
+    batch.receiver.SetOfferedPaths(OfferedPaths::kAsOffered);
+    EXPECT_EQ(batch.Run({{Text(target + std::string(1, '\0') + "2"), Text("ok")}}), TE_OK);
     EXPECT_EQ(ReadFile(target), Text("ok"));
     EXPECT_TRUE(FilesUnder(into.Root()).empty());
 }
