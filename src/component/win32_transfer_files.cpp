@@ -1,8 +1,12 @@
 #include "component/win32_transfer_files.h"
 
+#include <memory>
+#include <utility>
+
 #include "component/transfer_request.h"
 #include "component/win32_file_prompt.h"
 #include "component/win32_validation_message.h"
+#include "link/win32_modem_source.h"
 #include "link/win32_serial_port.h"
 #include "settings/device_lists.h"
 #include "settings/settings_block.h"
@@ -85,8 +89,14 @@ std::int32_t RunTransferFiles(SettingsBlock& block, const DeviceLists& lists, HI
     RunResult result;
     result.showErrors = showErrors ? 1 : 0;
     Win32ProgressDialog dialog(resources, ProgressDialogSetupOf(block, lists));
-    TransferDriver driver(ReadRunSettings(block), result, dialog, SelectedPortFactory(block, lists),
+    RunSettings run = ReadRunSettings(block);
+    if (const ModemEntry* modem = lists.ModemAt(block.ModemName)) {
+        run.modemName = modem->name.c_str();
+        run.modemKey = modem->key.c_str();
+    }
+    TransferDriver driver(std::move(run), result, dialog, SelectedPortFactory(block, lists),
                           &block);
+    driver.SetModemSource(std::make_shared<Win32ModemSource>());
     if (dialog.Run(GetActiveWindow(), driver) == -1) {
         // The dialog could not be made: nothing ran.
         return kResultUnknownError;

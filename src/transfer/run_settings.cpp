@@ -20,6 +20,8 @@ RunSettings ReadRunSettings(const SettingsBlock& block) {
     run.sendTimeout = block.SendTimeout;
     run.recvTimeout = block.RecvTimeout;
     run.useModem = block.UseModem != 0;
+    run.modemCmd = block.ModemCmd.c_str();
+    run.telephone = block.Telephone.c_str();
     run.fileList = NarrowText(block.FileList);
     run.defaultDir = block.DefaultDir.c_str();
     run.logToFile = block.LogToFile != 0;

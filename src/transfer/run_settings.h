@@ -29,6 +29,14 @@ struct RunSettings {
     std::int32_t sendTimeout = 60; // seconds, 0 = never
     std::int32_t recvTimeout = 60;
     bool useModem = false;
+    // Through a modem: its display name and settings key (the caller fills them from the modem
+    // list), the extra AT command sent before dialling or answering, and the number dialled.
+    std::string modemName;
+    std::string modemKey;
+    std::string modemCmd;
+    std::string telephone;
+    // Only the command offers lines without a carrier wire, where "CONNECT" alone decides.
+    bool carrierWire = true;
     std::string fileList; // single-byte text, ";"-separated; empty when the list is empty
     std::string defaultDir;
     bool logToFile = false;

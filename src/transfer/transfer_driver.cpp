@@ -15,8 +15,11 @@
 #include "link/comm_link.h"
 #include "link/line_control.h"
 #include "link/line_settings.h"
+#include "link/modem_profile.h"
+#include "link/modem_source.h"
 #include "link/tick_count.h"
 #include "transfer/driver_status.h"
+#include "transfer/modem_connect.h"
 
 namespace tollan {
 
@@ -53,6 +56,19 @@ constexpr std::uint32_t kDrainLimitMs = 2000;
 // its own (a pseudo-terminal reports an empty queue at once), would throw away what the other
 // end has not read yet: the other end gets this long to read it.
 constexpr int kSettleMs = 250;
+
+// How long the modem gets to answer a command with "OK".
+constexpr int kModemResponseMs = 2000;
+
+// The run's modem: every wait of it ends once the run is being stopped.
+class RunModem : public ModemProfile {
+public:
+    explicit RunModem(const StopEvent& stop) : stop_(stop) {}
+    int Poll() override { return stop_.IsSignalled() ? TE_USER_CANCEL : 0; }
+
+private:
+    const StopEvent& stop_;
+};
 
 void DrainOutput(CommLink& link) {
     const std::uint32_t deadline = TickCount() + kDrainLimitMs;
@@ -157,15 +173,39 @@ void TransferDriver::RunTransfer() {
         lineSettings.SetSpeed(static_cast<std::uint32_t>(settings_.baudRate));
         lineSettings.Attach(*link);
         LineControl lineControl(*link);
+        RunModem modem(stop_);
 
+        FlowControl flow = settings_.flowControl;
+        if (settings_.useModem) {
+            lineControl.SetFlowControl(kFlowNone, kFlowNone);
+            ShowStatus("Initializing modem...");
+            if (InitializeModem(modem, *link) != 0) {
+                SetResultCode(kResultModemInitFailed);
+                EndOfRunNotification();
+                DrainOutput(*link);
+                restoreDirectory();
+                return;
+            }
+            ShowStatus("Modem Initialized...");
+            flow = static_cast<FlowControl>(modem.FlowChoice());
+        }
         int input = 0;
         int output = 0;
-        if (FlowCodes(settings_.flowControl, input, output)) {
+        if (FlowCodes(flow, input, output)) {
             lineControl.SetFlowControl(input, output);
         }
 
         result_.result = kResultOk;
         while (!stop_.IsSignalled()) {
+            if (settings_.useModem) {
+                if (std::int32_t connected = Connect(modem, lineControl); connected != kResultOk) {
+                    // The view keeps its Cancel button: the user reads why and closes it.
+                    ShowStatus("%s", ResultText(kResultConnectFailed));
+                    SetResultCode(connected);
+                    InitializeModem(modem, *link);
+                    break;
+                }
+            }
             filesSeen_ = 0;
             status.StartPass();
             // Each pass of a host run waits for its sender afresh.
@@ -176,6 +216,10 @@ void TransferDriver::RunTransfer() {
                 SetResultCode(kResultUnknownError);
                 EndOfRunNotification();
                 break;
+            }
+            if (settings_.useModem) {
+                ShowStatus("Disconnecting...");
+                modem.HangUp();
             }
             ShowStatus("%d / %d File(s) %s.", static_cast<int>(status.fileCount_),
                        filesSeen_.load(), settings_.Transmitting() ? "sent" : "received");
@@ -205,6 +249,25 @@ void TransferDriver::RunTransfer() {
     }
     link.reset();
     port.reset();
+}
+
+int TransferDriver::InitializeModem(ModemProfile& modem, CommLink& link) {
+    modem.SetResponseTimeout(kModemResponseMs);
+    if (modemSource_ == nullptr) {
+        return LINK_FAILED;
+    }
+    return modem.Initialize(&link, *modemSource_, settings_.modemName, settings_.modemKey);
+}
+
+std::int32_t TransferDriver::Connect(ModemProfile& modem, LineControl& line) {
+    ConnectSettings connect;
+    connect.transmitting = settings_.Transmitting();
+    connect.telephone = settings_.telephone;
+    connect.modemCmd = settings_.modemCmd;
+    connect.timeLimit = settings_.Timeout();
+    connect.waitForever = settings_.HostRun();
+    connect.carrierWire = settings_.carrierWire;
+    return ConnectModem(modem, line, connect, [this](const char* text) { ShowStatus("%s", text); });
 }
 
 bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "transfer/port_factory.h"
 #include "transfer/result_code.h"
@@ -26,6 +27,9 @@ namespace tollan {
 
 class CommLink;
 class DriverStatus;
+class LineControl;
+class ModemProfile;
+class ModemSource;
 class TransferEngine;
 
 class TransferDriver {
@@ -45,6 +49,11 @@ public:
     // cannot be made, shows "ERROR: Log file could not be created.", switches logging off and
     // returns false; the run goes on without a log.
     bool OpenLog();
+    // Where a run with useModem set reads its modem's settings; without one, initialising the
+    // modem fails.
+    void SetModemSource(std::shared_ptr<const ModemSource> source) {
+        modemSource_ = std::move(source);
+    }
     // Starts the worker thread.
     void Start();
     // The user's cancel: signals the stop event. The run ends at the engine's next abort poll.
@@ -93,11 +102,16 @@ private:
     // One engine run of a pass. False when no engine serves the protocol (a value loaded
     // from saved settings is not brought into range).
     bool RunEngine(CommLink& link, DriverStatus& status);
+    // The modem's initialisation from its settings: 0, or the profile's failure.
+    int InitializeModem(ModemProfile& modem, CommLink& link);
+    // The connect step of a pass; 0, kResultUserCancelled or kResultConnectFailed.
+    std::int32_t Connect(ModemProfile& modem, LineControl& line);
 
     RunSettings settings_;
     RunResult& result_;
     TransferView& view_;
     PortFactory makePort_;
+    std::shared_ptr<const ModemSource> modemSource_;
     SettingsBlock* block_;
     StopEvent stop_;
     TransferLog log_;
