@@ -10,6 +10,7 @@
 
 #include "engine/file_access.h"
 #include "link/line_speeds.h"
+#include "link/modem_profile.h"
 #include "settings/settings_block.h"
 #include "transfer/ansi_text.h"
 
@@ -41,6 +42,13 @@ const char* const kUsageText =
     "      --dir DIR             folder that received files go into (default: the current "
     "folder)\n"
     "      --log FILE            write the transfer log; --append-log to append\n"
+    "      --dial NUMBER         send through a Hayes modem on the line: dial NUMBER first\n"
+    "      --answer              receive through a Hayes modem on the line: answer a call first\n"
+    "      --modem-init CMD      init command line, instead of AT&F&C1&D2 (may be repeated)\n"
+    "      --modem-command CMD   one more command before dialling or answering (no AT)\n"
+    "      --dial-prefix P       what goes between AT and NUMBER (default DT: tone)\n"
+    "      --hangup CMD          hang-up command line (default ATH0)\n"
+    "      --no-carrier-detect   the line has no carrier wire: CONNECT alone connects\n"
     "  -q, --quiet               no progress display\n"
     "      --help, --version\n";
 
@@ -149,6 +157,8 @@ private:
     long long speed_ = 0;
     OfferedPaths offeredPaths_ = OfferedPaths::kInsideFolder;
     bool appendLog_ = false;
+    bool dial_ = false;
+    bool answer_ = false;
 };
 
 bool Parser::TakeValue(std::string_view name, std::string_view& value) {
@@ -222,6 +232,23 @@ bool Parser::Run() {
     }
     if (appendLog_ && log_.empty()) {
         return Fail("--append-log needs --log");
+    }
+    if (dial_ && command_.mode != CommandMode::kSend) {
+        return Fail("--dial goes with send; a receiver answers (--answer)");
+    }
+    if (answer_ && command_.mode != CommandMode::kReceive) {
+        return Fail("--answer goes with receive; a sender dials (--dial NUMBER)");
+    }
+    const std::size_t longest = kModemCommandLimit - 1; // room for the carriage return
+    for (const std::string& init : command_.modem.init) {
+        if (init.size() > longest) {
+            return Fail("--modem-init: a command line of at most " + std::to_string(longest) +
+                        " characters");
+        }
+    }
+    if (command_.modem.hangUp.size() > longest) {
+        return Fail("--hangup: a command line of at most " + std::to_string(longest) +
+                    " characters");
     }
     for (const std::string& file : command_.files) {
         if (file.find(';') != std::string::npos) {
@@ -335,6 +362,38 @@ bool Parser::Option(std::string_view name) {
         log_ = text;
     } else if (name == "--append-log") {
         appendLog_ = true;
+    } else if (name == "--dial") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        command_.modem.used = true;
+        dial_ = true;
+        block_.Telephone.Assign(text);
+    } else if (name == "--answer") {
+        command_.modem.used = true;
+        answer_ = true;
+    } else if (name == "--modem-init") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        command_.modem.init.emplace_back(text);
+    } else if (name == "--modem-command") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        block_.ModemCmd.Assign(text);
+    } else if (name == "--dial-prefix") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        command_.modem.dialPrefix = text;
+    } else if (name == "--hangup") {
+        if (!TakeValue(name, text)) {
+            return false;
+        }
+        command_.modem.hangUp = text;
+    } else if (name == "--no-carrier-detect") {
+        command_.modem.carrierWire = false;
     } else if (name == "-q" || name == "--quiet") {
         command_.quiet = true;
     } else if (name == "--help") {
@@ -354,6 +413,12 @@ void Parser::Apply(RunSettings& run) const {
         run.baudRate = static_cast<std::int32_t>(speed_);
     }
     run.offeredPaths = offeredPaths_;
+    if (command_.modem.used) {
+        run.useModem = true;
+        run.modemName = kCommandModemName;
+        run.modemKey = kCommandModemKey;
+        run.carrierWire = command_.modem.carrierWire;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_modem.h"
 #include "transfer/run_settings.h"
 
 namespace tollan {
@@ -20,6 +21,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool pairs = false; // --paths pairs: operands alternate sender path and name
+    CommandModem modem; // --dial, --answer and the modem's strings
     // Filled from the settings block once the arguments are taken.
     SettingsBlock* block = nullptr;
     RunSettings run;

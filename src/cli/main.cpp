@@ -113,6 +113,9 @@ int Run(int argc, char** argv) {
     TerminalView view(stdio ? messages : stdout, stderr,
                       !stdio && !command.quiet && StderrIsTerminal());
     TransferDriver driver(command.run, result, view, LinePortFactory(command.line), command.block);
+    if (command.run.useModem) {
+        driver.SetModemSource(CommandModemSource(command.modem, command.run.flowControl));
+    }
     // A run that is over waits for its view to be closed; here nobody is there to close it.
     view.OnTransferEnded([&driver] { driver.Stop(); });
     // The failure that ends a run is its result: the engine, stopped because of it, reports a
@@ -144,7 +147,8 @@ int Run(int argc, char** argv) {
         Say(messages, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
     }
     if (code != kResultOk) {
-        const char* text = ResultText(code);
+        const char* text = code == kResultModemInitFailed ? "The modem could not be initialised."
+                                                          : ResultText(code);
         Say(messages, "tollan: %s\n", text != nullptr ? text : "failed.");
     } else if (!command.quiet) {
         Say(messages, "tollan: %s\n", view.LastStatus().c_str());

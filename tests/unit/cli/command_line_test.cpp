@@ -65,6 +65,24 @@ TEST(CommandLine, DefaultsAndOptions) {
     EXPECT_EQ(block.MaxErrors, 0);
 }
 
+TEST(CommandLine, ThroughAModem) {
+    CommandLine command;
+    ASSERT_TRUE(Parse({"receive", "-l", "x"}, command));
+    EXPECT_FALSE(command.run.useModem);
+    ASSERT_TRUE(Parse({"send", "-l", "x", "--dial", "555-1234", "--modem-command", "M0",
+                       "--modem-init", "ATZ", "--modem-init", "AT&C1", "--no-carrier-detect", "f"},
+                      command));
+    EXPECT_TRUE(command.run.useModem);
+    EXPECT_EQ(command.run.telephone, "555-1234");
+    EXPECT_EQ(command.run.modemCmd, "M0");
+    EXPECT_FALSE(command.run.carrierWire);
+    EXPECT_EQ(command.modem.init, (std::vector<std::string>{"ATZ", "AT&C1"}));
+    ASSERT_TRUE(Parse({"receive", "-l", "x", "--answer", "--host"}, command));
+    EXPECT_TRUE(command.run.useModem);
+    EXPECT_TRUE(command.run.carrierWire);
+    EXPECT_TRUE(command.run.HostRun());
+}
+
 TEST(CommandLine, OperandsLogAndFolder) {
     CommandLine command;
     ASSERT_TRUE(
@@ -95,6 +113,10 @@ TEST(CommandLine, UsageErrors) {
              {"receive", "-l", "x", "-p", "xmodem", "a", "b"}, // one file only
              {"receive", "-l", "x", "-p", "xmodem-1k", "a", "b"},
              {"receive", "-l", "x", "--offered-paths", "anywhere"},
+             {"receive", "-l", "x", "--dial", "555"}, // a receiver answers
+             {"send", "-l", "x", "--answer", "f"},    // a sender dials
+             {"send", "-l", "x", "--dial", "5", "--hangup",
+              "ATH0..............................................", "f"},
          }) {
         CommandLine command;
         EXPECT_FALSE(Parse(words, command)) << words.size() << " words";
