@@ -13,6 +13,8 @@
 
 #include "link/comm_link.h"
 #include "link/line_control.h"
+#include "link/memory_modem_source.h"
+#include "link/modem_profile.h"
 #include "link/tick_count.h"
 #include "support/simulated_modem.h"
 
@@ -436,6 +438,32 @@ TEST(SimulatedLineTest, AnswerByCommandAndFailedCalls) {
     EXPECT_EQ(a.Carrier(), 0);
     EXPECT_FALSE(line.B().Carrier());
     EXPECT_EQ(line.B().HangUps(), 2);
+}
+
+TEST(SimulatedLineTest, AModemProfileInitialisesAndHangsUpThroughTheEscape) {
+    MemoryModemSource source;
+    const std::string key = "Modem\\0000";
+    source.SetValue(key, "Reset", "ATZ<cr>");
+    source.SetValue(key + "\\Init", "1", "ATE0V1&C1&D2<cr>");
+    source.SetValue(key + "\\Init", "2", "ATS0=0<cr>");
+    source.SetValue(key + "\\Hangup", "1", "ATH<cr>");
+    source.AddKey(key + "\\Settings");
+
+    SimulatedLine line;
+    Terminal a(line.A());
+    Terminal b(line.B());
+    EXPECT_EQ(b.Command("ATE0S0=1\r"), "ATE0S0=1\r\r\nOK\r\n");
+    ModemProfile profile;
+    profile.SetResponseTimeout(5000);
+    ASSERT_EQ(profile.Initialize(&a.Link(), source, "Simulated", key), 0);
+    EXPECT_EQ(line.A().Commands(), (std::vector<std::string>{"ATZ", "ATE0V1&C1&D2", "ATS0=0"}));
+
+    EXPECT_EQ(a.Command("ATD1\r", "\r\nCONNECT 33600\r\n"), "\r\nCONNECT 33600\r\n");
+    EXPECT_EQ(b.ReadUntil("\r\nCONNECT 33600\r\n"), "\r\nRING\r\n\r\nCONNECT 33600\r\n");
+    EXPECT_EQ(profile.HangUp(), 0);
+    EXPECT_EQ(b.ReadUntil("\r\nNO CARRIER\r\n"), "+++\r\nNO CARRIER\r\n");
+    EXPECT_FALSE(line.A().OffHook());
+    EXPECT_EQ(line.A().Received(), "ATZ\rATE0V1&C1&D2\rATS0=0\rATD1\rATH\r");
 }
 
 TEST(SimulatedLineTest, TwoProgramsOnTwoThreadsExchangeEverythingThroughSmallQueues) {
