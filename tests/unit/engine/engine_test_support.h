@@ -17,19 +17,15 @@
 #include "engine/transfer_status.h"
 #include "link/comm_link.h"
 #include "link/comm_port.h"
+#include "support/fast_clock.h"
 #include "support/memory_port.h"
 #include "support/scratch_folder.h"
 #include "support/test_files.h"
 
 namespace tollan::test {
 
-// The programs run on a fast clock (fast_tick_count.cpp): every duration the tests give, to the
-// engines or to their own waits, is in clock milliseconds, kClockSpeed of which pass in one real
-// millisecond.
-#ifndef TOLLAN_TEST_CLOCK_SPEED
-#define TOLLAN_TEST_CLOCK_SPEED 10
-#endif
-inline constexpr int kClockSpeed = TOLLAN_TEST_CLOCK_SPEED;
+// The programs run on the fast clock (support/fast_clock.h): every duration the tests give, to the
+// engines or to their own waits, is in clock milliseconds.
 
 // A raw peer's waits: for a byte that must come; for the silence that ends a sequence still
 // arriving (longer than the engines' settle time after a cancel); for what is already queued.
