@@ -17,7 +17,12 @@ struct RecordedLine {
 };
 
 struct RecordingView : TransferView {
-    void ShowStatus(const char* text) override { statuses.emplace_back(text); }
+    void ShowStatus(const char* text) override {
+        statuses.emplace_back(text);
+        if (onStatus) {
+            onStatus(statuses.back());
+        }
+    }
     void ShowProgress(long done, long) override {
         if (onProgress) {
             onProgress(done);
@@ -36,6 +41,7 @@ struct RecordingView : TransferView {
     std::vector<std::string> statuses;
     std::vector<RecordedLine> lines;
     std::vector<bool> endOfRuns;
+    std::function<void(const std::string&)> onStatus;
     std::function<void(long)> onProgress;
     std::function<void()> onEnded;
 };

@@ -1,0 +1,303 @@
+// Runs through modems: the driver's modem steps and the connect step against simulated Hayes
+// modems. Two modems on one line carry whole transfers, dialled, answered and hung up; a modem on
+// its own plays the failures a user meets (BUSY, NO CARRIER, silence, ERROR, no carrier detect, a
+// modem that answers nothing, Cancel while dialling). The clock runs fast: every time below is
+// in clock milliseconds or seconds (ten of which pass in a real one).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/link_codes.h"
+#include "link/memory_modem_source.h"
+#include "recording_view.h"
+#include "support/scratch_folder.h"
+#include "support/simulated_modem.h"
+#include "support/test_files.h"
+#include "transfer/result_code.h"
+#include "transfer/transfer_driver.h"
+
+namespace tollan {
+namespace {
+
+using test::RecordingView;
+
+constexpr const char* kKey = "Modem\\0000";
+
+// An installed modem as its settings describe it: echo left on, carrier detect following the
+// carrier, DTR drop hanging up; tone dialling and no flow control by its default configuration.
+std::shared_ptr<MemoryModemSource> InstalledModem() {
+    auto source = std::make_shared<MemoryModemSource>();
+    const std::string key = kKey;
+    source->SetValue(key, "Reset", "ATZ<cr>");
+    source->SetValue(key + "\\Init", "1", "AT<cr>");
+    source->SetValue(key + "\\Init", "2", "AT&F&C1&D2<cr>");
+    source->SetValue(key + "\\Hangup", "1", "ATH<cr>");
+    const std::string settings = key + "\\Settings";
+    source->SetValue(settings, "Prefix", "AT");
+    source->SetValue(settings, "Terminator", "<cr>");
+    source->SetValue(settings, "DialPrefix", "D");
+    source->SetValue(settings, "CallSetupFailTimer", "S7=<");
+    source->SetValue(settings, "FlowControl_Off", "&K0");
+    source->SetValue(settings, "Tone", "T");
+    ModemDefaults defaults;
+    defaults.callSetupFailTimer = 60;
+    defaults.preferredOptions = kModemToneDial;
+    source->SetDefaults(defaults);
+    return source;
+}
+
+const std::string kInitBytes = "ATZ\rAT\rAT&F&C1&D2\r";
+const std::string kSettingsBytes = "ATS7=60&K0\r";
+
+// One side of a run through a modem: its settings, result, view and driver. A run that is over
+// and waits for its view to be closed is closed at once, as the command does.
+struct ModemSide {
+    ModemSide(SimulatedModem& modem, Protocol protocol, bool transmit, const std::string& files)
+        : modem(modem) {
+        settings.protocol = protocol;
+        settings.direction = transmit ? Direction::kTransmit : Direction::kReceive;
+        settings.fileList = files;
+        settings.useModem = true;
+        settings.modemName = "Standard Modem";
+        settings.modemKey = kKey;
+        settings.telephone = "5551234";
+        settings.sendTimeout = 60;
+        settings.recvTimeout = 60;
+        view.onEnded = [this] { driver->Stop(); };
+    }
+
+    void Start() {
+        driver = std::make_unique<TransferDriver>(
+            settings, result, view,
+            [this](std::uint32_t rx, std::uint32_t tx) { return modem.OpenPort(rx, tx); });
+        driver->SetModemSource(source);
+        driver->Start();
+    }
+    std::int32_t Finish() {
+        driver->Wait();
+        return result.result;
+    }
+    // Cancels once the status line has shown `status`.
+    void CancelAt(const std::string& status) {
+        view.onStatus = [this, status](const std::string& text) {
+            if (text == status) {
+                driver->Stop();
+            }
+        };
+    }
+    bool Showed(const std::vector<std::string>& expected) const {
+        // `expected` in this order, other statuses between them allowed.
+        auto at = view.statuses.begin();
+        for (const std::string& text : expected) {
+            at = std::find(at, view.statuses.end(), text);
+            if (at == view.statuses.end()) {
+                return false;
+            }
+            ++at;
+        }
+        return true;
+    }
+
+    SimulatedModem& modem;
+    std::shared_ptr<MemoryModemSource> source = InstalledModem();
+    RunSettings settings;
+    RunResult result;
+    RecordingView view;
+    std::unique_ptr<TransferDriver> driver;
+};
+
+::testing::AssertionResult HungUpAndClosed(const SimulatedModem& modem) {
+    if (modem.OffHook() || modem.Carrier()) {
+        return ::testing::AssertionFailure() << "the modem is still off-hook";
+    }
+    if (modem.PortOpen()) {
+        return ::testing::AssertionFailure() << "the port is still open";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class ModemRunTest : public ::testing::Test {
+protected:
+    test::ScratchFolder folder_{test::ScratchFolder::kEnter};
+};
+
+// A batch is dialled, answered, transferred and hung up with each protocol. The sender's files
+// are in "out"; the receiver writes into the folder the test runs in.
+TEST_F(ModemRunTest, DialAnswerTransferAndHangUpWithEachProtocol) {
+    struct Case {
+        Protocol protocol;
+        const char* sent;                                         // the sender's list
+        const char* received;                                     // the receiver's list
+        std::vector<std::pair<std::string, std::string>> arrived; // copy, original
+    };
+    const Case cases[] = {
+        {Protocol::kZModem,
+         "out/one.bin;out/two.txt",
+         "",
+         {{"one.bin", "out/one.bin"}, {"two.txt", "out/two.txt"}}},
+        {Protocol::kXModem1K, "out/one.bin", "copy.bin", {{"copy.bin", "out/one.bin"}}},
+        {Protocol::kYModem,
+         "out/one.bin;out/two.txt",
+         "",
+         {{"one.bin", "out/one.bin"}, {"two.txt", "out/two.txt"}}},
+        {Protocol::kAckNak, "out/two.txt", "copy.txt", {{"copy.txt", "out/two.txt"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(NumberOf(c.protocol));
+        test::ScratchFolder folder(test::ScratchFolder::kEnter);
+        std::filesystem::create_directory("out");
+        test::WriteFile("out/one.bin", test::Pattern(20480, 3));
+        test::WriteFile("out/two.txt", std::string("first line\r\nsecond line\r\n"));
+
+        SimulatedLine line;
+        ModemSide caller(line.A(), c.protocol, true, c.sent);
+        ModemSide answerer(line.B(), c.protocol, false, c.received);
+        answerer.Start();
+        caller.Start();
+        EXPECT_EQ(caller.Finish(), 0);
+        EXPECT_EQ(answerer.Finish(), 0);
+
+        for (const auto& [copy, original] : c.arrived) {
+            EXPECT_EQ(test::ReadFile(copy), test::ReadFile(original)) << copy;
+        }
+        EXPECT_TRUE(
+            caller.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
+                           "Dialing modem...", "Waiting for answer...", "Modem Connected.",
+                           "Waiting for receiver...", "Disconnecting..."}));
+        EXPECT_TRUE(
+            answerer.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
+                             "Waiting to answer modem...", "Modem Connected.",
+                             "Waiting for sender...", "Disconnecting..."}));
+        // No extra AT command is set: none is announced or sent.
+        EXPECT_EQ(std::count(caller.view.statuses.begin(), caller.view.statuses.end(),
+                             "Sending AT command..."),
+                  0);
+        const std::string dialled = kInitBytes + kSettingsBytes + "ATDT5551234\r";
+        const std::string answered = kInitBytes + kSettingsBytes + "ATS0=1\r";
+        EXPECT_EQ(line.A().Received().substr(0, dialled.size()), dialled);
+        EXPECT_EQ(line.B().Received().substr(0, answered.size()), answered);
+        EXPECT_TRUE(HungUpAndClosed(line.A()));
+        EXPECT_TRUE(HungUpAndClosed(line.B()));
+    }
+}
+
+// A host run answers call after call: after a caller's batch and the hang-up it waits for the
+// next one, without limit, until the user cancels.
+TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
+    std::filesystem::create_directory("in");
+    const std::string source = (std::filesystem::current_path() / "out.bin").string();
+    test::WriteFile(source, test::Pattern(5000, 9));
+
+    SimulatedLine line;
+    ModemSide host(line.B(), Protocol::kZModem, false, "");
+    host.settings.hostMode = true;
+    host.settings.defaultDir = (std::filesystem::current_path() / "in").string();
+    int waits = 0;
+    host.view.onStatus = [&](const std::string& text) {
+        if (text == "Waiting to answer modem..." && ++waits == 2) {
+            host.driver->Stop();
+        }
+    };
+    host.Start();
+    ModemSide caller(line.A(), Protocol::kZModem, true, source);
+    caller.Start();
+    EXPECT_EQ(caller.Finish(), 0);
+    EXPECT_EQ(host.Finish(), kResultUserCancelled);
+    EXPECT_EQ(test::ReadFile("in/out.bin"), test::ReadFile(source));
+    EXPECT_TRUE(host.Showed({"Waiting to answer modem...", "Modem Connected.",
+                             "Waiting for sender...", "Disconnecting...", "1 / 1 File(s) received.",
+                             "Resetting modem...", "Waiting to answer modem..."}));
+    EXPECT_TRUE(HungUpAndClosed(line.A()));
+    EXPECT_TRUE(HungUpAndClosed(line.B()));
+}
+
+// What a modem on its own does with the dial, and what the run makes of it: each failure ends
+// with its code and "Failed to connect.", the modem is initialised again (which also ends a dial
+// still under way), and the run leaves the port closed and the modem on-hook.
+TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
+    struct Case {
+        const char* name;
+        SimulatedModemOptions options;
+        std::int32_t sendTimeout;
+        std::string cancelAt; // the user's Cancel once this shows
+        std::int32_t result;
+        bool reinitialised = true; // the second initialisation reaches the modem's commands
+        // What initialising writes: a modem that never says OK gets the first init command only.
+        std::string init = kInitBytes;
+    };
+    auto options = [](DialOutcome outcome, std::uint32_t delayMs) {
+        SimulatedModemOptions o;
+        o.dialOutcome = outcome;
+        o.dialDelayMs = delayMs;
+        return o;
+    };
+    SimulatedModemOptions noCarrierDetect = options(DialOutcome::kConnect, 5000);
+    noCarrierDetect.carrierDetectOnConnect = false;
+    SimulatedModemOptions mute;
+    mute.mute = true;
+    SimulatedModemOptions dialRefused = options(DialOutcome::kConnect, 5000);
+    dialRefused.errorCommands = {"D"};
+    const Case cases[] = {
+        {"BUSY", options(DialOutcome::kBusy, 10000), 30, "", kResultConnectFailed},
+        {"NO CARRIER", options(DialOutcome::kNoCarrier, 5000), 30, "", kResultConnectFailed},
+        {"no result within the time", options(DialOutcome::kSilent, 0), 8, "",
+         kResultConnectFailed},
+        // Connected as far as the modem knows: the second initialisation goes down the line.
+        {"CONNECT without carrier detect", noCarrierDetect, 30, "", kResultConnectFailed, false},
+        {"no answer to anything", mute, 8, "", kResultConnectFailed, true, "ATZ\rAT\r"},
+        {"ERROR for the dial", dialRefused, 8, "", kResultConnectFailed},
+        {"Cancel while dialling", options(DialOutcome::kSilent, 0), 60, "Waiting for answer...",
+         kResultUserCancelled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedModem modem(c.options);
+        ModemSide side(modem, Protocol::kZModem, true, "none.bin");
+        side.settings.sendTimeout = c.sendTimeout;
+        side.settings.modemCmd = "M0";
+        if (!c.cancelAt.empty()) {
+            side.CancelAt(c.cancelAt);
+        }
+        side.Start();
+        EXPECT_EQ(side.Finish(), c.result);
+        EXPECT_EQ(side.driver->HelpTopic(), c.result + 12);
+        EXPECT_TRUE(side.Showed({"Initializing modem...", "Modem Initialized...",
+                                 "Resetting modem...", "Sending AT command...", "Dialing modem...",
+                                 "Waiting for answer...", "Failed to connect."}));
+        EXPECT_EQ(side.view.statuses.back(), "Failed to connect.");
+        // The engine never ran, and the run did not end itself: the user closed the view.
+        EXPECT_TRUE(side.view.lines.empty());
+        EXPECT_TRUE(side.view.endOfRuns.empty());
+        // The commands, then the modem initialised once more.
+        const std::string dialled = c.init + kSettingsBytes + "ATM0\rATDT5551234\r";
+        const std::string received = modem.Received();
+        EXPECT_EQ(received.substr(0, dialled.size()), dialled);
+        if (c.reinitialised) {
+            EXPECT_NE(received.find("AT\r", dialled.size()), std::string::npos);
+        }
+        EXPECT_TRUE(HungUpAndClosed(modem));
+    }
+}
+
+// A modem whose settings lack a part cannot be initialised: result 21, the status line keeps
+// "Initializing modem...", nothing is dialled.
+TEST_F(ModemRunTest, AModemWithoutItsSettingsIsNotInitialised) {
+    for (const char* missing : {"Modem\\0000\\Hangup", "Modem\\0000\\Init", "Modem\\0000"}) {
+        SCOPED_TRACE(missing);
+        SimulatedModem modem;
+        ModemSide side(modem, Protocol::kZModem, true, "none.bin");
+        side.source->RemoveKey(missing);
+        side.Start();
+        EXPECT_EQ(side.Finish(), kResultModemInitFailed);
+        EXPECT_EQ(side.view.statuses.back(), "Initializing modem...");
+        EXPECT_EQ(side.view.endOfRuns.size(), 1u);
+        EXPECT_EQ(modem.Received().find("ATD"), std::string::npos);
+        EXPECT_TRUE(HungUpAndClosed(modem));
+    }
+}
+
+} // namespace
+} // namespace tollan
