@@ -59,6 +59,7 @@ class Case:
         os.mkdir(self.out)
         os.mkdir(self.into)
         self.processes, self.fds, self.relays, self.pairs = [], [], [], {}
+        self.cleanups = []  # called first when the case closes
 
     def path(self, *names):
         return os.path.join(self.dir, *names)
@@ -140,6 +141,8 @@ class Case:
         return self.relays[-1]
 
     def close(self):
+        for cleanup in self.cleanups:
+            cleanup()
         for relay in self.relays:
             relay.stop()
         for process in reversed(self.processes):

@@ -5,11 +5,9 @@
 
 #include <string>
 
-#include "link/comm_link.h"
 #include "link/link_codes.h"
 #include "link/memory_modem_source.h"
-#include "link/modem_profile.h"
-#include "support/memory_port.h"
+#include "support/modem_fixture.h"
 
 namespace tollan {
 namespace {
@@ -19,88 +17,16 @@ const std::string kSettings = std::string(kKey) + "\\Settings";
 const std::string kInit = std::string(kKey) + "\\Init";
 const std::string kHangup = std::string(kKey) + "\\Hangup";
 
-// A modem laid out as installed modems are, with every settings value the profile may append.
 MemoryModemSource StandardModem() {
     MemoryModemSource source;
-    source.SetValue(kKey, "Reset", "ATZ<cr>");
-    source.SetValue(kInit, "1", "AT<cr>");
-    source.SetValue(kInit, "2", "AT&FE0V1<cr>");
-    source.SetValue(kHangup, "1", "ATH<cr>");
-    const char* const values[][2] = {
-        {"Prefix", "AT"},
-        {"Terminator", "<cr>"},
-        {"DialPrefix", "D"},
-        {"CallSetupFailTimer", "S7=<"},
-        {"InactivityTimeout", "S30=<"},
-        {"SpeakerVolume_Low", "L0"},
-        {"SpeakerVolume_Med", "L2"},
-        {"SpeakerVolume_High", "L3"},
-        {"SpeakerMode_Off", "M0"},
-        {"SpeakerMode_Dial", "M1"},
-        {"SpeakerMode_On", "M2"},
-        {"SpeakerMode_Setup", "M3"},
-        {"Compression_On", "%C1"},
-        {"Compression_Off", "%C0"},
-        {"ErrorControl_On", "\\N3"},
-        {"ErrorControl_Off", "\\N0"},
-        {"ErrorControl_Forced", "\\N4"},
-        {"ErrorControl_Cellular", "\\N5"},
-        {"ErrorControl_Cellular_Forced", "\\N6"},
-        {"FlowControl_Hard", "&K3"},
-        {"FlowControl_Soft", "&K4"},
-        {"FlowControl_Off", "&K0"},
-        {"Modulation_CCITT", "B0"},
-        {"Modulation_CCITT_V23", "B2"},
-        {"Modulation_Bell", "B1"},
-        {"SpeedNegotiation_On", "N1"},
-        {"SpeedNegotiation_Off", "N0"},
-        {"Blind_On", "X3"},
-        {"Blind_Off", "X4"},
-        {"Tone", "T"},
-        {"Pulse", "P"},
-    };
-    for (const auto& value : values) {
-        source.SetValue(kSettings, value[0], value[1]);
+    for (const ModemValue& value : kStandardModemValues) {
+        const std::string subkey = value.subkey;
+        source.SetValue(subkey.empty() ? kKey : std::string(kKey) + "\\" + subkey, value.name,
+                        value.text);
     }
-    ModemDefaults defaults;
-    defaults.callSetupFailTimer = 60;
-    defaults.inactivityTimeout = 10;
-    defaults.speakerVolume = 1;
-    defaults.speakerMode = 1;
-    defaults.preferredOptions =
-        kModemCompression | kModemErrorControl | kModemHardwareFlow | kModemToneDial;
-    source.SetDefaults(defaults);
+    source.SetDefaults(StandardModemDefaults());
     return source;
 }
-
-// A profile on one end of a pair; the test plays the modem on the other.
-struct ScriptedModem {
-    MemoryPortPair pair;
-    CommLink link{pair.A()};
-    ModemProfile profile;
-
-    ScriptedModem() { profile.SetResponseTimeout(300); }
-
-    // Answers queued for the profile to read.
-    void Answer(const std::string& text) {
-        pair.B().Write(text.data(), static_cast<int>(text.size()));
-    }
-    // Everything the profile wrote since the last look.
-    std::string Written() {
-        std::string text;
-        char buffer[256];
-        for (int n; (n = pair.B().Read(buffer, sizeof buffer)) > 0;) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-    int Initialize(const MemoryModemSource& source, int answers) {
-        for (int i = 0; i < answers; ++i) {
-            Answer("\r\nOK\r\n");
-        }
-        return profile.Initialize(&link, source, "Standard Modem", kKey);
-    }
-};
 
 TEST(ModemProfileInitializeTest, SendsResetAndInitAndReadsTheModemsStrings) {
     ScriptedModem modem;

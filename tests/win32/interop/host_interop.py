@@ -74,22 +74,27 @@ def simulated_line(case, name="line"):
 
 
 class Host:
-    """A host script running TransferFiles; the dialog's caption is the case's name."""
+    """A host script running TransferFiles; the dialog's caption is the case's name. `runs`
+    lists the settings changed before each further run in the same host; the Nth run's dialog
+    has the caption titles[N]."""
 
-    def __init__(self, case, script, settings, cwd=None, show_errors=0):
+    def __init__(self, case, script, settings, cwd=None, show_errors=0, runs=()):
         self.case, self.title = case, "tollan test " + os.path.basename(case.dir)
-        settings = dict(settings, MaxTitle=self.title, MinTitle=self.title + " (minimised)",
-                        BaudRate=115200)
-        args = ["wine", "cscript", "//nologo", windows_path(os.path.join(HERE, script))]
-        args += [f"{name}={value}" for name, value in settings.items()]
-        args.append(f"ShowErrors={show_errors}")
+        self.titles = [self.title] + [f"{self.title} run {n}" for n in range(2, len(runs) + 2)]
+        args = ["wine", "cscript", "//nologo", windows_path(os.path.join(HERE, script)),
+                f"ShowErrors={show_errors}"]
+        for title, changes in zip(self.titles, [dict(settings, BaudRate=115200), *runs]):
+            if title != self.title:
+                args.append("Run=1")
+            changes = dict(changes, MaxTitle=title, MinTitle=title + " (minimised)")
+            args += [f"{name}={value}" for name, value in changes.items()]
         self.process = subprocess.Popen(args, cwd=cwd or case.dir, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         case.processes.append(self.process)
 
-    def hand(self, *steps):
-        """dialog_hand on this host's dialog: its printed lines as a dict."""
-        done = subprocess.run(["wine", HAND, self.title, *map(str, steps)],
+    def hand(self, *steps, run=0):
+        """dialog_hand on the dialog of this host's run `run`: its printed lines as a dict."""
+        done = subprocess.run(["wine", HAND, self.titles[run], *map(str, steps)],
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=GUARD)
         check(done.returncode == 0, f"dialog_hand {steps}: {done.stderr.decode()}")
@@ -101,16 +106,20 @@ class Host:
         before it waits)."""
         self.hand("wait-status", "Waiting for|Sending file")
 
-    def expect(self, result, attempted, transferred):
-        """Waits for the host; checks its outcome and returns it as a dict of numbers."""
+    def outcomes(self):
+        """Waits for the host: what each of its runs printed, as dicts of numbers."""
         try:
             out, _ = self.process.communicate(timeout=GUARD)
         except subprocess.TimeoutExpired:
             raise Failure("the host did not end")
-        text = out.decode("utf-8", "replace").replace("\r", "")
-        check("DONE" in text.splitlines(), f"the host script failed: {text!r}")
-        got = dict(item.split("=") for item in text.splitlines()[0].split())
-        got = {name: int(value) for name, value in got.items()}
+        lines = out.decode("utf-8", "replace").replace("\r", "").splitlines()
+        check("DONE" in lines, f"the host script failed: {lines!r}")
+        return [{name: int(value) for name, value in (item.split("=") for item in line.split())}
+                for line in lines if line.startswith("result=")]
+
+    def expect(self, result, attempted, transferred):
+        """Waits for the host; checks its outcome and returns it as a dict of numbers."""
+        got = self.outcomes()[0]
         wanted = {"result": result, "attempted": attempted, "transferred": transferred}
         check(all(got[name] == value for name, value in wanted.items()),
               f"TransferFiles gave {got}, wanted {wanted}")

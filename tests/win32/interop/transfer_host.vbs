@@ -1,8 +1,16 @@
 ' A host application in VBScript: creates the registered class, sets the properties given as
 ' Name=Value arguments (ShowErrors=N is TransferFiles' own), runs TransferFiles and prints what
-' the host learns: "result=R attempted=A transferred=T logtofile=L", then "DONE".
+' the host learns: "result=R attempted=A transferred=T logtofile=L", then "DONE". Each Run=1
+' among the arguments runs TransferFiles there too, with the properties set so far.
 Option Explicit
 Dim q, i, arg, eq, name, value, showErrors, result
+
+Sub RunTransferFiles()
+    result = q.TransferFiles(0, showErrors)
+    WScript.Echo "result=" & result & " attempted=" & q.Attempted & " transferred=" & _
+        q.Transferred & " logtofile=" & q.LogToFile
+End Sub
+
 Set q = CreateObject("Tollan.Quill32")
 showErrors = 0
 For i = 0 To WScript.Arguments.Count - 1
@@ -12,6 +20,10 @@ For i = 0 To WScript.Arguments.Count - 1
     value = Mid(arg, eq + 1)
     Select Case name
     Case "ShowErrors": showErrors = CLng(value)
+    Case "Run": RunTransferFiles
+    Case "ModemCmd": q.ModemCmd = value
+    Case "ModemName": q.ModemName = value
+    Case "Telephone": q.Telephone = value
     Case "FileList": q.FileList = value
     Case "DefaultDir": q.DefaultDir = value
     Case "LogFilename": q.LogFilename = value
@@ -41,7 +53,5 @@ For i = 0 To WScript.Arguments.Count - 1
         WScript.Quit 2
     End Select
 Next
-result = q.TransferFiles(0, showErrors)
-WScript.Echo "result=" & result & " attempted=" & q.Attempted & " transferred=" & q.Transferred & _
-    " logtofile=" & q.LogToFile
+RunTransferFiles
 WScript.Echo "DONE"

@@ -1,0 +1,129 @@
+"""A Hayes modem as the program on the other end of a line sees it, played on a pseudo-terminal
+end: it echoes what it gets, answers "OK" to every command line starting with "AT", and answers
+the commands a test scripts (a dial, "ATS0=1") with result lines. Everything it received is kept.
+
+A script is a list of steps run in order on the modem's thread: a text is sent as a result line
+("\\r\\n" TEXT "\\r\\n"), a number is a pause in seconds, a callable is called -- a test passes one
+that waits for the program to show a status, so that answers follow what the program shows
+without races. A gate is a script run before a command's answer. A muted modem neither echoes nor
+answers. A case stops it with its relays (Case.relays), before its ends are closed.
+"""
+
+import os
+import select
+import threading
+import time
+
+from interop_support import GUARD, check
+
+
+class ModemPeer:
+    def __init__(self, fd):
+        self.fd = fd
+        self.received = bytearray()
+        self.failures = []
+        self.changed = threading.Condition()
+        self.configure()
+        self.stopping = False
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def configure(self, gates=None, results=None, errors=(), mute=False):
+        """What the modem does from now on. `gates` and `results` map the start of a command
+        line to a script: a gate runs once, before the answer of the first such command; a
+        result script replaces the "OK" of every such command. Commands starting with one of
+        `errors` are answered "ERROR"."""
+        with self.changed:
+            self.gates = dict(gates or {})
+            self.results = dict(results or {})
+            self.errors = tuple(errors)
+            self.mute = mute
+
+    def mark(self):
+        """Where the bytes received from now on start."""
+        with self.changed:
+            return len(self.received)
+
+    def since(self, mark):
+        with self.changed:
+            return bytes(self.received[mark:])
+
+    def wait_for(self, mark, expected):
+        """Waits until as many bytes as `expected` came after `mark`; checks they are those."""
+        with self.changed:
+            self.changed.wait_for(lambda: len(self.received) - mark >= len(expected),
+                                  timeout=GUARD)
+        got = self.since(mark)
+        check(got == expected, f"the modem got {got!r}, wanted {expected!r}")
+
+    @property
+    def seen(self):
+        """What came from the line, for a failed case's report."""
+        return {"line": self.received}
+
+    def stop(self):
+        if not self.stopping:
+            self.stopping = True
+            self.thread.join()
+
+    def finish(self):
+        """Stops the modem; checks that every step of its scripts went as planned."""
+        self.stop()
+        check(not self.failures, "; ".join(map(str, self.failures)))
+
+    def run(self):
+        line = bytearray()
+        while not self.stopping:
+            if not select.select([self.fd], [], [], 0.05)[0]:
+                continue
+            try:
+                data = os.read(self.fd, 4096)
+            except OSError:
+                continue
+            with self.changed:
+                self.received += data
+                self.changed.notify_all()
+                mute = self.mute
+            if mute:
+                continue
+            self.send(data)
+            for byte in data:
+                if byte == 0x0D:
+                    self.command(line.decode("latin-1"))
+                    line.clear()
+                elif byte != 0x0A:
+                    line.append(byte)
+
+    def command(self, text):
+        if not text[:2].upper() == "AT":
+            return
+        with self.changed:
+            gate = next((key for key in self.gates if text.startswith(key)), None)
+            gate = self.gates.pop(gate) if gate is not None else []
+            result = next((steps for key, steps in self.results.items()
+                           if text.startswith(key)), None)
+            error = text.startswith(self.errors)
+        self.play(gate)
+        if error:
+            self.play(["ERROR"])
+        else:
+            self.play(["OK"] if result is None else result)
+
+    def play(self, steps):
+        for step in steps:
+            if isinstance(step, str):
+                self.send(b"\r\n" + step.encode() + b"\r\n")
+            elif callable(step):
+                try:
+                    step()
+                except Exception as failure:  # reported by stop()
+                    self.failures.append(failure)
+            else:
+                time.sleep(step)
+
+    def send(self, data):
+        while data:
+            try:
+                data = data[os.write(self.fd, data):]
+            except BlockingIOError:
+                select.select([], [self.fd], [], 0.05)

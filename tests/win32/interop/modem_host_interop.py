@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""tollan.dll dialling and answering through a modem in a VBScript host under Wine. Two modems
+are entered in the prefix's registry as Windows keeps them (the modem list under Services\\Modem,
+the device instances, the driver keys with "Settings", "Init", "Hangup" and the "Default"
+record), both on COM7, whose Linux end a simulated modem (tests/interop/modem_peer.py) plays.
+
+Each case checks the exact bytes of every command the component sent, the status texts in order
+(the modem holds its answers until the dialog shows the status that goes with them) and the
+results. Wine cannot report carrier detect on a pseudo-terminal, so the component never sees a
+carrier there: a "CONNECT" line fails the connect (20) like "BUSY" does. After a failed connect
+the dialog stays with its Cancel button until pressed; the next run in the same host opens the
+port again, which it could not (18) had the failed run left it open.
+
+Usage: modem_host_interop.py CASE, like host_interop.py.
+"""
+
+import os
+import sys
+import time
+
+from host_interop import HERE, LINE_PORT, ZMODEM, Host, prepare, wine, windows_path
+sys.path.insert(0, os.path.join(HERE, "..", "..", "interop"))
+from interop_support import check, main, write  # noqa: E402
+from modem_peer import ModemPeer  # noqa: E402
+
+CLASS = r"SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}"
+# Display name: the driver key's number and the subkeys it lacks.
+MODEMS = {"Tollan Test Modem": ("0000", ()), "Tollan Broken Modem": ("0001", ("Hangup",))}
+STRINGS = {
+    "": {"Reset": "ATZ<cr>", "UserInit": "&C1&D2", "AttachedTo": f"COM{LINE_PORT}"},
+    "Init": {"1": "AT<cr>", "2": "AT&FE0V1<cr>"},
+    "Hangup": {"1": "ATH<cr>"},
+    "Settings": {
+        "Prefix": "AT", "Terminator": "<cr>", "DialPrefix": "D", "CallSetupFailTimer": "S7=<",
+        "InactivityTimeout": "S30=<", "SpeakerVolume_Low": "L0", "SpeakerVolume_Med": "L2",
+        "SpeakerVolume_High": "L3", "SpeakerMode_Off": "M0", "SpeakerMode_Dial": "M1",
+        "SpeakerMode_On": "M2", "SpeakerMode_Setup": "M3", "Compression_On": "%C1",
+        "Compression_Off": "%C0", "ErrorControl_On": r"\N3", "ErrorControl_Off": r"\N0",
+        "ErrorControl_Forced": r"\N4", "ErrorControl_Cellular": r"\N5",
+        "ErrorControl_Cellular_Forced": r"\N6", "FlowControl_Hard": "&K3",
+        "FlowControl_Soft": "&K4", "FlowControl_Off": "&K0", "Modulation_CCITT": "B0",
+        "Modulation_CCITT_V23": "B2", "Modulation_Bell": "B1", "SpeedNegotiation_On": "N1",
+        "SpeedNegotiation_Off": "N0", "Blind_On": "X3", "Blind_Off": "X4", "Tone": "T",
+        "Pulse": "P"},
+}
+# Call set-up 60 s, inactivity 10 s, medium volume, speaker while dialling; compression, error
+# control, software flow, tone dialling.
+DEFAULT = (60, 10, 1, 1, 0x1 | 0x2 | 0x20 | 0x100)
+
+INIT = b"ATZ\rAT\rAT&FE0V1\r"
+SETTINGS = b"ATS7=60S30=10L2M1%C1\\N3&K4B1N0X4\r"
+USER_INIT = b"AT&C1&D2\r"
+DIAL = b"ATDT5551234\r"
+FAILED = "Failed to connect."
+
+
+def register_modems(case):
+    """Enters MODEMS in the registry (the host reads the list when it loads the DLL), and takes
+    them out again when the case closes: the other cases of the session see no modems."""
+    quote = lambda text: '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    lines = ["REGEDIT4", "", r"[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Modem\Enum]",
+             f'"Count"=dword:{len(MODEMS):08x}']
+    instance = "Root\\MODEM\\{}".format
+    lines += [f'"{i}"=' + quote(instance(number)) for i, (number, _) in enumerate(MODEMS.values())]
+    for name, (number, lacking) in MODEMS.items():
+        driver = CLASS.rsplit("\\", 1)[1] + "\\" + number
+        lines += ["", rf"[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\{instance(number)}]",
+                  '"FriendlyName"=' + quote(name), '"Driver"=' + quote(driver)]
+        for subkey, values in STRINGS.items():
+            if subkey in lacking:
+                continue
+            lines += ["", "[HKEY_LOCAL_MACHINE\\" + "\\".join(filter(None, [CLASS, number, subkey]))
+                      + "]"]
+            lines += [f"{quote(value)}={quote(text)}" for value, text in values.items()]
+            if not subkey:
+                record = b"".join(field.to_bytes(4, "little") for field in DEFAULT)
+                lines.append('"Default"=hex:' + ",".join(f"{b:02x}" for b in record))
+    def import_lines(lines, name):
+        write(case.path(name), "\r\n".join(lines + [""]).encode())
+        wine("regedit", "/S", windows_path(case.path(name)))
+
+    import_lines(lines, "modems.reg")
+    keys = [line for line in lines if line.startswith("[")]
+    case.cleanups.append(lambda: import_lines(
+        ["REGEDIT4", ""] + ["[-" + key[1:] for key in reversed(keys)], "no-modems.reg"))
+
+
+def modem_line(case):
+    """COM7 with the simulated modem on its other end, and the modems entered."""
+    line, end = case.pty_pair()
+    prepare(line)
+    register_modems(case)
+    peer = ModemPeer(case.open_end(end))
+    case.relays.append(peer)
+    return peer
+
+
+def sending(case, **settings):
+    """Settings of a run that dials to send a file."""
+    notes = case.path("out", "notes.txt")
+    write(notes, b"a note\r\n")
+    return dict({"UseModem": 1, "Protocol": ZMODEM, "Transfer": 1, "FileList": windows_path(notes),
+                 "Telephone": "5551234", "SendTimeout": 30}, **settings)
+
+
+class Runs:
+    """One host running TransferFiles once per entry of `runs` (settings for it, the modem's
+    gates, results and errors, the bytes it is to receive); the checks of each run."""
+
+    def __init__(self, case, peer, runs):
+        self.case, self.peer, self.runs, self.host = case, peer, runs, None
+        self.seen = {}  # status text: when the modem saw it shown
+
+    def shows(self, text, run):
+        """A script step: waits until run `run`'s dialog shows `text`."""
+        def wait():
+            self.host.hand("wait-status", text, run=run)
+            self.seen[text] = time.monotonic()
+        return wait
+
+    def modem_for(self, run):
+        entry = self.runs[run]
+        gates = {"ATZ": [self.shows("Initializing modem...", run)],
+                 "ATS7": [self.shows("Resetting modem...", run)]}
+        for command, steps in entry.get("gates", {}).items():
+            gates[command] = [self.shows(step, run) if isinstance(step, str) else step
+                              for step in steps]
+        self.peer.configure(gates=gates, results=entry.get("results"),
+                            errors=entry.get("errors", ()))
+
+    def start(self):
+        self.modem_for(0)
+        self.host = Host(self.case, "transfer_host.vbs", self.runs[0]["settings"],
+                         runs=[entry["settings"] for entry in self.runs[1:]])
+
+    def check_run(self, run, mark, closes=False):
+        """Waits for run `run` to end and checks its bytes; presses Cancel on a dialog that
+        stays. Where the next run's bytes start."""
+        entry = self.runs[run]
+        status = entry.get("stays", FAILED)
+        if not closes:
+            shown = self.host.hand("wait-status", status, "print", 284, "print", 2, run=run)
+            check(shown == {"284": status, "2": "Cancel"}, f"run {run + 1}'s dialog: {shown}")
+        self.peer.wait_for(mark, entry["bytes"])
+        mark = self.peer.mark()
+        if run + 1 < len(self.runs):
+            self.modem_for(run + 1)
+        if not closes:
+            self.host.hand("click", 2, run=run)
+        return mark
+
+    def expect(self, results):
+        got = [outcome["result"] for outcome in self.host.outcomes()]
+        check(got == results, f"TransferFiles gave {got}, wanted {results}")
+        self.peer.finish()
+
+
+def modem_dial_results(case):
+    """Dialling: CONNECT (no carrier on the pseudo-terminal), BUSY, NO CARRIER and silence all
+    fail the connect with 20, and the modem is initialised again. A ModemCmd is shown and sent,
+    an empty one neither; ERROR to it is not judged (the dial follows its time-out)."""
+    peer = modem_line(case)
+    head = INIT + SETTINGS + USER_INIT
+    dial = {"ATD": ["Dialing modem...", "Waiting for answer..."]}
+    runs = Runs(case, peer, [
+        {"settings": sending(case, ModemCmd="M2L3"), "bytes": head + b"ATM2L3\r" + DIAL + INIT,
+         "gates": dict(dial, ATM2=["Sending AT command..."]),
+         "results": {"ATD": ["CONNECT 33600"]}},
+        {"settings": {"ModemCmd": ""}, "bytes": head + DIAL + INIT, "gates": dial,
+         "results": {"ATD": ["BUSY"]}},
+        {"settings": {"ModemCmd": "&Q9"}, "bytes": head + b"AT&Q9\r" + DIAL + INIT,
+         "gates": dict(dial, **{"AT&Q9": ["Sending AT command..."]}),
+         "errors": ["AT&Q9"], "results": {"ATD": ["NO CARRIER"]}},
+        {"settings": {"ModemCmd": "", "SendTimeout": 3}, "bytes": head + DIAL + INIT,
+         "gates": dial, "results": {"ATD": []}},
+    ])
+    runs.start()
+    mark = 0
+    for run in range(4):
+        mark = runs.check_run(run, mark)
+    waited = time.monotonic() - runs.seen["Waiting for answer..."]
+    check(waited >= 2.5, f"the silent modem's connect failed after {waited:.1f} s, not 3")
+    runs.expect([20, 20, 20, 20])
+
+
+def modem_answer_cancel_and_missing_hangup(case):
+    """Answering: RING, RING, then CONNECT 33600 -- the rings do not end the wait -- gives 20.
+    Cancel while waiting for the answer gives 6 and closes the dialog. A modem without its
+    hang-up list fails its initialisation with 21 and "Initializing modem..." stays."""
+    peer = modem_line(case)
+    runs = None
+
+    def still_waiting():
+        shown = runs.host.hand("print", 284, run=0)
+        check(shown["284"] == "Waiting to answer modem...", f"after the rings: {shown}")
+
+    head = INIT + SETTINGS + USER_INIT
+    runs = Runs(case, peer, [
+        {"settings": {"UseModem": 1, "Protocol": ZMODEM, "Transfer": 0, "RecvTimeout": 10},
+         "bytes": head + b"ATS0=1\r" + INIT,
+         "gates": {"ATS0=1": ["Waiting to answer modem..."]},
+         "results": {"ATS0=1": ["OK", 0.3, "RING", 0.3, "RING", 0.5, still_waiting,
+                                "CONNECT 33600"]}},
+        {"settings": sending(case), "bytes": head + DIAL + b"ATZ\rAT\r",
+         "gates": {"ATD": ["Waiting for answer...", lambda: runs.host.hand("click", 2, run=1)]},
+         "results": {"ATD": []}},
+        {"settings": {"ModemName": "Tollan Broken"}, "bytes": INIT,
+         "stays": "Initializing modem..."},
+    ])
+    runs.start()
+    mark = runs.check_run(0, 0)
+    mark = runs.check_run(1, mark, closes=True)
+    runs.check_run(2, mark)
+    runs.expect([20, 6, 21])
+
+
+def modem_mute(case):
+    """A modem that answers nothing: each command waits its 2 s for "OK", a failed one ends its
+    list (the second init string and the user-init command are not sent), the run goes on and
+    fails the connect with 20 after RecvTimeout."""
+    peer = modem_line(case)
+    peer.configure(mute=True)
+    host = Host(case, "transfer_host.vbs",
+                {"UseModem": 1, "Protocol": ZMODEM, "Transfer": 0, "RecvTimeout": 1})
+    steps = ["Initializing modem...", "Resetting modem...", "Waiting to answer modem...", FAILED]
+    host.hand(*[step for text in steps for step in ("wait-status", text)])
+    peer.wait_for(0, b"ATZ\rAT\r" + SETTINGS + b"ATS0=1\r" + b"ATZ\rAT\r")
+    host.hand("click", 2)
+    got = [outcome["result"] for outcome in host.outcomes()]
+    check(got == [20], f"TransferFiles gave {got}")
+    peer.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main({
+        "modem_dial_results": modem_dial_results,
+        "modem_answer_cancel_and_missing_hangup": modem_answer_cancel_and_missing_hangup,
+        "modem_mute": modem_mute,
+    }))

@@ -1,0 +1,192 @@
+// The modem profile reading an installed modem from the registry under Wine: each test writes a
+// driver key below the local machine of the throwaway prefix, initialises a profile over an
+// in-memory pair from it (the modem's "OK" lines queued in advance) and reads back the bytes.
+//
+// Wine has no modem provider: GetDefaultCommConfigA only knows serial ports (its answer for a
+// port name is an RS-232 record; a modem's display name fails), so the settings come from the
+// driver key's "Default" record.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "link/link_codes.h"
+#include "link/win32_modem_source.h"
+#include "support/modem_fixture.h"
+
+namespace tollan {
+namespace {
+
+constexpr const char* kKey = "SOFTWARE\\TollanTest\\Class\\{4D36E96D}\\0000";
+
+// The driver key of a test; gone again with the object.
+class RegistryModem {
+public:
+    RegistryModem() {
+        for (const ModemValue& value : kStandardModemValues) {
+            SetText(value.subkey, value.name, value.text);
+        }
+        SetDefault(StandardModemDefaults());
+    }
+    ~RegistryModem() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey); }
+
+    RegistryModem(const RegistryModem&) = delete;
+    RegistryModem& operator=(const RegistryModem&) = delete;
+
+    static void Set(const std::string& subkey, const char* name, DWORD type, const void* data,
+                    std::size_t size) {
+        const std::string path = subkey.empty() ? kKey : std::string(kKey) + "\\" + subkey;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data),
+                                 static_cast<DWORD>(size)),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    // A string value with its terminating NUL.
+    static void SetText(const std::string& subkey, const char* name, const std::string& text,
+                        DWORD type = REG_SZ) {
+        Set(subkey, name, type, text.c_str(), text.size() + 1);
+    }
+    static void SetDefault(const ModemDefaults& d) {
+        const std::uint32_t record[] = {d.callSetupFailTimer, d.inactivityTimeout, d.speakerVolume,
+                                        d.speakerMode, d.preferredOptions};
+        Set("", "Default", REG_BINARY, record, sizeof record);
+    }
+    static void Remove(const std::string& subkey) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(kKey) + "\\" + subkey).c_str());
+    }
+};
+
+struct Win32ModemTest : testing::Test {
+    ScriptedModem modem;
+    Win32ModemSource source;
+
+    Win32ModemTest() {
+        modem.key = kKey;
+        modem.name = "Tollan Test Modem";
+    }
+};
+
+TEST_F(Win32ModemTest, ReadsTheDriverKeyAndTheDefaultRecord) {
+    RegistryModem installed;
+    RegistryModem::SetText("", "UserInit", "&D2<cr>");
+    RegistryModem::SetText("Settings", "DialSuffix", ";<cr>");
+    ASSERT_EQ(modem.Initialize(source, 3), 0);
+    EXPECT_EQ(modem.Written(), "ATZ\rAT\rAT&FE0V1\r");
+    EXPECT_EQ(modem.profile.SettingsCommand(), "S7=60S30=10L2M1%C1\\N3&K3B1N0X4");
+    EXPECT_EQ(modem.profile.FlowChoice(), kModemFlowRtsCts);
+    EXPECT_EQ(modem.profile.HangUpList(), ModemProfile::CommandList{"ATH\r"});
+
+    modem.Answer("OK\rOK\rOK\r");
+    EXPECT_EQ(modem.profile.SendSettings(), 0);
+    EXPECT_EQ(modem.profile.Dial("5551234"), 0);
+    EXPECT_EQ(modem.Written(), "ATS7=60S30=10L2M1%C1\\N3&K3B1N0X4\rAT&D2<cr>\rATDT5551234;\r\r");
+
+    // A driver key without its hang-up list fails, after the reset and init went out.
+    RegistryModem::Remove("Hangup");
+    EXPECT_EQ(modem.Initialize(source, 3), LINK_FAILED);
+    EXPECT_EQ(modem.Written(), "ATZ\rAT\rAT&FE0V1\r");
+}
+
+TEST_F(Win32ModemTest, TheDefaultConfigurationComesFromTheRecord) {
+    RegistryModem installed;
+
+    // What Wine answers itself: nothing for the modem's name, an RS-232 record for a port's.
+    alignas(COMMCONFIG) BYTE buffer[100] = {};
+    DWORD size = sizeof buffer;
+    EXPECT_FALSE(
+        GetDefaultCommConfigA("Tollan Test Modem", reinterpret_cast<COMMCONFIG*>(buffer), &size));
+    size = sizeof buffer;
+    ASSERT_TRUE(GetDefaultCommConfigA("COM1", reinterpret_cast<COMMCONFIG*>(buffer), &size));
+    EXPECT_EQ(reinterpret_cast<COMMCONFIG*>(buffer)->dwProviderSubType,
+              static_cast<DWORD>(PST_RS232));
+
+    // The record must be REG_BINARY of exactly five DWORDs; otherwise nothing is set.
+    const std::uint32_t options = kModemErrorControl | kModemCellular | kModemSoftwareFlow |
+                                  kModemCcittOverride | kModemV23Override | kModemBlindDial;
+    const std::uint32_t record[] = {90, 0, 2, 3, options, 0};
+    struct Case {
+        const char* name;
+        DWORD type;
+        std::size_t size;
+        const char* settings;
+        const char* dialPrefix;
+        int flow;
+    };
+    const Case cases[] = {
+        {"five DWORDs", REG_BINARY, 20, "S7=90S30=0L3M3%C0\\N5&K4B2N0X3", "DP", kModemFlowXonXoff},
+        {"six DWORDs", REG_BINARY, 24, "", "D", kModemFlowNone},
+        {"four DWORDs", REG_BINARY, 16, "", "D", kModemFlowNone},
+        {"not binary", REG_NONE, 20, "", "D", kModemFlowNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistryModem::Set("", "Default", c.type, record, c.size);
+        ASSERT_EQ(modem.Initialize(source, 3), 0);
+        EXPECT_EQ(modem.profile.SettingsCommand(), c.settings);
+        EXPECT_EQ(modem.profile.DialPrefix(), c.dialPrefix);
+        EXPECT_EQ(modem.profile.FlowChoice(), c.flow);
+    }
+}
+
+TEST_F(Win32ModemTest, ValueTypesAreNotLookedAtAndLongValuesTakeTheDefault) {
+    // Each case changes one value of the standard modem: the bytes of the reset and init
+    // commands, and the prefix and settings command that follow.
+    struct Case {
+        const char* name;
+        const char* subkey;
+        const char* value;
+        DWORD type;
+        std::string data; // written as it stands (a string's NUL included)
+        const char* written;
+        const char* prefix;
+        const char* settings;
+    };
+    const std::string reset = "ATZ" + std::string(33, '0') + "<cr>";
+    const std::string resetSent = "ATZ" + std::string(33, '0') + "\rAT\rAT&FE0V1\r";
+    const std::string settings = "S7=60S30=10L2M1%C1\\N3&K3B1N0X4";
+    const Case cases[] = {
+        {"REG_EXPAND_SZ unexpanded", "", "Reset", REG_EXPAND_SZ,
+         std::string("ATZ%SystemRoot%<cr>", 20), "ATZ%SystemRoot%\rAT\rAT&FE0V1\r", "AT",
+         settings.c_str()},
+        {"REG_BINARY without a NUL", "", "Reset", REG_BINARY, "ATZ<cr>", "ATZ\rAT\rAT&FE0V1\r",
+         "AT", settings.c_str()},
+        {"REG_MULTI_SZ: its first string", "", "Reset", REG_MULTI_SZ,
+         std::string("ATZ<cr>\0AT&F<cr>\0", 17), "ATZ\rAT\rAT&FE0V1\r", "AT", settings.c_str()},
+        {"a reset of 40 characters fits", "", "Reset", REG_SZ, reset + std::string(1, '\0'),
+         resetSent.c_str(), "AT", settings.c_str()},
+        {"a reset of 41 characters is none", "", "Reset", REG_SZ,
+         "0" + reset + std::string(1, '\0'), "AT\rAT&FE0V1\r", "AT", settings.c_str()},
+        {"an init string as binary", "Init", "2", REG_BINARY, "AT&F<cr>", "ATZ\rAT\rAT&F\r", "AT",
+         settings.c_str()},
+        {"an init string longer than a command is not written and ends the list", "Init", "1",
+         REG_SZ, std::string(44, 'I') + std::string(1, '\0'), "ATZ\r", "AT", settings.c_str()},
+        {"a prefix of 38 characters fits", "Settings", "Prefix", REG_SZ,
+         std::string(38, 'P') + std::string(1, '\0'), "ATZ\rAT\rAT&FE0V1\r",
+         "PPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPP", settings.c_str()},
+        {"a prefix of 39 characters is the default", "Settings", "Prefix", REG_SZ,
+         std::string(39, 'P') + std::string(1, '\0'), "ATZ\rAT\rAT&FE0V1\r", "AT",
+         settings.c_str()},
+        {"a settings value as binary, without a NUL", "Settings", "Compression_On", REG_BINARY,
+         "%C2", "ATZ\rAT\rAT&FE0V1\r", "AT", "S7=60S30=10L2M1%C2\\N3&K3B1N0X4"},
+        {"a settings value as a number", "Settings", "SpeakerVolume_Med", REG_DWORD,
+         std::string("L9\0\0", 4), "ATZ\rAT\rAT&FE0V1\r", "AT", "S7=60S30=10L9M1%C1\\N3&K3B1N0X4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistryModem installed;
+        RegistryModem::Set(c.subkey, c.value, c.type, c.data.data(), c.data.size());
+        ASSERT_EQ(modem.Initialize(source, 3), 0);
+        EXPECT_EQ(modem.Written(), c.written);
+        EXPECT_EQ(modem.profile.Prefix(), c.prefix);
+        EXPECT_EQ(modem.profile.SettingsCommand(), c.settings);
+    }
+}
+
+} // namespace
+} // namespace tollan
