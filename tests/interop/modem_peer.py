@@ -6,7 +6,8 @@ A script is a list of steps run in order on the modem's thread: a text is sent a
 ("\\r\\n" TEXT "\\r\\n"), a number is a pause in seconds, a callable is called -- a test passes one
 that waits for the program to show a status, so that answers follow what the program shows
 without races. A gate is a script run before a command's answer. A muted modem neither echoes nor
-answers. A case stops it with its relays (Case.relays), before its ends are closed.
+answers. A case stops it with its relays (Case.relays), before its ends are closed. Once a call
+is "connected", the modem may bridge the line to a program (bridge()) until the escape.
 """
 
 import os
@@ -25,6 +26,8 @@ class ModemPeer:
         self.changed = threading.Condition()
         self.configure()
         self.stopping = False
+        self.online = None  # the program the line is bridged to
+        self.escape = bytearray()
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
 
@@ -80,6 +83,9 @@ class ModemPeer:
                 data = os.read(self.fd, 4096)
             except OSError:
                 continue
+            if self.online is not None:
+                self.carry(data)
+                continue
             with self.changed:
                 self.received += data
                 self.changed.notify_all()
@@ -93,6 +99,34 @@ class ModemPeer:
                     line.clear()
                 elif byte != 0x0A:
                     line.append(byte)
+
+    def bridge(self, program):
+        """Connects the line to `program` (a process with stdin and stdout pipes): from now on
+        bytes cross unchanged, until the program has ended and "+++" arrives; then the modem
+        answers "OK" and takes commands again."""
+        def pump():
+            while True:
+                data = os.read(program.stdout.fileno(), 4096)
+                if not data:
+                    return
+                self.send(data)
+        self.escape.clear()
+        self.online = program
+        threading.Thread(target=pump, daemon=True).start()
+
+    def carry(self, data):
+        program = self.online
+        if program.poll() is None:
+            try:
+                program.stdin.write(data)
+                program.stdin.flush()
+            except OSError:
+                pass
+            return
+        self.escape += data
+        if b"+++" in self.escape:
+            self.online = None
+            self.play(["OK"])
 
     def command(self, text):
         if not text[:2].upper() == "AT":
