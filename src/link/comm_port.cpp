@@ -92,6 +92,15 @@ int CommPort::PutStringByWrite(const char* text) {
     return Write(text, static_cast<int>(std::strlen(text)));
 }
 
+int CommPort::DiscardByReading(int count) {
+    for (int i = 0; i < count; ++i) {
+        if (GetByte() == LINK_NO_DATA) {
+            return 0;
+        }
+    }
+    return LINK_FAILED; // input may still be arriving
+}
+
 int CommPort::CheckFlowCodes(int input, int output) {
     switch (input) {
     case kFlowNone:

@@ -201,6 +201,9 @@ protected:
     int PutByteByWrite(std::uint8_t byte);
     int PutStringByWrite(const char* text);
 
+    // Purge(0, count) with count > 0 in every port: reads at most `count` bytes; 0 once none is
+    // waiting, LINK_FAILED when input is still arriving after `count` of them.
+    int DiscardByReading(int count);
     // Checks a pair of flow-control codes in the order every port checks them: 0 when both are
     // known and provided; otherwise stores the status and returns the result (input 13:
     // LINK_UNSUPPORTED; other unknown input: status LINK_BAD_INPUT_FLOW, result LINK_FAILED;

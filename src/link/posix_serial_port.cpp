@@ -690,12 +690,7 @@ int PosixSerialPort::Purge(int direction, int count) {
         tcflush(fd_, TCIFLUSH);
         return 0;
     }
-    for (int i = 0; i < count; ++i) {
-        if (GetByte() == LINK_NO_DATA) {
-            return 0;
-        }
-    }
-    return LINK_FAILED; // input may still be arriving
+    return DiscardByReading(count);
 }
 
 void PosixSerialPort::Dump(const PrintLine& printLine) {

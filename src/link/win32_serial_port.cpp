@@ -580,12 +580,7 @@ int Win32SerialPort::Purge(int direction, int count) {
         PurgeComm(handle_, PURGE_RXCLEAR);
         return 0;
     }
-    for (int i = 0; i < count; ++i) {
-        if (GetByte() == LINK_NO_DATA) {
-            return 0;
-        }
-    }
-    return LINK_FAILED; // input may still be arriving
+    return DiscardByReading(count);
 }
 
 void Win32SerialPort::Dump(const PrintLine& printLine) {

@@ -410,12 +410,7 @@ int MemoryPort::Purge(int direction, int count) {
         (direction != 0 ? end.transmit : end.receive).clear();
         return 0;
     }
-    for (int i = 0; i < count; ++i) {
-        if (GetByte() == LINK_NO_DATA) {
-            return 0;
-        }
-    }
-    return LINK_FAILED;
+    return DiscardByReading(count);
 }
 
 void MemoryPort::Dump(const PrintLine& printLine) {

@@ -957,12 +957,7 @@ public:
             }
             return 0;
         }
-        for (int i = 0; i < count; ++i) {
-            if (GetByte() == LINK_NO_DATA) {
-                return 0;
-            }
-        }
-        return LINK_FAILED;
+        return DiscardByReading(count);
     }
 
     void Dump(const PrintLine& printLine) override {
