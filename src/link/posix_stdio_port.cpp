@@ -158,10 +158,6 @@ int PosixStdioPort::Write(const void* buffer, int length) {
     return written;
 }
 
-int PosixStdioPort::SendImmediate(std::uint8_t byte) {
-    return Write(&byte, 1) == 1 ? 0 : LINK_FAILED;
-}
-
 int PosixStdioPort::Refill() {
     inputNext_ = buffer_;
     inputEnd_ = buffer_;
@@ -180,41 +176,10 @@ int PosixStdioPort::Refill() {
     return static_cast<int>(got);
 }
 
-int PosixStdioPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() <= 0) {
-        return LINK_NO_DATA;
+void PosixStdioPort::DropOutput() {
+    if (isatty(out_) == 1) {
+        tcflush(out_, TCOFLUSH);
     }
-    return *inputNext_++;
-}
-
-int PosixStdioPort::Read(void* buffer, int length) {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    int count = 0;
-    while (count < length) {
-        const int c = GetByte();
-        if (c < 0) {
-            break;
-        }
-        bytes[count++] = static_cast<std::uint8_t>(c);
-    }
-    return count;
-}
-
-int PosixStdioPort::Purge(int direction, int count) {
-    if (direction != 0) {
-        if (isatty(out_) == 1) {
-            tcflush(out_, TCOFLUSH);
-        }
-        return LINK_OK;
-    }
-    inputNext_ = inputEnd_;
-    int taken = 0;
-    while (GetByte() >= 0) {
-        if (count > 0 && ++taken >= count) {
-            return LINK_FAILED;
-        }
-    }
-    return LINK_OK;
 }
 
 int PosixStdioPort::WaitForInput(int timeoutMs) {

@@ -23,19 +23,16 @@ public:
     int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
     int Write(const void* buffer, int length) override;
-    int SendImmediate(std::uint8_t byte) override;
-    int GetByte() override;
-    int Read(void* buffer, int length) override;
-    int Purge(int direction, int count) override;
     int WaitForInput(int timeoutMs) override;
 
 private:
     // Reads what is waiting into the empty buffer; the count, or LINK_FAILED once the input
     // has ended.
-    int Refill();
+    int Refill() override;
     // Sets the terminals' modes for the current flow-control codes.
     void ApplyModes();
     void FlowControlChanged() override { ApplyModes(); }
+    void DropOutput() override;
 
     int in_;
     int out_;

@@ -105,4 +105,43 @@ void StdioPort::Dump(const PrintLine& printLine) {
     printLine(line);
 }
 
+int StdioPort::SendImmediate(std::uint8_t byte) {
+    return Write(&byte, 1) == 1 ? 0 : LINK_FAILED;
+}
+
+int StdioPort::GetByte() {
+    if (inputNext_ == inputEnd_ && Refill() <= 0) {
+        return LINK_NO_DATA;
+    }
+    return *inputNext_++;
+}
+
+int StdioPort::Read(void* buffer, int length) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    int count = 0;
+    while (count < length) {
+        const int c = GetByte();
+        if (c < 0) {
+            break;
+        }
+        bytes[count++] = static_cast<std::uint8_t>(c);
+    }
+    return count;
+}
+
+int StdioPort::Purge(int direction, int count) {
+    if (direction != 0) {
+        DropOutput();
+        return LINK_OK;
+    }
+    inputNext_ = inputEnd_;
+    int taken = 0;
+    while (GetByte() >= 0) {
+        if (count > 0 && ++taken >= count) {
+            return LINK_FAILED;
+        }
+    }
+    return LINK_OK;
+}
+
 } // namespace tollan

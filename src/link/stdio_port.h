@@ -29,11 +29,22 @@ public:
     int GetLineSnapshot(LineSnapshot& snapshot) override;
     int PutByte(std::uint8_t byte) override;
     int PutString(const char* text) override;
+    int SendImmediate(std::uint8_t byte) override;
+    int GetByte() override;
+    int Read(void* buffer, int length) override;
+    // Input: drops what is buffered and reads the rest away (count > 0: LINK_FAILED when more
+    // than that is still arriving). Output goes out whole, so only a terminal has any to drop.
+    int Purge(int direction, int count) override;
     void Dump(const PrintLine& printLine) override;
     // Writes go out whole before they return; closing throws nothing away.
     bool KeepsOutputOnClose() const override { return true; }
 
 protected:
+    // Takes what has arrived into the port's empty buffer ([inputNext_, inputEnd_)): the count,
+    // 0 when nothing is waiting, LINK_FAILED once the input has ended.
+    virtual int Refill() = 0;
+    // Drops output not yet sent, where the platform's output holds any.
+    virtual void DropOutput() {}
     // The flow-control codes changed (inputFlow_, outputFlow_).
     virtual void FlowControlChanged() {}
 

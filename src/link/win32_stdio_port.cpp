@@ -142,42 +142,4 @@ int Win32StdioPort::Write(const void* buffer, int length) {
     return written;
 }
 
-int Win32StdioPort::SendImmediate(std::uint8_t byte) {
-    return Write(&byte, 1) == 1 ? 0 : LINK_FAILED;
-}
-
-int Win32StdioPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() <= 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
-}
-
-int Win32StdioPort::Read(void* buffer, int length) {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    int count = 0;
-    while (count < length) {
-        const int c = GetByte();
-        if (c < 0) {
-            break;
-        }
-        bytes[count++] = static_cast<std::uint8_t>(c);
-    }
-    return count;
-}
-
-int Win32StdioPort::Purge(int direction, int count) {
-    if (direction != 0) {
-        return LINK_OK;
-    }
-    inputNext_ = inputEnd_;
-    int taken = 0;
-    while (GetByte() >= 0) {
-        if (count > 0 && ++taken >= count) {
-            return LINK_FAILED;
-        }
-    }
-    return LINK_OK;
-}
-
 } // namespace tollan

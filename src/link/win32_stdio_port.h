@@ -26,10 +26,6 @@ public:
     int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
     int Write(const void* buffer, int length) override;
-    int SendImmediate(std::uint8_t byte) override;
-    int GetByte() override;
-    int Read(void* buffer, int length) override;
-    int Purge(int direction, int count) override;
     int WaitForInput(int timeoutMs) override;
 
     // What the reader thread hands over; shared with it, since it may outlive the port.
@@ -38,7 +34,7 @@ public:
 private:
     // Takes what has arrived into the empty buffer; the count, or LINK_FAILED once the input has
     // ended and all of it was taken.
-    int Refill();
+    int Refill() override;
 
     HANDLE in_;
     HANDLE out_;
