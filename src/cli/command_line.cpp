@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "component/transfer_request.h"
 #include "engine/file_access.h"
 #include "link/line_speeds.h"
 #include "link/modem_profile.h"
@@ -445,23 +446,17 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
 
 int CheckCombination(const CommandLine& command) {
     const RunSettings& run = command.run;
+    const TransferRequest request = RequestOf(run);
+    if (std::int32_t refused = CheckCombination(request); refused != 0) {
+        return refused;
+    }
+    // The command's YModem is a batch too: its receiver may keep the sender's names.
     const bool batch = run.protocol == Protocol::kZModem || run.protocol == Protocol::kYModem;
-    if (run.protocol != Protocol::kZModem) {
-        if (run.flowControl == FlowControl::kXonXoff) {
-            return 1;
-        }
-        if (run.hostMode) {
-            return 2;
-        }
+    if (command.files.empty()) {
+        return batch && !run.Transmitting() ? 0 : 3;
     }
-    if (command.files.empty() && !(batch && !run.Transmitting())) {
-        return 3;
-    }
-    if (!command.files.empty() && run.protocol == Protocol::kZModem && command.pairs &&
-        command.files.size() % 2 != 0) {
-        return 4;
-    }
-    return 0;
+    std::uint16_t attempted = 0;
+    return CountAttempted(request, static_cast<int>(command.files.size()), attempted);
 }
 
 std::string FirstMissingFile(const CommandLine& command) {

@@ -7,6 +7,16 @@
 
 namespace tollan {
 
+TransferRequest RequestOf(const RunSettings& run) {
+    TransferRequest request;
+    request.protocol = run.protocol;
+    request.direction = run.direction;
+    request.hostMode = run.hostMode;
+    request.flowControl = run.flowControl;
+    request.pathSwitch = run.pathSwitch;
+    return request;
+}
+
 std::int32_t CheckCombination(const TransferRequest& request) {
     if (request.protocol == Protocol::kZModem) {
         return kResultOk;

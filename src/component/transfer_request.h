@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/setting_values.h"
+#include "transfer/run_settings.h"
 
 namespace tollan {
 
@@ -20,6 +21,9 @@ struct TransferRequest {
     FlowControl flowControl = FlowControl::kNone;
     PathSwitch pathSwitch = PathSwitch::kStripPath;
 };
+
+// The settings of a run that the checks look at.
+TransferRequest RequestOf(const RunSettings& run);
 
 // The check made before the file prompt: XON/XOFF (code 1) and host mode (code 2) need ZModem;
 // 0 when the settings go together.

@@ -20,13 +20,7 @@ namespace tollan {
 namespace {
 
 TransferRequest RequestOf(const SettingsBlock& block) {
-    TransferRequest request;
-    request.protocol = block.Protocol;
-    request.direction = block.Transfer != 0 ? Direction::kTransmit : Direction::kReceive;
-    request.hostMode = block.HostMode != 0;
-    request.flowControl = block.FlowControl;
-    request.pathSwitch = block.PathSwitch;
-    return request;
+    return RequestOf(ReadRunSettings(block));
 }
 
 // A refusal: its message when errors are to be shown (none for a cancel), and its code.
