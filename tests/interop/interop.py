@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""The tollan command over pseudo-terminal pairs: XModem against lrzsz's sx and rx, ACK/NAK
-against a second tollan, and the command's own refusals and time-out.
+"""The tollan command over pseudo-terminal pairs: XModem and XModem-1K against lrzsz's sx and rx,
+ACK/NAK against a second tollan, and the command's own refusals and time-out.
 
 Facts about lrzsz found by trying, which the cases rely on:
 - `rx` asks for the one-byte checksum (NAK) unless given -c, which makes it ask for CRC-16 ('C').
-  `sx` answers the first 'C' with CRC-16.
+  `sx` answers the first 'C' with CRC-16; `sx -k` sends 1024-byte blocks (STX).
 - `rx` refuses absolute target paths (restricted mode): it runs in the case's folder.
 - `sx` pads the last block with 0x1A; `rx` keeps whatever padding the sender used.
 
@@ -17,51 +17,53 @@ import sys
 from interop_support import CAN, CANCEL_SEQUENCE, check, file_lines, main, random_bytes, read, \
     write
 
-NAK, SOH = 0x15, 0x01
+NAK, SOH, STX = 0x15, 0x01, 0x02
 
 
 def padded(data, pad):
     return data + bytes([pad]) * (-len(data) % 128)
 
 
-def xmodem_send_to_rx(rx_options):
-    def run(case):
-        line, peer = case.pty_pair()
-        data = write(case.path("source.bin"), random_bytes(5000, 1))
-        # The sender discards what waits on the line when it starts: rx starts once it listens.
-        tollan = case.tollan("send", "-p", "xmodem", "-l", line, "source.bin")
+def xmodem_send_to_rx(case):
+    """rx with the checksum and with CRC-16; XModem-1K's long blocks, and its tail of 904 bytes in
+    one more long block, seen on the line through a relay."""
+    for i, (protocol, rx_options, pad, first_blocks) in enumerate((
+            ("xmodem", ["-c"], 0, [SOH]), ("xmodem", [], 0, [SOH]),
+            ("xmodem-1k", ["-c"], 0x1A, [STX] * 5))):
+        line, inner_left = case.pty_pair(f"left{i}")
+        inner_right, peer = case.pty_pair(f"right{i}")
+        relay = case.relay(inner_left, inner_right, drop=lambda byte: False)
+        data = write(case.path(f"source{i}.bin"), random_bytes(5000, i))
+        tollan = case.tollan("send", "-p", protocol, "-l", line, f"source{i}.bin")
         case.wait_opened(tollan, line)
-        rx = case.start(["rx"] + rx_options + ["got.bin"], line=peer)
-        out, _ = case.expect(tollan, 0, "tollan send")
-        case.expect(rx, 0, "rx")
-        check(read(case.path("got.bin")) == padded(data, 0), "rx got other bytes")
-        check(file_lines(out) == [("source.bin", "OK")], out)
-    return run
+        rx = case.start(["rx"] + rx_options + [f"got{i}.bin"], line=peer)
+        out = case.both_succeed(tollan, rx)
+        got = read(case.path(f"got{i}.bin"))
+        check(got == padded(data, pad), protocol + ": rx got other bytes")
+        check(file_lines(out) == [(f"source{i}.bin", "OK")], out)
+        sent, size = bytes(relay.seen["left"]), 1029 if protocol == "xmodem-1k" else 133
+        check([sent[size * n] for n in range(len(first_blocks))] == first_blocks, sent[:8].hex())
 
 
-def xmodem_receive_from_sx(crc):
-    def run(case):
-        if crc:
-            line, peer = case.pty_pair()
-        else:
-            # The relay keeps tollan's 'C's from sx, so tollan falls back to the checksum and
-            # asks with NAK, which sx follows.
-            line, inner_left = case.pty_pair("left")
-            inner_right, peer = case.pty_pair("right")
-            relay = case.relay(inner_left, inner_right, drop=lambda byte: byte == ord("C"))
-        data = write(case.path("source.bin"), random_bytes(3000, 2))
-        tollan = case.tollan("receive", "-p", "xmodem", "-l", line, "got.bin")
+def xmodem_receive_from_sx(case):
+    """sx with CRC-16, with the checksum (a relay keeps tollan's 'C's from sx, so tollan falls back
+    and asks with NAK, which sx follows), and sx -k into XModem-1K."""
+    for i, (protocol, crc, sx_options) in enumerate((
+            ("xmodem", True, []), ("xmodem", False, []), ("xmodem-1k", True, ["-k"]))):
+        line, inner_left = case.pty_pair(f"left{i}")
+        inner_right, peer = case.pty_pair(f"right{i}")
+        relay = case.relay(inner_left, inner_right, drop=lambda byte: not crc and byte == ord("C"))
+        data = write(case.path(f"source{i}.bin"), random_bytes(70000 if sx_options else 3000, i))
+        tollan = case.tollan("receive", "-p", protocol, "-l", line, f"got{i}.bin")
         if not crc:
             relay.wait_for(lambda seen: NAK in seen["left"], "tollan's NAK")
-        sx = case.start(["sx", "source.bin"], line=peer)
-        out, _ = case.expect(tollan, 0, "tollan receive")
-        case.expect(sx, 0, "sx")
-        check(read(case.path("got.bin")) == padded(data, 0x1A), "tollan got other bytes")
-        check(file_lines(out) == [("got.bin", "OK")], out)
+        sx = case.start(["sx", *sx_options, f"source{i}.bin"], line=peer)
+        out = case.both_succeed(tollan, sx)
+        check(read(case.path(f"got{i}.bin")) == padded(data, 0x1A), "tollan got other bytes")
+        check(file_lines(out) == [(f"got{i}.bin", "OK")], out)
         if not crc:  # blocks of 132 bytes: one-byte checksum
             first = relay.seen["right"].find(SOH)
             check(relay.seen["right"][first + 132] == SOH, "blocks are not 132 bytes long")
-    return run
 
 
 def acknak_between_two_tollans(case):
@@ -69,9 +71,7 @@ def acknak_between_two_tollans(case):
     text = write(case.path("notes.txt"),
                  "".join(f"line {i} of a text file\r\n" for i in range(200)).encode())
     receiver = case.tollan("receive", "-p", "acknak", "-l", peer, "copy.txt")
-    sender = case.tollan("send", "-p", "acknak", "-l", line, "notes.txt")
-    out, _ = case.expect(sender, 0, "tollan send")
-    case.expect(receiver, 0, "tollan receive")
+    out = case.both_succeed(case.tollan("send", "-p", "acknak", "-l", line, "notes.txt"), receiver)
     check(read(case.path("copy.txt")) == text, "the copy differs")
     check(file_lines(out) == [("notes.txt", "OK")], out)
 
@@ -112,10 +112,8 @@ def refused_before_the_line(case):
 
 if __name__ == "__main__":
     sys.exit(main({
-        "xmodem_send_to_rx_crc": xmodem_send_to_rx(["-c"]),
-        "xmodem_send_to_rx_checksum": xmodem_send_to_rx([]),
-        "xmodem_receive_from_sx_crc": xmodem_receive_from_sx(True),
-        "xmodem_receive_from_sx_checksum": xmodem_receive_from_sx(False),
+        "xmodem_send_to_rx": xmodem_send_to_rx,
+        "xmodem_receive_from_sx": xmodem_receive_from_sx,
         "acknak_between_two_tollans": acknak_between_two_tollans,
         "silent_peer_times_out": silent_peer_times_out,
         "existing_target_refused": existing_target_refused,

@@ -136,6 +136,24 @@ class Case:
               f"stderr: {err}")
         return out, err
 
+    def against(self, tollan_args, peer_args, tollan_cwd=None, peer_cwd=None, name="tty"):
+        """tollan on one end of a new pair, the peer program on the other once tollan has its
+        end open (a sender discards what waits on the line when it starts)."""
+        line, peer = self.pty_pair(name)
+        tollan = self.tollan(*tollan_args, "-l", line, cwd=tollan_cwd)
+        self.wait_opened(tollan, line)
+        return tollan, self.start(peer_args, line=peer, cwd=peer_cwd)
+
+    def both_succeed(self, tollan, peer):
+        """Waits for tollan and its peer, which are both to succeed: tollan's stdout."""
+        out, _ = self.expect(tollan, 0, "tollan")
+        self.expect(peer, 0, peer.args[0])
+        return out
+
+    def empty_folder(self, folder):
+        subprocess.run(["rm", "-rf", folder])
+        os.mkdir(folder)
+
     def relay(self, left, right, drop):
         self.relays.append(Relay(self.open_end(left), self.open_end(right), drop))
         return self.relays[-1]
@@ -236,6 +254,18 @@ def check_files(folder, files, times=None):
         if times is not None:
             got = int(os.path.getmtime(path))
             check(got == times[name], f"{name}: time {got}, expected {times[name]}")
+
+
+def batch_files(case):
+    """An empty file, one of whole 128-byte blocks, one of whole 1 KiB blocks, more than 1 MiB and
+    a name with spaces, each with its own time, in "out": their contents and times."""
+    files = {"empty": b"", "blocks-128": bytes(range(256)) * 3 + bytes(128),
+             "blocks-1k": random_bytes(8192, 7), "large.bin": random_bytes((1 << 20) + 333, 5),
+             "name with spaces.txt": b"line of text\r\n" * 300}
+    times = {name: 0x40000000 + 3600 * i for i, name in enumerate(files)}
+    for name, data in files.items():
+        write(os.path.join(case.out, name), data, times[name])
+    return files, times
 
 
 def file_lines(out):

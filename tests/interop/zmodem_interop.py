@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The tollan command's ZModem against lrzsz's sz and rz over pseudo-terminal pairs. A case
-passes when both sides end as expected and the files that should arrive are byte-identical,
-with the sender's modification time where one was announced.
+"""The tollan command's ZModem against lrzsz's sz and rz, and its YModem against sb and rb, over
+pseudo-terminal pairs. A case passes when both sides end as expected and the files that should
+arrive are byte-identical, with the sender's modification time where one was announced.
 
 Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
 - rz's ZRINIT carries CANFDX|CANOVIO|CANFC32 and a buffer size of 0, so our sender streams
@@ -17,6 +17,10 @@ Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
   management option the offer carries. Without -r it honours an offer's ZCRESUM (our
   "--recover always") before its management option.
 - rz deletes a partial file when the sender cancels; killed outright, it leaves what it wrote.
+- sz -f and sb -f offer the paths as given (absolute, or with "..").
+- sb sends 128-byte blocks, sb -k 1024-byte ones; both announce name, size and time in block 0
+  and end the batch with an empty block 0. rb cuts each file at the announced size and sets its
+  time.
 
 Usage: zmodem_interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the command and the shim)
 """
@@ -25,48 +29,53 @@ import os
 import signal
 import sys
 
-from interop_support import check, check_files, file_lines, main, random_bytes, \
+from interop_support import batch_files, check, check_files, file_lines, main, random_bytes, \
     read, wait_for_size, wait_until, write
 
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
 
 
-def start(case, send, options, lrzsz_options, names):
-    """tollan sending `names` from "out" to rz in "in", or receiving them from sz into "in"."""
-    line, peer = case.pty_pair()
-    # The sender discards what waits on the line when it starts: the peer starts once it listens.
+def start(case, send, options, lrzsz_options, names, protocol="zmodem"):
+    """tollan sending `names` from "out" to rz in "in", or receiving them from sz into "in"; sb
+    and rb stand in for sz and rz with "-p ymodem"."""
     if send:
-        tollan = case.tollan("send", *options, "-l", line, *names, cwd=case.out)
-        case.wait_opened(tollan, line)
-        return tollan, case.start(["rz", "-q"] + lrzsz_options, line=peer, cwd=case.into)
-    tollan = case.tollan("receive", *options, "--dir", case.into, "-l", line)
-    case.wait_opened(tollan, line)
+        return case.against(["send", "-p", protocol, *options, *names],
+                            ["rb" if protocol == "ymodem" else "rz", "-q"] + lrzsz_options,
+                            tollan_cwd=case.out, peer_cwd=case.into)
     # sz sizes its subpackets by the line's speed.
-    return tollan, case.start(["sh", "-c", 'stty 230400 && exec sz -q "$@"', "sz"] +
-                              lrzsz_options + names, line=peer, cwd=case.out)
+    program = "sb" if protocol == "ymodem" else "sz"
+    return case.against(["receive", "-p", protocol, *options, "--dir", case.into],
+                        ["sh", "-c", f'stty 230400 && exec {program} -q "$@"', program] +
+                        lrzsz_options + names, peer_cwd=case.out)
 
 
-def batch(case, send, window, lrzsz_options):
-    """An empty file, every byte value, more than 1 MiB and a name with spaces, each with its own
-    time, sent in one batch."""
-    files = {"empty": b"", "every-byte": bytes(range(256)) * 40,
-             "large.bin": random_bytes((1 << 20) + 333, 5),
-             "name with spaces.txt": b"line of text\r\n" * 300}
-    times = {name: OLD_TIME + 3600 * i for i, name in enumerate(files)}
-    for name, data in files.items():
-        write(case.path("out", name), data, times[name])
-    tollan, peer = start(case, send, ["--window", window], lrzsz_options, list(files))
-    out, _ = case.expect(tollan, 0, "tollan")
-    case.expect(peer, 0, "sz/rz")
-    check_files(case.into, files, times)
-    check(file_lines(out) == [(name, "OK") for name in files], out)
-
-
-def stopped_mid_file(send, by_us):
-    """Mid-file, the user interrupts tollan (result 6; the peer is cancelled) or rz/sz is stopped
-    and cancels (result 16). A receiving tollan keeps what it has, with the announced time."""
+def batch(send, runs, protocol="zmodem"):
+    """The batch files in one batch, with each window (tollan's, and lrzsz's options)."""
     def run(case):
-        data = write(case.path("out", "big"), random_bytes(20 << 20, 1), NEW_TIME)
+        files, times = batch_files(case)
+        for window, lrzsz_options in runs:
+            options = ["--window", window] if protocol == "zmodem" else []
+            out = case.both_succeed(*start(case, send, options, lrzsz_options, list(files),
+                                           protocol))
+            check_files(case.into, files, times)
+            check(file_lines(out) == [(name, "OK") for name in files], f"{window}: {out}")
+            case.cut()
+            case.empty_folder(case.into)
+    return run
+
+
+def ymodem_with_sb_and_rb(case):
+    """YModem batches from sb (128-byte blocks) and sb -k (1 KiB ones), and to rb."""
+    batch(False, [("", []), ("", ["-k"])], "ymodem")(case)
+    batch(True, [("", [])], "ymodem")(case)
+
+
+def stopped_mid_file(case):
+    """Mid-file, the user interrupts tollan (result 6; the peer is cancelled) or rz/sz is stopped
+    and cancels (result 16), each way. A receiving tollan keeps what it has, with the announced
+    time."""
+    data = write(case.path("out", "big"), random_bytes(20 << 20, 1), NEW_TIME)
+    for send, by_us in ((True, False), (False, False), (True, True), (False, True)):
         tollan, peer = start(case, send, [], [], ["big"])
         wait_for_size(case.path("in", "big"), 200000)
         (tollan if by_us else peer).send_signal(signal.SIGINT if by_us else signal.SIGTERM)
@@ -74,21 +83,22 @@ def stopped_mid_file(send, by_us):
         code, out, err = case.finish(tollan)
         check(case.finish(peer)[0] != 0, "rz/sz did not notice the cancel")
         check(code == status and text in err and file_lines(out) == [("big", text)],
-              f"exit {code}, wanted {status}\n{out}{err}")
+              f"send {send}: exit {code}, wanted {status}\n{out}{err}")
         if not send:
             kept = read(case.path("in", "big"))
             check(0 < len(kept) < len(data) and data.startswith(kept), "the part was not kept")
             check(int(os.path.getmtime(case.path("in", "big"))) == NEW_TIME,
                   "the part kept lacks the announced time")
-    return run
+        case.cut()
+        case.empty_folder(case.into)
 
 
-def resume(send):
+def resume(case):
     """The line is cut mid-file (the peer killed outright, the pair gone); the next run resumes
     from the bytes kept: rz -r with our "--recover always", sz -r with our "--recover follow"."""
-    def run(case):
-        data = write(case.path("out", "big"), random_bytes(4 << 20, 2), NEW_TIME)
-        target = case.path("in", "big")
+    data = write(case.path("out", "big"), random_bytes(4 << 20, 2), NEW_TIME)
+    target = case.path("in", "big")
+    for send in (True, False):
         tollan, peer = start(case, send, ["--timeout", "5"], [], ["big"])
         wait_for_size(target, 500000)
         peer.kill()
@@ -99,12 +109,10 @@ def resume(send):
         with open(target, "r+b") as f:  # marks the bytes kept: a resumed run leaves them be
             f.write(bytes(1000))
         options = ["--recover", "always" if send else "follow", "--overwrite", "always"]
-        tollan, peer = start(case, send, options, ["-r"], ["big"])
-        case.expect(tollan, 0, "the resumed run")
-        case.expect(peer, 0, "sz/rz -r")
+        case.both_succeed(*start(case, send, options, ["-r"], ["big"]))
         check_files(case.into, {"big": bytes(1000) + data[1000:]}, {"big": NEW_TIME})
-    return run
-
+        case.cut()
+        case.empty_folder(case.into)
 
 def management_to_rz(case):
     """rz follows the management option of our offer; a file it keeps is a file announced but
@@ -142,21 +150,22 @@ def management_from_sz(case):
 
 
 def names_outside_the_folder(case):
-    """sz -f offers the paths as given: a receiver without a list of its own takes an absolute
-    name inside its folder (the root taken off), declines one that climbs out with "..", and
-    takes the next file of the batch."""
+    """sz -f and sb -f offer the paths as given: a receiver without a list of its own takes an
+    absolute name inside its folder (the root taken off), declines one that climbs out with "..",
+    and takes the next file of the batch."""
     absolute = case.path("out", "source")
     source = write(absolute, b"the sender's own file", OLD_TIME)
     good = write(case.path("out", "good"), b"good", NEW_TIME)
-    tollan, sz = start(case, False, ["--overwrite", "always"], ["-f"],
-                       [absolute, "../out/source", "good"])
-    case.finish(sz)
-    out, _ = case.expect(tollan, 0, "tollan receive")
-    check(out.count("File skipped.") == 1 and ("good", "OK") in file_lines(out), out)
-    check(read(absolute) == source and int(os.path.getmtime(absolute)) == OLD_TIME,
-          "the source was written")
-    check_files(case.into, {absolute.lstrip("/"): source, "good": good},
-                {absolute.lstrip("/"): OLD_TIME, "good": NEW_TIME})
+    for protocol in ("zmodem", "ymodem"):
+        out = case.both_succeed(*start(case, False, ["--overwrite", "always"], ["-f"],
+                                       [absolute, "../out/source", "good"], protocol))
+        check(out.count("File skipped.") == 1 and ("good", "OK") in file_lines(out), out)
+        check(read(absolute) == source and int(os.path.getmtime(absolute)) == OLD_TIME,
+              "the source was written")
+        check_files(case.into, {absolute.lstrip("/"): source, "good": good},
+                    {absolute.lstrip("/"): OLD_TIME, "good": NEW_TIME})
+        case.cut()
+        case.empty_folder(case.into)
 
 
 def host_run(case):
@@ -188,20 +197,12 @@ def host_run(case):
 
 if __name__ == "__main__":
     sys.exit(main({
-        "send_to_rz_streaming": lambda case: batch(case, True, "streaming", []),
-        "send_to_rz_window_1024": lambda case: batch(case, True, "1024", []),
-        "send_to_rz_window_2048": lambda case: batch(case, True, "2048", []),
-        "send_to_rz_window_4096": lambda case: batch(case, True, "4096", []),
-        "receive_from_sz": lambda case: batch(case, False, "streaming", []),
-        "receive_from_sz_window_1024": lambda case: batch(case, False, "1024", ["-w", "1024"]),
-        "receive_from_sz_crc16": lambda case: batch(case, False, "4096", ["-o", "-w", "4096"]),
-        "receive_from_sz_8k": lambda case: batch(case, False, "2048", ["-8"]),
-        "rz_cancels": stopped_mid_file(True, False),
-        "sz_cancels": stopped_mid_file(False, False),
-        "interrupt_sending": stopped_mid_file(True, True),
-        "interrupt_receiving": stopped_mid_file(False, True),
-        "resume_to_rz": resume(True),
-        "resume_from_sz": resume(False),
+        "send_to_rz": batch(True, [(w, []) for w in ("streaming", "1024", "2048", "4096")]),
+        "receive_from_sz": batch(False, [("streaming", []), ("1024", ["-w", "1024"]),
+                                         ("4096", ["-o", "-w", "4096"]), ("2048", ["-8"])]),
+        "ymodem_with_sb_and_rb": ymodem_with_sb_and_rb,
+        "stopped_mid_file": stopped_mid_file,
+        "resume": resume,
         "management_to_rz": management_to_rz,
         "management_from_sz": management_from_sz,
         "names_outside_the_folder": names_outside_the_folder,

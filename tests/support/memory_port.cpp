@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <random>
@@ -11,8 +9,6 @@
 
 namespace tollan {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Accumulated line errors, one bit per error signal code (25 to 31).
 std::uint32_t ErrorBit(int code) {
@@ -31,7 +27,6 @@ struct MemoryEnd {
     std::deque<std::uint8_t> receive;  // bytes arrived at this end
     std::uint32_t receiveSize = 4096;
     std::uint32_t transmitSize = 2048;
-    std::uint32_t xoffLimit = 128;
     int inputFlow = 0;
     int outputFlow = 0;
     std::uint32_t speed = 19200;
@@ -46,66 +41,36 @@ struct MemoryEnd {
     bool ring = false;
     bool carrier = true;
     std::uint32_t errors = 0;
-    int modemCopy = 0;
     bool held = false; // sending held: the other end's queue is full or the handshake line is off
-    double credit = 0; // bytes the paced line may still carry
     int idleResult = 0;
     std::uint64_t idleCount = 0;
     std::uint64_t corrupted = 0;
     bool open = false;
-    bool usesTable = false;
 };
 
 struct MemoryLine {
     std::mutex mutex;
     MemoryEnd ends[2];
-    std::uint32_t bytesPerSecond = 0;
     std::uint32_t errorInterval = 0;
     std::uint32_t maxSpeed = 0;
     std::mt19937 random;
-    Clock::time_point last = Clock::now();
 
-    // Moves bytes along both directions for the time passed since the last call. Holds the lock.
+    // Moves what may cross in both directions. Holds the lock.
     void Advance() {
-        const Clock::time_point now = Clock::now();
-        const double seconds = std::chrono::duration<double>(now - last).count();
-        last = now;
         for (int side = 0; side < 2; ++side) {
-            Carry(ends[side], ends[1 - side], seconds);
+            Carry(ends[side], ends[1 - side]);
         }
     }
 
-    void Carry(MemoryEnd& from, MemoryEnd& to, double seconds) {
-        from.held = false;
-        if (from.transmit.empty()) {
-            from.credit = 0;
-            return;
-        }
-        if ((from.outputFlow == kFlowCts && !from.cts) ||
-            (from.outputFlow == kFlowDsr && !from.dsr)) {
-            from.held = true;
-            from.credit = 0;
-            return;
-        }
-        std::size_t allowed = from.transmit.size();
-        if (bytesPerSecond != 0) {
-            from.credit += seconds * bytesPerSecond;
-            allowed = std::min(allowed, static_cast<std::size_t>(from.credit));
-            from.credit -= static_cast<double>(allowed);
-        }
-        for (std::size_t i = 0; i < allowed; ++i) {
-            std::uint8_t byte = from.transmit.front();
+    void Carry(MemoryEnd& from, MemoryEnd& to) {
+        from.held = !from.transmit.empty() && ((from.outputFlow == kFlowCts && !from.cts) ||
+                                               (from.outputFlow == kFlowDsr && !from.dsr));
+        while (!from.held && !from.transmit.empty()) {
             if (to.receive.size() >= to.receiveSize) {
-                if (bytesPerSecond == 0 || from.outputFlow != kFlowNone) {
-                    from.held = true;
-                    from.credit = 0;
-                    return;
-                }
-                // A paced line without flow control overruns the receiver.
-                from.transmit.pop_front();
-                to.errors |= ErrorBit(kSignalReceiveOverflow);
-                continue;
+                from.held = true;
+                break;
             }
+            std::uint8_t byte = from.transmit.front();
             from.transmit.pop_front();
             if (errorInterval != 0 && random() % errorInterval == 0) {
                 byte ^= static_cast<std::uint8_t>(1u << (random() % 8));
@@ -118,18 +83,11 @@ struct MemoryLine {
     }
 };
 
-MemoryPort::MemoryPort(std::shared_ptr<MemoryLine> line, int side, std::uint32_t portNumber)
-    : CommPort(portNumber), line_(std::move(line)), side_(side) {}
+MemoryPort::MemoryPort(std::shared_ptr<MemoryLine> line, int side)
+    : CommPort(static_cast<std::uint32_t>(side)), line_(std::move(line)), side_(side) {}
 
 MemoryPort::~MemoryPort() {
-    bool open;
-    {
-        std::lock_guard lock(line_->mutex);
-        open = line_->ends[side_].open;
-    }
-    if (open) {
-        Close();
-    }
+    Close();
 }
 
 int MemoryPort::Idle() {
@@ -147,31 +105,13 @@ int MemoryPort::Idle() {
 
 int MemoryPort::ReadModemStatus() {
     std::lock_guard lock(line_->mutex);
-    MemoryEnd& end = line_->ends[side_];
-    end.modemCopy = (end.cts ? 0x10 : 0) | (end.dsr ? 0x20 : 0) | (end.ring ? 0x40 : 0) |
-                    (end.carrier ? 0x80 : 0);
-    return end.modemCopy;
+    const MemoryEnd& end = line_->ends[side_];
+    return (end.cts ? 0x10 : 0) | (end.dsr ? 0x20 : 0) | (end.ring ? 0x40 : 0) |
+           (end.carrier ? 0x80 : 0);
 }
 
-void MemoryPort::Open(std::uint32_t portNumber) {
-    bool usesTable;
-    {
-        std::lock_guard lock(line_->mutex);
-        usesTable = line_->ends[side_].usesTable;
-    }
-    if (usesTable) {
-        const int code = CheckPortFree(portNumber);
-        if (code != 0) {
-            SetStatus(code);
-            return;
-        }
-    }
-    if (OpenDevice() != 0) {
-        return;
-    }
-    if (usesTable) {
-        RaisePortCount();
-    }
+void MemoryPort::Open(std::uint32_t) {
+    OpenDevice();
 }
 
 int MemoryPort::OpenDevice() {
@@ -201,31 +141,17 @@ QueueStatus& MemoryPort::GetQueueStatus(QueueStatus& record, int) {
     record.transmitValid = 1;
     record.transmitCount = static_cast<std::uint32_t>(end.transmit.size());
     record.transmitSize = end.transmitSize;
-    record.holdFlags = 0;
-    if (end.held) {
-        record.holdFlags |= kHoldBlockReceived;
-    }
-    if (end.inputFlow != kFlowNone && end.receive.size() >= end.receiveSize) {
-        record.holdFlags |= kHoldBlockSent;
-    }
+    record.holdFlags = end.held ? kHoldBlockReceived : 0;
     return record;
 }
 
-int MemoryPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
-                          std::uint32_t transmitSize) {
+int MemoryPort::SetQueues(std::uint32_t receiveSize, std::uint32_t, std::uint32_t transmitSize) {
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
     end.receive.clear();
     end.transmit.clear();
-    if (receiveSize != 0) {
-        end.receiveSize = receiveSize;
-    }
-    if (transmitSize != 0) {
-        end.transmitSize = transmitSize;
-    }
-    if (xoffLimit != 0) {
-        end.xoffLimit = xoffLimit;
-    }
+    end.receiveSize = receiveSize != 0 ? receiveSize : end.receiveSize;
+    end.transmitSize = transmitSize != 0 ? transmitSize : end.transmitSize;
     return 0;
 }
 
@@ -235,9 +161,8 @@ int MemoryPort::SetFlowControl(int input, int output) {
         return r;
     }
     std::lock_guard lock(line_->mutex);
-    MemoryEnd& end = line_->ends[side_];
-    end.inputFlow = input;
-    end.outputFlow = output;
+    line_->ends[side_].inputFlow = input;
+    line_->ends[side_].outputFlow = output;
     return 0;
 }
 
@@ -251,13 +176,9 @@ int MemoryPort::GetFlowControl(int& input, int& output) {
 int MemoryPort::SetBreak(int state) {
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
-    if (state < 0) {
-        return end.breakState;
+    if (state >= 0) {
+        end.breakState = state;
     }
-    if (state == 1 && end.breakState != 1) {
-        line_->ends[1 - side_].errors |= ErrorBit(kSignalBreakReceived);
-    }
-    end.breakState = static_cast<std::uint16_t>(state);
     return end.breakState;
 }
 
@@ -267,12 +188,10 @@ int MemoryPort::Signal(int code, int value) {
     }
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
-    if (value != -1) {
-        if (code == kSignalDtr) {
-            end.dtr = value != 0;
-        } else if (code == kSignalRts) {
-            end.rts = value != 0;
-        }
+    if (value != -1 && code == kSignalDtr) {
+        end.dtr = value != 0;
+    } else if (value != -1 && code == kSignalRts) {
+        end.rts = value != 0;
     }
     switch (code) {
     case kSignalDtr:
@@ -287,16 +206,8 @@ int MemoryPort::Signal(int code, int value) {
         return end.ring;
     case kSignalCarrier:
         return end.carrier;
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-        return 0;
     default:
-        if (IsErrorCode(code)) {
-            return (end.errors & ErrorBit(code)) != 0;
-        }
-        return 2;
+        return IsErrorCode(code) && (end.errors & ErrorBit(code)) != 0;
     }
 }
 
@@ -328,20 +239,10 @@ void MemoryPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, in
 }
 
 int MemoryPort::GetLineSnapshot(LineSnapshot& snapshot) {
-    ReadModemStatus();
     FillLineSnapshot(snapshot);
     std::lock_guard lock(line_->mutex);
     line_->ends[side_].errors = 0;
-    line_->ends[side_].modemCopy = 0;
     return 0;
-}
-
-int MemoryPort::PutByte(std::uint8_t byte) {
-    return Write(&byte, 1) == 1 ? 0 : Status();
-}
-
-int MemoryPort::PutString(const char* text) {
-    return Write(text, static_cast<int>(std::strlen(text)));
 }
 
 int MemoryPort::Write(const void* buffer, int length) {
@@ -356,7 +257,7 @@ int MemoryPort::Write(const void* buffer, int length) {
     }
     line_->Advance();
     const std::size_t room =
-        end.transmit.size() < end.transmitSize ? end.transmitSize - end.transmit.size() : 0;
+        end.transmitSize - std::min<std::size_t>(end.transmit.size(), end.transmitSize);
     const std::size_t count = std::min(room, static_cast<std::size_t>(length));
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     end.transmit.insert(end.transmit.end(), bytes, bytes + count);
@@ -367,27 +268,9 @@ int MemoryPort::Write(const void* buffer, int length) {
     return static_cast<int>(count);
 }
 
-int MemoryPort::SendImmediate(std::uint8_t byte) {
-    std::lock_guard lock(line_->mutex);
-    MemoryEnd& end = line_->ends[side_];
-    if (!end.open) {
-        return LINK_FAILED;
-    }
-    end.transmit.push_front(byte);
-    line_->Advance();
-    return 0;
-}
-
 int MemoryPort::GetByte() {
-    std::lock_guard lock(line_->mutex);
-    line_->Advance();
-    MemoryEnd& end = line_->ends[side_];
-    if (end.receive.empty()) {
-        return LINK_NO_DATA;
-    }
-    const std::uint8_t byte = end.receive.front();
-    end.receive.pop_front();
-    return byte;
+    std::uint8_t byte;
+    return Read(&byte, 1) == 1 ? byte : LINK_NO_DATA;
 }
 
 int MemoryPort::Read(void* buffer, int length) {
@@ -413,66 +296,21 @@ int MemoryPort::Purge(int direction, int count) {
     return DiscardByReading(count);
 }
 
-void MemoryPort::Dump(const PrintLine& printLine) {
-    QueueStatus queues;
-    GetQueueStatus(queues, kQueueAll);
-    std::unique_lock lock(line_->mutex);
-    const MemoryEnd end = line_->ends[side_];
-    const std::uint32_t pacing = line_->bytesPerSecond;
-    const std::uint32_t errorInterval = line_->errorInterval;
-    lock.unlock();
-    char text[128];
-    std::snprintf(text, sizeof text, "Port type: memory  BaudRate: %-6u  ByteSize: %1d  Parity: %c",
-                  end.speed, end.dataBits, end.parity);
-    printLine(text);
-    std::snprintf(text, sizeof text, "StopBits: %1d  DTR: %1d  RTS: %1d  Break: %1d", end.stopBits,
-                  end.dtr, end.rts, end.breakState);
-    printLine(text);
-    std::snprintf(text, sizeof text,
-                  "InFlow: %2d  OutFlow: %2d  CTS: %1d  DSR: %1d  RI: %1d  DCD: %1d", end.inputFlow,
-                  end.outputFlow, end.cts, end.dsr, end.ring, end.carrier);
-    printLine(text);
-    std::snprintf(text, sizeof text, "Pacing: %u bytes/s  ErrorInterval: %u", pacing,
-                  errorInterval);
-    printLine(text);
-    std::snprintf(text, sizeof text, "XoffLim: %-5u Errors: %02x", end.xoffLimit, end.errors);
-    printLine(text);
-    std::snprintf(text, sizeof text,
-                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
-                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
-                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
-                  queues.holdFlags & kHoldBlockSent ? 1 : 0,
-                  queues.holdFlags & kHoldBlockReceived ? 1 : 0);
-    printLine(text);
-}
-
 void MemoryPort::SetModemLine(int code, bool on) {
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
-    switch (code) {
-    case kSignalCts:
-        end.cts = on;
-        break;
-    case kSignalDsr:
-        end.dsr = on;
-        break;
-    case kSignalRing:
-        end.ring = on;
-        break;
-    case kSignalCarrier:
-        end.carrier = on;
-        break;
-    default:
-        break;
+    bool* lines[] = {&end.cts, &end.dsr, &end.ring, &end.carrier};
+    const int codes[] = {kSignalCts, kSignalDsr, kSignalRing, kSignalCarrier};
+    for (int i = 0; i < 4; ++i) {
+        if (codes[i] == code) {
+            *lines[i] = on;
+        }
     }
 }
 
 void MemoryPort::InjectLineError(int code) {
-    if (!IsErrorCode(code)) {
-        return;
-    }
     std::lock_guard lock(line_->mutex);
-    line_->ends[side_].errors |= ErrorBit(code);
+    line_->ends[side_].errors |= IsErrorCode(code) ? ErrorBit(code) : 0;
 }
 
 void MemoryPort::SetIdleResult(int result) {
@@ -490,41 +328,21 @@ std::uint64_t MemoryPort::CorruptedCount() const {
     return line_->ends[side_].corrupted;
 }
 
-bool MemoryPort::IsOpen() const {
-    std::lock_guard lock(line_->mutex);
-    return line_->ends[side_].open;
-}
-
 MemoryPortPair::MemoryPortPair(const MemoryPortOptions& options)
     : line_(std::make_shared<MemoryLine>()) {
-    line_->bytesPerSecond = options.bytesPerSecond;
     line_->errorInterval = options.errorInterval;
     line_->maxSpeed = options.maxSpeed;
     line_->random.seed(options.seed);
-    const std::uint32_t numbers[2] = {options.portNumberA, options.portNumberB};
-    std::unique_ptr<MemoryPort>* ports[2] = {&a_, &b_};
-    for (int side = 0; side < 2; ++side) {
-        MemoryEnd& end = line_->ends[side];
-        end.receiveSize = options.receiveSize;
-        end.transmitSize = options.transmitSize;
-        end.usesTable = numbers[side] != kNoPortNumber;
-        const std::uint32_t number =
-            end.usesTable ? numbers[side] : static_cast<std::uint32_t>(side);
-        ports[side]->reset(new MemoryPort(line_, side, number));
+    a_ = std::make_unique<MemoryPort>(line_, 0);
+    b_ = std::make_unique<MemoryPort>(line_, 1);
+    for (MemoryPort* port : {a_.get(), b_.get()}) {
+        line_->ends[port == b_.get() ? 1 : 0].transmitSize = options.transmitSize;
         if (options.openStatus != 0) {
-            (*ports[side])->SetStatus(options.openStatus);
+            port->SetStatus(options.openStatus);
         } else {
-            (*ports[side])->Open(number);
+            port->Open(0);
         }
     }
-}
-
-MemoryPortPair::~MemoryPortPair() = default;
-
-void MemoryPortPair::SetPacing(std::uint32_t bytesPerSecond) {
-    std::lock_guard lock(line_->mutex);
-    line_->Advance();
-    line_->bytesPerSecond = bytesPerSecond;
 }
 
 } // namespace tollan

@@ -17,8 +17,10 @@ constexpr Direction Send = Direction::kTransmit;
 constexpr Direction Receive = Direction::kReceive;
 constexpr FlowControl None = FlowControl::kNone;
 constexpr FlowControl XonXoff = FlowControl::kXonXoff;
+constexpr FlowControl RtsCts = FlowControl::kRtsCts;
 constexpr PathSwitch Strip = PathSwitch::kStripPath;
 constexpr PathSwitch Pairs = PathSwitch::kReceiverNames;
+constexpr PathSwitch SendPath = PathSwitch::kSendPath;
 
 struct Row {
     const char* what;
@@ -42,47 +44,25 @@ std::int32_t Check(const TransferRequest& request, const char16_t* list, std::ui
 }
 
 TEST(TransferRequest, ChecksAndCountsInOrder) {
+    constexpr std::int32_t kXonXoff = kResultXonXoffNeedsZModem, kHost = kResultHostNeedsZModem,
+                           kNoName = kResultNoFileName, kNoPair = kResultNoReceiverName;
     const Row rows[] = {
-        {"XModem with XON/XOFF, host mode too",
-         {X, Receive, true, XonXoff, Strip},
-         u"a",
-         kResultXonXoffNeedsZModem,
-         0},
-        {"ACK/NAK with XON/XOFF",
-         {A, Send, false, XonXoff, Strip},
-         u"a",
-         kResultXonXoffNeedsZModem,
-         0},
-        {"XModem host mode",
-         {X, Receive, true, FlowControl::kRtsCts, Strip},
-         u"a",
-         kResultHostNeedsZModem,
-         0},
-        {"ZModem takes both", {Z, Receive, true, XonXoff, Strip}, u"", 0, 0},
-        {"ZModem receive without names", {Z, Receive, false, None, Strip}, u"", 0, 0},
-        {"ZModem send without names", {Z, Send, false, None, Strip}, u"", kResultNoFileName, 0},
-        {"XModem receive without names",
-         {X, Receive, false, None, Strip},
-         nullptr,
-         kResultNoFileName,
-         0},
-        {"ACK/NAK send without names", {A, Send, false, None, Strip}, u"", kResultNoFileName, 0},
-        {"two names and a final ; with ZModem", {Z, Send, false, None, Strip}, u"a;b;", 0, 3},
-        {"the same with XModem", {X, Send, false, None, Strip}, u"a;b;", 0, 1},
-        {"the same with ACK/NAK", {A, Send, false, None, Strip}, u"a;b;", 0, 1},
-        {"a lone ;", {Z, Send, false, None, PathSwitch::kSendPath}, u";", 0, 2},
-        {"receiver names: three",
-         {Z, Send, false, None, Pairs},
-         u"a;b;c",
-         kResultNoReceiverName,
-         0},
-        {"receiver names: three, receiving",
-         {Z, Receive, false, None, Pairs},
-         u"a;b;c",
-         kResultNoReceiverName,
-         0},
-        {"receiver names: four", {Z, Send, false, None, Pairs}, u"a;A;b;B", 0, 2},
-        {"receiver names ignored by XModem", {X, Send, false, None, Pairs}, u"a;b;c", 0, 1},
+        {"X XON/XOFF host", {X, Receive, true, XonXoff, Strip}, u"a", kXonXoff, 0},
+        {"A XON/XOFF", {A, Send, false, XonXoff, Strip}, u"a", kXonXoff, 0},
+        {"X host", {X, Receive, true, RtsCts, Strip}, u"a", kHost, 0},
+        {"Z takes both", {Z, Receive, true, XonXoff, Strip}, u"", 0, 0},
+        {"Z receive, no names", {Z, Receive, false, None, Strip}, u"", 0, 0},
+        {"Z send, no names", {Z, Send, false, None, Strip}, u"", kNoName, 0},
+        {"X receive, no names", {X, Receive, false, None, Strip}, nullptr, kNoName, 0},
+        {"A send, no names", {A, Send, false, None, Strip}, u"", kNoName, 0},
+        {"Z a;b;", {Z, Send, false, None, Strip}, u"a;b;", 0, 3},
+        {"X a;b;", {X, Send, false, None, Strip}, u"a;b;", 0, 1},
+        {"A a;b;", {A, Send, false, None, Strip}, u"a;b;", 0, 1},
+        {"Z ;", {Z, Send, false, None, SendPath}, u";", 0, 2},
+        {"Z pairs, three", {Z, Send, false, None, Pairs}, u"a;b;c", kNoPair, 0},
+        {"Z pairs, three, receiving", {Z, Receive, false, None, Pairs}, u"a;b;c", kNoPair, 0},
+        {"Z pairs, four", {Z, Send, false, None, Pairs}, u"a;A;b;B", 0, 2},
+        {"X ignores pairs", {X, Send, false, None, Pairs}, u"a;b;c", 0, 1},
     };
     for (const Row& row : rows) {
         std::uint16_t attempted = 0;

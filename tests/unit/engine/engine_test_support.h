@@ -76,18 +76,14 @@ private:
 };
 
 // A status record the test steers from the engine's thread: it records every code given to
-// Update, answers CheckAbort with a code set from outside or once `position_` has reached a
-// mark, and gives up with TE_TIMEOUT after a long while (in clock time) so that no test can hang.
+// Update, answers CheckAbort with a code set from outside, and gives up with TE_TIMEOUT after a
+// long while (in clock time) so that no test can hang.
 class TestStatus : public TransferStatus {
 public:
     int Update(int code) override;
     int CheckAbort() override;
 
     void AbortWith(int code) { abort_.store(code); }
-    void AbortAtPosition(std::int32_t position, int code) {
-        abortPosition_ = position;
-        abortPositionCode_ = code;
-    }
 
     std::vector<int> Codes() const;
     int LastCode() const {
@@ -102,9 +98,6 @@ private:
     std::vector<int> codes_;
     std::atomic<int> abort_{0};
     std::atomic<int> seenCheckType_{-1};
-    std::int32_t abortPosition_ = -1;
-    int abortPositionCode_ = 0;
-    int limitMs_ = 600000;
     std::uint32_t start_ = 0;
     bool started_ = false;
 };

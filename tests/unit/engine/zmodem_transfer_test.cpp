@@ -1,6 +1,6 @@
 // ZModem sender against ZModem receiver over the in-memory null-modem line, on two threads, with
-// real files: batches, windows, noise, the error limit, the file-management options and crash
-// recovery.
+// real files: batches, windows, noise, the error limit, the file-management options and resuming
+// from the part kept.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -279,40 +279,6 @@ INSTANTIATE_TEST_SUITE_P(
         ManagementCase{"FollowTheSender", ZMPROT, 2, ZMCLOB, 1000, kT1, 5000, kT2, kPrefix,
                        "resumed"}),
     [](const ::testing::TestParamInfo<ManagementCase>& info) { return info.param.name; });
-
-// The sender's user gives up half way; the receiver keeps what arrived, with the announced time,
-// and the next run sends only the rest.
-TEST(ZModemTransfer, CutLineThenResumeGivesTheWholeFile) {
-    const Bytes data = Pattern(200000, 13);
-    ScratchFolder to;
-    const std::string target = to.Path("f");
-    {
-        ZPair p;
-        p.sender.SetWindowSize(WindowSize::kStreaming);
-        p.receiver.SetWindowSize(WindowSize::kStreaming);
-        WriteFile(p.from.Path("f"), data);
-        FileTime(p.from.Path("f"), kNewTime);
-        p.tx.status.AbortAtPosition(100000, TE_USER_CANCEL);
-        p.Run(p.from.Path("f"), target);
-        EXPECT_EQ(p.sent, TE_USER_CANCEL);
-        EXPECT_EQ(p.received, TE_REMOTE_CANCEL);
-        const Bytes part = ReadFile(target);
-        ASSERT_GT(part.size(), 0u);
-        ASSERT_LT(part.size(), data.size());
-        EXPECT_EQ(part,
-                  Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(part.size())));
-        EXPECT_EQ(FileTime(target), kNewTime);
-    }
-    ZPair p;
-    p.receiver.SetOverwrite(Overwrite::kAlways); // resuming (crash recovery 3) by default
-    WriteFile(p.from.Path("f"), data);
-    const std::size_t before = ReadFile(target).size();
-    p.Run(p.from.Path("f"), target);
-    EXPECT_EQ(p.received, 0);
-    EXPECT_EQ(ReadFile(target), data);
-    // Only the rest went over the line (escaping adds about 4%).
-    EXPECT_LT(p.tx.tap.Sent().size(), (data.size() - before) * 11 / 10);
-}
 
 } // namespace
 } // namespace tollan::test

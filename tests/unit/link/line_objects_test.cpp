@@ -1,9 +1,8 @@
 // The line objects and the port contract shared by every port, over the in-memory pair: line
-// settings and flow control put back what they found, the line snapshot's layout, the checks of
-// flow-control codes and formats, and the port open table.
+// settings and flow control put back what they found, the line snapshot's layout, and the checks
+// of flow-control codes and formats.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <tuple>
 
 #include "link/comm_link.h"
@@ -92,12 +91,6 @@ TEST(LineSnapshotTest, FieldsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(std::make_tuple(s.bytes[0], s.bytes[1], s.bytes[2], s.bytes[3]),
               std::make_tuple(0x11, 0x05, 0x00, 0x14));
     EXPECT_EQ(s.FieldOf(16), -1);
-    // Unknown codes answer 2, the reserved ones 0; a value for a line that cannot be set is
-    // ignored.
-    EXPECT_EQ(port.Signal(16, -1), 2);
-    EXPECT_EQ(port.Signal(32, 1), 2);
-    EXPECT_EQ(port.Signal(19, -1), 0);
-    EXPECT_EQ(port.Signal(kSignalCts, 0), 1);
 }
 
 TEST(PortContractTest, FlowCodesAndFormatAreCheckedBeforeAnyChange) {
@@ -135,29 +128,6 @@ TEST(PortContractTest, FlowCodesAndFormatAreCheckedBeforeAnyChange) {
     port.GetFlowControl(input, output);
     EXPECT_EQ(std::make_pair(input, output), std::make_pair(kFlowDtr, kFlowDsr));
     EXPECT_EQ(FormatOf(port), std::make_tuple(9600u, 'E', 7, 1));
-    EXPECT_EQ(port.SetFormat(300, 'S', 5, 2), 0);
-    EXPECT_EQ(FormatOf(port), std::make_tuple(300u, 'S', 5, 1)); // one and a half
-}
-
-TEST(PortOpenTableTest, SecondOpenOfANumberIsRefusedAndLeavesTheFirstAlone) {
-    MemoryPortOptions options;
-    options.portNumberA = kPortOpenTableSize;
-    EXPECT_EQ(MemoryPortPair(options).A().Status(), LINK_NO_PORT); // beyond the table
-    options.portNumberA = 3;
-    auto first = std::make_unique<MemoryPortPair>(options);
-    ASSERT_EQ(first->A().Status(), 0);
-    {
-        MemoryPortPair second(options);
-        EXPECT_EQ(second.A().Status(), LINK_PORT_IN_USE);
-        EXPECT_FALSE(second.A().IsOpen());
-        EXPECT_EQ(PortOpenCount(3), 1);
-    }
-    EXPECT_EQ(PortOpenCount(3), 1);
-    EXPECT_EQ(first->A().PutByte('k'), 0);
-    EXPECT_EQ(first->B().GetByte(), 'k');
-    first.reset();
-    EXPECT_EQ(PortOpenCount(3), 0);
-    EXPECT_EQ(MemoryPortPair(options).A().Status(), 0);
 }
 
 } // namespace
