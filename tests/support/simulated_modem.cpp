@@ -244,12 +244,6 @@ struct ModemCore {
         }
         const std::string body = Upper(text.substr(2));
         for (std::size_t pos = 0; pos < body.size();) {
-            const auto refused = [&](const std::string& command) {
-                return !command.empty() && body.compare(pos, command.size(), Upper(command)) == 0;
-            };
-            if (std::any_of(options.errorCommands.begin(), options.errorCommands.end(), refused)) {
-                return Say("ERROR");
-            }
             std::string name(1, body[pos++]);
             if (std::string("&\\%").find(name[0]) != std::string::npos && pos < body.size()) {
                 name += body[pos++];

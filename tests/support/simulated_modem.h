@@ -7,8 +7,7 @@
 // ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
 // commands: E, H, O, Z, &F, Sn=v and D act (S0: the rings before answering, S12: the guard time
 // in fiftieths of a second); the usual settings (V, Q, X, M, L, B, N, P, T, &C, &D, &K, &S, \N,
-// %C) are taken with any number and change nothing here. Other letters answer ERROR, as do the
-// options' extra error commands.
+// %C) are taken with any number and change nothing here. Other letters answer ERROR.
 //
 // Calls: "D" dials. A modem on its own answers the dial with the scripted outcome after the dial
 // delay; two modems of a SimulatedLine call each other: the called one rings ("RING" every two
@@ -55,9 +54,6 @@ struct SimulatedModemOptions {
     bool carrierDetectOnConnect = true;
     // True: the modem takes the commands in (they are recorded) and neither echoes nor answers.
     bool mute = false;
-    // Commands answered with ERROR, as they stand after "AT" (for example "&K3"): a command line
-    // that has one of them at the start of one of its commands fails there.
-    std::vector<std::string> errorCommands;
 };
 
 struct ModemExchange;
