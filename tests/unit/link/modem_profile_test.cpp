@@ -32,12 +32,11 @@ TEST(ModemProfileInitializeTest, SendsResetAndInitAndReadsTheModemsStrings) {
     ScriptedModem modem;
     ASSERT_EQ(modem.Initialize(StandardModem(), 3), 0);
     EXPECT_EQ(modem.Written(), "ATZ\rAT\rAT&FE0V1\r");
-    EXPECT_EQ(modem.profile.SettingsCommand(), "S7=60S30=10L2M1%C1\\N3&K3B1N0X4");
     EXPECT_EQ(modem.profile.DialPrefix(), "DT");
     EXPECT_EQ(modem.profile.FlowChoice(), kModemFlowRtsCts);
     EXPECT_EQ(modem.profile.HangUpList(), ModemProfile::CommandList{"ATH\r"});
 
-    // What arrived during initialisation is gone; the settings go wrapped.
+    // What arrived during initialisation is gone; the settings command goes wrapped.
     modem.Answer("\r\nOK\r\n");
     EXPECT_EQ(modem.profile.SendSettings(), 0);
     EXPECT_EQ(modem.Written(), "ATS7=60S30=10L2M1%C1\\N3&K3B1N0X4\r");
@@ -54,9 +53,7 @@ struct SettingsCase {
 
 ModemDefaults DefaultsWith(std::uint32_t options, std::uint32_t volume = 1,
                            std::uint32_t mode = 1) {
-    ModemDefaults defaults;
-    defaults.callSetupFailTimer = 60;
-    defaults.inactivityTimeout = 10;
+    ModemDefaults defaults = StandardModemDefaults();
     defaults.speakerVolume = volume;
     defaults.speakerMode = mode;
     defaults.preferredOptions = options;

@@ -96,30 +96,6 @@ TEST(ModemConnectTest, ConnectCountsWhenCarrierDetectAgreesOrTheLineHasNoSuchWir
     }
 }
 
-TEST(ModemConnectTest, TheExtraCommandIsSentOnlyWhenThereIsOne) {
-    for (const char* command : {"", "M0L1"}) {
-        SCOPED_TRACE(command);
-        SimulatedModemOptions options;
-        options.dialDelayMs = 5000;
-        Bench bench(options);
-        bench.settings.modemCmd = command;
-        bench.settings.transmitting = false;
-        bench.modem.CallFromFarEnd();
-        EXPECT_EQ(bench.Connect(), kResultOk);
-        std::vector<std::string> expected = {"ATS0=1"};
-        std::vector<std::string> shown = {"Resetting modem...", "Waiting to answer modem...",
-                                          "Modem Connected."};
-        if (*command != '\0') {
-            expected.insert(expected.begin(), std::string("AT") + command);
-            shown.insert(shown.begin() + 1, "Sending AT command...");
-        }
-        std::vector<std::string> commands = bench.modem.Commands();
-        commands.erase(commands.begin(), commands.end() - static_cast<long>(expected.size()));
-        EXPECT_EQ(commands, expected);
-        EXPECT_EQ(bench.statuses, shown);
-    }
-}
-
 TEST(ModemConnectTest, AnsweringWithoutLimitWaitsForACallOrCancel) {
     // Rings before the answer do not end the wait; nor does the time, with no limit, however
     // long the call takes to come.
