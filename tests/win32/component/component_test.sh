@@ -5,12 +5,12 @@
 #   component_test.sh run DLL FILE [USER]    run a VBScript or JScript test, or a host program;
 #                                            USER, a program that plays the user of the dialogs
 #                                            FILE opens, runs beside it and must end well too
-#   component_test.sh devices DLL FILE       fake ports and modems, then a VBScript test
+#   component_test.sh devices DLL FILE [USER]   the same with fake ports and modems
 #   component_test.sh imports DIR            binaries under DIR import only system DLLs
 #
 # Uses the session's prefix (WINEPREFIX) and undoes its registry changes when it ends; without
-# a session it makes a throwaway prefix. The devices test changes what every program of the
-# prefix sees, so it always runs in a throwaway prefix of its own.
+# a session it makes a throwaway prefix. The fake devices change what every program of the
+# prefix sees, so a devices test always runs in a throwaway prefix of its own.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
@@ -82,17 +82,31 @@ register() {
 
 forget_settings() { win reg delete "$SETTINGS_KEY" /f >/dev/null || true; }
 
-# Runs a test script with cscript (it must print PASS) or a test program; either must end well.
+# Runs a test script with cscript (a VBScript one after checks.vbs; it must print PASS) or a
+# test program, with the program USER beside it; all must end well.
 run_test() {
-    local output status
+    local output status user_pid= script=
+    if [ -n "${2:-}" ]; then
+        wine "$2" </dev/null >/dev/null 2>&1 &
+        user_pid=$!
+    fi
     case $1 in
     *.exe) output=$(win "$1") ;;
+    *.vbs)
+        script=$(mktemp /tmp/tollan-test.XXXXXX.vbs)
+        cat "$here/checks.vbs" "$1" >"$script"
+        output=$(win cscript //nologo "$(winepath -w "$script" 2>/dev/null)")
+        ;;
     *) output=$(win cscript //nologo "$(winepath -w "$1" 2>/dev/null)") ;;
     esac
     status=$?
+    [ -z "$script" ] || rm -f "$script"
     printf '%s\n' "$output"
     [ "$status" -eq 0 ] || fail "$1 exited with $status"
     [[ $1 == *.exe ]] || grep -qx PASS <<<"$output" || fail "$1 did not report PASS"
+    if [ -n "$user_pid" ]; then
+        wait "$user_pid" || fail "$2 did not end well"
+    fi
 }
 
 case $mode in
@@ -144,15 +158,7 @@ run)
     forget_settings
     cleanup_actions+=(forget_settings)
     register
-    user_pid=
-    if [ -n "${3:-}" ]; then
-        wine "$3" </dev/null >/dev/null 2>&1 &
-        user_pid=$!
-    fi
-    run_test "$2"
-    if [ -n "$user_pid" ]; then
-        wait "$user_pid" || fail "$3 did not end well"
-    fi
+    run_test "$2" "${3:-}"
     ;;
 
 devices)
@@ -203,7 +209,7 @@ REG
     win regedit /S "$(winepath -w "$regfile" 2>/dev/null)" >/dev/null || fail "regedit failed"
     rm -f "$regfile"
     register
-    run_test "$2"
+    run_test "$2" "${3:-}"
     ;;
 
 imports)
