@@ -130,7 +130,7 @@ class Runs:
 
     def start(self):
         self.modem_for(0)
-        self.host = Host(self.case, "transfer_host.vbs", self.runs[0]["settings"],
+        self.host = Host(self.case, self.runs[0]["settings"],
                          runs=[entry["settings"] for entry in self.runs[1:]])
 
     def check_run(self, run, mark, closes=False):
@@ -220,8 +220,7 @@ def modem_mute(case):
     fails the connect with 20 after RecvTimeout."""
     peer = modem_line(case)
     peer.configure(mute=True)
-    host = Host(case, "transfer_host.vbs",
-                {"UseModem": 1, "Protocol": ZMODEM, "Transfer": 0, "RecvTimeout": 1})
+    host = Host(case, {"UseModem": 1, "Protocol": ZMODEM, "Transfer": 0, "RecvTimeout": 1})
     steps = ["Initializing modem...", "Resetting modem...", "Waiting to answer modem...", FAILED]
     host.hand(*[step for text in steps for step in ("wait-status", text)])
     peer.wait_for(0, b"ATZ\rAT\r" + SETTINGS + b"ATS0=1\r" + b"ATZ\rAT\r")
