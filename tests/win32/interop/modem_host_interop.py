@@ -30,18 +30,12 @@ STRINGS = {
     "": {"Reset": "ATZ<cr>", "UserInit": "&C1&D2", "AttachedTo": f"COM{LINE_PORT}"},
     "Init": {"1": "AT<cr>", "2": "AT&FE0V1<cr>"},
     "Hangup": {"1": "ATH<cr>"},
+    # Only the values the default record below selects: another choice shows as a missing part.
     "Settings": {
         "Prefix": "AT", "Terminator": "<cr>", "DialPrefix": "D", "CallSetupFailTimer": "S7=<",
-        "InactivityTimeout": "S30=<", "SpeakerVolume_Low": "L0", "SpeakerVolume_Med": "L2",
-        "SpeakerVolume_High": "L3", "SpeakerMode_Off": "M0", "SpeakerMode_Dial": "M1",
-        "SpeakerMode_On": "M2", "SpeakerMode_Setup": "M3", "Compression_On": "%C1",
-        "Compression_Off": "%C0", "ErrorControl_On": r"\N3", "ErrorControl_Off": r"\N0",
-        "ErrorControl_Forced": r"\N4", "ErrorControl_Cellular": r"\N5",
-        "ErrorControl_Cellular_Forced": r"\N6", "FlowControl_Hard": "&K3",
-        "FlowControl_Soft": "&K4", "FlowControl_Off": "&K0", "Modulation_CCITT": "B0",
-        "Modulation_CCITT_V23": "B2", "Modulation_Bell": "B1", "SpeedNegotiation_On": "N1",
-        "SpeedNegotiation_Off": "N0", "Blind_On": "X3", "Blind_Off": "X4", "Tone": "T",
-        "Pulse": "P"},
+        "InactivityTimeout": "S30=<", "SpeakerVolume_Med": "L2", "SpeakerMode_Dial": "M1",
+        "Compression_On": "%C1", "ErrorControl_On": r"\N3", "FlowControl_Soft": "&K4",
+        "Modulation_Bell": "B1", "SpeedNegotiation_Off": "N0", "Blind_Off": "X4", "Tone": "T"},
 }
 # Call set-up 60 s, inactivity 10 s, medium volume, speaker while dialling; compression, error
 # control, software flow, tone dialling.
