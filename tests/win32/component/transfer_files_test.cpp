@@ -103,7 +103,7 @@ RECT ScreenRect(HWND window) {
     return rect;
 }
 
-class TransferFilesTest : public testing::Test {
+class TransferFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetHelpViewer(RecordHelp);
