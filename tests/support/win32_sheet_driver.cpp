@@ -125,9 +125,10 @@ void LeaveControl(HWND dialog, int id) {
 }
 
 std::string TextOf(HWND dialog, int id) {
-    HWND control = GetDlgItem(dialog, id);
-    std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-    GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+    // Asked by message: a control of another process answers that too.
+    const LRESULT length = SendDlgItemMessageA(dialog, id, WM_GETTEXTLENGTH, 0, 0);
+    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+    SendDlgItemMessageA(dialog, id, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     return text.data();
 }
 

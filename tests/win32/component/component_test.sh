@@ -164,8 +164,8 @@ run)
 devices)
     start_session private
     dll_path=$(winepath -w "$1" 2>/dev/null)
-    # Ports COM3 then COM1; three modems in the Windows NT layout, the second without any
-    # port information, the third found through its device instance.
+    # Ports COM3 then COM1; two modems in the Windows NT layout, the second found through its
+    # device instance (tests/win32/setup/device_enumeration_test tries the other layouts).
     win reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f >/dev/null
     regfile=$(mktemp /tmp/tollan-devices.XXXXXX.reg)
     class='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}'
@@ -177,18 +177,13 @@ REGEDIT4
 "\\\\Device\\\\TestB"="COM1"
 
 [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum]
-"Count"=dword:00000003
+"Count"=dword:00000002
 "0"="MODEM\\\\TEST\\\\0000"
-"1"="MODEM\\\\TEST\\\\0001"
-"2"="MODEM\\\\TEST\\\\0002"
+"1"="MODEM\\\\TEST\\\\0002"
 
 [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0000]
 "FriendlyName"="Courier V.Everything"
 "Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0000"
-
-[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0001]
-"FriendlyName"="Courier Fax"
-"Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0001"
 
 [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0002]
 "FriendlyName"="Courier 28800"
@@ -196,9 +191,6 @@ REGEDIT4
 
 [$class\\0000]
 "AttachedTo"="COM3"
-
-[$class\\0001]
-"Model"="Courier Fax"
 
 [$class\\0002]
 "MatchingDeviceId"="test\\\\courier2"

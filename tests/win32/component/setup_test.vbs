@@ -1,15 +1,13 @@
 ' Ports, modems and Setup from a scripting host, on a machine whose registry lists the ports
-' COM3 and COM1 (in that order) and three modems: "Courier V.Everything" on COM3, "Courier Fax"
-' without any port information (left out), and "Courier 28800" on COM1, found through its device
-' instance. Setup opens the sheet twice and a second process (setup_script_driver) plays the
-' user, who makes the same changes on every page and presses Cancel the first time, OK the
-' second; the script reads the settings back.
+' COM3 and COM1 (in that order) and two modems: "Courier V.Everything" on COM3 and "Courier
+' 28800" on COM1, found through its device instance. Setup opens the sheet twice and a second
+' process (setup_script_driver) plays the user, who makes the same changes on every page and
+' presses Cancel the first time, OK the second; the script reads the settings back.
 Dim q
 Set q = CreateObject("Tollan.Quill32")
 
 Same q.Port, 3, "first port"
 Same q.ModemName, "Courier V.Everything", "first modem"
-q.ModemName = "Courier F" : Same q.ModemName, "Courier V.Everything", "the modem without a port"
 q.ModemName = "Courier 2" : Same q.ModemName, "Courier 28800", "ModemName Courier 2"
 
 q.MaxTitle = "Script"
