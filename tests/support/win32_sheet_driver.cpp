@@ -18,36 +18,37 @@ void Announce(HWND dialog, int id, int code) {
 
 } // namespace
 
-HWND WaitForDialog(const std::string& caption) {
-    for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
-        HWND window = FindWindowA("#32770", caption.c_str());
-        if (window != nullptr && IsWindowVisible(window)) {
-            return window;
+bool WaitFor(const std::function<bool()>& condition, DWORD limit) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > limit) {
+            return false;
         }
         Sleep(kPoll);
     }
-    return nullptr;
+    return true;
+}
+
+HWND WaitForDialog(const std::string& caption, DWORD limit, bool shown) {
+    HWND window = nullptr;
+    auto ready = [&] {
+        window = FindWindowA("#32770", caption.c_str());
+        return window != nullptr && (!shown || IsWindowVisible(window));
+    };
+    return WaitFor(ready, limit) ? window : nullptr;
 }
 
 HWND WaitForPopup(HWND owner) {
-    for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
-        HWND popup = GetLastActivePopup(owner);
-        if (popup != nullptr && popup != owner && IsWindowVisible(popup)) {
-            return popup;
-        }
-        Sleep(kPoll);
-    }
-    return nullptr;
+    HWND popup = nullptr;
+    auto shown = [&] {
+        popup = GetLastActivePopup(owner);
+        return popup != nullptr && popup != owner && IsWindowVisible(popup);
+    };
+    return WaitFor(shown) ? popup : nullptr;
 }
 
 bool WaitUntilClosed(HWND window) {
-    for (DWORD waited = 0; waited < kWindowWait; waited += kPoll) {
-        if (!IsWindow(window)) {
-            return true;
-        }
-        Sleep(kPoll);
-    }
-    return false;
+    return WaitFor([&] { return !IsWindow(window); });
 }
 
 int RunDriven(const std::string& caption, const std::function<int()>& open,
@@ -124,10 +125,29 @@ void LeaveControl(HWND dialog, int id) {
 }
 
 std::string TextOf(HWND dialog, int id) {
-    HWND control = GetDlgItem(dialog, id);
-    std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-    GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+    // Asked by message: a control of another process answers that too.
+    const LRESULT length = SendDlgItemMessageA(dialog, id, WM_GETTEXTLENGTH, 0, 0);
+    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+    SendDlgItemMessageA(dialog, id, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     return text.data();
+}
+
+std::vector<std::string> StaticTexts(HWND window) {
+    std::vector<std::string> texts;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM found) -> BOOL {
+            char name[32] = {};
+            GetClassNameA(child, name, sizeof name);
+            if (lstrcmpiA(name, "Static") == 0) {
+                char text[1024] = {};
+                GetWindowTextA(child, text, sizeof text);
+                reinterpret_cast<std::vector<std::string>*>(found)->push_back(text);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
 }
 
 void Click(HWND dialog, int id) {
@@ -148,7 +168,7 @@ bool IsCheckedBox(HWND dialog, int id) {
 }
 
 std::string CellText(HWND dialog, int id, int row, int column) {
-    char text[256] = {};
+    char text[300] = {};
     LVITEMA item = {};
     item.iSubItem = column;
     item.pszText = text;
@@ -156,6 +176,17 @@ std::string CellText(HWND dialog, int id, int row, int column) {
     SendDlgItemMessageA(dialog, id, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
                         reinterpret_cast<LPARAM>(&item));
     return text;
+}
+
+std::vector<std::vector<std::string>> Rows(HWND dialog, int id, int columns) {
+    std::vector<std::vector<std::string>> rows(
+        static_cast<std::size_t>(SendDlgItemMessageA(dialog, id, LVM_GETITEMCOUNT, 0, 0)));
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        for (int column = 0; column < columns; ++column) {
+            rows[row].push_back(CellText(dialog, id, static_cast<int>(row), column));
+        }
+    }
+    return rows;
 }
 
 int SelectedRow(HWND dialog, int id) {

@@ -1,17 +1,22 @@
-// Drives the component's modal dialogs from a second thread: the test's own thread opens the
-// dialog (and sits in its modal loop), the driver thread finds the window, works its controls as
-// a user would, and closes it. Shared by the setup page tests and the component host tests.
+// The tests' one hand on the component's dialogs: finds a window by its caption, works its
+// controls as a user would and reads them back. The dialog runs modally on one thread (or in
+// another process) while the hand works from another. Shared by the setup sheet tests, the
+// TransferFiles dialog tests, the component's host tests and dialog_hand.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tollan::testing {
 
-// How long a driver waits for a window to appear or to go away.
-inline constexpr DWORD kWindowWait = 10000;
+// How long a driver waits for a window to appear or to go away, or for a condition.
+inline constexpr DWORD kWindowWait = 20000;
+
+// Polls `condition` until it holds; false after `limit` milliseconds.
+bool WaitFor(const std::function<bool()>& condition, DWORD limit = kWindowWait);
 
 // Runs `open` on this thread while `drive` runs on a driver thread with the top-level dialog
 // whose caption is `caption`. Whatever `drive` leaves open is cancelled afterwards, so a failed
@@ -19,8 +24,9 @@ inline constexpr DWORD kWindowWait = 10000;
 int RunDriven(const std::string& caption, const std::function<int()>& open,
               const std::function<void(HWND dialog)>& drive);
 
-// The top-level dialog with `caption` once it exists (null after kWindowWait).
-HWND WaitForDialog(const std::string& caption);
+// The top-level dialog with `caption` once it is shown (its initialisation done; with `shown`
+// off, once it exists: Wine does not count a minimised dialog as shown); null after `limit`.
+HWND WaitForDialog(const std::string& caption, DWORD limit = kWindowWait, bool shown = true);
 // The dialog that `owner` has opened on top of itself once it exists (null after kWindowWait).
 HWND WaitForPopup(HWND owner);
 // Waits until `window` is gone; false after kWindowWait.
@@ -41,8 +47,11 @@ std::string ItemText(HWND dialog, int id, int item);
 void TypeText(HWND dialog, int id, const std::string& text); // announces EN_CHANGE
 void LeaveControl(HWND dialog, int id);                      // announces EN_KILLFOCUS
 std::string TextOf(HWND dialog, int id);
+// The texts of every static control of a window (a message box's text among them).
+std::vector<std::string> StaticTexts(HWND window);
 void Click(HWND dialog, int id);
-// Clicks a button whose handler runs a modal dialog: posted, so the driver goes on at once.
+// Clicks a button the way a click does, through the dialog's queue: the hand goes on at once
+// (the button's handler may run a modal dialog), and it works across processes.
 void ClickLater(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
 bool IsCheckedBox(HWND dialog, int id);
@@ -50,6 +59,8 @@ bool IsCheckedBox(HWND dialog, int id);
 // List views (report view): a cell's text, the selected row, selecting a row (-1 selects none),
 // and the notifications of a click or double click.
 std::string CellText(HWND dialog, int id, int row, int column);
+// Every row of a list view, `columns` cells each.
+std::vector<std::vector<std::string>> Rows(HWND dialog, int id, int columns);
 int SelectedRow(HWND dialog, int id);
 void SelectRow(HWND dialog, int id, int row);
 void NotifyClick(HWND dialog, int id, UINT code);

@@ -1,25 +1,12 @@
 ' Drives Tollan.Quill32 as a late-bound VBScript host does: created by ProgID, a property written
 ' and clamped, a telephone number from the listing in the registry, two objects sharing one set
 ' of settings, and Save, change, Load and Reset over the current user's registry.
-' Argument: the Windows path of tollan.dll as registered. Prints PASS when every check held.
-Option Explicit
-
 Const SettingsKey = "HKCU\Software\Brindle\Tollan\"
-
-Dim failures : failures = 0
-
-Sub Same(got, want, what)
-    If got <> want Then
-        WScript.Echo "FAIL: " & what & ": got [" & got & "], expected [" & want & "]"
-        failures = failures + 1
-    End If
-End Sub
 
 Dim q, q2, sh
 Set sh = CreateObject("WScript.Shell")
 Set q = CreateObject("Tollan.Quill32")
 
-Same q.BaudRate, 19200, "BaudRate of a new object"
 Same q.Load(), -1, "Load with nothing saved"
 q.BaudRate = 100000 : Same q.BaudRate, 57600, "BaudRate 100000"
 q.MinTitle = "Bericht " & Chr(220) & "bertragung"
@@ -37,7 +24,6 @@ Set q2 = Nothing
 
 q.DefaultDir = "C:\incoming" : q.MaxTitle = "not saved"
 Same q.Save(), 0, "Save"
-Same sh.RegRead(SettingsKey & "BaudRate"), 38400, "saved BaudRate"
 Same sh.RegRead(SettingsKey & "DefaultDir"), "C:\incoming", "saved DefaultDir"
 q.Reset 3
 Same q.WindowSize, 1024, "WindowSize after Reset 3"
@@ -49,8 +35,4 @@ Same q.WindowSize, 0, "loaded WindowSize"
 Same q.MaxTitle, "other", "MaxTitle is not loaded"
 
 Set q = Nothing
-If failures > 0 Then
-    WScript.Echo failures & " check(s) failed"
-    WScript.Quit 1
-End If
-WScript.Echo "PASS"
+Finish

@@ -14,7 +14,7 @@ using namespace tollan::testing;
 
 namespace {
 
-// The same changes on three pages each time; `button` closes the sheet.
+// The same changes on every page each time; `button` closes the sheet.
 bool Answer(int button) {
     HWND sheet = WaitForDialog("Setup Script");
     if (sheet == nullptr) {
@@ -23,13 +23,25 @@ bool Answer(int button) {
     HWND page = CurrentPage(sheet);
     ChooseItem(page, IDC_GENERAL_PROTOCOL, 0); // XModem: RTS/CTS stays
     ChooseItem(page, IDC_GENERAL_BAUD_RATE, 4);
+    ChooseItem(page, IDC_GENERAL_CONNECTION, 3); // COM3, COM1, then the second modem
     ShowPage(sheet, 1);
     page = CurrentPage(sheet);
     ChooseItem(page, IDC_TRANSFER_OVERWRITE, 2);
     TypeText(page, IDC_TRANSFER_SEND_TIMEOUT, "120");
     ShowPage(sheet, 2);
+    Click(CurrentPage(sheet), IDC_LOGGING_TO_SCREEN);
+    ShowPage(sheet, 3);
     page = CurrentPage(sheet);
-    Click(page, IDC_LOGGING_TO_SCREEN);
+    ClickLater(page, IDC_MODEM_EDIT); // entry 0, selected while no entry has the number
+    HWND entry = WaitForDialog("Edit Telephone Listing");
+    if (entry == nullptr) {
+        return false;
+    }
+    TypeText(entry, IDC_ENTRY_DESCRIPTION, "Lab");
+    TypeText(entry, IDC_ENTRY_NUMBER, "555-0142");
+    ClickLater(entry, IDOK);
+    WaitUntilClosed(entry);
+    TypeText(page, IDC_MODEM_INIT, "ATM0");
     PressSheetButton(sheet, button);
     return WaitUntilClosed(sheet);
 }

@@ -1,8 +1,8 @@
 // TransferFiles with its real dialogs, under Wine: the progress dialog's layouts and texts, the
 // message boxes of refused runs, the file prompt with the "Send File As ..." and "Edit Receiver
 // File Name" dialogs, and a ZModem batch over COM5 to a receiver on COM6 (tests/win32/wine-run
-// joins the two) with its list rows and log lines. TransferFiles runs on a host thread; the test
-// thread finds the dialogs, reads them and presses their buttons. Help goes to a recording viewer.
+// joins the two) with its list rows. TransferFiles runs on a host thread; the test thread finds
+// the dialogs, reads them and presses their buttons. Help goes to a recording viewer.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -24,6 +26,7 @@
 #include "link/win32_serial_port.h"
 #include "settings/device_lists.h"
 #include "settings/settings_block.h"
+#include "support/win32_sheet_driver.h"
 #include "transfer/ansi_text.h"
 #include "transfer/result_code.h"
 #include "transfer/run_settings.h"
@@ -31,28 +34,29 @@
 #include "transfer/win32_progress_dialog.h"
 #include "ui/resource_ids.h"
 #include "ui/win32_help.h"
-#include "window_hand.h"
 
 namespace tollan {
 namespace {
 
-using test::FindDialog;
-using test::HostThread;
-using test::ItemText;
-using test::Press;
-using test::WaitFor;
+using namespace tollan::testing;
+using Table = std::vector<std::vector<std::string>>;
 
 constexpr const char* kTitle = "tollan dialog test";
 constexpr const char* kMinTitle = "tollan dialog test (minimised)";
 
-// Help topics asked for, in order, with the file they were asked of.
+// Help topics asked for, in order.
 std::mutex helpMutex;
-std::vector<std::pair<std::string, DWORD>> helpAsked;
-void RecordHelp(HWND, const char* file, DWORD topic) {
+std::vector<DWORD> helpAsked;
+void RecordHelp(HWND, const char*, DWORD topic) {
     std::lock_guard<std::mutex> lock(helpMutex);
-    helpAsked.emplace_back(file, topic);
+    helpAsked.push_back(topic);
 }
-std::vector<std::pair<std::string, DWORD>> TakeHelp() {
+// Waits for `count` topics and takes them.
+std::vector<DWORD> TakeHelp(std::size_t count = 1) {
+    WaitFor([&] {
+        std::lock_guard<std::mutex> lock(helpMutex);
+        return helpAsked.size() >= count;
+    });
     std::lock_guard<std::mutex> lock(helpMutex);
     return std::exchange(helpAsked, {});
 }
@@ -61,7 +65,7 @@ std::vector<std::pair<std::string, DWORD>> TakeHelp() {
 // thread before the dialog handles the message.
 struct Closing {
     std::map<int, std::string> texts;
-    std::vector<std::vector<std::string>> rows;
+    Table rows;
     bool listVisible = false;
 };
 Closing closing;
@@ -84,21 +88,26 @@ LRESULT CALLBACK WatchSize(int code, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK CatchClosing(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<MSG*>(lParam);
     if (code == HC_ACTION && message->message == Win32ProgressDialog::kRunFinishedMessage) {
-        for (int id : {IDC_PROGRESS_FILE, IDC_PROGRESS_STATUS, IDC_PROGRESS_BYTES, IDCANCEL}) {
-            closing.texts[id] = ItemText(message->hwnd, id);
+        for (int id : {IDC_PROGRESS_FILE, IDC_PROGRESS_STATUS, IDC_PROGRESS_BYTES}) {
+            closing.texts[id] = TextOf(message->hwnd, id);
         }
-        HWND list = GetDlgItem(message->hwnd, IDC_PROGRESS_LIST);
-        closing.rows = test::ListRows(list, 5);
-        closing.listVisible = IsWindowVisible(list) != FALSE;
+        closing.rows = Rows(message->hwnd, IDC_PROGRESS_LIST, 5);
+        closing.listVisible = IsWindowVisible(GetDlgItem(message->hwnd, IDC_PROGRESS_LIST));
     }
     return CallNextHookEx(closingHook, code, wParam, lParam);
 }
 
-class TransferFilesTest : public testing::Test {
+RECT ScreenRect(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+class TransferFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetHelpViewer(RecordHelp);
-        TakeHelp();
+        TakeHelp(0);
         folder_ = std::filesystem::temp_directory_path() /
                   ("tollan-dialogs-" + std::to_string(GetCurrentProcessId()));
         std::filesystem::remove_all(folder_);
@@ -117,22 +126,23 @@ protected:
         std::filesystem::remove_all(folder_);
     }
 
-    // Runs TransferFiles on a host thread; Result() waits for it.
+    // Runs TransferFiles on a host thread of its own, where its modal dialogs live.
     void Start(bool prompt, bool showErrors) {
-        host_ = std::make_unique<HostThread>([this, prompt, showErrors] {
+        run_ = std::async(std::launch::async, [this, prompt, showErrors] {
             closingHook =
                 SetWindowsHookExA(WH_GETMESSAGE, CatchClosing, nullptr, GetCurrentThreadId());
             sizeHook = SetWindowsHookExA(WH_CALLWNDPROC, WatchSize, nullptr, GetCurrentThreadId());
-            result_ =
+            std::int32_t result =
                 RunTransferFiles(block_, lists_, GetModuleHandleA(nullptr), prompt, showErrors);
             UnhookWindowsHookEx(closingHook);
             UnhookWindowsHookEx(sizeHook);
+            return result;
         });
     }
     std::int32_t Result() {
-        EXPECT_TRUE(host_->Ended()) << "TransferFiles did not return";
-        host_->Join();
-        return result_;
+        EXPECT_EQ(run_.wait_for(std::chrono::milliseconds(kWindowWait)), std::future_status::ready)
+            << "TransferFiles did not return";
+        return run_.get();
     }
 
     std::string Path(const char* name) const { return (folder_ / name).string(); }
@@ -144,8 +154,7 @@ protected:
     std::filesystem::path folder_;
     SettingsBlock block_;
     DeviceLists lists_;
-    std::unique_ptr<HostThread> host_;
-    std::int32_t result_ = -1;
+    std::future<std::int32_t> run_;
 };
 
 // A port that cannot be opened, ShowErrors on: the dialog stays open for the user to read,
@@ -178,45 +187,45 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
         block_.Port = 1; // COM9
         block_.SetFileList(u"x");
 
-        const bool minimised = layout.runMinimized && !layout.verbose;
         sawMinTitle = false;
         Start(false, true);
-        HWND dialog = FindDialog(kTitle);
+        HWND dialog = WaitForDialog(kTitle);
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(sawMinTitle.load(), minimised) << "the caption follows the minimised state";
+        EXPECT_EQ(sawMinTitle.load(), layout.runMinimized && !layout.verbose)
+            << "the caption follows the minimised state";
         ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(dialog, 9)) != FALSE; }));
-        EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_PORT), "COM9");
-        EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_PROTOCOL), layout.protocolName);
-        EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_MODE), layout.mode);
-        EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_BAUD_RATE), "115200");
-        EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_STATUS), "Error opening the COM port");
-        EXPECT_EQ(ItemText(dialog, IDC_PROGRESS_FILE), "");
-        EXPECT_EQ(ItemText(dialog, IDCANCEL), "Close");
-
+        const std::map<int, std::string> shown = {
+            {IDC_PROGRESS_PORT, "COM9"},
+            {IDC_PROGRESS_PROTOCOL, layout.protocolName},
+            {IDC_PROGRESS_MODE, layout.mode},
+            {IDC_PROGRESS_BAUD_RATE, "115200"},
+            {IDC_PROGRESS_STATUS, "Error opening the COM port"},
+            {IDC_PROGRESS_FILE, ""},
+            {IDCANCEL, "Close"}};
+        for (const auto& [id, text] : shown) {
+            EXPECT_EQ(TextOf(dialog, id), text) << "control " << id;
+        }
         HWND errors = GetDlgItem(dialog, IDC_PROGRESS_ERRORS);
         EXPECT_EQ(IsWindowVisible(errors) != FALSE, layout.verbose);
         EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS_ERROR_LABEL)) != FALSE,
                   layout.verbose);
-        const bool spans = test::ScreenRect(GetDlgItem(dialog, IDC_PROGRESS_BYTES)).right ==
-                           test::ScreenRect(errors).right;
+        const bool spans =
+            ScreenRect(GetDlgItem(dialog, IDC_PROGRESS_BYTES)).right == ScreenRect(errors).right;
         EXPECT_EQ(spans, !layout.verbose) << "the progress text reaches the error count's edge";
         HWND list = GetDlgItem(dialog, IDC_PROGRESS_LIST);
         EXPECT_EQ(IsWindowVisible(list) != FALSE, layout.logToScreen);
         if (!IsIconic(dialog)) {
-            RECT rect = test::ScreenRect(dialog);
+            RECT rect = ScreenRect(dialog);
             (layout.logToScreen ? heightWithList : heightWithout) = rect.bottom - rect.top;
             if (layout.logToScreen) {
-                RECT listRect = test::ScreenRect(list);
-                listHeight = listRect.bottom - listRect.top;
-                EXPECT_EQ(test::ListRows(list, 5).size(), 0u) << "no file, no row";
+                listHeight = ScreenRect(list).bottom - ScreenRect(list).top;
+                EXPECT_TRUE(Rows(dialog, IDC_PROGRESS_LIST, 5).empty()) << "no file, no row";
             }
         }
 
-        Press(dialog, 9);
-        EXPECT_TRUE(WaitFor([] { return !helpAsked.empty(); }));
-        EXPECT_EQ(TakeHelp(),
-                  (std::vector<std::pair<std::string, DWORD>>{{block_.HelpFile.c_str(), 30}}));
-        Press(dialog, IDCANCEL);
+        ClickLater(dialog, 9);
+        EXPECT_EQ(TakeHelp(), std::vector<DWORD>{30});
+        ClickLater(dialog, IDCANCEL);
         EXPECT_EQ(Result(), kResultPortOpenFailed);
         EXPECT_EQ(block_.Attempted, 1);
     }
@@ -230,7 +239,8 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
     EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], "Error opening the COM port");
 }
 
-// Codes 1 to 4: the message, the caption, Help at the code's topic, and no run.
+// Codes 1 to 4: the message, the caption, Help at the code's topic, and no run. (Which check
+// gives which code, in which order, is tested in tests/unit/component.)
 TEST_F(TransferFilesTest, RefusedRunsShowTheirMessage) {
     struct Refusal {
         Protocol protocol;
@@ -260,22 +270,19 @@ TEST_F(TransferFilesTest, RefusedRunsShowTheirMessage) {
         block_.PathSwitch = refusal.pathSwitch;
         block_.SetFileList(refusal.list);
         Start(false, true);
-        HWND box = FindDialog(kTitle);
+        HWND box = WaitForDialog(kTitle);
         ASSERT_NE(box, nullptr);
-        const std::vector<std::string> texts = test::StaticTexts(box);
+        const std::vector<std::string> texts = StaticTexts(box);
         EXPECT_NE(std::find(texts.begin(), texts.end(), refusal.message), texts.end());
         EXPECT_EQ(GetDlgItem(box, IDC_PROGRESS_STATUS), nullptr) << "no progress dialog";
-        Press(box, IDHELP);
-        EXPECT_TRUE(WaitFor([] { return !helpAsked.empty(); }));
-        EXPECT_EQ(TakeHelp(), (std::vector<std::pair<std::string, DWORD>>{
-                                  {block_.HelpFile.c_str(), 12 + refusal.code}}));
-        Press(box, IDOK);
-        EXPECT_EQ(Result(), refusal.code);
-
-        // Without ShowErrors the same refusal is silent.
-        Start(false, false);
+        ClickLater(box, IDHELP);
+        EXPECT_EQ(TakeHelp(), std::vector<DWORD>{static_cast<DWORD>(12 + refusal.code)});
+        ClickLater(box, IDOK);
         EXPECT_EQ(Result(), refusal.code);
     }
+    // Without ShowErrors a refusal is silent.
+    Start(false, false);
+    EXPECT_EQ(Result(), 4);
 }
 
 // A receiver on COM6 in this process, run by the portable driver with no one to watch it.
@@ -293,32 +300,26 @@ public:
         driver_.Wait();
     }
     void TransferEnded() override { driver_.Stop(); }
-    std::int32_t Result() {
-        driver_.Wait();
-        return result_.result;
-    }
 
 private:
     RunResult result_;
     TransferDriver driver_;
 };
 
-// A ZModem batch to a receiver: the dialog closes by itself, its list and the log have one line
-// per file, the counters are right and the copies are whole.
-TEST_F(TransferFilesTest, BatchListsEachFileInTheDialogAndTheLog) {
+// A ZModem batch to a receiver: the dialog closes by itself, its list has one row per file,
+// the counters are right and the copies are whole. (The log's lines are checked through a
+// script host in tests/win32/interop.)
+TEST_F(TransferFilesTest, BatchListsEachFileInTheDialog) {
     std::string first(70000, '\0');
     for (std::size_t i = 0; i < first.size(); ++i) {
         first[i] = static_cast<char>(i * 7 + i / 251);
     }
-    const std::string second = "second file\r\n";
     const std::string firstPath = Write("out\\first.bin", first);
-    const std::string secondPath = Write("out\\second.txt", second);
+    const std::string secondPath = Write("out\\second.txt", "second file\r\n");
     block_.Protocol = Protocol::kZModem;
     block_.Transfer = 1;
     block_.LogToScreen = 1;
     block_.Verbose = 1;
-    block_.LogToFile = 1;
-    block_.LogFilename.Assign(Path("run.log"));
     block_.SetFileList(WidenText(firstPath + ";" + secondPath));
 
     RunSettings receive;
@@ -345,45 +346,40 @@ TEST_F(TransferFilesTest, BatchListsEachFileInTheDialogAndTheLog) {
     EXPECT_EQ(closing.rows[1][0], secondPath);
     EXPECT_EQ(closing.rows[1][4], "13");
 
-    std::ifstream log(Path("run.log"));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(log, line);) {
-        lines.push_back(line);
-    }
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].substr(0, 41), std::string("FILENAME") + std::string(33, ' '));
-    for (int i = 0; i < 2; ++i) {
-        const auto& row = closing.rows[static_cast<std::size_t>(i)];
-        char expected[512];
-        std::snprintf(expected, sizeof expected, "%-40s %-30s %-10s %-10s %s", row[0].c_str(), "OK",
-                      row[2].c_str(), row[3].c_str(), row[4].c_str());
-        EXPECT_EQ(lines[static_cast<std::size_t>(i) + 1], expected);
-    }
-
-    std::ifstream copy(Path("in\\first.bin"), std::ios::binary);
-    std::stringstream got;
-    got << copy.rdbuf();
-    EXPECT_TRUE(got.str() == first);
+    std::stringstream copy;
+    copy << std::ifstream(Path("in\\first.bin"), std::ios::binary).rdbuf();
+    EXPECT_TRUE(copy.str() == first);
 }
 
 // The file-open dialog's name box, whichever of the two names it has.
-void TypeFileNames(HWND prompt, const char* names) {
+void TypeFileNames(const char* names) {
+    HWND prompt = WaitForDialog("Select File to Transfer");
+    ASSERT_NE(prompt, nullptr);
     for (int id : {0x47c, 0x480}) {
         SetDlgItemTextA(prompt, id, names);
     }
-    Press(prompt, IDOK);
+    ClickLater(prompt, IDOK);
 }
 
-void SelectRow(HWND list, int row) {
-    LVITEMA state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(&state));
+// Sets the receiver's name of the selected row in "Edit Receiver File Name" (asking for its help
+// on the way); returns the sender's name it showed.
+std::string EditReceiverName(HWND sendAs, const char* name) {
+    ClickLater(sendAs, IDC_SEND_AS_EDIT);
+    HWND edit = WaitForDialog("Edit Receiver File Name");
+    if (edit == nullptr) {
+        return "(no dialog)";
+    }
+    EXPECT_FALSE(IsEnabled(edit, IDC_EDIT_SENDER_NAME));
+    std::string sender = TextOf(edit, IDC_EDIT_SENDER_NAME);
+    ClickLater(edit, IDC_DIALOG_HELP);
+    TypeText(edit, IDC_EDIT_RECEIVER_NAME, name);
+    ClickLater(edit, IDOK);
+    WaitUntilClosed(edit);
+    return sender;
 }
 
 // The file prompt of a ZModem send that names each file for the receiver: three files chosen,
-// the second renamed; Cancel; an emptied name; and a cancelled prompt for XModem.
+// the second renamed; an emptied name; Cancel; and a cancelled prompt for XModem.
 TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
     for (const char* name : {"out\\a.txt", "out\\b.txt", "out\\c.txt"}) {
         Write(name, name);
@@ -396,38 +392,21 @@ TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
     block_.Port = 1; // COM9: the run that follows ends at once
     block_.SetFileList(u"old");
 
-    // Three files, the second renamed, OK.
+    // Three files, the second renamed, Help in both dialogs, OK.
     Start(true, false);
-    HWND prompt = FindDialog("Select File to Transfer");
-    ASSERT_NE(prompt, nullptr);
-    TypeFileNames(prompt, "\"a.txt\" \"b.txt\" \"c.txt\"");
-    HWND sendAs = FindDialog("Send File As ...");
+    TypeFileNames("\"a.txt\" \"b.txt\" \"c.txt\"");
+    HWND sendAs = WaitForDialog("Send File As ...");
     ASSERT_NE(sendAs, nullptr);
-    HWND list = GetDlgItem(sendAs, IDC_SEND_AS_LIST);
-    using Rows = std::vector<std::vector<std::string>>;
-    EXPECT_EQ(
-        test::ListRows(list, 2),
-        (Rows{{out + "\\a.txt", "a.txt"}, {out + "\\b.txt", "b.txt"}, {out + "\\c.txt", "c.txt"}}));
-    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 0);
-    SelectRow(list, 1);
-    Press(sendAs, IDC_SEND_AS_EDIT);
-    HWND edit = FindDialog("Edit Receiver File Name");
-    ASSERT_NE(edit, nullptr);
-    EXPECT_EQ(ItemText(edit, IDC_EDIT_SENDER_NAME), out + "\\b.txt");
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(edit, IDC_EDIT_SENDER_NAME)));
-    EXPECT_EQ(ItemText(edit, IDC_EDIT_RECEIVER_NAME), "b.txt");
-    Press(edit, IDC_DIALOG_HELP);
-    SetDlgItemTextA(edit, IDC_EDIT_RECEIVER_NAME, "renamed.txt");
-    Press(edit, IDOK);
-    EXPECT_TRUE(WaitFor([&] {
-        auto rows = test::ListRows(list, 2);
-        return rows.size() == 3 && rows[1][1] == "renamed.txt";
-    }));
-    Press(sendAs, IDC_DIALOG_HELP);
-    EXPECT_TRUE(WaitFor([] { return helpAsked.size() == 2; }));
-    EXPECT_EQ(TakeHelp(), (std::vector<std::pair<std::string, DWORD>>{
-                              {block_.HelpFile.c_str(), 9}, {block_.HelpFile.c_str(), 8}}));
-    Press(sendAs, IDOK);
+    EXPECT_EQ(Rows(sendAs, IDC_SEND_AS_LIST, 2), (Table{{out + "\\a.txt", "a.txt"},
+                                                        {out + "\\b.txt", "b.txt"},
+                                                        {out + "\\c.txt", "c.txt"}}));
+    EXPECT_EQ(SelectedRow(sendAs, IDC_SEND_AS_LIST), 0);
+    SelectRow(sendAs, IDC_SEND_AS_LIST, 1);
+    EXPECT_EQ(EditReceiverName(sendAs, "renamed.txt"), out + "\\b.txt");
+    EXPECT_TRUE(WaitFor([&] { return CellText(sendAs, IDC_SEND_AS_LIST, 1, 1) == "renamed.txt"; }));
+    ClickLater(sendAs, IDC_DIALOG_HELP);
+    EXPECT_EQ(TakeHelp(2), (std::vector<DWORD>{9, 8}));
+    ClickLater(sendAs, IDOK);
     EXPECT_EQ(Result(), kResultPortOpenFailed);
     EXPECT_EQ(NarrowText(block_.FileList),
               out + "\\a.txt;a.txt;" + out + "\\b.txt;renamed.txt;" + out + "\\c.txt;c.txt");
@@ -435,41 +414,34 @@ TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
 
     // One file; its receiver name emptied, then OK: code 4 with its message.
     Start(true, true);
-    TypeFileNames(FindDialog("Select File to Transfer"), "a.txt");
-    sendAs = FindDialog("Send File As ...");
+    TypeFileNames("a.txt");
+    sendAs = WaitForDialog("Send File As ...");
     ASSERT_NE(sendAs, nullptr);
-    list = GetDlgItem(sendAs, IDC_SEND_AS_LIST);
-    EXPECT_EQ(test::ListRows(list, 2), (Rows{{out + "\\a.txt", "a.txt"}}));
-    Press(sendAs, IDC_SEND_AS_EDIT);
-    edit = FindDialog("Edit Receiver File Name");
-    ASSERT_NE(edit, nullptr);
-    SetDlgItemTextA(edit, IDC_EDIT_RECEIVER_NAME, "");
-    Press(edit, IDOK);
+    EditReceiverName(sendAs, "");
     EXPECT_TRUE(WaitFor([&] {
-        auto rows = test::ListRows(list, 2);
-        return rows.size() == 1 && rows[0][1].empty();
+        return Rows(sendAs, IDC_SEND_AS_LIST, 2) == Table{{out + "\\a.txt", ""}};
     }));
-    Press(sendAs, IDOK);
-    HWND box = FindDialog(kTitle);
+    ClickLater(sendAs, IDOK);
+    HWND box = WaitForDialog(kTitle);
     ASSERT_NE(box, nullptr);
-    Press(box, IDOK);
+    ClickLater(box, IDOK);
     EXPECT_EQ(Result(), kResultNoReceiverName);
     EXPECT_TRUE(block_.FileList.empty());
 
     // Cancel in "Send File As ...": code 6, no message even with ShowErrors.
     Start(true, true);
-    TypeFileNames(FindDialog("Select File to Transfer"), "a.txt");
-    sendAs = FindDialog("Send File As ...");
+    TypeFileNames("a.txt");
+    sendAs = WaitForDialog("Send File As ...");
     ASSERT_NE(sendAs, nullptr);
-    Press(sendAs, IDCANCEL);
+    ClickLater(sendAs, IDCANCEL);
     EXPECT_EQ(Result(), kResultUserCancelled);
 
     // A cancelled prompt for an XModem send leaves no name: code 3.
     block_.Protocol = Protocol::kXModem;
     Start(true, false);
-    prompt = FindDialog("Select File to Transfer");
+    HWND prompt = WaitForDialog("Select File to Transfer");
     ASSERT_NE(prompt, nullptr);
-    Press(prompt, IDCANCEL);
+    ClickLater(prompt, IDCANCEL);
     EXPECT_EQ(Result(), kResultNoFileName);
     EXPECT_TRUE(block_.FileList.empty());
 }

@@ -6,86 +6,60 @@
 // wait-status waits until the status line holds TEXT, or one of the "|"-separated parts of it.
 // Steps run in order; each wait gives up after 60 s (exit status 2). Printed lines are
 // "ID=text". Exit status 0 when every step was done.
-#include <windows.h>
+#include "support/win32_sheet_driver.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+using namespace tollan::testing;
 
 namespace {
 
 constexpr int kStatusId = 284;
 constexpr DWORD kLimitMs = 60000;
 
-std::string Text(HWND dialog, int id) {
-    char text[512] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
 bool HoldsOneOf(const std::string& text, const std::string& parts) {
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t bar = parts.find('|', start);
+    for (std::size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
+        bar = parts.find('|', start);
         if (text.find(parts.substr(start, bar - start)) != std::string::npos) {
             return true;
         }
-        if (bar == std::string::npos) {
-            return false;
-        }
-        start = bar + 1;
     }
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > kLimitMs) {
-            return false;
-        }
-        Sleep(20);
-    }
-    return true;
+    return false;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: dialog_hand CAPTION [steps]\n");
-        return 64;
-    }
-    HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindWindowA("#32770", argv[1])) != nullptr; })) {
-        std::fprintf(stderr, "no window \"%s\"\n", argv[1]);
+    HWND dialog = argc < 2 ? nullptr : WaitForDialog(argv[1], kLimitMs, false);
+    if (dialog == nullptr) {
+        std::fprintf(stderr, "no window \"%s\"\n", argc < 2 ? "" : argv[1]);
         return 2;
     }
     for (int i = 2; i + 1 < argc; i += 2) {
-        const char* step = argv[i];
-        const char* value = argv[i + 1];
-        if (std::strcmp(step, "wait-status") == 0) {
-            if (!WaitFor([&] { return HoldsOneOf(Text(dialog, kStatusId), value); })) {
-                std::fprintf(stderr, "status never showed \"%s\" (last: \"%s\")\n", value,
-                             Text(dialog, kStatusId).c_str());
-                return 2;
-            }
-        } else if (std::strcmp(step, "wait-visible") == 0) {
-            HWND control = GetDlgItem(dialog, std::atoi(value));
-            if (!WaitFor([&] { return IsWindowVisible(control) != FALSE; })) {
-                std::fprintf(stderr, "control %s never showed\n", value);
-                return 2;
-            }
-        } else if (std::strcmp(step, "print") == 0) {
-            std::printf("%s=%s\n", value, Text(dialog, std::atoi(value)).c_str());
+        const std::string step = argv[i];
+        const std::string value = argv[i + 1];
+        const int id = std::atoi(value.c_str());
+        bool done = true;
+        if (step == "wait-status") {
+            done = WaitFor([&] { return HoldsOneOf(TextOf(dialog, kStatusId), value); }, kLimitMs);
+        } else if (step == "wait-visible") {
+            done =
+                WaitFor([&] { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }, kLimitMs);
+        } else if (step == "print") {
+            std::printf("%d=%s\n", id, TextOf(dialog, id).c_str());
             std::fflush(stdout);
-        } else if (std::strcmp(step, "click") == 0) {
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(std::atoi(value), BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, std::atoi(value))));
+        } else if (step == "click") {
+            ClickLater(dialog, id);
         } else {
-            std::fprintf(stderr, "unknown step %s\n", step);
+            std::fprintf(stderr, "unknown step %s\n", step.c_str());
             return 64;
+        }
+        if (!done) {
+            std::fprintf(stderr, "%s %s never came (status: \"%s\")\n", step.c_str(), value.c_str(),
+                         TextOf(dialog, kStatusId).c_str());
+            return 2;
         }
     }
     return 0;

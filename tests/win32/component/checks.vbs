@@ -1,0 +1,19 @@
+' What every VBScript test here shares; component_test.sh puts it in front of the test. Same
+' compares and counts the failures, Finish prints the verdict the driver requires.
+Option Explicit
+Dim failures : failures = 0
+
+Sub Same(got, want, what)
+    If got <> want Then
+        WScript.Echo "FAIL: " & what & ": got [" & got & "], expected [" & want & "]"
+        failures = failures + 1
+    End If
+End Sub
+
+Sub Finish()
+    If failures > 0 Then
+        WScript.Echo failures & " check(s) failed"
+        WScript.Quit 1
+    End If
+    WScript.Echo "PASS"
+End Sub
