@@ -128,6 +128,7 @@ public:
     int ReadData();
     // Sends the hex header `type` carrying the record's position, unless the run must stop.
     int SendPositionHeader(int type);
+    int SendPositionHeader(int type, std::int32_t position);
 
     // What the framing leaves behind, for the two directions (and tests).
     const std::uint8_t* HeaderData() const { return headerData_; }
@@ -191,8 +192,9 @@ protected:
     bool DecideAndOpen(int offerZf0, int offerZf1);
     bool ReceiverCrcDiffers();
     void ReceiveFileData();
-    // The subpackets of one ZDATA frame into the file: true when the frame ended well.
-    bool ReceiveFrame();
+    // The subpackets of one ZDATA frame into the file, the first `held` bytes of the frame
+    // (which the file already has) passed over: true when the frame ended well.
+    bool ReceiveFrame(std::int32_t held);
 
     char nameArea_[256] = {};
     std::uint8_t* outBuffer_ = nullptr;

@@ -172,11 +172,15 @@ int ZModemEngine::SendData(int length, int frameEnd) {
 }
 
 int ZModemEngine::SendPositionHeader(int type) {
+    return SendPositionHeader(type, status_->position_);
+}
+
+int ZModemEngine::SendPositionHeader(int type, std::int32_t position) {
     if (AbortCheck()) {
         return Code();
     }
     std::uint8_t data[4];
-    PutValue(data, static_cast<std::uint32_t>(status_->position_));
+    PutValue(data, static_cast<std::uint32_t>(position));
     return SendHexHeader(type, data);
 }
 

@@ -2,6 +2,7 @@
 // file-management option and the crash-recovery setting, asks for the data with ZRPOS, writes
 // the subpackets, acknowledges where the sender asks for it, restores the file's time, and ends
 // when the sender sends ZFIN.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -17,8 +18,11 @@ constexpr int kOverFirstMs = 2000; // the first "O" after our ZFIN
 constexpr int kOverSecondMs = 500; // the second
 constexpr int kRqinitSettleMs = 200;
 constexpr int kRqinitTrailerBytes = 20;
-// Failed header searches (each up to 2,048 bytes) passed over after a ZRPOS before asking again.
-constexpr int kRposPatience = 4;
+// After a ZRPOS: header searches that run out in data (2,048 bytes each) or find a damaged header,
+// passed over before asking again. A streaming sender may have 20 KB or more on its way.
+constexpr int kStaleStretches = 16;
+// How far behind us a frame may start and still be taken (the bytes we hold are passed over).
+constexpr std::int64_t kCatchUpLimit = 8192;
 constexpr int kTrailerWaitMs = 20; // answering at once: for the next byte of the trailer
 constexpr std::uint8_t kLf = 0x0A;
 // ZF0 of our ZRINIT: full duplex, overlapped I/O, break, CRC-32.
@@ -292,13 +296,18 @@ void ZModemEngine::ReceiveFileData() {
     if (Code() < 0 || AbortCheck()) {
         return;
     }
-    // After a ZRPOS the data the sender had already sent is still arriving: header searches
-    // that run out in it are passed over this many times before the request goes out again. Asking
-    // again at once would restart the sender once more for every stretch of that data, and each
-    // restart puts more such data on the line.
-    int patience = kRposPatience;
+    // After a ZRPOS the data the sender had already sent is still arriving: a stream without
+    // headers, headers the noise damaged, and perhaps a frame or a ZEOF it began before our
+    // request reached it. Asking again for each of them would restart the sender once more, and
+    // every restart puts more such data on the line. So until the frame we asked for comes, up
+    // to kStaleStretches header searches that run out in data or find a damaged header, and one
+    // frame or ZEOF elsewhere, are passed over. Silence means the request was lost: it goes
+    // again at once. These searches are not counted as errors; the request is.
+    int staleStretches = kStaleStretches;
+    int staleFrames = 1;
+    const auto passOver = [&](int& budget) { return budget-- > 0 && !AbortCheck(); };
     for (;;) {
-        const int type = ReadHeader(1);
+        const int type = ReadHeaderOnce();
         if (Code() < 0) {
             return;
         }
@@ -312,14 +321,21 @@ void ZModemEngine::ReceiveFileData() {
             if (HeaderValue() == static_cast<std::uint32_t>(status_->position_)) {
                 return; // complete
             }
+            if (passOver(staleFrames)) {
+                continue;
+            }
             break;
-        case ZDATA:
-            if (HeaderValue() == static_cast<std::uint32_t>(status_->position_)) {
-                if (ReceiveFrame()) {
+        case ZDATA: {
+            // A frame that starts a little behind us (the answer to an earlier request) is
+            // taken from where we stand rather than asked for once more.
+            const std::int64_t held = static_cast<std::int64_t>(status_->position_) - HeaderValue();
+            if (held >= 0 && held <= kCatchUpLimit) {
+                if (ReceiveFrame(static_cast<std::int32_t>(held))) {
                     if (AbortCheck()) {
                         return;
                     }
-                    patience = kRposPatience;
+                    staleStretches = kStaleStretches;
+                    staleFrames = 1;
                     continue;
                 }
                 if (Code() < 0) {
@@ -327,14 +343,21 @@ void ZModemEngine::ReceiveFileData() {
                 }
                 break; // a damaged subpacket: ask at once
             }
+            if (passOver(staleFrames)) {
+                continue;
+            }
             break; // the sender is elsewhere: tell it where we stand
-        default:
-            // The header search ran into the garbage limit in the data still arriving; a
-            // silence or a damaged header has the request repeated at once.
-            if (type < 0 && garbageCount_ >= kGarbageLimit && patience-- > 0) {
+        }
+        default: {
+            const bool ranOut = type == TE_BAD_HEADER && garbageCount_ >= kGarbageLimit;
+            const bool damaged =
+                headerFormat_ != LINK_NO_DATA &&
+                (type == TE_BAD_HEADER || type == TE_BAD_CRC16 || type == TE_BAD_CRC32);
+            if ((ranOut || damaged) && passOver(staleStretches)) {
                 continue;
             }
             break;
+        }
         }
         // Something went wrong: ask for the data again from where we stand.
         if (CountError()) {
@@ -345,11 +368,12 @@ void ZModemEngine::ReceiveFileData() {
         if (Code() < 0 || AbortCheck()) {
             return;
         }
-        patience = kRposPatience;
+        staleStretches = kStaleStretches;
+        staleFrames = 1;
     }
 }
 
-bool ZModemEngine::ReceiveFrame() {
+bool ZModemEngine::ReceiveFrame(std::int32_t held) {
     const bool hold = holdWhileWriting_ != 0;
     // Holding the other side only helps when it could be told to stop; without that, waiting
     // would merely slow the transfer down.
@@ -373,9 +397,12 @@ bool ZModemEngine::ReceiveFrame() {
         }
         ++status_->blockCount_;
         status_->consecutiveErrors_ = 0;
-        const std::int32_t length = status_->blockLength_;
+        // What the file already holds is passed over.
+        const std::int32_t skipped = std::min(held, status_->blockLength_);
+        held -= skipped;
+        const std::int32_t length = status_->blockLength_ - skipped;
         holdRemote();
-        const std::int32_t written = length != 0 ? file_->Write(buffer_, length) : 0;
+        const std::int32_t written = length != 0 ? file_->Write(buffer_ + skipped, length) : 0;
         if (hold) {
             link_->ReleaseRemote();
         }
@@ -386,7 +413,8 @@ bool ZModemEngine::ReceiveFrame() {
         }
         status_->position_ += length;
         if (end == ZCRCQ || end == ZCRCW) {
-            SendPositionHeader(ZACK);
+            // The sender waits for the position its own frame has reached.
+            SendPositionHeader(ZACK, status_->position_ - held);
             if (Code() < 0) {
                 return false;
             }
