@@ -84,6 +84,7 @@ public:
     static constexpr int kOutSize = 2060;  // an escaped subpacket with its frame end and CRC
     static constexpr int kNameSize = 260;  // the receiver's name buffer
     static constexpr int kGarbageLimit = 2048;
+    static constexpr int kSearchSilenceMs = 10000; // without a byte before a header search gives up
     static constexpr int kUnlimitedErrors = 0x7FFFFFFF;
 
     // Allocates the buffers; protocolId 7, checkType 4 (CRC-32). Defaults: crash recovery 3
@@ -223,6 +224,7 @@ protected:
     Crc32Check crc32_;
 
     int garbageCount_ = 0;
+    int searchSilenceMs_ = kSearchSilenceMs;
     char* nameBuffer_ = nullptr; // receiver: the current file's name
 };
 

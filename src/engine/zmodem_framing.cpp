@@ -3,6 +3,7 @@
 // its garbage limit and time-outs, and the five-CAN cancel.
 #include "engine/zmodem_engine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <new>
@@ -12,7 +13,6 @@ namespace {
 
 constexpr int kByteTimeoutMs = 2500;   // one byte of a header or a subpacket
 constexpr int kSearchTimeoutMs = 1000; // one slice of the header search
-constexpr int kSearchSlices = 10;      // slices without a byte before the search gives up
 constexpr int kTrailerTimeoutMs = 55;  // the CR LF after a hex header
 constexpr int kTrailerBytes = 5;
 constexpr int kCancelRun = 5; // CANs in a row that cancel
@@ -274,18 +274,21 @@ int ZModemEngine::ReadHexByte() {
 int ZModemEngine::SearchHeader() {
     for (;;) {
         // Up to a ZPAD.
-        int silentSlices = 0;
+        int silentMs = 0;
         int cans = 0;
         for (;;) {
             int c = link_->Port().NextByte();
+            int slice = 0;
             if (c == LINK_NO_DATA) {
                 if (AbortCheck()) {
                     return Code();
                 }
-                c = ReadLinkByte(kSearchTimeoutMs);
+                slice = std::min(kSearchTimeoutMs, searchSilenceMs_ - silentMs);
+                c = ReadLinkByte(slice);
             }
             if (c == LINK_NO_DATA) {
-                if (++silentSlices >= kSearchSlices) {
+                silentMs += slice;
+                if (silentMs >= searchSilenceMs_) {
                     return LINK_NO_DATA;
                 }
                 continue;
@@ -293,7 +296,7 @@ int ZModemEngine::SearchHeader() {
             if (c < 0) {
                 return c;
             }
-            silentSlices = 0;
+            silentMs = 0;
             if (c == ZDLE) {
                 if (++cans >= kCancelRun) {
                     SetCode(TE_REMOTE_CANCEL);

@@ -297,14 +297,14 @@ void ZModemEngine::ReceiveFileData() {
         return;
     }
     // After a ZRPOS the data the sender had already sent is still arriving: a stream without
-    // headers, headers the noise damaged, and perhaps a frame or a ZEOF it began before our
-    // request reached it. Asking again for each of them would restart the sender once more, and
-    // every restart puts more such data on the line. So until the frame we asked for comes, up
-    // to kStaleStretches header searches that run out in data or find a damaged header, and one
-    // frame or ZEOF elsewhere, are passed over. Silence means the request was lost: it goes
-    // again at once. These searches are not counted as errors; the request is.
+    // headers, headers the noise damaged, and perhaps the ZEOF it sent before our request reached
+    // it. Asking again for each of them would restart the sender once more, and every restart
+    // puts more such data on the line. So until the frame we asked for comes, up to
+    // kStaleStretches header searches that run out in data or find a damaged header, and one
+    // ZEOF elsewhere, are passed over. Silence or a frame ahead of us means the request was
+    // lost: it goes again at once. These searches are not counted as errors; the request is.
     int staleStretches = kStaleStretches;
-    int staleFrames = 1;
+    int staleEofs = 1;
     const auto passOver = [&](int& budget) { return budget-- > 0 && !AbortCheck(); };
     for (;;) {
         const int type = ReadHeaderOnce();
@@ -321,7 +321,7 @@ void ZModemEngine::ReceiveFileData() {
             if (HeaderValue() == static_cast<std::uint32_t>(status_->position_)) {
                 return; // complete
             }
-            if (passOver(staleFrames)) {
+            if (passOver(staleEofs)) {
                 continue;
             }
             break;
@@ -335,7 +335,7 @@ void ZModemEngine::ReceiveFileData() {
                         return;
                     }
                     staleStretches = kStaleStretches;
-                    staleFrames = 1;
+                    staleEofs = 1;
                     continue;
                 }
                 if (Code() < 0) {
@@ -343,10 +343,7 @@ void ZModemEngine::ReceiveFileData() {
                 }
                 break; // a damaged subpacket: ask at once
             }
-            if (passOver(staleFrames)) {
-                continue;
-            }
-            break; // the sender is elsewhere: tell it where we stand
+            break; // a frame ahead of us: the sender did not hear the request
         }
         default: {
             const bool ranOut = type == TE_BAD_HEADER && garbageCount_ >= kGarbageLimit;
@@ -369,7 +366,7 @@ void ZModemEngine::ReceiveFileData() {
             return;
         }
         staleStretches = kStaleStretches;
-        staleFrames = 1;
+        staleEofs = 1;
     }
 }
 

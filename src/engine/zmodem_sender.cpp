@@ -31,6 +31,7 @@ constexpr unsigned kShortWindow = 512;
 // time the window's bytes take at 9600 bit/s.
 constexpr std::uint32_t kReplyWaitMs = 1000;
 constexpr std::uint32_t kReplyWaitPerByteUs = 1042;
+constexpr int kDamagedReplySilenceMs = 300;
 constexpr int kNoConversion = 0x41; // ZF0 of an offer without the resume request
 constexpr int kLostOfferMs = 3000;  // silence after a ZRINIT that means the offer was lost
 constexpr int kNoReply = -1;        // a run that ended without a reply due
@@ -470,6 +471,13 @@ int ZModemEngine::WatchBackChannel() {
 }
 
 int ZModemEngine::ReadReply(bool oneShot) {
+    // A reply whose start the noise made unrecognisable is followed by silence: on a noisy line
+    // the search gives up on it soon instead of holding the line for the full search time.
+    struct SilenceLimit {
+        int& limit;
+        ~SilenceLimit() { limit = kSearchSilenceMs; }
+    } restore{searchSilenceMs_};
+    searchSilenceMs_ = oneShot ? kDamagedReplySilenceMs : kSearchSilenceMs;
     for (;;) {
         const int type = ReadHeader(oneShot ? 1 : 0);
         switch (type) {

@@ -92,6 +92,16 @@ Bytes Subpacket(const Bytes& data, std::uint8_t end, bool crc32) {
     return out;
 }
 
+// The four header bytes of a position.
+Bytes At(std::uint32_t v) {
+    return Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                 static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+bool Contains(const Bytes& sent, const Bytes& part) {
+    return std::search(sent.begin(), sent.end(), part.begin(), part.end()) != sent.end();
+}
+
 // An engine on one end of a memory line, a byte-level peer on the other.
 class ZModemFraming : public ::testing::Test {
 protected:
@@ -255,27 +265,20 @@ TEST_F(ZModemFraming, SilenceEndsHeaderAndSubpacketReads) {
 }
 
 // After asking for a resend, the receiver passes over what the sender had already put on the
-// line (data without headers, a damaged header, a frame from elsewhere) instead of asking again,
+// line (data without headers, a damaged header, its ZEOF) instead of asking again,
 // and takes a frame that starts behind it from where it stands: its ZACK names the sender's own
 // position, and only the bytes it lacked are written.
 TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
     const Bytes file = Pattern(3072, 5);
-    const auto at = [](std::uint32_t v) {
-        return Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                     static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-    };
     const auto data = [&](std::uint32_t from, std::uint32_t length, std::uint8_t end) {
         return Subpacket(Bytes(file.begin() + from, file.begin() + from + length), end, true);
     };
     const auto frame = [&](std::uint32_t from, std::initializer_list<Bytes> subpackets) {
-        Bytes out = BinHeader(ZDATA, at(from), true);
+        Bytes out = BinHeader(ZDATA, At(from), true);
         for (const Bytes& b : subpackets) {
             out.insert(out.end(), b.begin(), b.end());
         }
         return out;
-    };
-    const auto has = [](const Bytes& sent, const Bytes& header) {
-        return std::search(sent.begin(), sent.end(), header.begin(), header.end()) != sent.end();
     };
     ScratchFolder folder;
     std::string target = folder.Path("got");
@@ -283,32 +286,32 @@ TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
     Bytes afterStale;
     RunBoth([&] { result = engine.Receive(target.data()); },
             [&] {
-                ASSERT_TRUE(has(peer.ReadUntilSilent(kQueued), Text("**\x18"
-                                                                    "B01")));
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), Text("**\x18"
+                                                                         "B01")));
                 Bytes offer = Text("got");
                 offer.push_back(0);
                 const Bytes info = Text("3072 0 0");
                 offer.insert(offer.end(), info.begin(), info.end());
-                Bytes stream = BinHeader(ZFILE, at(0), true);
+                Bytes stream = BinHeader(ZFILE, At(0), true);
                 const Bytes sub = Subpacket(offer, ZCRCW, true);
                 stream.insert(stream.end(), sub.begin(), sub.end());
                 peer.Send(stream);
-                ASSERT_TRUE(has(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, at(0))));
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, At(0))));
 
                 // The second subpacket is damaged: a resend from 1024 is asked for.
                 Bytes damaged = data(1024, 1024, ZCRCG);
                 damaged[10] ^= 0x04;
                 stream = frame(0, {data(0, 1024, ZCRCG), damaged});
                 peer.Send(stream);
-                ASSERT_TRUE(has(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, at(1024))));
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, At(1024))));
 
                 // What was already on its way, then the answer to an earlier request.
                 stream = Bytes(5000, 'x');
-                Bytes badHeader = BinHeader(ZDATA, at(2048), true);
+                Bytes badHeader = BinHeader(ZDATA, At(2048), true);
                 badHeader[5] ^= 0x01;
                 stream.insert(stream.end(), badHeader.begin(), badHeader.end());
-                const Bytes elsewhere = frame(2048, {data(2048, 600, ZCRCG)});
-                stream.insert(stream.end(), elsewhere.begin(), elsewhere.end());
+                const Bytes staleEof = BinHeader(ZEOF, At(3072), true);
+                stream.insert(stream.end(), staleEof.begin(), staleEof.end());
                 const Bytes behind = frame(0, {data(0, 512, ZCRCW)});
                 stream.insert(stream.end(), behind.begin(), behind.end());
                 peer.Send(stream);
@@ -316,19 +319,53 @@ TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
 
                 stream = frame(
                     512, {data(512, 1024, ZCRCG), data(1536, 1024, ZCRCG), data(2560, 512, ZCRCE)});
-                const Bytes eof = BinHeader(ZEOF, at(3072), true);
+                const Bytes eof = BinHeader(ZEOF, At(3072), true);
                 stream.insert(stream.end(), eof.begin(), eof.end());
                 peer.Send(stream);
-                ASSERT_TRUE(has(peer.ReadUntilSilent(kQueued), Text("**\x18"
-                                                                    "B01")));
-                peer.Send(HexHeader(ZFIN, at(0)));
-                ASSERT_TRUE(has(peer.ReadUntilSilent(kQueued), HexHeader(ZFIN, at(0))));
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), Text("**\x18"
+                                                                         "B01")));
+                peer.Send(HexHeader(ZFIN, At(0)));
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZFIN, At(0))));
                 peer.Send(Text("OO"));
             });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadFile(target), file);
-    EXPECT_EQ(afterStale, HexHeader(ZACK, at(512))); // and no second ZRPOS
+    EXPECT_EQ(afterStale, HexHeader(ZACK, At(512))); // and no second ZRPOS
     EXPECT_EQ(Status().errorCount_, 1);
+}
+
+// After a loss the sender waits for each window's answer. An answer whose start the noise made
+// unrecognisable is given up on soon: the next frame, from where the window ended, follows well
+// before a header search would have run out of patience.
+TEST_F(ZModemFraming, SenderGivesUpSoonOnAnUnrecognisableAnswer) {
+    ScratchFolder folder;
+    std::string path = folder.Path("f");
+    WriteFile(path, Pattern(8192, 9));
+    const Bytes nextFrame = BinHeader(ZDATA, At(3072), true);
+    int result = 0;
+    std::uint32_t waited = 0;
+    Bytes next;
+    RunBoth([&] { result = engine.Send(path.data()); },
+            [&] {
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRQINIT, At(0))));
+                peer.Send(HexHeader(ZRINIT, {0, 0, 0, CANFDX | CANOVIO | CANFC32}));
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), Text("*\x18"
+                                                                         "C\x04")));
+                peer.Send(HexHeader(ZRPOS, At(0)));
+                peer.ReadN(1500);
+                peer.Send(HexHeader(ZRPOS, At(1024))); // a loss: windows from here on
+                ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), Bytes{ZDLE, ZCRCQ}));
+                Bytes answer = HexHeader(ZACK, At(3072));
+                answer[0] = answer[1] = 'x';
+                const std::uint32_t start = TickCount();
+                peer.Send(answer);
+                next = peer.ReadN(nextFrame.size(), kPeerWait);
+                waited = TickCount() - start;
+                peer.Send(CancelSequence());
+            });
+    EXPECT_EQ(next, nextFrame);
+    EXPECT_LT(waited, 3000u);
+    EXPECT_EQ(result, TE_REMOTE_CANCEL);
 }
 
 // Four CANs are noise; five cancel, before a header or inside data, and get no answer.
