@@ -409,6 +409,11 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
             return false;
         }
         status_->position_ += length;
+        if (length != 0 && status_->position_ == status_->fileSize_) {
+            // The file is whole: its flush to the disk (before the time is set and the file
+            // acknowledged) overlaps the ZEOF still on its way.
+            file_->Flush();
+        }
         if (end == ZCRCQ || end == ZCRCW) {
             // The sender waits for the position its own frame has reached.
             SendPositionHeader(ZACK, status_->position_ - held);
