@@ -37,9 +37,10 @@ constexpr int kIdleSliceMs = 5;
 // A wait for input that follows reads of fewer than kTrickleBytes sleeps for the time
 // kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
 constexpr int kTrickleBytes = 256;
-// Gathering starts once this many bytes have come in since this end last wrote: a stream of
-// data, not a header answering ours, whose every millisecond counts.
-constexpr std::uint32_t kStreamBytes = 2048;
+// Gathering starts once this many bytes have come in since this end last wrote: a long stream
+// of data, not a header answering ours, nor a window or a short file whose end wants an answer
+// at once (a batch gathered there would delay the answer by up to its time on the line).
+constexpr std::uint32_t kStreamBytes = 8192;
 constexpr int kGatherCharacters = 64;
 constexpr int kGatherLimitMs = 10;
 
