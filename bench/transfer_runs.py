@@ -165,13 +165,13 @@ def main():
             for pairing in args.pairings.split(","):
                 wall, complete = one_run(args, pairing, names, out_dir, run, work)
                 results.setdefault(pairing, []).append((wall, complete))
-                print(f"runs: {args.case} {pairing} run {run + 1}: {wall:.2f} s"
+                print(f"runs: {args.case} {pairing} run {run + 1}: {wall:.3f} s"
                       f"{'' if complete else ' INCOMPLETE'}", flush=True)
         for pairing, runs in results.items():
             walls = [w for w, _ in runs]
             done = sum(1 for _, c in runs if c)
             median = statistics.median(walls)
-            print(f"result: {args.case} {pairing} median {median:.2f} s, "
+            print(f"result: {args.case} {pairing} median {median:.3f} s, "
                   f"{payload / median / LINE_RATE:.2f} of the line, {done} of {len(runs)} complete")
     finally:
         shutil.rmtree(work, ignore_errors=True)
