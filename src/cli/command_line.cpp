@@ -8,12 +8,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "component/transfer_request.h"
 #include "engine/file_access.h"
 #include "link/line_speeds.h"
 #include "link/modem_profile.h"
 #include "settings/settings_block.h"
 #include "transfer/ansi_text.h"
+#include "transfer/transfer_request.h"
 
 namespace tollan {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "component/transfer_request.h"
+#include "component/prompt_selection.h"
 #include "settings/settings_block.h"
 #include "setup/win32_send_file_as_dialog.h"
 #include "transfer/ansi_text.h"

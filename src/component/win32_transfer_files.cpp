@@ -3,7 +3,6 @@
 #include <memory>
 #include <utility>
 
-#include "component/transfer_request.h"
 #include "component/win32_file_prompt.h"
 #include "component/win32_validation_message.h"
 #include "link/win32_modem_source.h"
@@ -13,6 +12,7 @@
 #include "transfer/result_code.h"
 #include "transfer/run_settings.h"
 #include "transfer/transfer_driver.h"
+#include "transfer/transfer_request.h"
 #include "transfer/win32_progress_dialog.h"
 
 namespace tollan {
