@@ -128,10 +128,22 @@ void FileAccess::GetDateTime(int* year, int* month, int* day, int* hour, int* mi
     }
 }
 
+char* LastCharacter(char* text, char wanted) {
+    char* last = nullptr;
+    for (char* c = text; *c != '\0'; ++c) {
+        if (*c == wanted) {
+            last = c;
+        } else if (IsLeadByte(*c) && c[1] != '\0') {
+            ++c;
+        }
+    }
+    return last;
+}
+
 char* FileAccess::LastSeparator(char* text) const {
-    char* sep = std::strrchr(text, rules_.separator);
+    char* sep = LastCharacter(text, rules_.separator);
     if (sep == nullptr && rules_.driveColon) {
-        sep = std::strrchr(text, ':');
+        sep = LastCharacter(text, ':');
     }
     return sep;
 }

@@ -21,6 +21,10 @@ inline constexpr int FILE_SEEK_FAILED = -954;  // the system refused to set the 
 inline constexpr int FILE_TELL_FAILED = -955;  // the system refused to report the position
 inline constexpr int OUT_OF_MEMORY = -956;     // also used by the engines for their own buffers
 
+// The largest file opened for reading: positions and sizes are signed 32-bit numbers, on the line
+// and in the engines, so a larger file could only be sent cut short.
+inline constexpr std::int64_t kLargestReadableFile = 0x7FFFFFFF;
+
 // Julian day number of 1970-01-01.
 inline constexpr std::int32_t kUnixEpochJulianDay = 2440588;
 
@@ -66,8 +70,9 @@ public:
     // must stay alive and can be walked once). A null list keeps the list of the previous Init.
     // A file still open is not closed: callers close first. 0 or OUT_OF_MEMORY.
     virtual int Init(char* list, int recurse) = 0;
-    // Opens `name`; `mode` is searched for the letters a, w and r. 0, FILE_ALREADY_OPEN or
-    // FILE_OPEN_FAILED.
+    // Opens `name`; `mode` is searched for the letters a, w and r. A writer has the file to
+    // itself, readers share it. 0, FILE_ALREADY_OPEN or FILE_OPEN_FAILED (also for reading a
+    // file larger than kLargestReadableFile).
     virtual int Open(const char* name, const char* mode) = 0;
     virtual int Close() = 0;
     // origin: 0 from the start, 1 from the current position, 2 from the end.
@@ -161,6 +166,14 @@ private:
 
     const PathRules rules_;
 };
+
+// Whether `byte` starts a two-byte character in the system's code page, whose second byte may be
+// a `\` (never on POSIX systems: in UTF-8 no byte of a character is an ASCII one).
+bool IsLeadByte(char byte);
+
+// The last `wanted` in `text` that is a character of its own, not the second byte of a
+// two-byte character; null when there is none.
+char* LastCharacter(char* text, char wanted);
 
 // A new file object of this platform's kind (Win32FileAccess or PosixFileAccess), or null when
 // there is no memory for it. The caller deletes it.

@@ -73,6 +73,10 @@ bool ReadMatching(DIR* dir, const char* pattern, PosixDirEntry* out) {
 
 } // namespace
 
+bool IsLeadByte(char) {
+    return false;
+}
+
 NameRules HostNameRules() {
     return NameRules::kPosix;
 }
@@ -145,15 +149,18 @@ int PosixFileAccess::Open(const char* name, const char* mode) {
         return FILE_OPEN_FAILED;
     }
     struct stat status;
-    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) ||
+        (flags == O_RDONLY && status.st_size > kLargestReadableFile)) {
         close(fd);
         return FILE_OPEN_FAILED;
     }
-    // Files are meant to be opened unshared. POSIX has no such open, so this is best effort: an
-    // exclusive advisory lock keeps out every other opener that asks for one, which includes
-    // every other file object, in this process or another. Programs that take no lock still get
-    // in. Where the file system has no locks the file opens all the same.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    // A writer has the file to itself; readers share it with other readers. POSIX has no such
+    // open, so this is best effort: an advisory lock (shared for a reader) keeps out every other
+    // opener that asks for one, which includes every other file object, in this process or
+    // another. Programs that take no lock still get in. Where the file system has no locks the
+    // file opens all the same.
+    const int lock = flags == O_RDONLY ? LOCK_SH : LOCK_EX;
+    if (flock(fd, lock | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         close(fd);
         return FILE_OPEN_FAILED;
     }

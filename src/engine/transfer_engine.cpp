@@ -122,9 +122,9 @@ int TransferEngine::Prepare() {
 }
 
 char* TransferEngine::StripPath(char* name) {
-    char* cut = std::strrchr(name, '\\');
+    char* cut = LastCharacter(name, '\\');
     if (cut == nullptr) {
-        cut = std::strrchr(name, ':');
+        cut = LastCharacter(name, ':');
     }
     return cut != nullptr ? cut + 1 : name;
 }

@@ -22,6 +22,10 @@ constexpr int kSearchDirectories = FILE_ATTRIBUTE_DIRECTORY;
 
 } // namespace
 
+bool IsLeadByte(char byte) {
+    return IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE;
+}
+
 NameRules HostNameRules() {
     return NameRules::kWin32;
 }
@@ -82,15 +86,25 @@ int Win32FileAccess::Open(const char* name, const char* mode) {
     const bool read = std::strchr(m, 'r') != nullptr;
     DWORD access = GENERIC_WRITE;
     DWORD creation = OPEN_ALWAYS;
+    // A writer has the file to itself; a reader shares it with other readers and with programs
+    // that hold it open for writing (a log being appended to, an indexer, a virus scanner).
+    DWORD sharing = 0;
     if (append || (write && read)) {
         access = GENERIC_READ | GENERIC_WRITE;
     } else if (write) {
         creation = CREATE_ALWAYS;
     } else if (read) {
         access = GENERIC_READ;
+        sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     }
-    file_ = CreateFileA(name, access, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = CreateFileA(name, access, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) {
+        return FILE_OPEN_FAILED;
+    }
+    LARGE_INTEGER size{};
+    if (access == GENERIC_READ &&
+        (!GetFileSizeEx(file_, &size) || size.QuadPart > kLargestReadableFile)) {
+        Close();
         return FILE_OPEN_FAILED;
     }
     if (std::strcmp(m, "ab") == 0) {

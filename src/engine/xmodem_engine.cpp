@@ -284,6 +284,8 @@ void XModemEngine::BuildHeaderBlock(bool last) {
     for (const char* c = path; *c != '\0'; ++c) {
         if (*c == '/' || *c == '\\' || *c == ':') {
             name = c + 1;
+        } else if (IsLeadByte(*c) && c[1] != '\0') {
+            ++c;
         }
     }
     file_->FetchFileTime();

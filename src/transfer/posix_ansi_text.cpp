@@ -106,4 +106,8 @@ std::string NarrowText(std::u16string_view text) {
     return out;
 }
 
+std::filesystem::path PathOfText(std::string_view text) {
+    return std::filesystem::path(std::string(text));
+}
+
 } // namespace tollan

@@ -32,4 +32,9 @@ std::u16string WidenText(std::string_view text) {
     return out;
 }
 
+std::filesystem::path PathOfText(std::string_view text) {
+    const std::u16string wide = WidenText(text);
+    return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+}
+
 } // namespace tollan

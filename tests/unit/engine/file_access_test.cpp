@@ -205,16 +205,21 @@ TEST_F(FileAccessTest, OpenModesFollowTheTable) {
     }
 }
 
-// A second open is refused and leaves the first file open; an open file is not shared with
-// other file objects (a refused "wb" truncates nothing); the size is read once until reset.
-TEST_F(FileAccessTest, OpenFilesAreUnsharedAndMisuseIsReported) {
+// A second open is refused and leaves the first file open; a file being read is shared with
+// other readers only (a refused "wb" truncates nothing), one being written with no one; a file
+// of 2 GiB or more is not opened for reading; the size is read once until reset.
+TEST_F(FileAccessTest, OpenFilesAreSharedByReadersOnlyAndMisuseIsReported) {
     MakeFile("first.bin", "first");
     MakeFile("second.bin", "second");
+    MakeFile("large.bin");
+    fs::resize_file(Path("large.bin"), 0x80000000u); // sparse
+    EXPECT_EQ(file_->Open(Path("large.bin").c_str(), "rb"), FILE_OPEN_FAILED);
     ASSERT_EQ(file_->Open(Path("first.bin").c_str(), "rb"), 0);
     EXPECT_EQ(file_->Open(Path("second.bin").c_str(), "wb"), FILE_ALREADY_OPEN);
     EXPECT_EQ(file_->GetSize(), 5);
     PlatformFileAccess other;
-    EXPECT_EQ(other.Open(Path("first.bin").c_str(), "rb"), FILE_OPEN_FAILED);
+    EXPECT_EQ(other.Open(Path("first.bin").c_str(), "rb"), 0);
+    EXPECT_EQ(other.Close(), 0);
     EXPECT_EQ(other.Open(Path("first.bin").c_str(), "wb"), FILE_OPEN_FAILED);
     char buffer[8] = {};
     EXPECT_EQ(file_->Read(buffer, sizeof buffer), 5);
@@ -227,6 +232,7 @@ TEST_F(FileAccessTest, OpenFilesAreUnsharedAndMisuseIsReported) {
     EXPECT_EQ(other.Close(), 0);
 
     ASSERT_EQ(file_->Open(Path("second.bin").c_str(), "ab"), 0);
+    EXPECT_EQ(other.Open(Path("second.bin").c_str(), "rb"), FILE_OPEN_FAILED);
     EXPECT_EQ(file_->GetSize(), 5) << "the cache survives Close and Open";
     file_->ResetSize();
     EXPECT_EQ(file_->GetSize(), 6);

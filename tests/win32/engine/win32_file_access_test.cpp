@@ -1,5 +1,5 @@
-// What only the Win32 file object does: drive-relative items ("C:*.txt"). The shared contract,
-// unshared opens included, is checked in tests/unit/engine.
+// What only the Win32 file object does: drive-relative items ("C:*.txt"), files other programs
+// hold open, names in the ANSI code page. The shared contract is checked in tests/unit/engine.
 #include "engine/win32_file_access.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/scratch_folder.h"
+#include "transfer/ansi_text.h"
 
 namespace tollan {
 namespace {
@@ -48,6 +49,66 @@ TEST(Win32FileAccess, DriveRelativeItemsSplitAtTheColon) {
     std::sort(names.begin(), names.end() - 1);
     EXPECT_EQ(names, (std::vector<std::string>{drive + "a.txt", drive + "b.txt",
                                                drive + "sub\\d.txt", drive + "c.dat"}));
+}
+
+// A log that another program holds open for appending can be read and sent.
+TEST(Win32FileAccess, AFileHeldOpenForAppendingCanBeRead) {
+    test::ScratchFolder folder;
+    const std::string path = folder.Path("held.log");
+    std::ofstream(path, std::ios::binary) << "line 1\n";
+    HANDLE held = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Win32FileAccess file;
+    EXPECT_EQ(file.Open(path.c_str(), "rb"), 0);
+    char buffer[16] = {};
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 7);
+    file.Close();
+    CloseHandle(held);
+}
+
+// Under the code page each row names (its test runs again under those): a walk takes names
+// whole although the second byte of a character is a '\', and a folder whose name lies outside
+// Latin-1 can be entered by its single-byte name.
+TEST(Win32FileAccess, NamesInTheAnsiCodePage) {
+    struct Case {
+        UINT codePage;
+        const char16_t* folder;
+        const char16_t* file; // within the folder
+    };
+    const Case cases[] = {
+        {1251, u"Отчеты", u"План.txt"},
+        // 0x95 0x5C, 0x83 0x5C, 0x94 0x5C
+        {932, u"表示", u"ソフト能.txt"},
+    };
+    for (const Case& c : cases) {
+        if (c.codePage != GetACP()) {
+            continue;
+        }
+        test::ScratchFolder scratch;
+        const std::string folder = scratch.Root().string() + "\\" + NarrowText(c.folder);
+        const std::string name = folder + "\\" + NarrowText(c.file);
+        fs::create_directories(PathOfText(folder) / "sub");
+        std::ofstream(PathOfText(name)) << "x";
+        std::ofstream(PathOfText(folder) / "sub" / std::u16string(c.file)) << "x";
+        std::string list = folder + "\\*.txt;" + name;
+        Win32FileAccess file;
+        ASSERT_EQ(file.Init(list.data(), 1), 0);
+        std::vector<std::string> names;
+        while (names.size() < 5 && file.NextFile(true)) {
+            names.emplace_back(file.GetName());
+        }
+        const std::string below = folder + "\\sub\\" + NarrowText(c.file);
+        EXPECT_EQ(names, (std::vector<std::string>{name, below, name, below}));
+        const fs::path previous = fs::current_path();
+        std::error_code error;
+        fs::current_path(PathOfText(folder), error);
+        EXPECT_FALSE(error) << error.message();
+        EXPECT_TRUE(fs::exists(PathOfText(NarrowText(c.file))));
+        fs::current_path(previous);
+        return;
+    }
+    GTEST_SKIP() << "code page " << GetACP();
 }
 
 } // namespace
