@@ -13,6 +13,7 @@
 #include "link/modem_profile.h"
 #include "settings/settings_block.h"
 #include "transfer/ansi_text.h"
+#include "transfer/file_list_check.h"
 #include "transfer/transfer_request.h"
 
 namespace tollan {
@@ -481,25 +482,12 @@ std::string FirstTooLargeFile(const CommandLine& command) {
     if (command.mode != CommandMode::kSend) {
         return {};
     }
-    std::unique_ptr<FileAccess> file(CreateFileAccess());
-    if (file == nullptr) {
-        return {};
-    }
+    std::vector<std::string> lists;
     std::size_t step = command.pairs && command.run.protocol == Protocol::kZModem ? 2 : 1;
     for (std::size_t i = 0; i < command.files.size(); i += step) {
-        std::string list = command.files[i];
-        if (list.empty() || file->Init(list.data(), 0) != 0) {
-            continue;
-        }
-        while (file->NextFile(true)) {
-            std::error_code error;
-            const std::uintmax_t size = std::filesystem::file_size(file->GetName(), error);
-            if (!error && size > 0x7FFFFFFFu) {
-                return file->GetName();
-            }
-        }
+        lists.push_back(command.files[i]);
     }
-    return {};
+    return FirstTooLargeFile(lists);
 }
 
 } // namespace tollan

@@ -11,6 +11,7 @@
 #include "cli/console.h"
 #include "cli/line_port.h"
 #include "cli/terminal_view.h"
+#include "transfer/ansi_text.h"
 #include "transfer/result_code.h"
 #include "transfer/transfer_driver.h"
 
@@ -98,7 +99,7 @@ int Run(int argc, char** argv) {
     // Received files go into --dir (a host run moves there itself, and back at its end).
     if (!command.run.Transmitting() && !command.run.HostRun()) {
         std::error_code failed;
-        std::filesystem::current_path(command.run.defaultDir, failed);
+        std::filesystem::current_path(PathOfText(command.run.defaultDir), failed);
         if (failed) {
             Say(messages, "tollan: %s: %s\n%s\n", command.run.defaultDir.c_str(),
                 failed.message().c_str(), ResultText(kResultWriteFailed));

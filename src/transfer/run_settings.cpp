@@ -23,6 +23,7 @@ RunSettings ReadRunSettings(const SettingsBlock& block) {
     run.modemCmd = block.ModemCmd.c_str();
     run.telephone = block.Telephone.c_str();
     run.fileList = NarrowText(block.FileList);
+    run.namesLost = WidenText(run.fileList) != block.FileList;
     run.defaultDir = block.DefaultDir.c_str();
     run.logToFile = block.LogToFile != 0;
     run.appendToLog = block.AppendToLog != 0;

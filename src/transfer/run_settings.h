@@ -38,6 +38,8 @@ struct RunSettings {
     // Only the command offers lines without a carrier wire, where "CONNECT" alone decides.
     bool carrierWire = true;
     std::string fileList; // single-byte text, ";"-separated; empty when the list is empty
+    // A name had a character that the single-byte text cannot hold: the list names other files.
+    bool namesLost = false;
     std::string defaultDir;
     bool logToFile = false;
     bool appendToLog = false;

@@ -18,7 +18,9 @@
 #include "link/modem_profile.h"
 #include "link/modem_source.h"
 #include "link/tick_count.h"
+#include "transfer/ansi_text.h"
 #include "transfer/driver_status.h"
+#include "transfer/file_list_check.h"
 #include "transfer/modem_connect.h"
 
 namespace tollan {
@@ -129,16 +131,38 @@ void TransferDriver::Run() {
     view_.RunFinished();
 }
 
+bool TransferDriver::RefuseFileList() {
+    std::string large;
+    if (settings_.namesLost) {
+        // Its '?' would be taken for a wildcard, a look-alike letter would name another file.
+        ShowStatus("A file name has characters the system's code page lacks.");
+    } else if (settings_.Transmitting() &&
+               !(large = FirstTooLargeFile(SenderItems(
+                     settings_.fileList, settings_.protocol == Protocol::kZModem &&
+                                             settings_.pathSwitch == PathSwitch::kReceiverNames)))
+                    .empty()) {
+        ShowStatus("%s: 2 GiB or larger; file offsets on the line are 32 bits", large.c_str());
+    } else {
+        return false;
+    }
+    SetResultCode(kResultOpenFailed);
+    EndOfRunNotification();
+    return true;
+}
+
 void TransferDriver::RunTransfer() {
     const bool hostRun = settings_.HostRun();
     result_.hostRun = hostRun ? 1 : 0;
+    if (RefuseFileList()) {
+        return;
+    }
 
     // A host run receives into the default folder under the senders' names.
     std::filesystem::path savedDirectory;
     if (hostRun && !settings_.defaultDir.empty()) {
         std::error_code error;
         savedDirectory = std::filesystem::current_path(error);
-        std::filesystem::current_path(settings_.defaultDir, error);
+        std::filesystem::current_path(PathOfText(settings_.defaultDir), error);
     }
     auto restoreDirectory = [&savedDirectory] {
         if (!savedDirectory.empty()) {
@@ -199,10 +223,14 @@ void TransferDriver::RunTransfer() {
         while (!stop_.IsSignalled()) {
             if (settings_.useModem) {
                 if (std::int32_t connected = Connect(modem, lineControl); connected != kResultOk) {
-                    // The view keeps its Cancel button: the user reads why and closes it.
+                    // The view keeps its Cancel button for the user to read why and close it;
+                    // with errors not shown, no one is there to press it.
                     ShowStatus("%s", ResultText(kResultConnectFailed));
                     SetResultCode(connected);
                     InitializeModem(modem, *link);
+                    if (result_.showErrors == 0) {
+                        stop_.Signal();
+                    }
                     break;
                 }
             }

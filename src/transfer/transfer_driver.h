@@ -97,6 +97,10 @@ public:
     int AbortPoll(std::int32_t timeoutSeconds) const;
 
 private:
+    // A list the run cannot go through ends it before the line is touched, with code 11: a name
+    // the single-byte text could not hold, or a file to send that is too large for the
+    // protocols' 32-bit positions. False when the list is fine.
+    bool RefuseFileList();
     // The transfer itself: port, link, line settings, passes, clean-up.
     void RunTransfer();
     // One engine run of a pass. False when no engine serves the protocol (a value loaded

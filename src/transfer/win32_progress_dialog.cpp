@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "settings/device_lists.h"
@@ -71,6 +72,9 @@ ProgressDialogSetup ProgressDialogSetupOf(const SettingsBlock& block, const Devi
         }
     } else if (const PortName* port = lists.PortAt(block.Port)) {
         setup.port = port->c_str();
+    } else if (block.Port == kUnlistedPort) {
+        // The run fails to open it: the dialog names the port that was asked for.
+        setup.port = "COM" + std::to_string(block.UnlistedPort);
     }
     setup.protocol = ProtocolName(block.Protocol);
     setup.mode = block.Transfer != 0 ? "Transmit" : block.HostMode != 0 ? "Host" : "Receive";

@@ -66,7 +66,10 @@ struct ModemSide {
         settings.telephone = "5551234";
         settings.sendTimeout = 60;
         settings.recvTimeout = 60;
-        view.onEnded = [this] { driver->Stop(); };
+        view.onEnded = [this] {
+            endedItself = driver->StopSignal().IsSignalled();
+            driver->Stop();
+        };
     }
 
     void Start() {
@@ -107,6 +110,7 @@ struct ModemSide {
     RunResult result;
     RecordingView view;
     std::unique_ptr<TransferDriver> driver;
+    bool endedItself = false; // the run was over before its view was closed
 };
 
 ::testing::AssertionResult HungUpAndClosed(const SimulatedModem& modem) {
@@ -226,6 +230,7 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         bool reinitialised = true; // the second initialisation reaches the modem's commands
         // What initialising writes: a modem that never says OK gets the first init command only.
         std::string init = kInitBytes;
+        bool showErrors = false; // the view stays open for the user to read why
     };
     auto options = [](DialOutcome outcome, std::uint32_t delayMs) {
         SimulatedModemOptions o;
@@ -246,6 +251,8 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         {"no answer to anything", mute, 8, "", kResultConnectFailed, true, "ATZ\rAT\r"},
         {"Cancel while dialling", options(DialOutcome::kSilent, 0), 60, "Waiting for answer...",
          kResultUserCancelled},
+        {"NO CARRIER, errors shown", options(DialOutcome::kNoCarrier, 5000), 30, "",
+         kResultConnectFailed, true, kInitBytes, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,6 +260,7 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         ModemSide side(modem, Protocol::kZModem, true, "none.bin");
         side.settings.sendTimeout = c.sendTimeout;
         side.settings.modemCmd = "M0";
+        side.result.showErrors = c.showErrors;
         if (!c.cancelAt.empty()) {
             side.CancelAt(c.cancelAt);
         }
@@ -263,9 +271,11 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
                                  "Resetting modem...", "Sending AT command...", "Dialing modem...",
                                  "Waiting for answer...", "Failed to connect."}));
         EXPECT_EQ(side.view.statuses.back(), "Failed to connect.");
-        // The engine never ran, and the run did not end itself: the user closed the view.
+        // The engine never ran; the run ended itself unless the user was to read why (or
+        // cancelled).
         EXPECT_TRUE(side.view.lines.empty());
         EXPECT_TRUE(side.view.endOfRuns.empty());
+        EXPECT_EQ(side.endedItself, !c.showErrors);
         // The commands, then the modem initialised once more.
         const std::string dialled = c.init + kSettingsBytes + "ATM0\rATDT5551234\r";
         const std::string received = modem.Received();
