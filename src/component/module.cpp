@@ -4,7 +4,6 @@
 
 #include "component/class_factory.h"
 #include "settings/settings_block.h"
-#include "setup/device_enumeration.h"
 #include "tollan_idl.h"
 
 #include <atomic>
@@ -61,7 +60,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     case DLL_PROCESS_ATTACH:
         tollan::module = instance;
         DisableThreadLibraryCalls(instance);
-        tollan::BuildDeviceLists(tollan::ProcessDevices());
         break;
     case DLL_PROCESS_DETACH:
         tollan::ProcessDevices().Clear();

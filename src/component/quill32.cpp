@@ -8,6 +8,7 @@
 #include "settings/settings_persistence.h"
 #include "settings/win32_registry_key.h"
 #include "settings/win32_settings_store.h"
+#include "setup/device_enumeration.h"
 #include "setup/win32_setup_sheet.h"
 
 #include <string>
@@ -19,7 +20,11 @@ namespace {
 SettingsBlock& Settings() {
     return ProcessSettings();
 }
+// Read when first asked for, not while the module loads (no registry work under the loader
+// lock), so that an adapter plugged in after the host started is in the lists.
 const DeviceLists& Devices() {
+    static const bool built = (BuildDeviceLists(ProcessDevices()), true);
+    static_cast<void>(built);
     return ProcessDevices();
 }
 

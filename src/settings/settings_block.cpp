@@ -36,6 +36,7 @@ void SettingsBlock::Reset(std::string_view moduleDirectory, int16_t defaultType)
     Overwrite = Overwrite::kNever;
     PathSwitch = PathSwitch::kStripPath;
     Port = 0;
+    UnlistedPort = 0;
     RecvTimeout = 60;
     RunMinimized = 0;
     SendTimeout = 60;
@@ -119,6 +120,11 @@ void SettingsBlock::SetWindowSize(int16_t value) {
 
 void SettingsBlock::SetPort(int16_t number, const DeviceLists& lists) {
     Port = lists.FindPort(number);
+    const PortName* found = lists.PortAt(Port);
+    if (found == nullptr || PortNumberOf(found->view()) != number) {
+        Port = kUnlistedPort;
+        UnlistedPort = number;
+    }
 }
 
 void SettingsBlock::SetModemName(std::string_view prefix, const DeviceLists& lists) {
@@ -160,6 +166,9 @@ void SettingsBlock::SetTelephone(std::string_view text, const TelephoneLookup& l
 }
 
 int16_t SettingsBlock::PortNumber(const DeviceLists& lists) const {
+    if (Port == kUnlistedPort) {
+        return UnlistedPort;
+    }
     const PortName* port = lists.PortAt(Port);
     if (port == nullptr) {
         port = lists.PortAt(0);

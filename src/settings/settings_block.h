@@ -21,6 +21,9 @@ inline constexpr std::string_view kLogFileName = "tollan.log";
 // entry does not exist or cannot be read.
 using TelephoneLookup = std::function<bool(const std::string& valueName, std::string& number)>;
 
+// `Port` when the number written names no port in the list.
+inline constexpr uint16_t kUnlistedPort = 0xFFFF;
+
 // Field names are the property names of the automation interface. Texts are single-byte
 // (ANSI) and cut to their buffers; booleans are 32-bit and any non-zero value means on. The
 // fields of a kind of value hold the number the interface gave (brought into range) or the saved
@@ -46,7 +49,8 @@ struct SettingsBlock {
     uint16_t ModemName = 0; // position in the modem list
     tollan::Overwrite Overwrite{};
     tollan::PathSwitch PathSwitch{};
-    uint16_t Port = 0; // position in the port list
+    uint16_t Port = 0;        // position in the port list, or kUnlistedPort
+    int16_t UnlistedPort = 0; // with kUnlistedPort: the number asked for
     tollan::Protocol Protocol{};
     int32_t RecvTimeout = 0; // seconds, 0 = never
     int32_t RunMinimized = 0;
@@ -78,7 +82,8 @@ struct SettingsBlock {
     void SetProtocol(int16_t value);      // 0 to 2
     void SetWindowSize(int16_t value);    // snaps down to 0, 1024, 2048 or 4096
 
-    // Selects the port whose number is `number`; the first port when none has it.
+    // Selects the port whose number is `number`. A number no listed port has is kept as it is,
+    // so that a run fails naming that port instead of using another device.
     void SetPort(int16_t number, const DeviceLists& lists);
     // Selects the first modem whose name begins with `prefix`; the first modem when none does.
     void SetModemName(std::string_view prefix, const DeviceLists& lists);
@@ -91,7 +96,8 @@ struct SettingsBlock {
     void SetTelephone(std::string_view text, const TelephoneLookup& lookup);
 
     // Property reads with a rule of their own.
-    // The number of the selected port (COM3 gives 3); 1 when the port list is empty.
+    // The number of the selected port (COM3 gives 3), or the unlisted number asked for; 1 when
+    // the port list is empty.
     int16_t PortNumber(const DeviceLists& lists) const;
     // The display name of the selected modem; empty when the modem list is empty.
     std::string_view ModemDisplayName(const DeviceLists& lists) const;

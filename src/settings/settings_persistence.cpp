@@ -107,7 +107,7 @@ int16_t LoadSettings(SettingsBlock& block, const DeviceLists& lists, SettingsSto
     load.Short("Overwrite", block.Overwrite);
     load.Short("PathSwitch", block.PathSwitch);
     if (uint32_t number = 0; load.Number("Port", number)) {
-        block.Port = lists.FindPort(static_cast<int32_t>(number));
+        block.SetPort(static_cast<int16_t>(number), lists);
     }
     load.Short("Protocol", block.Protocol);
     load.Long("RecvTimeout", block.RecvTimeout);

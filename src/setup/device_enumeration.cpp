@@ -23,21 +23,35 @@ constexpr std::size_t kDeviceIdLength = 39;
 constexpr DWORD kSubkeyNameSize = 256;
 constexpr DWORD kPortSubkeyNameSize = 30;
 
-// Enumerates the subkey names of `key` until the registry reports an error (a name longer
-// than `nameSize` - 1 characters also ends the walk); `visit` returns false to stop.
+// Enumerates the subkey names of `key` until the registry has no more (a name longer than
+// `nameSize` - 1 characters is passed over); `visit` returns false to stop.
 template <typename Visit>
 void ForEachSubkey(HKEY key, DWORD nameSize, Visit visit) {
     std::string name(nameSize, '\0');
     for (DWORD index = 0;; ++index) {
         DWORD length = nameSize;
-        if (RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            return;
+        const LONG status =
+            RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) {
+            continue;
         }
-        if (!visit(name.c_str())) {
+        if (status != ERROR_SUCCESS || !visit(name.c_str())) {
             return;
         }
     }
+}
+
+// A plug-and-play modem on the Windows NT family: the port its device instance was given, in
+// the instance's "Device Parameters".
+bool FindPnpModemPort(HKEY instance, ModemEntry& modem) {
+    RegistryKey parameters;
+    std::string port;
+    if (!parameters.Open(instance, "Device Parameters") ||
+        !parameters.ReadText("PortName", kPortNameLength, port)) {
+        return false;
+    }
+    modem.port = PortNumberOf(port) - 1;
+    return true;
 }
 
 // Finds the port a modem is attached to, from its driver key: the "AttachedTo" value, or
@@ -81,7 +95,7 @@ bool FindModemPort(HKEY machine, ModemEntry& modem) {
 }
 
 // Windows NT family: a counted list of device instances, each with its display name and the
-// class key of its driver.
+// class key of its driver; an entry that cannot be read is passed over.
 void EnumerateNtModems(DeviceLists& lists, HKEY machine) {
     RegistryKey modemList;
     if (!modemList.Open(machine, kNtModemList)) {
@@ -95,12 +109,10 @@ void EnumerateNtModems(DeviceLists& lists, HKEY machine) {
     }
     for (uint32_t i = 0; i < count; ++i) {
         std::string instancePath;
-        if (!modemList.ReadText(std::to_string(i).c_str(), kInstancePathLength, instancePath)) {
-            return;
-        }
         RegistryKey instance;
-        if (!instance.Open(deviceRoot.get(), instancePath.c_str())) {
-            return;
+        if (!modemList.ReadText(std::to_string(i).c_str(), kInstancePathLength, instancePath) ||
+            !instance.Open(deviceRoot.get(), instancePath.c_str())) {
+            continue;
         }
         ModemEntry modem;
         std::string text;
@@ -110,8 +122,7 @@ void EnumerateNtModems(DeviceLists& lists, HKEY machine) {
         text.clear();
         instance.ReadText("Driver", kDriverLength, text);
         modem.key.Assign(kNtDriverRoot + text);
-        instance.Close();
-        if (FindModemPort(machine, modem)) {
+        if (FindModemPort(machine, modem) || FindPnpModemPort(instance.get(), modem)) {
             lists.modems.push_back(modem);
         }
     }
@@ -126,7 +137,7 @@ void EnumerateWin95Modems(DeviceLists& lists, HKEY machine) {
     ForEachSubkey(modemClass.get(), kSubkeyNameSize, [&](const char* name) {
         RegistryKey driver;
         if (!driver.Open(modemClass.get(), name)) {
-            return false;
+            return true;
         }
         ModemEntry modem;
         modem.key.Assign(std::string(kWin95ModemClass) + "\\" + name);
@@ -142,7 +153,8 @@ void EnumerateWin95Modems(DeviceLists& lists, HKEY machine) {
     });
 }
 
-// Every value of the serial device map is a port name; the value names do not matter.
+// Every value of the serial device map is a port name; the value names do not matter. A value
+// longer than a port name may be is passed over.
 void EnumeratePorts(DeviceLists& lists, HKEY machine) {
     RegistryKey serial;
     if (!serial.Open(machine, kSerialPorts)) {
@@ -153,8 +165,12 @@ void EnumeratePorts(DeviceLists& lists, HKEY machine) {
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = sizeof name;
         DWORD dataSize = sizeof data;
-        if (RegEnumValueA(serial.get(), index, name, &nameLength, nullptr, nullptr,
-                          reinterpret_cast<BYTE*>(data), &dataSize) != ERROR_SUCCESS) {
+        const LONG status = RegEnumValueA(serial.get(), index, name, &nameLength, nullptr, nullptr,
+                                          reinterpret_cast<BYTE*>(data), &dataSize);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
             return;
         }
         lists.ports.emplace_back(std::string_view(data, strnlen(data, dataSize)));

@@ -116,6 +116,7 @@ TEST(SettingsWrites, ChoicesAreClampedToTheirRanges) {
     }
 }
 
+// A number no listed port has is kept: another device is never used in its place.
 TEST(SettingsWrites, PortIsLookedUpByItsExactNumber) {
     EXPECT_EQ(PortNumberOf("COM12"), 12);
     EXPECT_EQ(PortNumberOf("COM"), 0);
@@ -126,10 +127,11 @@ TEST(SettingsWrites, PortIsLookedUpByItsExactNumber) {
     EXPECT_EQ(block.PortNumber(lists), 3);
     block.SetPort(10, lists);
     EXPECT_EQ(block.Port, 2);
-    block.SetPort(7, lists); // "COM07" is not 7: the first port
-    EXPECT_EQ(block.Port, 0);
+    block.SetPort(7, lists); // "COM07" is not 7
+    EXPECT_EQ(block.Port, kUnlistedPort);
+    EXPECT_EQ(block.PortNumber(lists), 7);
     block.SetPort(4, DeviceLists{});
-    EXPECT_EQ(block.PortNumber(DeviceLists{}), 1); // without ports
+    EXPECT_EQ(block.PortNumber(DeviceLists{}), 4);
 }
 
 TEST(SettingsWrites, ModemNameSelectsTheFirstModemWithThatPrefix) {

@@ -177,8 +177,8 @@ TEST(SettingsPersistence, HandEditedValuesAreTakenAsStoredAndCut) {
     EXPECT_EQ(block.DefaultDir.view(), std::string(260, 'd'));
     EXPECT_EQ(block.Telephone.view(), std::string(40, '1'));
     EXPECT_EQ(block.ModemCmd.view(), "ATZ");
-    EXPECT_EQ(block.ModemName, 0); // vanished devices fall back to the first entry
-    EXPECT_EQ(block.Port, 0);
+    EXPECT_EQ(block.ModemName, 0); // a vanished modem falls back to the first entry
+    EXPECT_EQ(block.PortNumber(lists), 9) << "a vanished port is kept, not another one used";
     block.SetProtocol(NumberOf(block.Protocol));
     EXPECT_EQ(NumberOf(block.Protocol), 2);
 

@@ -27,6 +27,46 @@ HRESULT CallExport(const char* name) {
     return function != nullptr ? function() : E_UNEXPECTED;
 }
 
+// A plug-and-play modem that appears once the module is loaded (plugged in while the host runs)
+// is in the modem list: the lists are read when first asked for, not while the module loads.
+TEST(Quill32Devices, AModemPluggedInAfterLoadingIsListed) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(CoGetClassObject(CLSID_Quill32, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    const std::string modems = "SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum";
+    const std::string device = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7011&PID_0001";
+    const std::string instance = device + "\\5&2d&0&1";
+    auto set = [](const std::string& path, const char* name, DWORD type, const void* data,
+                  DWORD size) {
+        HKEY key = nullptr;
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr);
+        RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    };
+    const DWORD count = 1;
+    set(modems, "Count", REG_DWORD, &count, sizeof count);
+    set(modems, "0", REG_SZ, instance.c_str() + 30, static_cast<DWORD>(instance.size() - 29));
+    set(instance, "FriendlyName", REG_SZ, "Plugged In Later", 17);
+    set(instance + "\\Device Parameters", "PortName", REG_SZ, "COM7", 5);
+
+    IQuill32* q = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IQuill32, reinterpret_cast<void**>(&q)), S_OK);
+    BSTR prefix = SysAllocString(L"Plugged");
+    q->put_ModemName(prefix);
+    SysFreeString(prefix);
+    BSTR name = nullptr;
+    q->get_ModemName(&name);
+    EXPECT_EQ(Take(name), L"Plugged In Later");
+    q->Release();
+    factory->Release();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, modems.c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, device.c_str());
+    CoUninitialize();
+}
+
 class Quill32Host : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }

@@ -61,23 +61,31 @@ protected:
     HKEY root_ = nullptr;
 };
 
+// An unreadable entry is passed over; a plug-and-play modem's port is in its instance's
+// "Device Parameters", as Windows writes it.
 TEST_F(DeviceEnumeration, NtFamilyModemsWithoutPortInformationAreLeftOut) {
-    Set(kNtModems, "Count", "5", REG_DWORD);
+    Set(kNtModems, "Count", "6", REG_DWORD);
     NtModem(0, "Courier V.Everything", "COM1", "AttachedTo");
     NtModem(1, "Courier Fax", "", "Model");
     NtModem(2, "Courier 28800", "test\\courier2", "MatchingDeviceId");
     Set("ENUM\\test\\courier2\\0000", "PORTNAME", "COM4");
-    Set(kNtModems, "3", "MODEM\\MISSING\\0000"); // enumeration stops here
+    Set(kNtModems, "3", "MODEM\\MISSING\\0000");
     NtModem(4, "After", "COM2", "AttachedTo");
+    NtModem(5, "USB Modem", "", "Model");
+    Set("SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0005\\Device Parameters", "PortName",
+        "COM12");
 
     DeviceLists lists = Enumerate(true);
     EXPECT_TRUE(lists.ntFamily);
-    ASSERT_EQ(lists.modems.size(), 2u);
+    ASSERT_EQ(lists.modems.size(), 4u);
     EXPECT_EQ(lists.modems[0].name.view(), "Courier V.Everything");
     EXPECT_EQ(lists.modems[0].key.view(), kNtClass + "0");
     EXPECT_EQ(lists.modems[0].port, 0);
     EXPECT_EQ(lists.modems[1].name.view(), "Courier 28800");
     EXPECT_EQ(lists.modems[1].port, 3);
+    EXPECT_EQ(lists.modems[2].name.view(), "After");
+    EXPECT_EQ(lists.modems[3].name.view(), "USB Modem");
+    EXPECT_EQ(lists.modems[3].port, 11);
     EXPECT_TRUE(lists.ports.empty());             // no serial device map here
     EXPECT_TRUE(Enumerate(false).modems.empty()); // the other family's layout
 }
@@ -105,16 +113,17 @@ TEST_F(DeviceEnumeration, Win95FamilyModemsAreTheSubkeysOfTheModemClass) {
     EXPECT_EQ(lists.modems[1].port, 5);
 }
 
-TEST_F(DeviceEnumeration, PortsComeInRegistryOrderUntilAnUnreadableOne) {
+TEST_F(DeviceEnumeration, PortsComeInRegistryOrderPassingOverUnreadableOnes) {
     const std::string serial = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
     Set(serial, "A", "COM3");
     Set(serial, "B", "COM1");
     Set(serial, "C", "COM1234567890"); // longer than a port name may be
     Set(serial, "D", "COM2");
     DeviceLists lists = Enumerate(true);
-    ASSERT_EQ(lists.ports.size(), 2u);
+    ASSERT_EQ(lists.ports.size(), 3u);
     EXPECT_EQ(lists.ports[0].view(), "COM3");
     EXPECT_EQ(lists.ports[1].view(), "COM1");
+    EXPECT_EQ(lists.ports[2].view(), "COM2");
 }
 
 } // namespace
