@@ -1,13 +1,48 @@
 #include "ui/win32_help.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 
 namespace tollan {
 
 namespace {
 
+// What the HTML Help control takes to open a file at a context number.
+constexpr UINT kHtmlHelpContext = 0x000F;
+using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+
+bool HasExtension(const char* file, const char* extension) {
+    const std::size_t length = std::strlen(file);
+    const std::size_t tail = std::strlen(extension);
+    return length >= tail && lstrcmpiA(file + length - tail, extension) == 0;
+}
+
+// The HTML Help control is loaded when it is first needed, and stays loaded: its viewer windows
+// live on after the call.
+bool OpenHtmlHelp(HWND owner, const char* file, DWORD topic) {
+    static const HtmlHelpFunction htmlHelp = [] {
+        HMODULE control = LoadLibraryA("hhctrl.ocx");
+        return control != nullptr ? reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void*>(
+                                        GetProcAddress(control, "HtmlHelpA")))
+                                  : nullptr;
+    }();
+    return htmlHelp != nullptr && htmlHelp(owner, file, kHtmlHelpContext, topic) != nullptr;
+}
+
+// WinHelp is gone from current Windows: a ".hlp" file still goes to it where it is there, a
+// ".chm" file to HTML Help; when neither can show the topic, a message names the file and it.
 void SystemHelpViewer(HWND owner, const char* helpFile, DWORD topic) {
-    WinHelpA(owner, helpFile, HELP_CONTEXT, topic);
+    const char* file = helpFile != nullptr ? helpFile : "";
+    if (HasExtension(file, ".chm")
+            ? OpenHtmlHelp(owner, file, topic)
+            : HasExtension(file, ".hlp") && WinHelpA(owner, file, HELP_CONTEXT, topic)) {
+        return;
+    }
+    char text[MAX_PATH + 128];
+    std::snprintf(text, sizeof text, "Help topic %lu of %s cannot be shown.",
+                  static_cast<unsigned long>(topic), file);
+    MessageBoxA(owner, text, "Help", MB_OK | MB_ICONINFORMATION);
 }
 
 std::atomic<HelpViewer> currentViewer{SystemHelpViewer};

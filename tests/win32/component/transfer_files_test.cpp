@@ -88,7 +88,8 @@ LRESULT CALLBACK WatchSize(int code, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK CatchClosing(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<MSG*>(lParam);
     if (code == HC_ACTION && message->message == Win32ProgressDialog::kRunFinishedMessage) {
-        for (int id : {IDC_PROGRESS_FILE, IDC_PROGRESS_STATUS, IDC_PROGRESS_BYTES}) {
+        for (int id :
+             {IDC_PROGRESS_PORT, IDC_PROGRESS_FILE, IDC_PROGRESS_STATUS, IDC_PROGRESS_BYTES}) {
             closing.texts[id] = TextOf(message->hwnd, id);
         }
         closing.rows = Rows(message->hwnd, IDC_PROGRESS_LIST, 5);
@@ -233,10 +234,31 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
     EXPECT_GT(listHeight, 0);
     EXPECT_EQ(heightWithList - heightWithout, listHeight);
 
-    // ShowErrors off: the failed run closes the dialog by itself.
-    Start(false, false);
-    EXPECT_EQ(Result(), kResultPortOpenFailed);
-    EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], "Error opening the COM port");
+    // ShowErrors off: the failed run closes the dialog by itself. So does one on a port number
+    // no listed port has (COM5 is the first), which the dialog names.
+    for (std::int16_t port : {9, 42}) {
+        block_.SetPort(port, lists_);
+        Start(false, false);
+        EXPECT_EQ(Result(), kResultPortOpenFailed);
+        EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], "Error opening the COM port");
+        EXPECT_EQ(closing.texts[IDC_PROGRESS_PORT], "COM" + std::to_string(port));
+    }
+}
+
+// Help files the system cannot show (no viewer for the kind, or no file): a message names the
+// file and the topic.
+TEST_F(TransferFilesTest, HelpThatCannotBeShownNamesTheFileAndTopic) {
+    SetHelpViewer(nullptr);
+    for (const char* file : {"C:\\nowhere\\tollan.chm", "C:\\nowhere\\tollan.txt"}) {
+        auto shown = std::async(std::launch::async, [file] { OpenHelpTopic(nullptr, file, 23); });
+        HWND box = WaitForDialog("Help");
+        ASSERT_NE(box, nullptr) << file;
+        const std::vector<std::string> texts = StaticTexts(box);
+        const std::string expected = "Help topic 23 of " + std::string(file) + " cannot be shown.";
+        EXPECT_NE(std::find(texts.begin(), texts.end(), expected), texts.end()) << file;
+        ClickLater(box, IDOK);
+        shown.wait();
+    }
 }
 
 // Codes 1 to 4: the message, the caption, Help at the code's topic, and no run. (Which check
@@ -283,6 +305,39 @@ TEST_F(TransferFilesTest, RefusedRunsShowTheirMessage) {
     // Without ShowErrors a refusal is silent.
     Start(false, false);
     EXPECT_EQ(Result(), 4);
+}
+
+// Lists a send cannot go through end the run before the port (COM9: code 18) is opened, with
+// code 11 and nothing counted: a name the code page lacks a letter of (its '?'s would match
+// notes.txt and plans.txt), files of 2 GiB or more (sparse here).
+TEST_F(TransferFilesTest, ListsASendCannotCarryEndBeforeThePortOpens) {
+    Write("out\\notes.txt", "n");
+    Write("out\\plans.txt", "p");
+    const std::u16string cyrillic =
+        WidenText(Path("out")) + u"\\\u041e\u0442\u0447\u0435\u0442.txt";
+    const std::pair<std::uintmax_t, const char*> large[] = {{0xA0000000u, "out\\big.bin"},
+                                                            {0x100000010u, "out\\huge.bin"}};
+    for (const auto& [size, name] : large) {
+        Write(name, "");
+        std::filesystem::resize_file(Path(name), size);
+    }
+    const std::pair<std::u16string, std::string> cases[] = {
+        {cyrillic, "A file name has characters the system's code page lacks."},
+        {WidenText(Path("out\\*.txt") + ";" + Path("out\\big.bin")),
+         Path("out\\big.bin") + ": 2 GiB or larger; file offsets on the line are 32 bits"},
+        {WidenText(Path("out\\huge.bin")),
+         Path("out\\huge.bin") + ": 2 GiB or larger; file offsets on the line are 32 bits"},
+    };
+    block_.Protocol = Protocol::kZModem;
+    block_.Transfer = 1;
+    block_.Port = 1;
+    for (const auto& [list, status] : cases) {
+        block_.SetFileList(list);
+        Start(false, false);
+        EXPECT_EQ(Result(), kResultOpenFailed);
+        EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], status);
+        EXPECT_EQ(block_.Transferred, 0);
+    }
 }
 
 // A receiver on COM6 in this process, run by the portable driver with no one to watch it.
