@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/file_access.h"
+
 namespace tollan {
 namespace {
 
@@ -135,9 +137,13 @@ NameVerdict ReceivedName(std::string_view offered, NameRules rules, char* out, s
     const char separator = rules == NameRules::kWin32 ? '\\' : '/';
     std::size_t used = 0;
     while (!rest.empty()) {
+        // On a double-byte code page a character's second byte may be a '\\' (Windows names only).
         std::size_t length = 0;
         while (length < rest.size() && !IsSeparator(rest[length])) {
-            ++length;
+            length +=
+                rules == NameRules::kWin32 && IsLeadByte(rest[length]) && length + 1 < rest.size()
+                    ? 2
+                    : 1;
         }
         const std::string_view step = rest.substr(0, length);
         rest.remove_prefix(length < rest.size() ? length + 1 : length);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/received_name.h"
 #include "support/scratch_folder.h"
 #include "transfer/ansi_text.h"
 
@@ -78,8 +79,8 @@ TEST(Win32FileAccess, NamesInTheAnsiCodePage) {
     };
     const Case cases[] = {
         {1251, u"Отчеты", u"План.txt"},
-        // 0x95 0x5C, 0x83 0x5C, 0x94 0x5C
-        {932, u"表示", u"ソフト能.txt"},
+        // 表 0x95 0x5C, 能 0x94 0x5C, ソ 0x83 0x5C
+        {932, u"表示能", u"ソフト能.txt"},
     };
     for (const Case& c : cases) {
         if (c.codePage != GetACP()) {
@@ -100,6 +101,11 @@ TEST(Win32FileAccess, NamesInTheAnsiCodePage) {
         }
         const std::string below = folder + "\\sub\\" + NarrowText(c.file);
         EXPECT_EQ(names, (std::vector<std::string>{name, below, name, below}));
+        // An offered name too, where a '\' follows a character that ends in that byte.
+        const std::string offered = NarrowText(c.folder) + "\\" + NarrowText(c.file);
+        char kept[FileAccess::kNameSize];
+        EXPECT_EQ(ReceivedName(offered, NameRules::kWin32, kept, sizeof kept), NameVerdict::kTaken);
+        EXPECT_EQ(kept, offered);
         const fs::path previous = fs::current_path();
         std::error_code error;
         fs::current_path(PathOfText(folder), error);
