@@ -38,19 +38,15 @@ TEST(Quill32Devices, AModemPluggedInAfterLoadingIsListed) {
     const std::string modems = "SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum";
     const std::string device = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7011&PID_0001";
     const std::string instance = device + "\\5&2d&0&1";
-    auto set = [](const std::string& path, const char* name, DWORD type, const void* data,
-                  DWORD size) {
-        HKEY key = nullptr;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr);
-        RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-        RegCloseKey(key);
-    };
     const DWORD count = 1;
-    set(modems, "Count", REG_DWORD, &count, sizeof count);
-    set(modems, "0", REG_SZ, instance.c_str() + 30, static_cast<DWORD>(instance.size() - 29));
-    set(instance, "FriendlyName", REG_SZ, "Plugged In Later", 17);
-    set(instance + "\\Device Parameters", "PortName", REG_SZ, "COM7", 5);
+    const std::string listed = instance.substr(30); // below Enum
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, modems.c_str(), "Count", REG_DWORD, &count, 4);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, modems.c_str(), "0", REG_SZ, listed.c_str(),
+                    static_cast<DWORD>(listed.size() + 1));
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, instance.c_str(), "FriendlyName", REG_SZ,
+                    "Plugged In Later", 17);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (instance + "\\Device Parameters").c_str(), "PortName",
+                    REG_SZ, "COM7", 5);
 
     IQuill32* q = nullptr;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IQuill32, reinterpret_cast<void**>(&q)), S_OK);
