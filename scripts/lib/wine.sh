@@ -43,3 +43,13 @@ wine_session_stop() {
     [ -n "${WINE_SESSION_DIR:-}" ] && rm -rf "$WINE_SESSION_DIR"
     unset WINEPREFIX WINE_SERVER_PID WINE_SESSION_DIR
 }
+
+# Gives the session's prefix the Marlett face of fonts-wine, which draws the caption buttons
+# (without it they show as the letters "0 1 r"). Wine 8 as Debian packages it does not load the
+# faces in its data folder, only those in the prefix's Fonts folder. Its Tahoma and MS Sans Serif
+# stay out: with them the property sheet (MS Shell Dlg) and its pages (MS Sans Serif) would be
+# measured in different fonts, which Windows maps to faces of one size.
+wine_install_fonts() {
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+}
