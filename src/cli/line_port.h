@@ -3,6 +3,7 @@
 // output.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "cli/command_line.h"
@@ -10,6 +11,9 @@
 
 namespace tollan {
 
-PortFactory LinePortFactory(const std::string& line);
+// `lost`, when given, hears from the port when the device goes away under a run (see
+// CommPort::OnLineLost()).
+PortFactory LinePortFactory(const std::string& line,
+                            std::function<void(int error)> lost = nullptr);
 
 } // namespace tollan

@@ -1,6 +1,7 @@
 // The tollan command: sends or receives files over a serial line with the transfer driver, in
 // the habits of sz and rz. The exit status is the result code of the run; a usage error ends
 // with 64, a status no result code uses.
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -53,6 +54,23 @@ template <typename... Values>
 void Say(std::FILE* stream, const char* format, Values... values) {
     if (stream != nullptr) {
         std::fprintf(stream, format, values...);
+    }
+}
+
+// The run ended because its line went away: says so, and what became of the file under way.
+void SayLineLost(std::FILE* messages, const CommandLine& command, int error,
+                 const std::pair<std::string, long>& file) {
+    const std::string line = command.line == kStdioLine ? "standard input and output" : command.line;
+    const std::string reason =
+        error > 0 ? std::system_category().message(error) : "its other end closed it";
+    Say(messages, "tollan: The line was lost (%s: %s)", line.c_str(), reason.c_str());
+    if (file.first.empty()) {
+        Say(messages, ".\n");
+    } else if (command.run.Transmitting()) {
+        Say(messages, " after %ld bytes of %s.\n", file.second, file.first.c_str());
+    } else {
+        Say(messages, "; the partial file %s is kept (%ld bytes).\n", file.first.c_str(),
+            file.second);
     }
 }
 
@@ -113,7 +131,10 @@ int Run(int argc, char** argv) {
     RunResult result;
     TerminalView view(stdio ? messages : stdout, stderr,
                       !stdio && !command.quiet && StderrIsTerminal());
-    TransferDriver driver(command.run, result, view, LinePortFactory(command.line), command.block);
+    std::atomic<int> lineLost{0};
+    TransferDriver driver(command.run, result, view,
+                          LinePortFactory(command.line, [&lineLost](int error) { lineLost = error; }),
+                          command.block);
     if (command.run.useModem) {
         driver.SetModemSource(CommandModemSource(command.modem, command.run.flowControl));
     }
@@ -147,7 +168,11 @@ int Run(int argc, char** argv) {
     if (unconfirmed != 0) {
         Say(messages, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
     }
-    if (code != kResultOk) {
+    // A line that went away is a communications failure, whatever the engine made of it.
+    if (code != kResultOk && lineLost != 0 && !interrupts.Interrupted()) {
+        code = kResultCommError;
+        SayLineLost(messages, command, lineLost, view.LastFile());
+    } else if (code != kResultOk) {
         const char* text = code == kResultModemInitFailed ? "The modem could not be initialised."
                                                           : ResultText(code);
         Say(messages, "tollan: %s\n", text != nullptr ? text : "failed.");

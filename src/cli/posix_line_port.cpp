@@ -5,15 +5,18 @@
 
 namespace tollan {
 
-PortFactory LinePortFactory(const std::string& line) {
+PortFactory LinePortFactory(const std::string& line, std::function<void(int error)> lost) {
     if (line == kStdioLine) {
-        return [](std::uint32_t, std::uint32_t) {
-            return std::shared_ptr<CommPort>(std::make_shared<PosixStdioPort>());
+        return [lost](std::uint32_t, std::uint32_t) {
+            auto port = std::make_shared<PosixStdioPort>();
+            port->OnLineLost(lost);
+            return std::shared_ptr<CommPort>(port);
         };
     }
-    return [line](std::uint32_t receiveSize, std::uint32_t transmitSize) {
-        return std::shared_ptr<CommPort>(
-            std::make_shared<PosixSerialPort>(line, receiveSize, transmitSize));
+    return [line, lost](std::uint32_t receiveSize, std::uint32_t transmitSize) {
+        auto port = std::make_shared<PosixSerialPort>(line, receiveSize, transmitSize);
+        port->OnLineLost(lost);
+        return std::shared_ptr<CommPort>(port);
     };
 }
 

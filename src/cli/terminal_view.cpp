@@ -44,6 +44,7 @@ void TerminalView::ShowErrorCount(long count) {
 void TerminalView::AddFileLine(const FileLine& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     Erase();
+    lastFile_ = {line.name, line.bytes};
     if (lines_ == nullptr) {
         return;
     }
@@ -82,6 +83,11 @@ void TerminalView::RunFinished() {
 std::string TerminalView::LastStatus() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return status_;
+}
+
+std::pair<std::string, long> TerminalView::LastFile() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastFile_;
 }
 
 void TerminalView::Draw(bool force) {

@@ -38,6 +38,8 @@ public:
 
     // The last status text shown.
     std::string LastStatus() const;
+    // The name and byte count of the last file line; an empty name before the first.
+    std::pair<std::string, long> LastFile() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -60,6 +62,7 @@ private:
     Clock::time_point fileStart_ = Clock::now();
     Clock::time_point lastDraw_{};
     std::size_t drawnWidth_ = 0;
+    std::pair<std::string, long> lastFile_;
     std::function<void()> close_;
     std::function<void()> ending_;
 };

@@ -31,20 +31,24 @@ unsigned long ComNumber(std::string name) {
 
 } // namespace
 
-PortFactory LinePortFactory(const std::string& line) {
+PortFactory LinePortFactory(const std::string& line, std::function<void(int error)> lost) {
     if (line == kStdioLine) {
-        return [](std::uint32_t, std::uint32_t) {
-            return std::shared_ptr<CommPort>(std::make_shared<Win32StdioPort>());
+        return [lost](std::uint32_t, std::uint32_t) {
+            auto port = std::make_shared<Win32StdioPort>();
+            port->OnLineLost(lost);
+            return std::shared_ptr<CommPort>(port);
         };
     }
     unsigned long number = ComNumber(line);
-    return [number](std::uint32_t receiveSize,
-                    std::uint32_t transmitSize) -> std::shared_ptr<CommPort> {
+    return [number, lost](std::uint32_t receiveSize,
+                          std::uint32_t transmitSize) -> std::shared_ptr<CommPort> {
         if (number == 0) {
             return nullptr;
         }
-        return std::make_shared<Win32SerialPort>(static_cast<std::uint32_t>(number - 1),
-                                                 receiveSize, transmitSize);
+        auto port = std::make_shared<Win32SerialPort>(static_cast<std::uint32_t>(number - 1),
+                                                      receiveSize, transmitSize);
+        port->OnLineLost(lost);
+        return port;
     };
 }
 

@@ -219,4 +219,14 @@ int CommPort::WaitForInput(int) {
     return Idle();
 }
 
+int CommPort::LoseLine(int error) {
+    if (lineLost_ == 0) {
+        lineLost_ = error != 0 ? error : -1;
+        if (onLineLost_) {
+            onLineLost_(lineLost_);
+        }
+    }
+    return SetStatus(LINK_FAILED);
+}
+
 } // namespace tollan

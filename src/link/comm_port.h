@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "link/link_codes.h"
 
@@ -167,6 +168,13 @@ public:
     // buffer while that holds bytes, without a call per byte.
     int NextByte() { return inputNext_ != inputEnd_ ? *inputNext_++ : GetByte(); }
 
+    // `lost` is called once, on the thread that saw it, when the device goes away under a run
+    // (a hang-up, a device error): with the system's error code. From then on waits and writes
+    // fail at once with LINK_FAILED instead of waiting for a line that will not come back.
+    void OnLineLost(std::function<void(int error)> lost) { onLineLost_ = std::move(lost); }
+    // The system's error code that lost the line, or 0 while it works.
+    int LineLost() const { return lineLost_; }
+
     std::uint32_t PortNumber() const { return portNumber_; }
     int Status() const { return status_; }
     // Returns the status and clears it.
@@ -179,6 +187,8 @@ protected:
         return code;
     }
     void SetPortNumber(std::uint32_t portNumber) { portNumber_ = portNumber; }
+    // Notes that the line is lost through `error` (told once) and stores LINK_FAILED; returns it.
+    int LoseLine(int error);
 
     // A port that buffers its input keeps the bytes not yet taken in [inputNext_, inputEnd_),
     // where NextByte() takes them; its own reads take from there too. Empty in other ports.
@@ -217,6 +227,8 @@ private:
     std::uint32_t portNumber_;
     int status_ = 0;
     bool raisedCount_ = false;
+    int lineLost_ = 0;
+    std::function<void(int)> onLineLost_;
 };
 
 } // namespace tollan

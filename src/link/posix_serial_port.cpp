@@ -34,6 +34,15 @@ std::uint32_t ErrorBit(int code) {
 // long enough that a caller's wait costs few wake-ups.
 constexpr int kIdleSliceMs = 5;
 
+// What poll() reports of a device that has gone away: a hung-up terminal (a USB adapter pulled,
+// the master of a pseudo-terminal closed) reads as readable, with nothing to read, for ever.
+constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
+
+// Errors of read() and write() that say the device will not come back.
+bool DeviceGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
 // A wait for input that follows reads of fewer than kTrickleBytes sleeps for the time
 // kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
 constexpr int kTrickleBytes = 256;
@@ -237,19 +246,23 @@ int PosixSerialPort::Idle() {
     if (!IsOpen()) {
         return LINK_NO_PORT;
     }
+    if (LineLost() != 0) {
+        return LINK_FAILED;
+    }
     int waiting = 0;
-    if (inputNext_ != inputEnd_ || (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0)) {
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 && DeviceGone(errno)) {
+        return LoseLine(errno); // a hung-up device answers EIO
+    }
+    if (inputNext_ != inputEnd_ || waiting > 0) {
         // Input is already waiting: the caller is waiting for something else; don't spin.
         usleep(kIdleSliceMs * 1000);
         return 0;
     }
     // Wait a short slice for input instead of spinning; arriving input ends it early.
     pollfd entry{fd_, POLLIN, 0};
-    const int ready = poll(&entry, 1, kIdleSliceMs);
-    if (ready > 0 && (entry.revents & POLLIN) == 0 &&
-        (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        usleep(1000);
-        return LINK_FAILED; // the device has gone away
+    if (poll(&entry, 1, kIdleSliceMs) > 0 && (entry.revents & kGoneEvents) != 0 &&
+        TakeArrivedInput() == 0) {
+        return LoseLine(EIO);
     }
     return 0;
 }
@@ -507,6 +520,10 @@ int PosixSerialPort::Write(const void* buffer, int length) {
     if (length <= 0) {
         return 0;
     }
+    if (LineLost() != 0) {
+        SetStatus(LINK_FAILED);
+        return 0;
+    }
     streamBytes_ = 0;
     trickling_ = false;
     // Unsigned on purpose: a driver queue fuller than the configured size offers everything.
@@ -522,7 +539,7 @@ int PosixSerialPort::Write(const void* buffer, int length) {
         WaitUntilSent(count);
     }
     if (count < length) {
-        SetStatus(LINK_WRITE_SHORT);
+        SetStatus(LineLost() != 0 ? LINK_FAILED : LINK_WRITE_SHORT);
     }
     return count;
 }
@@ -541,6 +558,9 @@ int PosixSerialPort::WriteUntil(const std::uint8_t* bytes, int length, std::uint
         } else if (written < 0 && errno == EINTR) {
             continue;
         } else if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (DeviceGone(errno)) {
+                LoseLine(errno);
+            }
             break;
         }
         // The device's queue is full: sleep until it takes more.
@@ -554,7 +574,8 @@ int PosixSerialPort::WriteUntil(const std::uint8_t* bytes, int length, std::uint
             break;
         }
         if (ready > 0 && (entry.revents & POLLOUT) == 0) {
-            break; // an error or a hang-up: no room will come
+            LoseLine(EIO); // an error or a hang-up: no room will come
+            break;
         }
     }
     return count;
@@ -601,11 +622,17 @@ int PosixSerialPort::SendImmediate(std::uint8_t byte) {
     queueSeenEmpty_ = false;
     streamBytes_ = 0;
     trickling_ = false;
-    return write(fd_, &byte, 1) == 1 ? 0 : LINK_FAILED;
+    if (write(fd_, &byte, 1) == 1) {
+        return 0;
+    }
+    return DeviceGone(errno) ? LoseLine(errno) : LINK_FAILED;
 }
 
 int PosixSerialPort::Refill() {
     const ssize_t got = read(fd_, buffer_, sizeof buffer_);
+    if (got < 0 && DeviceGone(errno)) {
+        LoseLine(errno);
+    }
     const int count = got > 0 ? static_cast<int>(got) : 0;
     inputNext_ = buffer_;
     inputEnd_ = buffer_ + count;
@@ -626,6 +653,9 @@ int PosixSerialPort::WaitForInput(int timeoutMs) {
     if (inputNext_ != inputEnd_) {
         return 0;
     }
+    if (LineLost() != 0) {
+        return LINK_FAILED;
+    }
     timeoutMs = std::max(timeoutMs, 0);
     if (trickling_) {
         // Input comes a few bytes at a time (a slow line): sleep while a batch gathers, so that
@@ -644,15 +674,15 @@ int PosixSerialPort::WaitForInput(int timeoutMs) {
     }
     pollfd entry{fd_, POLLIN, 0};
     const int ready = poll(&entry, 1, timeoutMs);
-    if (ready > 0 && (entry.revents & POLLIN) != 0) {
-        TakeArrivedInput(); // the next GetByte() needs no system call
+    if (ready <= 0) {
         return 0;
     }
-    if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        usleep(1000);
-        return LINK_FAILED; // the device has gone away
+    // The next GetByte() needs no system call. What a device that went away still held is
+    // handed on first.
+    if (TakeArrivedInput() == 0 && (entry.revents & kGoneEvents) != 0) {
+        return LoseLine(EIO);
     }
-    return 0;
+    return LineLost() != 0 && inputNext_ == inputEnd_ ? LINK_FAILED : 0;
 }
 
 int PosixSerialPort::GetByte() {

@@ -152,7 +152,11 @@ int PosixStdioPort::Write(const void* buffer, int length) {
                 continue;
             }
         }
-        SetStatus(n < 0 && errno != EAGAIN ? LINK_FAILED : LINK_WRITE_SHORT);
+        if (n < 0 && errno != EAGAIN) {
+            LoseLine(errno); // the terminal hung up, or the reader of a pipe is gone
+        } else {
+            SetStatus(LINK_WRITE_SHORT);
+        }
         break;
     }
     return written;
@@ -165,12 +169,13 @@ int PosixStdioPort::Refill() {
         return LINK_FAILED;
     }
     const ssize_t got = read(in_, buffer_, sizeof buffer_);
-    if (got == 0) {
-        ended_ = true; // the other side closed our input
-        return LINK_FAILED;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return 0;
     }
-    if (got < 0) {
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : LINK_FAILED;
+    if (got <= 0) {
+        // The other side closed our input, or the terminal hung up: the line is gone.
+        ended_ = true;
+        return LoseLine(got < 0 ? errno : 0);
     }
     inputEnd_ = buffer_ + got;
     return static_cast<int>(got);
@@ -197,7 +202,7 @@ int PosixStdioPort::WaitForInput(int timeoutMs) {
         }
         if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             ended_ = true;
-            return LINK_FAILED;
+            return LoseLine(EIO);
         }
     }
     return 0;

@@ -15,7 +15,7 @@ import termios
 import time
 
 from interop_support import CANCEL_SEQUENCE, TOLLAN, batch_files, check, check_files, \
-    file_lines, main, wait_until, write
+    file_lines, main, random_bytes, read, wait_for_size, wait_until, write
 
 
 def stdio_send_to_rz(case):
@@ -66,6 +66,36 @@ def fast_line_speed(case):
     case.expect(tollan, 6, "tollan send")
 
 
+def line_pulled(case):
+    """The line vanishes mid-file (the pair's process killed, as a USB adapter pulled), on
+    either side and on either kind of line, with no time-out: tollan ends long before any
+    time-out would, says the line was lost, and a receiver keeps what arrived."""
+    data = write(case.path("out", "big.bin"), random_bytes(16 << 20, 3))
+    partial = os.path.join(case.into, "big.bin")
+    for role, stdio in (("send", False), ("receive", False), ("receive", True)):
+        case.empty_folder(case.into)
+        line, peer = case.pty_pair()
+        args = [TOLLAN, role, "--timeout", "0", "-l", "-" if stdio else line]
+        args += ["big.bin"] if role == "send" else []
+        folder = case.out if role == "send" else case.into
+        tollan = case.start(args, line=line if stdio else None, cwd=folder)
+        if not stdio:
+            case.wait_opened(tollan, line)
+        case.start(["rz", "-q"] if role == "send" else ["sz", "-q", "big.bin"], line=peer,
+                   cwd=case.into if role == "send" else case.out)
+        wait_for_size(partial, 256 << 10)
+        case.cut()
+        cut = time.monotonic()
+        code, _, err = case.finish(tollan)
+        what = f"{role}{' on stdio' if stdio else ''}"
+        check(time.monotonic() - cut < 20, f"{what}: ended only after the guard")
+        check(code == 15 and "The line was lost" in err, f"{what}: exit {code}: {err}")
+        if role == "receive":  # (rz throws its partial file away)
+            got = read(partial)
+            check(0 < len(got) < len(data) and data.startswith(got), f"{what}: {len(got)} B")
+            check(f"the partial file big.bin is kept ({len(got)} bytes)" in err, err)
+
+
 def stdio_terminal_given_back(case):
     """A stdio receiver on a terminal in its usual (cooked) mode: the run makes it raw, and however
     the run ends (SIGTERM, SIGHUP, the peer's cancel), the terminal has its settings back."""
@@ -105,4 +135,5 @@ if __name__ == "__main__":
         "stdio_default_without_terminal": stdio_default_without_terminal,
         "stdio_terminal_given_back": stdio_terminal_given_back,
         "fast_line_speed": fast_line_speed,
+        "line_pulled": line_pulled,
     }))
