@@ -443,15 +443,13 @@ bool ZModemEngine::ReplyArrives() {
 
 int ZModemEngine::WatchBackChannel() {
     // Nothing waiting: nothing to report. (Taking the first byte from the port, when there is
-    // one, costs less than asking for the queue's count after every subpacket.)
-    int c = link_->Port().NextByte();
-    if (c == LINK_NO_DATA) {
-        return 0;
-    }
-    for (;; c = ReadLinkByte(kBackChannelTimeoutMs)) {
-        if (c < 0) {
-            break;
-        }
+    // one, costs less than asking for the queue's count after every subpacket.) Flow-control
+    // bytes are harmless, such as the XON after the hex header that started this file: only
+    // what is already waiting is looked at after them. Other bytes are noise, and the noise
+    // that follows them is waited for and passed over.
+    bool noise = false;
+    for (int c = link_->Port().NextByte(); c >= 0;
+         c = noise ? ReadLinkByte(kBackChannelTimeoutMs) : link_->Port().NextByte()) {
         if (c == ZPAD || c == ZDLE) {
             return 1;
         }
@@ -463,8 +461,9 @@ int ZModemEngine::WatchBackChannel() {
             return 1;
         }
         ++errorLevel_;
+        noise = true;
     }
-    if (errorLevel_ < kNoisyErrorLevel) {
+    if (noise && errorLevel_ < kNoisyErrorLevel) {
         errorLevel_ = kNoisyErrorLevel;
     }
     return 0;
