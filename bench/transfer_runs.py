@@ -6,7 +6,8 @@
 
 Cases: "small" (one 2,000-byte file), "batch" (50 files of 2,000 bytes), "noisy5" and
 "noisy4" (256 KiB of random data with one bit in 10^5 or 10^4 flipped on the line, both ways),
-"clean" (1 MiB of random data). Each run gets a fresh line (the noise seeded by the run's
+"clean" (1 MiB of random data), "unpaced" (200 files of 8 KiB over a socat pseudo-terminal pair,
+which passes bytes on as fast as the programs take them; its share of the line is not given). Each run gets a fresh line (the noise seeded by the run's
 number, so the pairings meet the same noise), the receiver starts first and listens, and the
 time runs from the sender's start until both have ended. A run counts as complete when both
 programs exited 0 and every file arrived byte for byte. Prints one line per run and then, per
@@ -34,13 +35,15 @@ def make_files(folder, case):
         sizes = [2000]
     elif case == "batch":
         sizes = [2000] * 50
+    elif case == "unpaced":
+        sizes = [8192] * 200
     elif case in ("noisy5", "noisy4"):
         sizes = [256 * 1024]
     else:
         sizes = [1024 * 1024]
     names = []
     for i, size in enumerate(sizes):
-        name = f"f{i:02d}.bin"
+        name = f"f{i:03d}.bin"
         with open(os.path.join(folder, name), "wb") as out:
             out.write(rng.randbytes(size))
         names.append(name)
@@ -84,9 +87,11 @@ def one_run(args, pairing, names, out_dir, run, work):
         if os.path.lexists(p):
             os.unlink(p)
     line_args = [args.simulator, "--bps", str(BPS), "--link-a", a, "--link-b", b]
+    if args.case == "unpaced":
+        line_args = ["socat", f"pty,raw,echo=0,link={a}", f"pty,raw,echo=0,link={b}"]
     if args.bit_errors:
         line_args += ["--bit-errors", str(args.bit_errors), "--seed", str(run + 1)]
-    line = subprocess.Popen(line_args, stdout=subprocess.DEVNULL)
+    line = subprocess.Popen(line_args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     processes = []
     try:
         wait_for_links((a, b), time.monotonic() + 10)
@@ -147,7 +152,7 @@ def main():
     parser.add_argument("--simulator", required=True)
     parser.add_argument("--keep-output", default="")
     parser.add_argument("--case", required=True,
-                        choices=["small", "batch", "noisy5", "noisy4", "clean"])
+                        choices=["small", "batch", "noisy5", "noisy4", "clean", "unpaced"])
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--pairings", default="sz-rz,tollan-rz,sz-tollan,tollan-tollan")
     parser.add_argument("--guard", type=float, default=240.0)
@@ -171,8 +176,9 @@ def main():
             walls = [w for w, _ in runs]
             done = sum(1 for _, c in runs if c)
             median = statistics.median(walls)
+            share = "-" if args.case == "unpaced" else f"{payload / median / LINE_RATE:.2f}"
             print(f"result: {args.case} {pairing} median {median:.3f} s, "
-                  f"{payload / median / LINE_RATE:.2f} of the line, {done} of {len(runs)} complete")
+                  f"{share} of the line, {done} of {len(runs)} complete")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

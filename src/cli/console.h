@@ -12,6 +12,8 @@ bool StdinIsTerminal();
 // Whether the standard error stream is the terminal that standard input or output is: then
 // nothing may be written to it while the line runs over standard input and output.
 bool StderrSharesLine();
+// The width of the terminal on the standard error stream as it is now; 0 when not known.
+int TerminalColumns();
 
 // From now on an interrupt calls `onInterrupt` (on a thread of its own) instead of ending the
 // process. Call before any other thread starts.

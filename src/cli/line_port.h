@@ -13,7 +13,6 @@ namespace tollan {
 
 // `lost`, when given, hears from the port when the device goes away under a run (see
 // CommPort::OnLineLost()).
-PortFactory LinePortFactory(const std::string& line,
-                            std::function<void(int error)> lost = nullptr);
+PortFactory LinePortFactory(const std::string& line, std::function<void(int error)> lost = nullptr);
 
 } // namespace tollan

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/console.h"
@@ -60,7 +61,8 @@ void Say(std::FILE* stream, const char* format, Values... values) {
 // The run ended because its line went away: says so, and what became of the file under way.
 void SayLineLost(std::FILE* messages, const CommandLine& command, int error,
                  const std::pair<std::string, long>& file) {
-    const std::string line = command.line == kStdioLine ? "standard input and output" : command.line;
+    const std::string line =
+        command.line == kStdioLine ? "standard input and output" : command.line;
     const std::string reason =
         error > 0 ? std::system_category().message(error) : "its other end closed it";
     Say(messages, "tollan: The line was lost (%s: %s)", line.c_str(), reason.c_str());
@@ -72,6 +74,18 @@ void SayLineLost(std::FILE* messages, const CommandLine& command, int error,
         Say(messages, "; the partial file %s is kept (%ld bytes).\n", file.first.c_str(),
             file.second);
     }
+}
+
+// How many files the operands name, when each is a plain file; 0 when a folder or a pattern
+// makes the number unknown until the files go.
+int PlainFileCount(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        std::error_code failed;
+        if (!std::filesystem::is_regular_file(file, failed)) {
+            return 0;
+        }
+    }
+    return static_cast<int>(files.size());
 }
 
 Interrupts& ProcessInterrupts() {
@@ -129,12 +143,17 @@ int Run(int argc, char** argv) {
     WatchInterrupts([&interrupts] { interrupts.Interrupt(); });
 
     RunResult result;
+    // Progress shows wherever stderr is a terminal of its own: also on a stdio line, as a
+    // terminal program runs the command with the line on stdin and stdout.
     TerminalView view(stdio ? messages : stdout, stderr,
-                      !stdio && !command.quiet && StderrIsTerminal());
+                      !command.quiet && StderrIsTerminal() && messages != nullptr, TerminalColumns);
+    if (command.run.Transmitting()) {
+        view.SetFileCount(PlainFileCount(command.files));
+    }
     std::atomic<int> lineLost{0};
-    TransferDriver driver(command.run, result, view,
-                          LinePortFactory(command.line, [&lineLost](int error) { lineLost = error; }),
-                          command.block);
+    TransferDriver driver(
+        command.run, result, view,
+        LinePortFactory(command.line, [&lineLost](int error) { lineLost = error; }), command.block);
     if (command.run.useModem) {
         driver.SetModemSource(CommandModemSource(command.modem, command.run.flowControl));
     }

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,11 @@ bool StderrSharesLine() {
         }
     }
     return false;
+}
+
+int TerminalColumns() {
+    winsize size{};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 void WatchInterrupts(std::function<void()> onInterrupt) {

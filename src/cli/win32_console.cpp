@@ -43,6 +43,14 @@ bool StderrSharesLine() {
                             GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0);
 }
 
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) == 0) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 void WatchInterrupts(std::function<void()> onInterrupt) {
     InterruptHandler() = std::move(onInterrupt);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
