@@ -443,10 +443,10 @@ bool ZModemEngine::ReplyArrives() {
 
 int ZModemEngine::WatchBackChannel() {
     // Nothing waiting: nothing to report. (Taking the first byte from the port, when there is
-    // one, costs less than asking for the queue's count after every subpacket.) Flow-control
-    // bytes are harmless, such as the XON after the hex header that started this file: only
-    // what is already waiting is looked at after them. Other bytes are noise, and the noise
-    // that follows them is waited for and passed over.
+    // one, costs less than asking for the queue's count after every subpacket.) After a
+    // flow-control byte, such as the XON that ends the hex header this file began with, only
+    // what is already waiting is looked at; after other bytes, noise, the rest of the noise is
+    // waited for and passed over.
     bool noise = false;
     for (int c = link_->Port().NextByte(); c >= 0;
          c = noise ? ReadLinkByte(kBackChannelTimeoutMs) : link_->Port().NextByte()) {
@@ -463,7 +463,7 @@ int ZModemEngine::WatchBackChannel() {
         ++errorLevel_;
         noise = true;
     }
-    if (noise && errorLevel_ < kNoisyErrorLevel) {
+    if (errorLevel_ < kNoisyErrorLevel) {
         errorLevel_ = kNoisyErrorLevel;
     }
     return 0;
