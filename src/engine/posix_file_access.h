@@ -62,6 +62,7 @@ protected:
 
 private:
     int fd_ = -1;
+    bool unflushed_ = false; // opened or written since the last fsync()
     PosixSearchState* search_ = nullptr;
 };
 
