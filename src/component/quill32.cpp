@@ -66,8 +66,10 @@ bool ReadTelephoneEntry(const std::string& valueName, std::string& number) {
 std::string FindModuleDirectory() {
     std::string path;
     wchar_t clsid[40] = {};
-    StringFromGUID2(CLSID_Quill32, clsid, 40);
-    std::string key = "CLSID\\" + AnsiFromAutomation(clsid) + "\\InprocServer32";
+    // The text of a GUID is ASCII; it is a plain array, not an automation string with a length.
+    int written = StringFromGUID2(CLSID_Quill32, clsid, 40);
+    std::string key = "CLSID\\" + std::string(clsid, clsid + (written > 0 ? written - 1 : 0)) +
+                      "\\InprocServer32";
     RegistryKey server;
     if (!server.Open(HKEY_CLASSES_ROOT, key.c_str()) || !server.ReadText(nullptr, 260, path) ||
         path.find('\\') == std::string::npos) {
