@@ -38,9 +38,10 @@ constexpr ClassEntry kClassEntries[] = {
     {L"CLSID\\%CLSID%\\TypeLib", nullptr, L"%LIBID%", false},
 };
 
-// The keys unregistration removes; the CLSID root stays.
-constexpr const wchar_t* kClassRoots[] = {L"Tollan.Quill32.1", L"Tollan.Quill32",
-                                          L"CLSID\\%CLSID%"};
+// The keys unregistration removes (the CLSID root stays): the class key, which is the module's
+// own, and the program identifiers, which the 32-bit and the 64-bit module share.
+constexpr const wchar_t* kClassKey = L"CLSID\\%CLSID%";
+constexpr const wchar_t* kProgIds[] = {L"Tollan.Quill32.1", L"Tollan.Quill32"};
 
 constexpr const wchar_t* kHelpKey = L"SOFTWARE\\Microsoft\\Windows\\Help";
 constexpr const wchar_t* kHelpValue = L"tollan.hlp";
@@ -105,10 +106,27 @@ HRESULT WriteClassEntries(const std::wstring& module) {
     return S_OK;
 }
 
-HRESULT RemoveClassEntries(const std::wstring& module) {
-    HRESULT outcome = S_OK;
-    for (const wchar_t* root : kClassRoots) {
-        HRESULT result = DeleteTree(Expand(root, module));
+// On 64-bit Windows the 32-bit and the 64-bit module register side by side, each with the class
+// key of its own registry view. True when the module of the other width is registered.
+bool OtherWidthRegistered() {
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const std::wstring path = Expand(kClassKey, std::wstring()) + L"\\InprocServer32";
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | otherView, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+// Removes the class key, and the program identifiers unless the other width still uses them.
+// Called after the class key is gone, since on 32-bit Windows the "other" view is this one.
+HRESULT RemoveClassEntries(const std::wstring& module, bool& keepShared) {
+    HRESULT outcome = DeleteTree(Expand(kClassKey, module));
+    keepShared = OtherWidthRegistered();
+    for (const wchar_t* progId : kProgIds) {
+        HRESULT result = keepShared ? S_OK : DeleteTree(progId);
         if (FAILED(result) && SUCCEEDED(outcome)) {
             outcome = result;
         }
@@ -128,7 +146,9 @@ HRESULT RegisterTypeLibrary(const std::wstring& module) {
     return result;
 }
 
-HRESULT UnregisterTypeLibrary(const std::wstring& module) {
+// With the other width still registered, only this width's entry of the library goes (the
+// system's unregistration would take the interface keys the other one uses with it).
+HRESULT UnregisterTypeLibrary(const std::wstring& module, bool keepShared) {
     ITypeLib* library = nullptr;
     HRESULT result = LoadTypeLibEx(module.c_str(), REGKIND_NONE, &library);
     if (FAILED(result)) {
@@ -136,7 +156,15 @@ HRESULT UnregisterTypeLibrary(const std::wstring& module) {
     }
     TLIBATTR* attributes = nullptr;
     result = library->GetLibAttr(&attributes);
-    if (SUCCEEDED(result)) {
+    if (SUCCEEDED(result) && keepShared) {
+        wchar_t lcid[16] = {};
+        _ultow(attributes->lcid, lcid, 16);
+        result = DeleteTree(L"TypeLib\\" + GuidText(attributes->guid) + L"\\" +
+                            std::to_wstring(attributes->wMajorVerNum) + L"." +
+                            std::to_wstring(attributes->wMinorVerNum) + L"\\" + lcid +
+                            (attributes->syskind == SYS_WIN64 ? L"\\win64" : L"\\win32"));
+        library->ReleaseTLibAttr(attributes);
+    } else if (SUCCEEDED(result)) {
         result = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum,
                                    attributes->wMinorVerNum, attributes->lcid, attributes->syskind);
         library->ReleaseTLibAttr(attributes);
@@ -184,8 +212,9 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
     const std::wstring module = tollan::ModulePath();
-    HRESULT result = tollan::RemoveClassEntries(module);
-    HRESULT library = tollan::UnregisterTypeLibrary(module);
+    bool keepShared = false;
+    HRESULT result = tollan::RemoveClassEntries(module, keepShared);
+    HRESULT library = tollan::UnregisterTypeLibrary(module, keepShared);
     if (SUCCEEDED(result)) {
         result = library;
     }
