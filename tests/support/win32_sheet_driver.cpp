@@ -136,7 +136,7 @@ std::vector<std::string> StaticTexts(HWND window) {
     std::vector<std::string> texts;
     EnumChildWindows(
         window,
-        [](HWND child, LPARAM found) -> BOOL {
+        [](HWND child, LPARAM found) CALLBACK -> BOOL {
             char name[32] = {};
             GetClassNameA(child, name, sizeof name);
             if (lstrcmpiA(name, "Static") == 0) {

@@ -193,7 +193,7 @@ TEST_F(Win32SerialPortTest, WaitsBlockOnAQuietLineAndEndWithTheFirstByte) {
     // A byte that comes during the wait ends it at once, and nothing is lost around it.
     HANDLE writer = CreateThread(
         nullptr, 0,
-        [](void* peer) -> DWORD {
+        [](void* peer) WINAPI -> DWORD {
             Sleep(300);
             static_cast<Win32SerialPort*>(peer)->PutString("xyz");
             return 0;
