@@ -32,7 +32,8 @@ cleanup() {
 . scripts/lib/wine.sh
 trap cleanup EXIT
 wine_session_start
-wine regsvr32 /s "$(winepath -w "$dll" 2>/dev/null)" </dev/null >/dev/null 2>&1
+# The 64-bit DLL in 64-bit hosts: plain `wine` would start the 32-bit ones.
+wine_host 64 regsvr32 /s "$(winepath -w "$dll" 2>/dev/null)" </dev/null >/dev/null 2>&1
 wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\TollanBench' /d COM7 /f \
     </dev/null >/dev/null 2>&1
 head -c "$size" /dev/urandom >"$work/random.bin"
@@ -72,7 +73,7 @@ host() {
     shift
     (
         cd "$work/$key.in"
-        wine cscript //nologo "$(winepath -w "$host" 2>/dev/null)" Port=7 "BaudRate=$bps" "$@" \
+        wine_host 64 cscript //nologo "$(winepath -w "$host" 2>/dev/null)" Port=7 "BaudRate=$bps" "$@" \
             </dev/null >"$work/$key.host" 2>/dev/null || true
         echo "$EPOCHREALTIME" >"$work/$key.end"
         times >"$work/$key.times"

@@ -1,4 +1,4 @@
-# Cross build for 32-bit Windows with the POSIX-thread mingw-w64 compilers; compiled only.
+# Cross build for 32-bit Windows with the POSIX-thread mingw-w64 compilers; tests run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOLLAN_MINGW_TRIPLE i686-w64-mingw32)
@@ -11,3 +11,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOLLAN_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/win32/wine-run)

@@ -7,6 +7,24 @@ wine_environment() {
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
+# Runs a builtin host program (cscript, regsvr32, reg, ...) of the width BITS, 32 or 64:
+#   wine_host BITS PROGRAM [ARGS...]
+# With 32-bit Wine installed, plain `wine` is the 32-bit loader and quietly turns system32 into
+# SysWOW64, so the width is always named: the 32-bit program from SysWOW64 through `wine`, the
+# 64-bit one from system32 through the 64-bit loader. Each width sees its own registry view.
+wine_host() {
+    local bits=$1 program=$2
+    shift 2
+    case $bits in
+    32) wine "C:\\windows\\syswow64\\$program.exe" "$@" ;;
+    64) /usr/lib/wine/wine64 "C:\\windows\\system32\\$program.exe" "$@" ;;
+    *)
+        echo "wine_host: width '$bits' is neither 32 nor 64" >&2
+        return 2
+        ;;
+    esac
+}
+
 # Starts the prefix's server (whose PID we own) and warms it up; without the warm-up, helper
 # processes keep ctest's output pipe open.
 _wine_server_start() {

@@ -10,6 +10,12 @@ Sub Same(got, want, what)
     End If
 End Sub
 
+' The driver names the width of host it means ("x86" or "AMD64") as the first argument.
+If WScript.Arguments.Count > 0 Then
+    Same CreateObject("WScript.Shell").Environment("Process")("PROCESSOR_ARCHITECTURE"), _
+        WScript.Arguments(0), "the host's processor"
+End If
+
 Sub Finish()
     If failures > 0 Then
         WScript.Echo failures & " check(s) failed"

@@ -7,7 +7,12 @@
 #                                            FILE opens, runs beside it and must end well too
 #   component_test.sh devices DLL FILE [USER]   the same with fake ports and modems
 #   component_test.sh imports DIR            binaries under DIR import only system DLLs
+#   component_test.sh side-by-side DLL32 DLL64   both widths registered in one prefix, each
+#                                            driven from its own host; removing one leaves
+#                                            the other working
 #
+# TOLLAN_HOST_BITS (32 or 64) is the width of the DLL under test and of the cscript, regsvr32
+# and reg that are started for it (each width has its own registry view of the classes).
 # Uses the session's prefix (WINEPREFIX) and undoes its registry changes when it ends; without
 # a session it makes a throwaway prefix. The fake devices change what every program of the
 # prefix sees, so a devices test always runs in a throwaway prefix of its own.
@@ -25,6 +30,7 @@ IID='{442A6992-5DA5-4BE5-8929-4C154992C20E}'
 HELP_KEY='HKLM\SOFTWARE\Microsoft\Windows\Help'
 SETTINGS_KEY='HKCU\Software\Brindle\Tollan'
 
+bits=${TOLLAN_HOST_BITS:-64}
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -32,10 +38,17 @@ fail() {
 }
 
 # Runs a Windows command quietly; its standard output (without carriage returns) is printed.
+# cscript, regsvr32 and reg are those of the width $bits.
 win() {
-    wine "$@" </dev/null 2>/dev/null | tr -d '\r'
+    case $1 in
+    cscript | regsvr32 | reg) wine_host "$bits" "$@" ;;
+    *) wine "$@" ;;
+    esac </dev/null 2>/dev/null | tr -d '\r'
     return "${PIPESTATUS[0]}"
 }
+
+# What a script host of the width $bits reports as its processor.
+host_architecture() { if [ "$bits" = 32 ]; then echo x86; else echo AMD64; fi; }
 
 key_exists() { win reg query "$1" >/dev/null; }
 
@@ -77,13 +90,14 @@ cleanup() {
 
 register() {
     win regsvr32 /s "$dll_path" >/dev/null || fail "regsvr32 $dll_path failed"
-    cleanup_actions+=("win regsvr32 /s /u '$dll_path' >/dev/null")
+    cleanup_actions+=("bits=$bits win regsvr32 /s /u '$dll_path' >/dev/null")
 }
 
 forget_settings() { win reg delete "$SETTINGS_KEY" /f >/dev/null || true; }
 
-# Runs a test script with cscript (a VBScript one after checks.vbs; it must print PASS) or a
-# test program, with the program USER beside it; all must end well.
+# Runs a test script with cscript (a VBScript one after checks.vbs, which checks the host's
+# width; it must print PASS) or a test program, with the program USER beside it; all must end
+# well.
 run_test() {
     local output status user_pid= script=
     if [ -n "${2:-}" ]; then
@@ -95,7 +109,7 @@ run_test() {
     *.vbs)
         script=$(mktemp /tmp/tollan-test.XXXXXX.vbs)
         cat "$here/checks.vbs" "$1" >"$script"
-        output=$(win cscript //nologo "$(winepath -w "$script" 2>/dev/null)")
+        output=$(win cscript //nologo "$(winepath -w "$script" 2>/dev/null)" "$(host_architecture)")
         ;;
     *) output=$(win cscript //nologo "$(winepath -w "$1" 2>/dev/null)") ;;
     esac
@@ -136,7 +150,7 @@ registration)
     expect_value "HKCR\\CLSID\\$CLSID\\TypeLib" '' "$LIBID"
     expect_no_key "HKCR\\CLSID\\$CLSID\\Stale"
     expect_value "HKCR\\TypeLib\\$LIBID\\1.0" '' 'tollan 1.0 Type Library'
-    expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win64" '' "$dll_path"
+    expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits" '' "$dll_path"
     expect_value "HKCR\\Interface\\$IID" '' IQuill32
     expect_value "HKCR\\Interface\\$IID\\TypeLib" '' "$LIBID"
     expect_value "$HELP_KEY" tollan.hlp "$folder"
@@ -202,6 +216,52 @@ REG
     rm -f "$regfile"
     register
     run_test "$2" "${3:-}"
+    ;;
+
+side-by-side)
+    start_session
+    dll32=$(winepath -w "$1" 2>/dev/null)
+    dll64=$(winepath -w "$2" 2>/dev/null)
+    forget_settings
+    cleanup_actions+=(forget_settings)
+    probe=$(mktemp /tmp/tollan-probe.XXXXXX.vbs)
+    cleanup_actions+=("rm -f '$probe'")
+    { cat "$here/checks.vbs"; printf '%s\r\n' 'Dim q' 'On Error Resume Next' \
+        'Set q = CreateObject("Tollan.Quill32")' \
+        'If Err.Number <> 0 Then WScript.Echo "no class " & Err.Number : WScript.Quit' \
+        'On Error GoTo 0' 'q.BaudRate = 38400 : Same q.BaudRate, 38400, "BaudRate"' 'Finish'; } >"$probe"
+    # The host of the width $bits creates the class and prints PASS, or prints WANT.
+    expect_host() {
+        local got
+        got=$(win cscript //nologo "$(winepath -w "$probe" 2>/dev/null)" "$(host_architecture)")
+        [ "$got" = "$1" ] || fail "the $bits-bit host printed '$got', expected '$1'"
+    }
+    bits=32 dll_path=$dll32 register
+    bits=64 dll_path=$dll64 register
+    for bits in 32 64; do
+        dll=dll$bits
+        expect_value "HKCR\\CLSID\\$CLSID\\InprocServer32" '' "${!dll}"
+        expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits" '' "${!dll}"
+        expect_host PASS
+    done
+    # Either one unregistered: the other width keeps its class, the shared program identifiers
+    # and its type library entry; registered again, both work again.
+    for gone in 32 64; do
+        dll=dll$gone
+        bits=$gone win regsvr32 /s /u "${!dll}" || fail "unregistering the $gone-bit DLL failed"
+        for bits in 32 64; do
+            if [ "$bits" = "$gone" ]; then
+                expect_host "no class 429"
+                expect_no_key "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits"
+            else
+                kept=dll$bits
+                expect_host PASS
+                expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits" '' "${!kept}"
+            fi
+        done
+        bits=$gone win regsvr32 /s "${!dll}" || fail "registering the $gone-bit DLL again failed"
+    done
+    bits=64 expect_host PASS
     ;;
 
 imports)

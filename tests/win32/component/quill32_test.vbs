@@ -34,5 +34,32 @@ Same q.DefaultDir, "C:\incoming", "loaded DefaultDir"
 Same q.WindowSize, 0, "loaded WindowSize"
 Same q.MaxTitle, "other", "MaxTitle is not loaded"
 
+' Every other writable property reads back what was written, and those saved come back from Load.
+q.AppendToLog = 1 : q.BaudRate = 115200 : q.CrashRecovery = 3 : q.FlowControl = 1
+q.LogFilename = "C:\l.txt" : q.LogToFile = 1 : q.LogToScreen = 1 : q.MaxErrors = 7
+q.ModemCmd = "ATM0" : q.Overwrite = 5 : q.PathSwitch = 2 : q.Protocol = 2 : q.RecvTimeout = 45
+q.SendTimeout = 30 : q.WindowSize = 2048 : q.FileList = "a.txt;b.txt" : q.HostMode = 1
+q.RunMinimized = 1 : q.Transfer = 1 : q.Verbose = 1
+Function Listed(values)
+    Dim v
+    Listed = ""
+    For Each v In values
+        Listed = Listed & " " & v
+    Next
+End Function
+Function Saved()
+    Saved = Listed(Array(q.AppendToLog, q.BaudRate, q.CrashRecovery, q.FlowControl, q.LogFilename, _
+        q.LogToFile, q.LogToScreen, q.MaxErrors, q.ModemCmd, q.Overwrite, q.PathSwitch, _
+        q.Protocol, q.RecvTimeout, q.SendTimeout, q.WindowSize))
+End Function
+Const AllSaved = " 1 115200 3 1 C:\l.txt 1 1 7 ATM0 5 2 2 45 30 2048"
+Same Saved(), AllSaved, "the saved settings as written"
+Same Listed(Array(q.FileList, q.HostMode, q.RunMinimized, q.Transfer, q.Verbose)), _
+    " a.txt;b.txt 1 1 1 1", "the other settings as written"
+Same q.Save(), 0, "Save of every setting"
+q.Reset 1
+Same q.Load(), 0, "Load of every setting"
+Same Saved(), AllSaved, "the loaded settings"
+
 Set q = Nothing
 Finish

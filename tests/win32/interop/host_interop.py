@@ -12,7 +12,7 @@ peer ends as expected and every copy is byte-identical. The dialog is reached fr
 through dialog_hand.exe (found by its caption, MaxTitle).
 
 Usage: host_interop.py CASE. Runs in the Wine session of the caller (WINEPREFIX); needs
-TOLLAN_DLL, TOLLAN_HAND (dialog_hand.exe) and TOLLAN_NATIVE (the native build tree: the tollan
+TOLLAN_HOST_BITS (32 or 64: the DLL's width, and so the host's and regsvr32's), TOLLAN_DLL, TOLLAN_HAND (dialog_hand.exe) and TOLLAN_NATIVE (the native build tree: the tollan
 command, the line simulator and the shim that keeps lrzsz's last output).
 """
 
@@ -34,6 +34,7 @@ DLL = os.environ["TOLLAN_DLL"]
 HAND = os.environ["TOLLAN_HAND"]
 SIMULATOR = os.path.join(NATIVE, "bench", "line_simulator")
 PREFIX = os.environ["WINEPREFIX"]
+HOST_BITS = os.environ["TOLLAN_HOST_BITS"]
 LINE_PORT, MISSING_PORT = 7, 9
 ZMODEM, XMODEM, ACKNAK = 1, 0, 2
 
@@ -43,8 +44,18 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def wine(*args):
-    return subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+def host_program(name):
+    """A builtin program of the DLL's width: plain `wine` is the 32-bit loader where 32-bit Wine
+    is installed, and runs the programs of system32 from SysWOW64."""
+    if HOST_BITS == "64":
+        return ["/usr/lib/wine/wine64", rf"C:\windows\system32\{name}.exe"]
+    return ["wine", rf"C:\windows\syswow64\{name}.exe"]
+
+
+def wine(program, *args):
+    builtin = program in ("cscript", "reg", "regsvr32")
+    command = host_program(program) if builtin else ["wine", program]
+    return subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, timeout=GUARD).stdout.decode(
                               "utf-8", "replace").replace("\r", "")
 
@@ -82,7 +93,7 @@ class Host:
         self.case, self.title = case, "tollan test " + os.path.basename(case.dir)
         self.titles = [self.title] + [f"{self.title} run {n}" for n in range(2, len(runs) + 2)]
         script = windows_path(os.path.join(HERE, "transfer_host.vbs"))
-        args = ["wine", "cscript", "//nologo", script, f"ShowErrors={show_errors}"]
+        args = [*host_program("cscript"), "//nologo", script, f"ShowErrors={show_errors}"]
         for title, changes in zip(self.titles, [dict(settings, BaudRate=115200), *runs]):
             if title != self.title:
                 args.append("Run=1")
