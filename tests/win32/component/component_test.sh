@@ -229,8 +229,9 @@ side-by-side)
     { cat "$here/checks.vbs"; printf '%s\r\n' 'Dim q' 'On Error Resume Next' \
         'Set q = CreateObject("Tollan.Quill32")' \
         'If Err.Number <> 0 Then WScript.Echo "no class " & Err.Number : WScript.Quit' \
-        'On Error GoTo 0' 'q.BaudRate = 38400 : Same q.BaudRate, 38400, "BaudRate"' 'Finish'; } >"$probe"
-    # The host of the width $bits creates the class and prints PASS, or prints WANT.
+        'On Error GoTo 0' 'q.BaudRate = 38400 : Same q.BaudRate, 38400, "BaudRate"' 'Finish'
+    } >"$probe"
+    # The host of the width $bits prints $1: PASS when it could create and use the class.
     expect_host() {
         local got
         got=$(win cscript //nologo "$(winepath -w "$probe" 2>/dev/null)" "$(host_architecture)")
