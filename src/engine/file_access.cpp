@@ -44,6 +44,10 @@ int FileAccess::MakeFolders(const char* name) {
     return error ? FILE_OPEN_FAILED : 0;
 }
 
+int FileAccess::ApplyPermissions(std::uint32_t) {
+    return 0;
+}
+
 void FileAccess::ResetSize() {
     size_ = -1;
 }
@@ -226,6 +230,11 @@ bool FileAccess::WalkList(ListWalk& s, bool expand) {
                     CloseSearches();
                     s.depth = 0;
                 }
+                s.state = Walk::NEXT_ITEM;
+                return true;
+            }
+            if (literalNames_ && s.depth == 0 && IsFilePath(path)) {
+                std::strcpy(name_, path);
                 s.state = Walk::NEXT_ITEM;
                 return true;
             }

@@ -78,10 +78,15 @@ public:
     // origin: 0 from the start, 1 from the current position, 2 from the end.
     virtual int Seek(std::int32_t offset, int origin) = 0;
     virtual std::int32_t Tell() = 0;
-    // Sets the open file's last-write time from the held fields (to the even second below).
+    // Sets the open file's last-write time from the held fields, to the whole second.
     virtual int ApplyFileTime() = 0;
-    // Reads the open file's last-write time into the held fields.
+    // Reads the open file's last-write time into the held fields, and its permission bits (see
+    // PermissionBits).
     virtual int FetchFileTime() = 0;
+    // Gives the open file the permission bits `mode` (rwx for owner, group and others) where the
+    // platform has them, within what the file was created with: an execute bit only where the
+    // matching read bit was granted. Set-user-ID, set-group-ID and sticky bits are never set.
+    virtual int ApplyPermissions(std::uint32_t mode);
     // The open file's size, read once and then served from a cache that only ResetSize clears.
     virtual std::int32_t GetSize() = 0;
     // Produces the next name of the walk into the name buffer; false at the end of the list or
@@ -102,6 +107,14 @@ public:
 
     virtual void ResetSize();
     virtual char* GetName();
+    // The permission bits FetchFileTime read (0777 at most), 0 where the platform has none.
+    std::uint32_t PermissionBits() const { return permissions_; }
+    // The system's reason for the last failed Open, Write or Read, as an errno value (0: none
+    // known); std::generic_category() words it.
+    int LastError() const { return lastError_; }
+    // With literal names on, a list item that names an existing file is that file, even when it
+    // holds pattern characters; only an item that names no file is taken as a pattern.
+    void SetLiteralNames(bool on) { literalNames_ = on; }
     // Seconds since 1970-01-01 00:00 UTC; sets all six fields.
     virtual void SetUnixTime(std::int32_t seconds);
     // Sets year, month and day; the time of day is left alone.
@@ -143,6 +156,8 @@ protected:
     virtual bool EntryIsFile() = 0;
     // Whether `path` is a directory to descend into.
     virtual bool IsDirectoryPath(const char* path) = 0;
+    // Whether `path` names an existing file (no folder).
+    virtual bool IsFilePath(const char* path) = 0;
     // Ends the searches of every level.
     virtual void CloseSearches() = 0;
 
@@ -157,6 +172,9 @@ protected:
     std::int32_t minute_ = 0;
     std::int32_t second_ = 0;
     std::int32_t size_ = -1;
+    std::uint32_t permissions_ = 0;
+    int lastError_ = 0;
+    bool literalNames_ = false;
     char* list_ = nullptr;
     char name_[kNameSize] = {};
 

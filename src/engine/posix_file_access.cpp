@@ -146,13 +146,23 @@ int PosixFileAccess::Open(const char* name, const char* mode) {
     }
     const int fd = open(path, flags | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
+        lastError_ = errno;
         return FILE_OPEN_FAILED;
     }
-    struct stat status;
-    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) ||
-        (flags == O_RDONLY && status.st_size > kLargestReadableFile)) {
+    const auto fail = [&](int error) {
+        lastError_ = error;
         close(fd);
         return FILE_OPEN_FAILED;
+    };
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return fail(errno);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return fail(EISDIR);
+    }
+    if (flags == O_RDONLY && status.st_size > kLargestReadableFile) {
+        return fail(EFBIG);
     }
     // A writer has the file to itself; readers share it with other readers. POSIX has no such
     // open, so this is best effort: an advisory lock (shared for a reader) keeps out every other
@@ -161,13 +171,11 @@ int PosixFileAccess::Open(const char* name, const char* mode) {
     // file opens all the same.
     const int lock = flags == O_RDONLY ? LOCK_SH : LOCK_EX;
     if (flock(fd, lock | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        close(fd);
-        return FILE_OPEN_FAILED;
+        return fail(EBUSY);
     }
     // Truncated only once the lock is held, so a file someone else has open stays as it is.
     if (truncate && ftruncate(fd, 0) != 0) {
-        close(fd);
-        return FILE_OPEN_FAILED;
+        return fail(errno);
     }
     fd_ = fd;
     unflushed_ = true;
@@ -214,8 +222,8 @@ int PosixFileAccess::ApplyFileTime() {
         return FILE_NOT_OPEN;
     }
     Flush();
-    // Stored to the even second below and only within 1980 to 2107, the resolution and range of
-    // the DOS date and time the Windows side goes through, so both sides stamp files alike.
+    // Stored to the whole second, and only within 1980 to 2107, the range the Windows side
+    // stores too, so both sides stamp files alike.
     if (!HeldTimeFitsDosRange()) {
         return 0;
     }
@@ -223,8 +231,7 @@ int PosixFileAccess::ApplyFileTime() {
     timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT; // access time untouched
-    times[1].tv_sec =
-        static_cast<time_t>(days * 86400 + hour_ * 3600 + minute_ * 60 + second_ / 2 * 2);
+    times[1].tv_sec = static_cast<time_t>(days * 86400 + hour_ * 3600 + minute_ * 60 + second_);
     times[1].tv_nsec = 0;
     futimens(fd_, times);
     return 0;
@@ -243,7 +250,24 @@ int PosixFileAccess::FetchFileTime() {
         hour_ = time.tm_hour;
         minute_ = time.tm_min;
         second_ = time.tm_sec;
+        permissions_ = status.st_mode & 0777;
     }
+    return 0;
+}
+
+int PosixFileAccess::ApplyPermissions(std::uint32_t mode) {
+    if (fd_ < 0) {
+        return FILE_NOT_OPEN;
+    }
+    struct stat status;
+    if (fstat(fd_, &status) != 0) {
+        return 0;
+    }
+    // The creation mode went through the umask: read and write bits stay within it, and an
+    // execute bit is given only where its read bit was.
+    const std::uint32_t created = status.st_mode & 0666;
+    const std::uint32_t allowed = created | ((created & 0444) >> 2);
+    fchmod(fd_, static_cast<mode_t>(mode & 0777 & allowed));
     return 0;
 }
 
@@ -265,12 +289,22 @@ std::int32_t PosixFileAccess::Write(const void* buffer, std::int32_t count) {
     if (fd_ < 0 || buffer == nullptr || count <= 0) {
         return 0;
     }
-    ssize_t written;
-    do {
-        written = write(fd_, buffer, static_cast<std::size_t>(count));
-    } while (written < 0 && errno == EINTR);
     unflushed_ = true;
-    return written < 0 ? 0 : static_cast<std::int32_t>(written);
+    std::int32_t done = 0;
+    while (done < count) {
+        const ssize_t written = write(fd_, static_cast<const char*>(buffer) + done,
+                                      static_cast<std::size_t>(count - done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            // A short write tells nothing; the next one says why (a full disk: ENOSPC).
+            lastError_ = written < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::int32_t>(written);
+    }
+    return done;
 }
 
 std::int32_t PosixFileAccess::Read(void* buffer, std::int32_t count) {
@@ -281,7 +315,11 @@ std::int32_t PosixFileAccess::Read(void* buffer, std::int32_t count) {
     do {
         got = read(fd_, buffer, static_cast<std::size_t>(count));
     } while (got < 0 && errno == EINTR);
-    return got < 0 ? 0 : static_cast<std::int32_t>(got);
+    if (got < 0) {
+        lastError_ = errno;
+        return 0;
+    }
+    return static_cast<std::int32_t>(got);
 }
 
 int PosixFileAccess::WriteByte(std::uint8_t byte) {
@@ -384,6 +422,11 @@ bool PosixFileAccess::EntryIsFile() {
 bool PosixFileAccess::IsDirectoryPath(const char* path) {
     struct stat status;
     return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool PosixFileAccess::IsFilePath(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool PosixFileAccess::NextFile(bool expand) {

@@ -38,6 +38,7 @@ public:
     int Seek(std::int32_t offset, int origin) override;
     std::int32_t Tell() override;
     int ApplyFileTime() override;
+    int ApplyPermissions(std::uint32_t mode) override;
     int FetchFileTime() override;
     std::int32_t GetSize() override;
     bool NextFile(bool expand) override;
@@ -58,6 +59,7 @@ protected:
     const char* EntryName() override;
     bool EntryIsFile() override;
     bool IsDirectoryPath(const char* path) override;
+    bool IsFilePath(const char* path) override;
     void CloseSearches() override;
 
 private:

@@ -239,6 +239,12 @@ OfferedFile ParseOffer(const char* data, std::size_t length) {
     if (number(8, time, tooLarge)) {
         offer.hasTime = !tooLarge && time != 0;
         offer.time = offer.hasTime ? time : 0;
+    } else {
+        return offer;
+    }
+    std::int32_t mode = 0;
+    if ((i >= length || data[i] == ' ') && number(8, mode, tooLarge) && !tooLarge) {
+        offer.permissions = static_cast<std::uint32_t>(mode) & 0777;
     }
     return offer;
 }

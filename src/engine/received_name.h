@@ -43,7 +43,8 @@ NameVerdict ReceivedName(std::string_view offered, NameRules rules, char* out, s
 void PrintableName(std::string_view offered, char* out, std::size_t size);
 
 // What a file offer (ZModem's ZFILE data, YModem's block 0) holds: the name up to the first NUL,
-// then as text the size in decimal and the modification time in octal seconds since 1970.
+// then as text the size in decimal, the modification time in octal seconds since 1970 and the
+// file mode in octal.
 struct OfferedFile {
     std::string_view name;
     bool hasSize = false;
@@ -51,6 +52,8 @@ struct OfferedFile {
     bool sizeTooLarge = false; // a size was offered that a 32-bit position cannot reach
     bool hasTime = false;
     std::int32_t time = 0; // only times from 1 to 2^31 - 1
+    // The mode's permission bits (rwx for owner, group and others); 0 when none were offered.
+    std::uint32_t permissions = 0;
 };
 
 // Reads an offer from `length` bytes (no terminating NUL needed).

@@ -118,6 +118,7 @@ int TransferEngine::Prepare() {
         FinishFile();
         return 0;
     }
+    file_->SetLiteralNames(literalNames_);
     return 1;
 }
 
@@ -232,7 +233,9 @@ int TransferEngine::DrainLine() {
 
 void TransferEngine::FinishFile() {
     if (file_ != nullptr && fileOpen_) {
-        if (status_->direction_ == 0 && status_->fileTime_ != -1) {
+        // A file cut short keeps the time of its last write, so that a later run does not take
+        // it for the sender's whole file.
+        if (status_->direction_ == 0 && status_->fileTime_ != -1 && Code() == 0) {
             file_->SetUnixTime(status_->fileTime_);
             file_->ApplyFileTime();
         }
@@ -265,6 +268,7 @@ int TransferEngine::ReportFinal() {
 
 bool TransferEngine::TakeOpenedFile(int opened) {
     if (opened != 0) {
+        status_->systemError_ = file_->LastError();
         SetCode(TE_OPEN_FAILED);
         FinishFile();
         return false;

@@ -58,6 +58,12 @@ public:
     virtual int SetFileAccess(FileAccess* file);
     // How a receiver takes the names a sender offers (OfferedPaths::kInsideFolder unless set).
     void SetOfferedPaths(OfferedPaths choice) { offeredPaths_ = choice; }
+    // A sender's list item that names an existing file is that file, pattern characters and all
+    // (FileAccess::SetLiteralNames). Off unless set.
+    void SetLiteralNames(bool on) { literalNames_ = on; }
+    // A file the receiver declines or cannot open is skipped and the batch goes on, where the
+    // protocol can skip a file; otherwise such a file ends the run. Off unless set.
+    void SetSkipDeclined(bool on) { skipDeclined_ = on; }
     // Non-zero: AbortCheck also ends the run when carrier detect drops. Returns the flag.
     virtual int SetCarrierWatch(int flag);
     // 1 when the engine may run. Fails with TE_NO_BUFFER without a buffer, and with
@@ -96,8 +102,9 @@ protected:
     int AbortCheck();
     // Discards input until a second passes without a byte: 1, or 0 when the run must stop.
     int DrainLine();
-    // Closes the current file (a received file gets the announced time first) and, when the
-    // code is non-zero, sends the cancel bytes, waits a second and discards what arrives.
+    // Closes the current file (a received file gets the announced time first, unless a failure
+    // cut it short) and, when the code is non-zero, sends the cancel bytes, waits a second and
+    // discards what arrives.
     void FinishFile();
     // Update with the code, or with TE_DONE when it is 0.
     int ReportFinal();
@@ -130,6 +137,8 @@ protected:
     int carrierWatch_ = 0;   // AbortCheck watches carrier detect
     int recurse_ = 0;        // a sender's list walk descends into subfolders
     OfferedPaths offeredPaths_ = OfferedPaths::kInsideFolder;
+    bool literalNames_ = false;
+    bool skipDeclined_ = false;
     CommLink* link_;           // never owned
     LineControl* modemStatus_; // the link's own line-control object; may be null
     TransferStatus* status_;   // never null

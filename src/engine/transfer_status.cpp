@@ -20,6 +20,8 @@ void TransferStatus::Reset(std::int32_t direction) {
     code_ = 0;
     errorCount_ = 0;
     consecutiveErrors_ = 0;
+    systemError_ = 0;
+    resumedAt_ = 0;
     fileCount_ = 0;
     fileSize_ = 0;
 }

@@ -65,6 +65,8 @@ public:
     std::int32_t code_ = 0;              // result code; 0 while running without fault
     std::int32_t errorCount_ = 0;        // errors in the current file
     std::int32_t consecutiveErrors_ = 0; // errors since the last good block
+    std::int32_t systemError_ = 0;       // errno value of the last failed file operation, or 0
+    std::int32_t resumedAt_ = 0;         // bytes a resumed file held already; 0: not resumed
 };
 
 } // namespace tollan

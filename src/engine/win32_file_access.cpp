@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,30 @@
 
 namespace tollan {
 namespace {
+
+// The errno value that words a system error the file layer reports.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    default:
+        return EIO;
+    }
+}
 
 bool IsDotName(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -99,12 +124,14 @@ int Win32FileAccess::Open(const char* name, const char* mode) {
     }
     file_ = CreateFileA(name, access, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) {
+        lastError_ = ErrnoOf(GetLastError());
         return FILE_OPEN_FAILED;
     }
     LARGE_INTEGER size{};
     if (access == GENERIC_READ &&
         (!GetFileSizeEx(file_, &size) || size.QuadPart > kLargestReadableFile)) {
         Close();
+        lastError_ = EFBIG;
         return FILE_OPEN_FAILED;
     }
     if (std::strcmp(m, "ab") == 0) {
@@ -156,11 +183,16 @@ int Win32FileAccess::ApplyFileTime() {
     if (!HeldTimeFitsDosRange()) {
         return 0;
     }
-    const WORD dosDate = static_cast<WORD>(((year_ - 1980) << 9) | (month_ << 5) | day_);
-    const WORD dosTime = static_cast<WORD>((hour_ << 11) | (minute_ << 5) | (second_ / 2));
+    SYSTEMTIME held = {};
+    held.wYear = static_cast<WORD>(year_);
+    held.wMonth = static_cast<WORD>(month_);
+    held.wDay = static_cast<WORD>(day_);
+    held.wHour = static_cast<WORD>(hour_);
+    held.wMinute = static_cast<WORD>(minute_);
+    held.wSecond = static_cast<WORD>(second_);
     FILETIME time;
-    // The converted value is taken as UTC, as the held fields are.
-    if (DosDateTimeToFileTime(dosDate, dosTime, &time)) {
+    // Taken as UTC, as the held fields are, to the whole second.
+    if (SystemTimeToFileTime(&held, &time)) {
         SetFileTime(file_, nullptr, nullptr, &time);
     }
     return 0;
@@ -198,6 +230,7 @@ std::int32_t Win32FileAccess::Write(const void* buffer, std::int32_t count) {
     DWORD written = 0;
     if (file_ == INVALID_HANDLE_VALUE || buffer == nullptr || count <= 0 ||
         !WriteFile(file_, buffer, static_cast<DWORD>(count), &written, nullptr)) {
+        lastError_ = file_ != INVALID_HANDLE_VALUE ? ErrnoOf(GetLastError()) : 0;
         return 0;
     }
     return static_cast<std::int32_t>(written);
@@ -207,6 +240,7 @@ std::int32_t Win32FileAccess::Read(void* buffer, std::int32_t count) {
     DWORD read = 0;
     if (file_ == INVALID_HANDLE_VALUE || buffer == nullptr || count <= 0 ||
         !ReadFile(file_, buffer, static_cast<DWORD>(count), &read, nullptr)) {
+        lastError_ = file_ != INVALID_HANDLE_VALUE ? ErrnoOf(GetLastError()) : 0;
         return 0;
     }
     return static_cast<std::int32_t>(read);
@@ -280,6 +314,11 @@ bool Win32FileAccess::EntryIsFile() {
 bool Win32FileAccess::IsDirectoryPath(const char* path) {
     struct _stat status;
     return _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
+}
+
+bool Win32FileAccess::IsFilePath(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool Win32FileAccess::NextFile(bool expand) {

@@ -45,6 +45,7 @@ protected:
     const char* EntryName() override;
     bool EntryIsFile() override;
     bool IsDirectoryPath(const char* path) override;
+    bool IsFilePath(const char* path) override;
     void CloseSearches() override;
 
 private:

@@ -99,6 +99,9 @@ public:
     // they come (host mode: relative to the current directory).
 
     void SetCrashRecovery(CrashRecovery mode) { crashRecovery_ = NumberOf(mode); }
+    // Receiver: a file that crash recovery resumes is resumed whatever the file-management
+    // option says of the file that is there (otherwise the option still decides).
+    void SetResumeFirst(bool on) { resumeFirst_ = on; }
     // 0 means no limit.
     void SetMaxErrors(int n) { maxErrors_ = n == 0 ? kUnlimitedErrors : n; }
     void SetPathSwitch(PathSwitch mode) { pathMode_ = NumberOf(mode); }
@@ -192,7 +195,8 @@ protected:
     // Decides on the offered file and opens it: false when the batch must end.
     bool DecideAndOpen(int offerZf0, int offerZf1);
     bool ReceiverCrcDiffers();
-    void ReceiveFileData();
+    // True when the whole file arrived (its ZEOF came at our position).
+    bool ReceiveFileData();
     // The subpackets of one ZDATA frame into the file, the first `held` bytes of the frame
     // (which the file already has) passed over: true when the frame ended well.
     bool ReceiveFrame(std::int32_t held);
@@ -215,6 +219,7 @@ protected:
     int crashRecovery_ = 3;
     int holdWhileWriting_ = 0;
     bool answerAtOnce_ = false;
+    bool resumeFirst_ = false;
     int pathMode_ = 0;
     int hexTrailerSeen_ = 0;
     int windowSize_ = 4096;

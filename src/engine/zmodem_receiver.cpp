@@ -62,6 +62,8 @@ void ZModemEngine::ProtocolReceive(char*) {
             status_->blockCount_ = 0;
             status_->errorCount_ = 0;
             status_->consecutiveErrors_ = 0;
+            status_->systemError_ = 0;
+            status_->resumedAt_ = 0;
 
             file_->ResetSize();
             if (!nameTaken || offer.sizeTooLarge) {
@@ -73,7 +75,7 @@ void ZModemEngine::ProtocolReceive(char*) {
                 break;
             }
             int next;
-            if (Code() == TE_FILE_SKIPPED || Code() == TE_FILE_EXISTS) {
+            if (Code() == TE_FILE_SKIPPED || Code() == TE_FILE_EXISTS || Code() == TE_OPEN_FAILED) {
                 status_->Update(Code());
                 SetCode(0);
                 if (AbortCheck()) {
@@ -82,14 +84,18 @@ void ZModemEngine::ProtocolReceive(char*) {
                 next = ZSKIP;
             } else {
                 appendBase_ = management_ == ZMAPND ? file_->GetSize() : 0;
-                ReceiveFileData();
+                const bool complete = ReceiveFileData();
                 if (Code() < 0) {
                     break;
                 }
                 if (fileOpen_) {
-                    if (status_->fileTime_ != -1) {
+                    // A file cut short keeps the time of its last write.
+                    if (complete && status_->fileTime_ != -1) {
                         file_->SetUnixTime(status_->fileTime_);
                         file_->ApplyFileTime();
+                    }
+                    if (complete && offer.permissions != 0) {
+                        file_->ApplyPermissions(offer.permissions);
                     }
                     file_->Close();
                     fileOpen_ = 0;
@@ -224,9 +230,10 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         if (resume && oldSize <= newSize) {
             mode = "ab";
             status_->position_ = oldSize;
+            status_->resumedAt_ = oldSize;
         }
 
-        switch (management_) {
+        switch (resumeFirst_ && status_->resumedAt_ != 0 ? ZMCLOB : management_) {
         case ZMNEWL:
             receive = newTime > oldTime || newSize > oldSize;
             break;
@@ -260,7 +267,11 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         return true;
     }
     if (file_->Open(name, mode) != 0) {
+        status_->systemError_ = file_->LastError();
         SetCode(TE_OPEN_FAILED);
+        if (skipDeclined_) {
+            return true; // declined: the batch goes on
+        }
         FinishFile();
         return false;
     }
@@ -290,11 +301,11 @@ bool ZModemEngine::ReceiverCrcDiffers() {
     return ReadHeader(0) == ZCRC && HeaderValue() != ~crc;
 }
 
-void ZModemEngine::ReceiveFileData() {
+bool ZModemEngine::ReceiveFileData() {
     link_->PurgeInput(0);
     SendPositionHeader(ZRPOS);
     if (Code() < 0 || AbortCheck()) {
-        return;
+        return false;
     }
     // After a ZRPOS the data the sender had already sent is still arriving: a stream without
     // headers, headers the noise damaged, and perhaps the ZEOF it sent before our request reached
@@ -309,17 +320,17 @@ void ZModemEngine::ReceiveFileData() {
     for (;;) {
         const int type = ReadHeaderOnce();
         if (Code() < 0) {
-            return;
+            return false;
         }
         switch (type) {
         case ZFILE:
         case ZABORT:
         case ZFIN:
         case ZFERR:
-            return; // the file keeps what arrived
+            return false; // the file keeps what arrived
         case ZEOF:
             if (HeaderValue() == static_cast<std::uint32_t>(status_->position_)) {
-                return; // complete
+                return true; // complete
             }
             if (passOver(staleEofs)) {
                 continue;
@@ -332,14 +343,14 @@ void ZModemEngine::ReceiveFileData() {
             if (held >= 0 && held <= kCatchUpLimit) {
                 if (ReceiveFrame(static_cast<std::int32_t>(held))) {
                     if (AbortCheck()) {
-                        return;
+                        return false;
                     }
                     staleStretches = kStaleStretches;
                     staleEofs = 1;
                     continue;
                 }
                 if (Code() < 0) {
-                    return;
+                    return false;
                 }
                 break; // a damaged subpacket: ask at once
             }
@@ -358,12 +369,12 @@ void ZModemEngine::ReceiveFileData() {
         }
         // Something went wrong: ask for the data again from where we stand.
         if (CountError()) {
-            return;
+            return false;
         }
         link_->PurgeInput(0);
         SendPositionHeader(ZRPOS);
         if (Code() < 0 || AbortCheck()) {
-            return;
+            return false;
         }
         staleStretches = kStaleStretches;
         staleEofs = 1;
@@ -404,6 +415,7 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
             link_->ReleaseRemote();
         }
         if (length != 0 && written < length) {
+            status_->systemError_ = file_->LastError();
             SetCode(TE_WRITE_FAILED);
             FinishFile();
             return false;

@@ -115,19 +115,35 @@ bool ZModemEngine::OpenBatch() {
 }
 
 bool ZModemEngine::PrepareNextFile() {
-    file_->ResetSize();
-    if (!file_->NextFile(true)) {
-        return false;
-    }
-    status_->fileName_ = file_->GetName();
-    status_->position_ = 0;
-    status_->errorCount_ = 0;
-    status_->consecutiveErrors_ = 0;
-    filePosition_ = -1;
-    if (file_->Open(file_->GetName(), "rb") != 0) {
+    for (;;) {
+        file_->ResetSize();
+        if (!file_->NextFile(true)) {
+            return false;
+        }
+        status_->fileName_ = file_->GetName();
+        status_->position_ = 0;
+        status_->errorCount_ = 0;
+        status_->consecutiveErrors_ = 0;
+        status_->systemError_ = 0;
+        filePosition_ = -1;
+        if (file_->Open(file_->GetName(), "rb") == 0) {
+            break;
+        }
+        status_->systemError_ = file_->LastError();
         SetCode(TE_OPEN_FAILED);
-        FinishFile();
-        return false;
+        if (!skipDeclined_) {
+            FinishFile();
+            return false;
+        }
+        // A file that cannot be read is passed over, the batch goes on.
+        status_->Update(TE_OPEN_FAILED);
+        SetCode(0);
+        if (AbortCheck()) {
+            return false;
+        }
+        if (pathMode_ == 2) {
+            file_->NextFile(false); // its receiver name
+        }
     }
     fileOpen_ = 1;
     status_->fileSize_ = file_->GetSize();
@@ -150,9 +166,12 @@ bool ZModemEngine::PrepareNextFile() {
         status_->fileName_ = nameArea_;
         name = file_->NextFile(false) ? file_->GetName() : StripPath(nameArea_);
     }
-    const int length =
-        std::snprintf(reinterpret_cast<char*>(buffer_), kDataSize, "%s%c%ld %lo 0", name, 0,
-                      static_cast<long>(status_->fileSize_), static_cast<unsigned long>(sendTime_));
+    // The mode in octal as a regular file's, where the platform has permission bits; 0 otherwise.
+    const std::uint32_t permissions = file_->PermissionBits();
+    const unsigned long mode = permissions != 0 ? 0100000u | permissions : 0;
+    const int length = std::snprintf(reinterpret_cast<char*>(buffer_), kDataSize, "%s%c%ld %lo %lo",
+                                     name, 0, static_cast<long>(status_->fileSize_),
+                                     static_cast<unsigned long>(sendTime_), mode);
     status_->blockLength_ = std::min(length, kDataSize - 1);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -141,6 +142,15 @@ TEST_F(FileAccessTest, WildcardsFindFilesOnlyAndSkipItemsMatchingNothing) {
     ASSERT_EQ(names.size(), 3u);
     EXPECT_EQ(Sorted({names[0], names[1]}), (Names{scan + "a.txt", scan + "b.txt"}));
     EXPECT_EQ(names[2], scan + "c.dat");
+
+    // With literal names a name that exists is that file, whatever it holds; one that names
+    // nothing is still a pattern.
+    MakeFile("scan/a[1].txt");
+    MakeFile("scan/a1.txt");
+    const std::string items = scan + "a[1].txt;" + scan + "?.dat";
+    EXPECT_EQ(Walk(items).front(), scan + (kSep == '/' ? "a1.txt" : "a[1].txt"));
+    file_->SetLiteralNames(true);
+    EXPECT_EQ(Walk(items), (Names{scan + "a[1].txt", scan + "c.dat"}));
 }
 
 // Depth first: a folder's own files, then each subfolder whole, at most nine levels below the
@@ -207,7 +217,8 @@ TEST_F(FileAccessTest, OpenModesFollowTheTable) {
 
 // A second open is refused and leaves the first file open; a file being read is shared with
 // other readers only (a refused "wb" truncates nothing), one being written with no one; a file
-// of 2 GiB or more is not opened for reading; the size is read once until reset.
+// of 2 GiB or more is not opened for reading; the size is read once until reset; a failed open
+// keeps the system's reason.
 TEST_F(FileAccessTest, OpenFilesAreSharedByReadersOnlyAndMisuseIsReported) {
     MakeFile("first.bin", "first");
     MakeFile("second.bin", "second");
@@ -221,6 +232,7 @@ TEST_F(FileAccessTest, OpenFilesAreSharedByReadersOnlyAndMisuseIsReported) {
     EXPECT_EQ(other.Open(Path("first.bin").c_str(), "rb"), 0);
     EXPECT_EQ(other.Close(), 0);
     EXPECT_EQ(other.Open(Path("first.bin").c_str(), "wb"), FILE_OPEN_FAILED);
+    EXPECT_EQ(other.LastError(), EBUSY);
     char buffer[8] = {};
     EXPECT_EQ(file_->Read(buffer, sizeof buffer), 5);
     EXPECT_EQ(file_->Close(), 0);
@@ -240,15 +252,17 @@ TEST_F(FileAccessTest, OpenFilesAreSharedByReadersOnlyAndMisuseIsReported) {
 
     fs::create_directories(Path("folder"));
     EXPECT_EQ(file_->Open(Path("folder").c_str(), "rb"), FILE_OPEN_FAILED);
+    EXPECT_NE(file_->LastError(), 0);
     EXPECT_EQ(file_->Open(Path("no-such/x.bin").c_str(), "wb"), FILE_OPEN_FAILED);
+    EXPECT_EQ(file_->LastError(), ENOENT);
     EXPECT_EQ(file_->Close(), FILE_NOT_OPEN) << "a failed open leaves the object closed";
 }
 
 // ---- Last-write time ----
 
-// Stored to the even second below, in UTC, within the years a DOS date can hold; times outside
-// them leave the file's time alone.
-TEST_F(FileAccessTest, FileTimeIsStoredToTheEvenSecondInUtc) {
+// Stored to the whole second, in UTC, within the years a DOS date can hold; times outside them
+// leave the file's time alone.
+TEST_F(FileAccessTest, FileTimeIsStoredToTheWholeSecondInUtc) {
     const DateTime kept{2024, 2, 29, 1, 2, 4};
     const std::pair<DateTime, bool> cases[] = {
         // the time, and whether a file can have it
@@ -264,9 +278,7 @@ TEST_F(FileAccessTest, FileTimeIsStoredToTheEvenSecondInUtc) {
         EXPECT_EQ(file_->ApplyFileTime(), 0) << set;
         SetHeldTime(*file_, {1999, 1, 1, 0, 0, 0});
         EXPECT_EQ(file_->FetchFileTime(), 0);
-        DateTime even = set;
-        even.second &= ~1;
-        EXPECT_EQ(HeldTime(*file_), storable ? even : kept) << set;
+        EXPECT_EQ(HeldTime(*file_), storable ? set : kept) << set;
         EXPECT_EQ(file_->Close(), 0);
     }
     EXPECT_EQ(file_->GetUnixTime(), 1709168524u); // 2024-02-29 01:02:04 UTC

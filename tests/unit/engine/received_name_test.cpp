@@ -164,6 +164,15 @@ TEST(ReceivedName, OffersWithSizesAndTimesThatDoNotFit) {
         EXPECT_EQ(offer.hasTime, row.hasTime);
         EXPECT_EQ(offer.time, row.time);
     }
+    // After the time, the mode: only its permission bits are taken.
+    const std::pair<std::string, std::uint32_t> modes[] = {
+        {"x" + nul + "5 1 100755", 0755}, {"x" + nul + "5 1 107777 0 3", 0777},
+        {"x" + nul + "5 1 0", 0},         {"x" + nul + "5 1", 0},
+        {"x" + nul + "5 1 9", 0},         {"x" + nul + "5 1x 644", 0},
+    };
+    for (const auto& [bytes, permissions] : modes) {
+        EXPECT_EQ(ParseOffer(bytes.data(), bytes.size()).permissions, permissions) << bytes;
+    }
 }
 
 // Every regular file under `root`, as paths relative to it.

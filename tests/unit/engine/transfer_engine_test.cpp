@@ -64,9 +64,9 @@ TEST(TransferEngine, FailedZModemRunsCancelTheOtherSide) {
     }
 }
 
-// A cancel seen by the abort check is stored, closes the received file (which keeps its bytes
-// and gets the announced time) and cancels the other side; later checks stop at once. A lost
-// carrier counts only while it is watched.
+// A cancel seen by the abort check is stored, closes the received file (which keeps its bytes,
+// but not the announced time: it is not the sender's whole file) and cancels the other side;
+// later checks stop at once. A lost carrier counts only while it is watched.
 TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
     MemoryPortPair line;
     Side side(line.A());
@@ -87,7 +87,7 @@ TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
     std::unique_ptr<FileAccess> file(CreateFileAccess());
     ASSERT_EQ(file->Open(name.c_str(), "r"), 0);
     file->FetchFileTime();
-    EXPECT_EQ(file->GetUnixTime(), 1600000000u);
+    EXPECT_NE(file->GetUnixTime(), 1600000000u);
     file->Close();
     EXPECT_EQ(RawPeer(peerLink).ReadUntilSilent(kQueued), CancelSequence());
     side.status.AbortWith(0);
