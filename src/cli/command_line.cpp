@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -9,6 +11,7 @@
 #include <system_error>
 
 #include "engine/file_access.h"
+#include "engine/received_name.h"
 #include "link/line_speeds.h"
 #include "link/modem_profile.h"
 #include "settings/settings_block.h"
@@ -56,11 +59,15 @@ const char* const kUsageText =
 
 namespace {
 
-// The word for a value, in the value tables of the settings' vocabulary.
+// The word for a value, in the value tables of the settings' vocabulary, in any case.
 template <typename E, std::size_t N>
 bool LookUp(const ValueWord<E> (&words)[N], std::string_view text, E& value) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
     for (const ValueWord<E>& word : words) {
-        if (word.word == text) {
+        if (word.word == lower) {
             value = word.value;
             return true;
         }
@@ -108,7 +115,7 @@ public:
     bool Run();
     // What the settings block cannot hold: the protocols and speeds only the command has, and
     // the offered-paths choice.
-    void Apply(RunSettings& run) const;
+    void Apply(RunSettings& run);
 
 private:
     // The option's value: the rest of "--name=value", the rest of "-xVALUE", or the next
@@ -398,7 +405,7 @@ bool Parser::Option(std::string_view name) {
         command_.modem.carrierWire = false;
     } else if (name == "-q" || name == "--quiet") {
         command_.quiet = true;
-    } else if (name == "--help") {
+    } else if (name == "-h" || name == "--help") {
         command_.help = true;
     } else if (name == "--version") {
         command_.version = true;
@@ -408,11 +415,16 @@ bool Parser::Option(std::string_view name) {
     return true;
 }
 
-void Parser::Apply(RunSettings& run) const {
+void Parser::Apply(RunSettings& run) {
     run.protocol = protocol_;
     if (speed_ > 0 && speed_ <= 0xFFFFFFFFLL &&
         LineSpeedOffered(static_cast<std::uint32_t>(speed_))) {
         run.baudRate = static_cast<std::int32_t>(speed_);
+    }
+    if (speed_ != 0 && run.baudRate != speed_) {
+        command_.notice = "tollan: " + std::to_string(speed_) +
+                          " bit/s is no speed the line offers; running at " +
+                          std::to_string(run.baudRate) + " bit/s\n";
     }
     run.offeredPaths = offeredPaths_;
     if (command_.modem.used) {
@@ -441,7 +453,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
     command.block = &block;
     command.run = ReadRunSettings(block);
     command.run.answerAtOnce = true;
+    command.run.literalNames = true;
+    command.run.skipDeclined = true;
+    command.run.resumeFirst = true;
     parser.Apply(command.run);
+    // A relative line is found from where the command started, not inside --dir (where a
+    // receiver moves before it opens the line). COM names stay names.
+    if (command.line != kStdioLine && HostNameRules() == NameRules::kPosix) {
+        command.line = Absolute(command.line);
+    }
     return true;
 }
 
@@ -460,19 +480,42 @@ int CheckCombination(const CommandLine& command) {
     return CountAttempted(request, static_cast<int>(command.files.size()), attempted);
 }
 
-std::string FirstMissingFile(const CommandLine& command) {
+std::string RefusedFile(const CommandLine& command) {
     if (command.mode != CommandMode::kSend) {
         return {};
     }
     std::unique_ptr<FileAccess> file(CreateFileAccess());
+    if (file != nullptr) {
+        file->SetLiteralNames(true);
+    }
+    const auto reason = [](int error) { return std::generic_category().message(error); };
     // With receiver names, every second operand is a name for the other side.
     std::size_t step = command.pairs && command.run.protocol == Protocol::kZModem ? 2 : 1;
     for (std::size_t i = 0; i < command.files.size(); i += step) {
         const std::string& operand = command.files[i];
+        if (operand.empty()) {
+            return "'': " + reason(ENOENT);
+        }
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(operand, error);
+        if (std::filesystem::is_directory(status)) {
+            return operand + ": " + reason(EISDIR);
+        }
+        if (std::filesystem::exists(status)) {
+            if (!std::filesystem::is_regular_file(status)) {
+                return operand + ": not a regular file";
+            }
+            std::FILE* readable = std::fopen(operand.c_str(), "rb");
+            if (readable == nullptr) {
+                return operand + ": " + reason(errno);
+            }
+            std::fclose(readable);
+            continue;
+        }
         std::string list = operand;
-        if (file == nullptr || list.empty() || file->Init(list.data(), 0) != 0 ||
-            !file->NextFile(true)) {
-            return operand.empty() ? std::string("''") : operand;
+        if (HostNameRules() != NameRules::kWin32 || file == nullptr ||
+            file->Init(list.data(), 0) != 0 || !file->NextFile(true)) {
+            return operand + ": " + reason(ENOENT);
         }
     }
     return {};
@@ -487,7 +530,7 @@ std::string FirstTooLargeFile(const CommandLine& command) {
     for (std::size_t i = 0; i < command.files.size(); i += step) {
         lists.push_back(command.files[i]);
     }
-    return FirstTooLargeFile(lists);
+    return FirstTooLargeFile(lists, true);
 }
 
 } // namespace tollan

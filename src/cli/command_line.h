@@ -22,6 +22,7 @@ struct CommandLine {
     bool version = false;
     bool pairs = false; // --paths pairs: operands alternate sender path and name
     CommandModem modem; // --dial, --answer and the modem's strings
+    std::string notice; // what the command says before it runs (a speed that snapped)
     // Filled from the settings block once the arguments are taken.
     SettingsBlock* block = nullptr;
     RunSettings run;
@@ -45,8 +46,11 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
 // its message is ValidationMessage()).
 int CheckCombination(const CommandLine& command);
 
-// For a send: the first sender operand that matches no file, or an empty text when all match.
-std::string FirstMissingFile(const CommandLine& command);
+// For a send: "FILE: reason" for the first sender operand that is no readable file (it names
+// nothing, a folder, a device, or a file that cannot be read), or an empty text when all are.
+// A name that exists is that file; only on Windows, where the command line comes unexpanded, is
+// a name that names nothing taken as a pattern.
+std::string RefusedFile(const CommandLine& command);
 
 // For a send: the first file the operands name that is 2 GiB or larger (the engines count in
 // 32-bit signed positions), or an empty text.

@@ -14,6 +14,9 @@ bool StdinIsTerminal();
 bool StderrSharesLine();
 // The width of the terminal on the standard error stream as it is now; 0 when not known.
 int TerminalColumns();
+// Whether standard input has reached its end (a pipe or file with nothing more to come); asked
+// once a run on standard input and output failed.
+bool StdinAtEnd();
 
 // From now on an interrupt calls `onInterrupt` (on a thread of its own) instead of ending the
 // process. Call before any other thread starts.

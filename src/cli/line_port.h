@@ -15,4 +15,8 @@ namespace tollan {
 // CommPort::OnLineLost()).
 PortFactory LinePortFactory(const std::string& line, std::function<void(int error)> lost = nullptr);
 
+// Why `line` cannot be opened, in the system's words ("No such file or directory", "Permission
+// denied", busy, not a terminal); asked once the port failed to open. Empty when it now opens.
+std::string LineOpenProblem(const std::string& line);
+
 } // namespace tollan

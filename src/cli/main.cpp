@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -88,6 +89,29 @@ int PlainFileCount(const std::vector<std::string>& files) {
     return static_cast<int>(files.size());
 }
 
+// The terminal view, keeping the last file line that did not end well: the run's last word
+// names that file and the reason.
+class CommandView : public TerminalView {
+public:
+    using TerminalView::TerminalView;
+
+    void AddFileLine(const FileLine& line) override {
+        if (std::string_view(line.status).substr(0, 2) != "OK" && line.name[0] != '\0') {
+            std::lock_guard<std::mutex> lock(mutex_);
+            failed_ = std::string(line.name) + ": " + line.status;
+        }
+        TerminalView::AddFileLine(line);
+    }
+    std::string LastFailedFile() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failed_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string failed_;
+};
+
 Interrupts& ProcessInterrupts() {
     static Interrupts* interrupts = new Interrupts;
     return *interrupts;
@@ -116,11 +140,10 @@ int Run(int argc, char** argv) {
     // nowhere when stderr is the same terminal as the line.
     const bool stdio = command.line == kStdioLine;
     std::FILE* messages = stdio && StderrSharesLine() ? nullptr : stderr;
-    // A FILE that names nothing ends the run before the line is touched, and so does one the
-    // engines' 32-bit positions cannot reach.
-    if (std::string missing = FirstMissingFile(command); !missing.empty()) {
-        Say(messages, "tollan: %s: no such file\n%s\n", missing.c_str(),
-            ResultText(kResultOpenFailed));
+    // A FILE that is no readable file ends the run before the line is touched, and so does one
+    // the engines' 32-bit positions cannot reach.
+    if (std::string refused = RefusedFile(command); !refused.empty()) {
+        Say(messages, "tollan: %s\n%s\n", refused.c_str(), ResultText(kResultOpenFailed));
         return kResultOpenFailed;
     }
     if (std::string large = FirstTooLargeFile(command); !large.empty()) {
@@ -142,11 +165,14 @@ int Run(int argc, char** argv) {
     Interrupts& interrupts = ProcessInterrupts();
     WatchInterrupts([&interrupts] { interrupts.Interrupt(); });
 
+    if (!command.notice.empty()) {
+        Say(messages, "%s", command.notice.c_str());
+    }
     RunResult result;
     // Progress shows wherever stderr is a terminal of its own: also on a stdio line, as a
     // terminal program runs the command with the line on stdin and stdout.
-    TerminalView view(stdio ? messages : stdout, stderr,
-                      !command.quiet && StderrIsTerminal() && messages != nullptr, TerminalColumns);
+    CommandView view(stdio ? messages : stdout, stderr,
+                     !command.quiet && StderrIsTerminal() && messages != nullptr, TerminalColumns);
     if (command.run.Transmitting()) {
         view.SetFileCount(PlainFileCount(command.files));
     }
@@ -184,6 +210,10 @@ int Run(int argc, char** argv) {
     if (code == kResultOk && interrupts.Interrupted() && driver.Transferred() == 0) {
         code = kResultUserCancelled;
     }
+    // A host run ends when the user says so: it went well unless a file failed.
+    if (command.run.HostRun() && code == kResultUserCancelled && interrupts.Interrupted()) {
+        code = result.firstFailure;
+    }
     if (unconfirmed != 0) {
         Say(messages, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
     }
@@ -191,7 +221,19 @@ int Run(int argc, char** argv) {
     if (code != kResultOk && lineLost != 0 && !interrupts.Interrupted()) {
         code = kResultCommError;
         SayLineLost(messages, command, lineLost, view.LastFile());
-    } else if (code != kResultOk) {
+        return code;
+    }
+    if (stdio && code != kResultOk && code != kResultUserCancelled && StdinAtEnd()) {
+        Say(messages, "tollan: end of input on standard input: the other side has gone\n");
+    } else if (code == kResultPortOpenFailed) {
+        if (std::string problem = LineOpenProblem(command.line); !problem.empty()) {
+            Say(messages, "tollan: %s: %s\n", command.line.c_str(), problem.c_str());
+        }
+    } else if (std::string failed = view.LastFailedFile(); code != kResultOk && !failed.empty()) {
+        Say(messages, "tollan: %s%s\n", failed.c_str(),
+            code == kResultWriteFailed ? "; the part received is kept" : "");
+    }
+    if (code != kResultOk) {
         const char* text = code == kResultModemInitFailed ? "The modem could not be initialised."
                                                           : ResultText(code);
         Say(messages, "tollan: %s\n", text != nullptr ? text : "failed.");

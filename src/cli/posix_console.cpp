@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -35,6 +36,15 @@ bool StderrSharesLine() {
 int TerminalColumns() {
     winsize size{};
     return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+bool StdinAtEnd() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, 0) != 1) {
+        return false;
+    }
+    char byte;
+    return (input.revents & POLLHUP) != 0 || read(STDIN_FILENO, &byte, 1) == 0;
 }
 
 void WatchInterrupts(std::function<void()> onInterrupt) {

@@ -1,5 +1,12 @@
 #include "cli/line_port.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
 #include "link/posix_serial_port.h"
 #include "link/posix_stdio_port.h"
 
@@ -18,6 +25,21 @@ PortFactory LinePortFactory(const std::string& line, std::function<void(int erro
         port->OnLineLost(lost);
         return std::shared_ptr<CommPort>(port);
     };
+}
+
+std::string LineOpenProblem(const std::string& line) {
+    const int fd = open(line.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::generic_category().message(errno);
+    }
+    std::string problem;
+    if (!isatty(fd)) {
+        problem = "not a terminal (a serial line is one)";
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        problem = "busy: another program has the line open";
+    }
+    close(fd);
+    return problem;
 }
 
 } // namespace tollan

@@ -28,6 +28,21 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 } // namespace
 
+bool StdinAtEnd() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD waiting = 0;
+    if (GetFileType(input) == FILE_TYPE_PIPE) {
+        return !PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr) &&
+               GetLastError() == ERROR_BROKEN_PIPE;
+    }
+    if (GetFileType(input) == FILE_TYPE_DISK) {
+        char byte;
+        DWORD got = 0;
+        return ReadFile(input, &byte, 1, &got, nullptr) && got == 0;
+    }
+    return false;
+}
+
 bool StderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }

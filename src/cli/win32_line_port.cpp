@@ -1,5 +1,7 @@
 #include "cli/line_port.h"
 
+#include <windows.h>
+
 #include <cctype>
 #include <cstdlib>
 
@@ -50,6 +52,31 @@ PortFactory LinePortFactory(const std::string& line, std::function<void(int erro
         port->OnLineLost(lost);
         return port;
     };
+}
+
+std::string LineOpenProblem(const std::string& line) {
+    const unsigned long number = ComNumber(line);
+    if (number == 0) {
+        return "not a COM port name (COM1, COM2, ...)";
+    }
+    const std::string device = "\\\\.\\COM" + std::to_string(number);
+    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return {};
+    }
+    const DWORD error = GetLastError();
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "no such device";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return "busy, or access denied: another program may have the port open";
+    default:
+        return "the system refused to open the port (error " + std::to_string(error) + ")";
+    }
 }
 
 } // namespace tollan

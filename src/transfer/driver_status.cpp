@@ -1,6 +1,8 @@
 #include "transfer/driver_status.h"
 
+#include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "engine/engine_codes.h"
 #include "transfer/result_code.h"
@@ -51,7 +53,8 @@ int DriverStatus::Update(int code) {
     std::int32_t result = ResultOfEngineCode(code);
     if (result == kResultUserCancelled || result == kResultOutOfMemory) {
         endRun = true;
-    } else if (code == TE_FILE_SKIPPED) {
+    } else if (code == TE_FILE_SKIPPED ||
+               (skipDeclined_ && (code == TE_FILE_EXISTS || code == TE_OPEN_FAILED))) {
         endRun = false;
     }
     if (code != TE_DONE && code != TE_FILE_SKIPPED) {
@@ -63,7 +66,18 @@ int DriverStatus::Update(int code) {
     // and the status line.
     if (!logged_) {
         logged_ = true;
-        driver_.AddFileLine(shownName_, code == TE_DONE ? "OK" : text, shownBytes_);
+        char words[160];
+        const char* status = code == TE_DONE ? "OK" : text;
+        if (skipDeclined_ && code != TE_DONE && systemError_ != 0) {
+            std::snprintf(words, sizeof words, "%s (%s)", text,
+                          std::generic_category().message(systemError_).c_str());
+            status = words;
+        } else if (skipDeclined_ && code == TE_DONE && resumedAt_ != 0) {
+            std::snprintf(words, sizeof words, "OK, resumed at %ld bytes",
+                          static_cast<long>(resumedAt_));
+            status = words;
+        }
+        driver_.AddFileLine(shownName_, status, shownBytes_);
         shownBytes_ = 0;
         shownErrors_ = 0;
     }

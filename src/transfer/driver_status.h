@@ -23,6 +23,11 @@ public:
     int Update(int code) override;
     int CheckAbort() override;
 
+    // The command's habits: a declined file (one that exists, cannot be opened or read) ends
+    // only its own line, not the run, and file lines carry the system's reason of a failure
+    // and where a resumed file started. Off unless set.
+    void SkipDeclined(bool on) { skipDeclined_ = on; }
+
     // Starts a pass: no file shown, no bytes or errors shown, no line made.
     void StartPass();
 
@@ -37,6 +42,7 @@ private:
     std::int32_t shownBytes_ = 0;
     std::int32_t shownErrors_ = 0;
     bool logged_ = false;
+    bool skipDeclined_ = false;
 };
 
 } // namespace tollan

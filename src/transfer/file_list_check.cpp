@@ -24,11 +24,12 @@ std::vector<std::string> SenderItems(std::string_view list, bool pairs) {
     return items;
 }
 
-std::string FirstTooLargeFile(const std::vector<std::string>& lists) {
+std::string FirstTooLargeFile(const std::vector<std::string>& lists, bool literalNames) {
     std::unique_ptr<FileAccess> file(CreateFileAccess());
     if (file == nullptr) {
         return {};
     }
+    file->SetLiteralNames(literalNames);
     for (std::string list : lists) {
         if (list.empty() || file->Init(list.data(), 0) != 0) {
             continue;

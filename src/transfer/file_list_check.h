@@ -12,8 +12,9 @@ namespace tollan {
 // (`pairs`) every first of two.
 std::vector<std::string> SenderItems(std::string_view list, bool pairs);
 
-// The first file that `lists` name (each a ";"-separated list, wildcards expanded) whose size is
-// 2 GiB or more; empty when there is none.
-std::string FirstTooLargeFile(const std::vector<std::string>& lists);
+// The first file that `lists` name (each a ";"-separated list, wildcards expanded; with
+// `literalNames` an item that names an existing file is that file) whose size is 2 GiB or more;
+// empty when there is none.
+std::string FirstTooLargeFile(const std::vector<std::string>& lists, bool literalNames = false);
 
 } // namespace tollan

@@ -38,6 +38,9 @@ struct RunResult {
     std::int32_t result = 0;     // the result code (and failed-file count in the high half)
     std::int32_t showErrors = 0; // keep the view open after a failed run
     std::int32_t hostRun = 0;    // receiving one sender after another
+    // The first failure of the run other than a cancel (0: none), which a host run, ended by
+    // the user, reports.
+    std::int32_t firstFailure = 0;
 };
 
 inline constexpr int kHelpTopicOffset = 12;

@@ -47,6 +47,12 @@ struct RunSettings {
     // Waits that the line does not need are left out (the command); the component keeps the
     // fixed waits its hosts have always seen.
     bool answerAtOnce = false;
+    // The command's ways with files, where the component keeps its own: a sender's item that
+    // names an existing file is that file (no pattern); a declined file is skipped with its
+    // reason and the batch goes on; crash recovery resumes whatever the overwrite choice.
+    bool literalNames = false;
+    bool skipDeclined = false;
+    bool resumeFirst = false;
 
     bool Transmitting() const { return direction == Direction::kTransmit; }
     // Receiving one sender after another.

@@ -137,9 +137,11 @@ bool TransferDriver::RefuseFileList() {
         // Its '?' would be taken for a wildcard, a look-alike letter would name another file.
         ShowStatus("A file name has characters the system's code page lacks.");
     } else if (settings_.Transmitting() &&
-               !(large = FirstTooLargeFile(SenderItems(
-                     settings_.fileList, settings_.protocol == Protocol::kZModem &&
-                                             settings_.pathSwitch == PathSwitch::kReceiverNames)))
+               !(large = FirstTooLargeFile(
+                     SenderItems(settings_.fileList,
+                                 settings_.protocol == Protocol::kZModem &&
+                                     settings_.pathSwitch == PathSwitch::kReceiverNames),
+                     settings_.literalNames))
                     .empty()) {
         ShowStatus("%s: 2 GiB or larger; file offsets on the line are 32 bits", large.c_str());
     } else {
@@ -191,6 +193,7 @@ void TransferDriver::RunTransfer() {
     }
 
     DriverStatus status(*this, settings_.Transmitting(), hostRun, settings_.Timeout());
+    status.SkipDeclined(settings_.skipDeclined);
     {
         // The line's own objects put back what they found when they go, in reverse order.
         LineSettings lineSettings(link.get());
@@ -303,12 +306,17 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     std::vector<char> list(settings_.fileList.begin(), settings_.fileList.end());
     list.push_back('\0');
 
+    const auto habits = [this](TransferEngine& engine) {
+        engine.SetLiteralNames(settings_.literalNames);
+        engine.SetSkipDeclined(settings_.skipDeclined);
+    };
     const OfferedPaths offeredPaths =
         settings_.HostRun() ? OfferedPaths::kInsideFolder : settings_.offeredPaths;
     switch (settings_.protocol) {
     case Protocol::kXModem:
     case Protocol::kXModem1K: {
         XModemEngine engine(&link, &status);
+        habits(engine);
         engine.SetProtocol(settings_.protocol);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
@@ -317,6 +325,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     }
     case Protocol::kYModem: {
         XModemEngine engine(&link, &status);
+        habits(engine);
         engine.SetProtocol(settings_.protocol);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
@@ -331,6 +340,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     }
     case Protocol::kAckNak: {
         AckNakEngine engine(&link, &status);
+        habits(engine);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
@@ -338,7 +348,9 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     }
     case Protocol::kZModem: {
         ZModemEngine engine(&link, &status);
+        habits(engine);
         engine.SetCrashRecovery(settings_.crashRecovery);
+        engine.SetResumeFirst(settings_.resumeFirst);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetPathSwitch(settings_.pathSwitch);
         engine.SetOverwrite(settings_.overwrite);
@@ -390,6 +402,9 @@ void TransferDriver::AddFileLine(const char* name, const char* status, std::int3
 
 void TransferDriver::SetResultCode(std::int32_t code) {
     result_.result = code;
+    if (result_.firstFailure == kResultOk && code != kResultOk && code != kResultUserCancelled) {
+        result_.firstFailure = code;
+    }
     helpTopic_ = HelpTopicOf(code);
 }
 

@@ -46,7 +46,8 @@ TEST(CommandLine, DefaultsAndOptions) {
          "--overwrite", "differ",   "--paths",  "send",         "--timeout", "0",         "--baud",
          "100000",      "--window", "3000",     "--max-errors", "99",        "f"},
         command));
-    EXPECT_EQ(command.line, "x");
+    // A relative line is found from the working directory (COM names stay names on Windows).
+    EXPECT_EQ(command.line, fs::path("a\\b").has_parent_path() ? "x" : fs::absolute("x").string());
     EXPECT_EQ(block.Protocol, Protocol::kAckNak);
     EXPECT_EQ(block.FlowControl, FlowControl::kRtsCts);
     EXPECT_EQ(NumberOf(block.CrashRecovery), 2);
@@ -163,6 +164,8 @@ TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
         {{"send", "-l", "x", "-b", "230400", "f"}, Protocol::kZModem, 230400, kInside},
         {{"send", "-l", "x", "-b", "460800", "f"}, Protocol::kZModem, 460800, kInside},
         {{"send", "-l", "x", "-b", "100000", "f"}, Protocol::kZModem, 57600, kInside},
+        {{"send", "-l", "x", "-p", "ZModem", "-b", "12345", "f"}, Protocol::kZModem, 9600, kInside},
+        {{"send", "-l", "x", "-p", "YMODEM", "f"}, Protocol::kYModem, 115200, kInside},
         {{"receive", "-l", "x", "--offered-paths", "as-offered"},
          Protocol::kZModem,
          115200,
@@ -176,6 +179,9 @@ TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
         EXPECT_EQ(command.run.offeredPaths, c.offered);
         EXPECT_LE(NumberOf(command.block->Protocol), NumberOf(Protocol::kAckNak));
         EXPECT_LE(command.block->BaudRate, 115200);
+        // A speed that snapped is named with the one that runs.
+        EXPECT_EQ(command.notice.find(std::to_string(c.speed)) != std::string::npos,
+                  c.speed == 57600 || c.speed == 9600);
     }
 
     // Without --line: the standard input and output when stdin is no terminal, else an error.
@@ -187,6 +193,8 @@ TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
     EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(words), command, error, true));
     ASSERT_TRUE(Parse({"send", "-l", "-", "f"}, command));
     EXPECT_EQ(command.line, kStdioLine);
+    ASSERT_TRUE(Parse({"-h"}, command));
+    EXPECT_TRUE(command.help);
 }
 
 TEST(CommandLine, FilesTooLargeForThirtyTwoBitPositions) {
@@ -209,21 +217,28 @@ TEST(CommandLine, FilesTooLargeForThirtyTwoBitPositions) {
     }
 }
 
-TEST(CommandLine, FirstMissingFileLooksOnlyForTheSendersFiles) {
+// Operands are checked before the line opens: a name that exists is that file, pattern
+// characters and all; a folder, a missing name or (on POSIX) a pattern is refused with a reason.
+TEST(CommandLine, RefusedFileLooksOnlyAtTheSendersFiles) {
     test::ScratchFolder folder(test::ScratchFolder::kEnter);
     std::ofstream("here.txt") << "x";
+    std::ofstream("a[1].txt") << "x";
+    fs::create_directory("dir");
+    const bool patterns = fs::path("a\\b").has_parent_path(); // Windows
     const std::pair<std::vector<const char*>, std::string> cases[] = {
-        {{"send", "-l", "x", "here.txt", "gone.txt", "lost.txt"}, "gone.txt"},
-        {{"send", "-l", "x", "here.txt", "*.txt"}, ""},
-        {{"send", "-l", "x", "*.bin"}, "*.bin"},
+        {{"send", "-l", "x", "here.txt", "gone.txt", "lost.txt"},
+         "gone.txt: " + std::generic_category().message(ENOENT)},
+        {{"send", "-l", "x", "a[1].txt", "dir"}, "dir: " + std::generic_category().message(EISDIR)},
+        {{"send", "-l", "x", "here.txt", "*.txt"},
+         patterns ? "" : "*.txt: " + std::generic_category().message(ENOENT)},
         // With receiver names every second operand is a name for the other side.
         {{"send", "-l", "x", "--paths", "pairs", "here.txt", "there.txt", "here.txt", "b"}, ""},
         {{"receive", "-l", "x", "-p", "xmodem", "new.txt"}, ""},
     };
-    for (const auto& [words, missing] : cases) {
+    for (const auto& [words, refused] : cases) {
         CommandLine command;
         ASSERT_TRUE(Parse(words, command));
-        EXPECT_EQ(FirstMissingFile(command), missing);
+        EXPECT_EQ(RefusedFile(command), refused);
     }
 }
 
