@@ -100,12 +100,21 @@ def existing_target_refused(case):
 
 
 def refused_before_the_line(case):
-    # The line does not exist: had it been opened first, each run would end with 18.
+    """FILE operands are checked before the line is opened (had it been opened first, each run
+    would end with 18); a line that will not open, and the end of standard input, are named with
+    their reasons."""
     write(case.path("here.bin"), b"x")
     no_line = case.path("no-such-tty")
-    tollan = case.tollan("send", "-p", "xmodem", "-l", no_line, "here.bin", "not-here.bin")
-    out, err = case.expect(tollan, 11, "tollan with a missing file")
-    check("not-here.bin" in err and "Unable to open file." in err and out == "", out + err)
+    for operand, reason in (("not-here.bin", "No such file or directory"),
+                            (".", "Is a directory"), ("/dev/null", "not a regular file")):
+        tollan = case.tollan("send", "-p", "xmodem", "-l", no_line, "here.bin", operand)
+        out, err = case.expect(tollan, 11, "tollan with " + operand)
+        check(f"{operand}: {reason}\nUnable to open file." in err and out == "", out + err)
+    for line, status, reason in ((no_line, 18, "No such file or directory"),
+                                 ("/dev/null", 18, "not a terminal"),
+                                 ("-", 19, "end of input on standard input")):
+        _, err = case.expect(case.tollan("send", "-l", line, "here.bin"), status, line)
+        check(reason in err, err)
     _, err = case.expect(case.tollan("send", "-l", no_line, "--bogus", "here.bin"), 64, "usage")
     check("tollan send    [options] FILE..." in err, err)
 

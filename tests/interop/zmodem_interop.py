@@ -27,6 +27,7 @@ Usage: zmodem_interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the command 
 
 import os
 import signal
+import subprocess
 import sys
 
 from interop_support import batch_files, check, check_files, file_lines, main, random_bytes, \
@@ -72,8 +73,8 @@ def ymodem_with_sb_and_rb(case):
 
 def stopped_mid_file(case):
     """Mid-file, the user interrupts tollan (result 6; the peer is cancelled) or rz/sz is stopped
-    and cancels (result 16), each way. A receiving tollan keeps what it has, with the announced
-    time."""
+    and cancels (result 16), each way. A receiving tollan keeps what it has, without the
+    announced time: a later run must not take the part for the sender's whole file."""
     data = write(case.path("out", "big"), random_bytes(20 << 20, 1), NEW_TIME)
     for send, by_us in ((True, False), (False, False), (True, True), (False, True)):
         tollan, peer = start(case, send, [], [], ["big"])
@@ -87,15 +88,16 @@ def stopped_mid_file(case):
         if not send:
             kept = read(case.path("in", "big"))
             check(0 < len(kept) < len(data) and data.startswith(kept), "the part was not kept")
-            check(int(os.path.getmtime(case.path("in", "big"))) == NEW_TIME,
-                  "the part kept lacks the announced time")
+            check(int(os.path.getmtime(case.path("in", "big"))) != NEW_TIME,
+                  "the part kept has the announced time")
         case.cut()
         case.empty_folder(case.into)
 
 
 def resume(case):
     """The line is cut mid-file (the peer killed outright, the pair gone); the next run resumes
-    from the bytes kept: rz -r with our "--recover always", sz -r with our "--recover follow"."""
+    from the bytes kept: rz -r with our "--recover always", sz -r with our "--recover follow",
+    whatever the overwrite choice (here the default, never)."""
     data = write(case.path("out", "big"), random_bytes(4 << 20, 2), NEW_TIME)
     target = case.path("in", "big")
     for send in (True, False):
@@ -108,8 +110,10 @@ def resume(case):
         check(0 < os.path.getsize(target) < len(data), "nothing or everything kept")
         with open(target, "r+b") as f:  # marks the bytes kept: a resumed run leaves them be
             f.write(bytes(1000))
-        options = ["--recover", "always" if send else "follow", "--overwrite", "always"]
-        case.both_succeed(*start(case, send, options, ["-r"], ["big"]))
+        kept = os.path.getsize(target)
+        options = ["--recover", "always" if send else "follow"]
+        out = case.both_succeed(*start(case, send, options, ["-r"], ["big"]))
+        check(send or file_lines(out) == [("big", f"OK, resumed at {kept} bytes")], out)
         check_files(case.into, {"big": bytes(1000) + data[1000:]}, {"big": NEW_TIME})
         case.cut()
         case.empty_folder(case.into)
@@ -169,7 +173,8 @@ def names_outside_the_folder(case):
 
 
 def host_run(case):
-    """One receiver takes sender after sender until the user's interrupt (result 6)."""
+    """One receiver takes sender after sender until the user's interrupt, which ends it well
+    when every file arrived."""
     files = {name: write(case.path("out", name), random_bytes(size, size), NEW_TIME)
              for name, size in (("first", 20000), ("second", 3000))}
     line, peer = case.pty_pair()
@@ -188,11 +193,76 @@ def host_run(case):
         return b"B01" in seen
     wait_until(asked, "the next pass's ZRINIT")
     tollan.send_signal(signal.SIGINT)
-    out, err = case.expect(tollan, 6, "interrupted host run")
-    check("User cancelled." in err, err)
+    out, err = case.expect(tollan, 0, "interrupted host run, every file arrived")
     # The pass that waited for a third sender gets a line of its own, without a name.
     check(file_lines(out) == [("first", "OK"), ("second", "OK"), ("", "User cancelled.")], out)
     check_files(case.into, files, {name: NEW_TIME for name in files})
+
+
+def declined_in_a_batch(case):
+    """A file that exists (never overwrite), then one that cannot be opened (a folder of that
+    name), are skipped with their reasons and the batch goes on; the status says something failed.
+    Permission bits come across (sz -> tollan and tollan -> rz), set-user-ID never."""
+    write(case.path("out", "kept"), b"sender's", NEW_TIME)
+    write(case.path("out", "adir"), b"sender's", NEW_TIME)
+    write(case.path("out", "tool"), b"#!/bin/sh\n", NEW_TIME)
+    os.chmod(case.path("out", "tool"), 0o4755)
+    write(case.path("in", "kept"), b"receiver's", OLD_TIME)
+    os.mkdir(case.path("in", "adir"))
+    for overwrite, status, kept, kept_line, adir in (
+            ("never", 14, b"receiver's", "File already exists.", "File already exists."),
+            ("always", 11, b"sender's", "OK", "Unable to open file. (Is a directory)")):
+        tollan, sz = start(case, False, ["--overwrite", overwrite], [], ["kept", "adir", "tool"])
+        out, err = case.expect(tollan, status, "tollan receive --overwrite " + overwrite)
+        case.finish(sz)
+        lines = [line.split(None, 1) for line in out.splitlines()]
+        wanted = [("kept", kept_line), ("adir", adir), ("tool", "OK")]
+        check(len(lines) == 3 and all(name == n and rest.startswith(s) for (name, rest), (n, s)
+                                      in zip(lines, wanted)), out)
+        check(read(case.path("in", "kept")) == kept and "adir: " + adir in err, err)
+        check_files(case.into, {"tool": b"#!/bin/sh\n"}, {"tool": NEW_TIME})
+        check(os.stat(case.path("in", "tool")).st_mode & 0o7777 == 0o755, "mode not kept")
+        os.remove(case.path("in", "tool"))
+        case.cut()
+    case.empty_folder(case.into)
+    out = case.both_succeed(*start(case, True, [], [], ["tool"]))
+    check(os.stat(case.path("in", "tool")).st_mode & 0o7777 == 0o755, "rz: mode not kept")
+
+
+def literal_names(case):
+    """Names that exist are those files, pattern characters and all: "fw[v2].bin" and "a*.bin"
+    go as they are, and "ab.bin" beside them stays; a name that names nothing is no pattern."""
+    files = {name: write(case.path("out", name), name.encode() * 100, NEW_TIME)
+             for name in ("fw[v2].bin", "a*.bin", "ab.bin")}
+    out = case.both_succeed(*start(case, True, [], [], ["fw[v2].bin", "a*.bin"]))
+    check(file_lines(out) == [("fw[v2].bin", "OK"), ("a*.bin", "OK")], out)
+    check_files(case.into, {name: files[name] for name in ("fw[v2].bin", "a*.bin")})
+    check(not os.path.exists(case.path("in", "ab.bin")), "ab.bin was sent")
+    out, err = case.expect(case.tollan("send", "-l", "/dev/null", "a?.bin", cwd=case.out), 11,
+                           "a pattern")
+    check("a?.bin: No such file or directory" in err, err)
+
+
+def full_disk(case):
+    """The receiving folder fills up (a small tmpfs, where this may mount one): the run ends with
+    the system's reason and keeps the part received."""
+    full = case.path("full")
+    os.mkdir(full)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full],
+                      capture_output=True).returncode != 0:
+        print("skipped: no tmpfs can be mounted here")
+        return
+    try:
+        write(case.path("out", "big"), random_bytes(300000, 3))
+        tollan, sz = case.against(["receive", "--dir", full], ["sz", "-q", "big"],
+                                  peer_cwd=case.out)
+        out, err = case.expect(tollan, 12, "tollan onto a full disk")
+        case.finish(sz)
+        check("big: Unable to write to file. (No space left on device); the part received is "
+              "kept" in err, err)
+        check(0 < os.path.getsize(os.path.join(full, "big")) < 300000, "the part is not kept")
+    finally:
+        subprocess.run(["umount", "-l", full])
 
 
 if __name__ == "__main__":
@@ -207,4 +277,7 @@ if __name__ == "__main__":
         "management_from_sz": management_from_sz,
         "names_outside_the_folder": names_outside_the_folder,
         "host_run": host_run,
+        "declined_in_a_batch": declined_in_a_batch,
+        "literal_names": literal_names,
+        "full_disk": full_disk,
     }))
