@@ -2,6 +2,9 @@
 // which end the run, and what the result keeps.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "engine/engine_codes.h"
 #include "recording_view.h"
 #include "transfer/driver_status.h"
@@ -62,6 +65,7 @@ TEST(DriverStatus, WhichCodesEndTheRun) {
         bool endOfRun; // the end-of-run notification ran
         bool stopped;  // ... and signalled the stop event
         std::int32_t result;
+        bool skipDeclined = false; // the command's habit
     };
     const Case cases[] = {
         // Outside a host run every error ends it; the user may be left to close it.
@@ -72,10 +76,15 @@ TEST(DriverStatus, WhichCodesEndTheRun) {
         {true, false, TE_FILE_EXISTS, false, false, kResultFileExists},
         {true, false, TE_USER_CANCEL, true, true, kResultUserCancelled},
         {true, false, TE_NO_BUFFER, true, true, kResultOutOfMemory},
+        // The command skips a declined file and goes on; other failures still end the run.
+        {false, false, TE_FILE_EXISTS, false, false, kResultFileExists, true},
+        {false, false, TE_OPEN_FAILED, false, false, kResultOpenFailed, true},
+        {false, false, TE_WRITE_FAILED, true, true, kResultWriteFailed, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
         Record record(c.hostRun, c.showErrors);
+        record.status.SkipDeclined(c.skipDeclined);
         record.Report("x", 10, c.code);
         EXPECT_EQ(record.view.endOfRuns.size(), c.endOfRun ? 1u : 0u);
         if (c.endOfRun) {
@@ -98,6 +107,25 @@ TEST(DriverStatus, HostRunKeepsAnEarlierErrorAndGoesOn) {
     EXPECT_EQ(record.view.lines[1].bytes, 300);
     EXPECT_EQ(record.result.result, kResultFileExists);
     EXPECT_EQ(record.driver.FilesSeen(), 3);
+}
+
+// With the command's habits a line carries the system's reason of a failure and where a resumed
+// file started; without them (the component) the words stay the result's.
+TEST(DriverStatus, CommandLinesCarryReasonsAndResumePoints) {
+    for (const bool command : {true, false}) {
+        Record record(false);
+        record.status.SkipDeclined(command);
+        record.status.systemError_ = EACCES;
+        record.Report("locked", 0, TE_OPEN_FAILED);
+        record.status.systemError_ = 0;
+        record.status.resumedAt_ = 1000;
+        record.Report("big", 5000, TE_DONE);
+        ASSERT_EQ(record.view.lines.size(), 2u);
+        EXPECT_EQ(record.view.lines[0].status,
+                  command ? "Unable to open file. (" + std::generic_category().message(EACCES) + ")"
+                          : "Unable to open file.");
+        EXPECT_EQ(record.view.lines[1].status, command ? "OK, resumed at 1000 bytes" : "OK");
+    }
 }
 
 } // namespace
