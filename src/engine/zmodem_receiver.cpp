@@ -83,7 +83,10 @@ void ZModemEngine::ProtocolReceive(char*) {
                 }
                 next = ZSKIP;
             } else {
-                appendBase_ = management_ == ZMAPND ? file_->GetSize() : 0;
+                // An appended file's positions start at the end of what was there (a resumed
+                // one's at the start).
+                appendBase_ =
+                    management_ == ZMAPND && status_->resumedAt_ == 0 ? file_->GetSize() : 0;
                 const bool complete = ReceiveFileData();
                 if (Code() < 0) {
                     break;
@@ -227,13 +230,14 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         } else if (crashRecovery_ == 3) {
             resume = true;
         }
-        if (resume && oldSize <= newSize) {
+        const bool resumed = resume && oldSize <= newSize;
+        if (resumed) {
             mode = "ab";
             status_->position_ = oldSize;
             status_->resumedAt_ = oldSize;
         }
 
-        switch (resumeFirst_ && status_->resumedAt_ != 0 ? ZMCLOB : management_) {
+        switch (resumeFirst_ && resumed ? ZMCLOB : management_) {
         case ZMNEWL:
             receive = newTime > oldTime || newSize > oldSize;
             break;
@@ -247,6 +251,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
             // The whole offered file goes after what is there; it is not a resumed copy.
             mode = "ab";
             status_->position_ = 0;
+            status_->resumedAt_ = 0;
             break;
         case ZMCLOB:
             break;
