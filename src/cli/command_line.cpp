@@ -71,11 +71,12 @@ const char* const kUsageText =
     "zmodem, 3 no FILE, 4 --paths pairs with a name missing); 5 time-out; 6 interrupted;\n"
     "7 out of memory; 8 no files sent; 9 bad CRC; 10 line too long; 11 a file could not be "
     "opened;\n"
-    "12 written (a full disk); 13 read; 14 a file exists already; 15 communications error;\n"
-    "16 cancelled by the other side; 17 too many errors; 18 the line could not be opened;\n"
-    "19 unknown error (also the end of standard input); 20 the modem did not connect; 21 the\n"
-    "modem could not be initialised; 64 usage error. A file a receiver declines, or one that\n"
-    "cannot be opened, is skipped with its reason; the batch goes on and the status is its.\n";
+    "12 written (a full disk); 13 read; 14 a file exists already; 15 communications error,\n"
+    "also the line lost (a device gone, the end of standard input); 16 cancelled by the other\n"
+    "side; 17 too many errors; 18 the line could not be opened; 19 unknown error; 20 the\n"
+    "modem did not connect; 21 the modem could not be initialised; 64 usage error. A file a\n"
+    "receiver declines, or one that cannot be opened, is skipped with its reason; the batch\n"
+    "goes on and the status is its.\n";
 
 namespace {
 

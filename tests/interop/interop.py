@@ -112,7 +112,7 @@ def refused_before_the_line(case):
         check(f"{operand}: {reason}\nUnable to open file." in err and out == "", out + err)
     for line, status, reason in ((no_line, 18, "No such file or directory"),
                                  ("/dev/null", 18, "not a terminal"),
-                                 ("-", 19, "end of input on standard input")):
+                                 ("-", 15, "standard input and output: its other end")):
         _, err = case.expect(case.tollan("send", "-l", line, "here.bin"), status, line)
         check(reason in err, err)
     _, err = case.expect(case.tollan("send", "-l", no_line, "--bogus", "here.bin"), 64, "usage")
