@@ -48,6 +48,13 @@ TEST(ResultCode, EngineCodesMapToTheirResultAndText) {
             EXPECT_EQ(text != nullptr ? std::string(text) : "(none)", c.text ? c.text : "(none)");
         }
     }
+    // The refusals before a run, as their message boxes show them.
+    EXPECT_STREQ(ValidationMessage(1),
+                 "XON/XOFF flow control is only\nallowed with Z-Modem protocol.");
+    EXPECT_STREQ(ValidationMessage(2), "Host mode is only allowed\nwith Z-Modem protocol.");
+    EXPECT_STREQ(ValidationMessage(3), "At least one filename\nis required.");
+    EXPECT_STREQ(ValidationMessage(4), "A new path/filename for\nthe receiver is missing.");
+    EXPECT_EQ(ValidationMessage(5), nullptr);
     // The count of failed files in the high half does not change the text.
     EXPECT_STREQ(ResultText((2 << 16) | kResultTimeout), "Timeout.");
     EXPECT_EQ(ResultText(kResultOk), nullptr);
