@@ -5,9 +5,9 @@ the commands a test scripts (a dial, "ATS0=1") with result lines. Everything it 
 A script is a list of steps run in order on the modem's thread: a text is sent as a result line
 ("\\r\\n" TEXT "\\r\\n"), a number is a pause in seconds, a callable is called -- a test passes one
 that waits for the program to show a status, so that answers follow what the program shows
-without races. A gate is a script run before a command's answer. A muted modem neither echoes nor
-answers. A case stops it with its relays (Case.relays), before its ends are closed. Once a call
-is "connected", the modem may bridge the line to a program (bridge()) until the escape.
+without races. A gate is a script run before a command's answer. A case stops it with its
+relays (Case.relays), before its ends are closed. Once a call is "connected", the modem may
+bridge the line to a program (bridge()) until the escape.
 """
 
 import os
@@ -31,16 +31,13 @@ class ModemPeer:
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
 
-    def configure(self, gates=None, results=None, errors=(), mute=False):
+    def configure(self, gates=None, results=None):
         """What the modem does from now on. `gates` and `results` map the start of a command
         line to a script: a gate runs once, before the answer of the first such command; a
-        result script replaces the "OK" of every such command. Commands starting with one of
-        `errors` are answered "ERROR"."""
+        result script replaces the "OK" of every such command."""
         with self.changed:
             self.gates = dict(gates or {})
             self.results = dict(results or {})
-            self.errors = tuple(errors)
-            self.mute = mute
 
     def mark(self):
         """Where the bytes received from now on start."""
@@ -89,9 +86,6 @@ class ModemPeer:
             with self.changed:
                 self.received += data
                 self.changed.notify_all()
-                mute = self.mute
-            if mute:
-                continue
             self.send(data)
             for byte in data:
                 if byte == 0x0D:
@@ -136,12 +130,8 @@ class ModemPeer:
             gate = self.gates.pop(gate) if gate is not None else []
             result = next((steps for key, steps in self.results.items()
                            if text.startswith(key)), None)
-            error = text.startswith(self.errors)
         self.play(gate)
-        if error:
-            self.play(["ERROR"])
-        else:
-            self.play(["OK"] if result is None else result)
+        self.play(["OK"] if result is None else result)
 
     def play(self, steps):
         for step in steps:
