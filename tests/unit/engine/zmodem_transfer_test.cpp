@@ -286,6 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
         ManagementCase{"Protect", ZMPROT, 1, 0, 600, kT1, 900, kT2, kOther, "exists"},
         // Crash recovery: always (3), or when the sender asks (2), taking its option too.
         ManagementCase{"Resume", ZMCLOB, 3, 0, 1000, kT1, 5000, kT2, kPrefix, "resumed"},
+        // A file that had all arrived before the line was cut: nothing more is sent.
+        ManagementCase{"ResumeWhole", ZMCLOB, 3, 0, 5000, kT1, 5000, kT2, kSame, "resumed"},
         ManagementCase{"LongerIsNotResumed", ZMCLOB, 3, 0, 6000, kT1, 3000, kT2, kOther,
                        "replaced"},
         ManagementCase{"FollowTheSender", ZMPROT, 2, ZMCLOB, 1000, kT1, 5000, kT2, kPrefix,
