@@ -80,6 +80,7 @@ const std::vector<HostileName>& HostileNames() {
         {"escape sequence", "\x1b[2Jclear", Declined(V::kControlCharacter),
          Declined(V::kControlCharacter)},
         {"DEL", "del\x7f", Declined(V::kControlCharacter), Declined(V::kControlCharacter)},
+        {"unit separator", "a\x1f", Declined(V::kControlCharacter), Declined(V::kControlCharacter)},
         {"300 characters", kLongName, Declined(V::kTooLong), Declined(V::kTooLong)},
         {"empty", "", Declined(V::kEmpty), Declined(V::kEmpty)},
         {"a root alone", "/", Declined(V::kEmpty), Declined(V::kEmpty)},
@@ -122,11 +123,16 @@ TEST(ReceivedName, HostileNamesUnderBothRules) {
             EXPECT_EQ(std::string(out), WithSeparator(expected.path, separator));
         }
     }
-    // A name that fits every step but not the buffer is declined, never cut.
+    // A name that fits every step but not the buffer (here with its terminator) is declined,
+    // never cut; a step of 255 characters is the longest taken.
     char small[8];
-    EXPECT_EQ(ReceivedName("abc/defgh", NameRules::kPosix, small, sizeof small),
+    EXPECT_EQ(ReceivedName("abc/defg", NameRules::kPosix, small, sizeof small),
               NameVerdict::kTooLong);
     EXPECT_STREQ(small, "");
+    EXPECT_EQ(ReceivedName("abc/def", NameRules::kPosix, small, sizeof small), NameVerdict::kTaken);
+    char longest[FileAccess::kNameSize];
+    EXPECT_EQ(ReceivedName(std::string(255, 'b'), NameRules::kWin32, longest, sizeof longest),
+              NameVerdict::kTaken);
 }
 
 TEST(ReceivedName, OffersWithSizesAndTimesThatDoNotFit) {
