@@ -281,6 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
         ManagementCase{"Clobber", ZMCLOB, 1, 0, 900, kT2, 100, kT1, kOther, "replaced"},
         ManagementCase{"NewNewer", ZMNEW, 1, 0, 900, kT1, 100, kT2, kOther, "replaced"},
         ManagementCase{"NewOlder", ZMNEW, 1, 0, 100, kT2, 900, kT1, kOther, "skipped"},
+        ManagementCase{"NewSameTime", ZMNEW, 1, 0, 100, kT1, 900, kT1, kOther, "skipped"},
         ManagementCase{"DiffSame", ZMDIFF, 1, 0, 600, kT1, 600, kT1, kSame, "skipped"},
         ManagementCase{"DiffTime", ZMDIFF, 1, 0, 600, kT1, 600, kT2, kSame, "replaced"},
         ManagementCase{"Protect", ZMPROT, 1, 0, 600, kT1, 900, kT2, kOther, "exists"},
