@@ -2,6 +2,7 @@
 // line check, and what the link sets up on its port and puts back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <tuple>
@@ -42,6 +43,20 @@ TEST(CommLinkTest, ReadByteWaitsOnlyWhenItMust) {
     });
     EXPECT_EQ(link.ReadByte(60000), 'x');
     sender.join();
+
+    // A byte that comes after a read's time-out is left for the next read.
+    std::atomic<bool> reading = false;
+    std::thread late([&] {
+        while (!reading) {
+            std::this_thread::yield();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pair.B().PutByte('y');
+    });
+    reading = true;
+    EXPECT_EQ(link.ReadByte(200), LINK_NO_DATA);
+    late.join();
+    EXPECT_EQ(link.ReadByte(0), 'y');
 }
 
 TEST(CommLinkTest, DelaysIdleAndANegativeIdleEndsEveryWait) {
