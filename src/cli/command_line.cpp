@@ -477,6 +477,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
     command.run.literalNames = true;
     command.run.skipDeclined = true;
     command.run.resumeFirst = true;
+    command.run.peerConventions = true;
     parser.Apply(command.run);
     // A relative line is found from where the command started, not inside --dir (where a
     // receiver moves before it opens the line). COM names stay names.

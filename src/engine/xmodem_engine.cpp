@@ -79,7 +79,10 @@ void XModemEngine::SetProtocol(Protocol protocol) {
     }
     protocol_ = protocol;
     longBlocks_ = protocol != Protocol::kXModem;
-    padding_ = longBlocks_ ? kCpmEof : 0x00;
+}
+
+void XModemEngine::SetPeerConventions(bool on) {
+    peerConventions_ = on;
 }
 
 void XModemEngine::ProtocolSend(char* fileList) {
@@ -304,7 +307,8 @@ void XModemEngine::BuildHeaderBlock(bool last) {
     }
 }
 
-// Fills the buffer with the next block, padded with 0x00. At the end of the file the first
+// Fills the buffer with the next block, padded with 0x00 (0x1A in long blocks and with the
+// peers' conventions). At the end of the file the first
 // read fails; a later one sets blockLength to 0 so that EOT goes next.
 bool XModemEngine::ReadNextBlock(bool first) {
     int size = BlockSize();
@@ -321,7 +325,8 @@ bool XModemEngine::ReadNextBlock(bool first) {
         status_->blockLength_ = 0;
         return true;
     }
-    std::memset(buffer_ + n, padding_, static_cast<std::size_t>(size - n));
+    const std::uint8_t padding = longBlocks_ || peerConventions_ ? kCpmEof : 0x00;
+    std::memset(buffer_ + n, padding, static_cast<std::size_t>(size - n));
     status_->blockNumber_ = status_->blockCount_ & 0xFF;
     ++status_->blockCount_;
     status_->position_ += n;
@@ -355,9 +360,9 @@ bool XModemEngine::WaitForStartChar() {
                 UseCrc();
                 return true;
             }
-            if (!DrainLine()) {
-                return false;
-            }
+            // Anything else (a receiver's second ACK, its banner, line noise) is passed over
+            // byte by byte: draining until the line falls silent would swallow the start
+            // character that follows it.
         }
     }
 }
@@ -643,8 +648,9 @@ XModemEngine::Received XModemEngine::ReceiveBlock() {
                 SetCode(TE_REMOTE_CANCEL);
                 return Received::kFailed;
             }
-            if (c == kSoh || (c == kStx && longBlocks_) || OtherStartChar()) {
-                status_->blockLength_ = c == kStx && longBlocks_ ? kLongBlockSize : BlockSize();
+            const bool longBlock = c == kStx && (longBlocks_ || peerConventions_);
+            if (c == kSoh || longBlock || OtherStartChar()) {
+                status_->blockLength_ = longBlock ? kLongBlockSize : BlockSize();
                 if (ReadRestOfBlock()) {
                     return Received::kData;
                 }

@@ -93,6 +93,10 @@ public:
     void SetOverwrite(Overwrite option);
     // Protocol::kXModem (the default), kXModem1K or kYModem; others leave the choice alone.
     void SetProtocol(Protocol protocol);
+    // What the peers of the command expect where the component keeps its hosts' behaviour:
+    // plain XModem padded with 0x1A as sx and bootloaders pad (loaders trim it), and 1024-byte
+    // blocks taken by the plain XModem receiver as well.
+    void SetPeerConventions(bool on);
 
     int MaxErrors() const { return maxErrors_; }
     // The last block header or reply byte read from the line; -1 after Prepare.
@@ -141,7 +145,7 @@ private:
     int maxErrors_ = 0;
     Protocol protocol_ = Protocol::kXModem;
     bool longBlocks_ = false; // the sender sends and the receiver takes 1024-byte blocks
-    std::uint8_t padding_ = 0x00;
+    bool peerConventions_ = false;
     std::int64_t expectedSize_ = -1; // the announced size of the file being received, or -1
     bool discarding_ = false;        // the file being received was declined: its data is dropped
     char nameArea_[FileAccess::kNameSize] = {};

@@ -53,6 +53,10 @@ struct RunSettings {
     bool literalNames = false;
     bool skipDeclined = false;
     bool resumeFirst = false;
+    // The command follows what its peers (sx, rz, bootloaders, web terminals) expect where the
+    // component keeps the behaviour its hosts have always seen: XModem padding, 1024-byte
+    // blocks in the XModem receiver, and a ZModem sender that notices an XModem receiver.
+    bool peerConventions = false;
 
     bool Transmitting() const { return direction == Direction::kTransmit; }
     // Receiving one sender after another.

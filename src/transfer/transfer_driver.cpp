@@ -318,6 +318,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         XModemEngine engine(&link, &status);
         habits(engine);
         engine.SetProtocol(settings_.protocol);
+        engine.SetPeerConventions(settings_.peerConventions);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
@@ -327,6 +328,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         XModemEngine engine(&link, &status);
         habits(engine);
         engine.SetProtocol(settings_.protocol);
+        engine.SetPeerConventions(settings_.peerConventions);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         engine.SetOfferedPaths(offeredPaths);

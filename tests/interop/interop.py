@@ -25,10 +25,11 @@ def padded(data, pad):
 
 
 def xmodem_send_to_rx(case):
-    """rx with the checksum and with CRC-16; XModem-1K's long blocks, and its tail of 904 bytes in
+    """rx with the checksum and with CRC-16, the last block padded with 0x1A as sx pads it;
+    XModem-1K's long blocks, and its tail of 904 bytes in
     one more long block, seen on the line through a relay."""
     for i, (protocol, rx_options, pad, first_blocks) in enumerate((
-            ("xmodem", ["-c"], 0, [SOH]), ("xmodem", [], 0, [SOH]),
+            ("xmodem", ["-c"], 0x1A, [SOH]), ("xmodem", [], 0x1A, [SOH]),
             ("xmodem-1k", ["-c"], 0x1A, [STX] * 5))):
         line, inner_left = case.pty_pair(f"left{i}")
         inner_right, peer = case.pty_pair(f"right{i}")
@@ -47,9 +48,10 @@ def xmodem_send_to_rx(case):
 
 def xmodem_receive_from_sx(case):
     """sx with CRC-16, with the checksum (a relay keeps tollan's 'C's from sx, so tollan falls back
-    and asks with NAK, which sx follows), and sx -k into XModem-1K."""
+    and asks with NAK, which sx follows), and sx -k into XModem-1K and into plain XModem."""
     for i, (protocol, crc, sx_options) in enumerate((
-            ("xmodem", True, []), ("xmodem", False, []), ("xmodem-1k", True, ["-k"]))):
+            ("xmodem", True, []), ("xmodem", False, []), ("xmodem-1k", True, ["-k"]),
+            ("xmodem", True, ["-k"]))):
         line, inner_left = case.pty_pair(f"left{i}")
         inner_right, peer = case.pty_pair(f"right{i}")
         relay = case.relay(inner_left, inner_right, drop=lambda byte: not crc and byte == ord("C"))

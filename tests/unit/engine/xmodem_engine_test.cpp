@@ -209,5 +209,55 @@ TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
     }
 }
 
+// A bootloader's YModem receiver: its banner before the first 'C', block 0 acknowledged without a
+// 'C' (one follows later), the EOT answered by ACK ACK 'C' in one burst, then the closing empty
+// block 0 it waits for. The sender passes over the stray bytes and misses no 'C'. With the peers'
+// conventions plain XModem pads with 0x1A.
+TEST(XModemEngine, SenderFollowsABootloader) {
+    for (const bool batch : {true, false}) {
+        MemoryPortPair line;
+        Side tx(line.A());
+        CommLink peerLink(line.B());
+        RawPeer peer(peerLink);
+        XModemEngine sender(tx.link.get(), &tx.status);
+        sender.SetProtocol(batch ? Protocol::kYModem : Protocol::kXModem);
+        sender.SetPeerConventions(true);
+        ScratchFolder dir;
+        std::string path = dir.Path("image.bin");
+        const Bytes data = Pattern(100);
+        WriteFile(path, data);
+        int sent = 1;
+        Bytes closing;
+        RunBoth([&] { sent = sender.Send(path.data()); },
+                [&] {
+                    peer.Send(Bytes{'#', '#', ' ', 'R', '\r', '\n', kAck, 'C'});
+                    if (batch) {
+                        EXPECT_EQ(peer.ReadN(133, kPeerWait).size(), 133u);
+                        peer.Send(kAck);
+                        peer.Send('C');
+                    }
+                    Bytes expected = Frame(1, data, true);
+                    std::fill(expected.begin() + 3 + 100, expected.begin() + 131, 0x1A);
+                    const std::uint32_t v = Crc16Check().Compute(expected.data() + 3, 128, 0);
+                    expected[131] = static_cast<std::uint8_t>(v >> 8);
+                    expected[132] = static_cast<std::uint8_t>(v);
+                    EXPECT_EQ(peer.ReadN(133, kPeerWait), expected);
+                    peer.Send(kAck);
+                    EXPECT_EQ(peer.Read(kPeerWait), kEot);
+                    peer.Send(batch ? Bytes{kAck, kAck, 'C'} : Bytes{kAck});
+                    if (batch) {
+                        closing = peer.ReadN(133, kPeerWait);
+                        peer.Send(kAck);
+                    }
+                });
+        EXPECT_EQ(sent, TE_OK);
+        if (batch) {
+            ASSERT_EQ(closing.size(), 133u);
+            EXPECT_EQ(closing[0], kSoh);
+            EXPECT_EQ(closing[1], 0);
+        }
+    }
+}
+
 } // namespace
 } // namespace tollan::test

@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""The tollan command sending to a bootloader's loadx and loady: U-Boot (Debian's u-boot-qemu)
+in QEMU, its console on a pseudo-terminal that a relay joins to tollan's line. After each load
+U-Boot's own crc32 command checks the bytes in memory, ${filesize} the length, and a command
+typed afterwards shows that the console was left clean.
+
+Facts about U-Boot (2023.01) found by trying, which the cases rely on:
+- loady acknowledges block 0 without a 'C' of its own (the 'C' comes later, by its time-out),
+  answers the EOT with ACK ACK 'C' in one burst, asks once for the closing empty block 0 and
+  aborts the download when it does not come.
+- loadx trims trailing 0x1A from what it counts in ${filesize} (a sender that pads with 0x00
+  leaves the padding counted), but only a run of three or more: one or two count as data. The
+  sizes sent leave three bytes of padding or more, or none.
+
+Usage: uboot_interop.py CASE   (TOLLAN names the command)
+"""
+
+import os
+import re
+import subprocess
+import sys
+import termios
+import tty
+import zlib
+
+from interop_support import GUARD, TOLLAN, check, file_lines, main, random_bytes, wait_until, \
+    write
+
+# What each loader is driven with, and the sizes sent: around each block size and a larger file.
+SIZES = (1, 125, 128, 129, 1000, 1024, 1025, 20000)
+MACHINE = {"arm64": ["qemu-system-aarch64", "-M", "virt", "-cpu", "cortex-a57"],
+           "arm": ["qemu-system-arm", "-M", "virt"]}
+
+
+class Console:
+    """U-Boot's console as seen from tollan's side of the relay, between transfers."""
+
+    def __init__(self, case, arch):
+        self.case = case
+        qemu = subprocess.Popen(
+            MACHINE[arch] + ["-m", "128", "-nodefaults", "-display", "none", "-monitor", "none",
+                             "-bios", f"/usr/lib/u-boot/qemu_{arch}/u-boot.bin",
+                             "-serial", "pty"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        case.processes.append(qemu)
+        found = re.search(rb"(/dev/pts/\d+)", qemu.stdout.readline())
+        check(found is not None, "QEMU gave no pseudo-terminal")
+        self.line, inner = case.pty_pair()
+        self.relay = case.relay(inner, found.group(1).decode(), drop=lambda byte: False)
+        self.fd = os.open(self.line, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        tty.setraw(self.fd, termios.TCSANOW)
+        self.mark = 0
+        # Any key stops the autoboot.
+        self.relay.wait_for(lambda seen: b"Hit any key" in seen["right"], "U-Boot's autoboot")
+        os.write(self.fd, b"\r")
+        self.prompt()
+
+    def prompt(self):
+        """What U-Boot printed up to its next prompt."""
+        start = self.mark
+        self.relay.wait_for(lambda seen: seen["right"].find(b"\n=> ", start) >= 0,
+                            "U-Boot's prompt")
+        seen = self.relay.seen["right"]
+        end = seen.find(b"\n=> ", start) + 4
+        self.mark = end
+        self.drain()
+        return bytes(seen[start:end]).decode("latin-1")
+
+    def drain(self):
+        try:
+            while os.read(self.fd, 4096):
+                pass
+        except BlockingIOError:
+            pass
+
+    def run(self, command):
+        os.write(self.fd, command.encode() + b"\r")
+        return self.prompt()
+
+    def load(self, command, tollan_args, data):
+        """`command` (loadx or loady), then tollan sending data: tollan's stdout, and what U-Boot
+        printed. The load's bytes are checked in memory."""
+        write(self.case.path("image.bin"), data)
+        # tollan waits first: the command's echo and the loader's banner come before its 'C'.
+        tollan = self.case.tollan("send", *tollan_args, "-l", self.line, "image.bin")
+        self.case.wait_opened(tollan, self.line)
+        os.write(self.fd, command.encode() + b"\r")
+        out, err = self.case.expect(tollan, 0, "tollan " + " ".join(tollan_args))
+        printed = self.prompt()
+        check("## Total Size" in printed, f"{command}: {printed}")
+        size = self.run("printenv filesize")
+        check(f"filesize={len(data):x}" in size, f"{command}, {len(data)} bytes: {size}")
+        crc = self.run(f"crc32 ${{loadaddr}} {len(data):x}")
+        check(f"==> {zlib.crc32(data):08x}" in crc, f"{command}, {len(data)} bytes: {crc}")
+        echo = self.run("echo clean")
+        check(re.search(r"\r\nclean\r\n=> $", echo), f"{command}: after the load {echo!r}")
+        return out
+
+
+def loader(arch, runs):
+    """Every size through each (command, tollan options) of `runs` on one U-Boot."""
+    def run(case):
+        console = Console(case, arch)
+        for command, options in runs:
+            for size in SIZES:
+                # U-Boot cannot tell padding from data that ends in 0x1A.
+                data = random_bytes(size - 1, size) + b"\x55"
+                out = console.load(command, options, data)
+                check(file_lines(out) == [("image.bin", "OK")], out)
+    return run
+
+
+if __name__ == "__main__":
+    sys.exit(main({
+        "loadx_arm64": loader("arm64", [("loadx", ["-p", "xmodem"]),
+                                        ("loadx", ["-p", "xmodem-1k"])]),
+        "loady_arm": loader("arm", [("loady", ["-p", "ymodem"])]),
+    }))
