@@ -33,5 +33,8 @@ inline constexpr int TE_LINE_TOO_LONG = -936;
 inline constexpr int TE_BAD_CRC16 = -937;
 inline constexpr int TE_BAD_CRC32 = -938;
 inline constexpr int TE_FILE_EXISTS = -939;
+// A ZModem sender found an XModem or YModem receiver asking with 'C' or NAK (only where the
+// peers' conventions are followed: the component's hosts never see it).
+inline constexpr int TE_XMODEM_RECEIVER = -940;
 
 } // namespace tollan

@@ -80,12 +80,15 @@ inline constexpr int ZF3 = 0;
 
 class ZModemEngine : public TransferEngine {
 public:
-    static constexpr int kDataSize = 1024; // data bytes of a subpacket
-    static constexpr int kOutSize = 2060;  // an escaped subpacket with its frame end and CRC
-    static constexpr int kNameSize = 260;  // the receiver's name buffer
+    static constexpr int kDataSize = 1024; // data bytes of a subpacket sent
+    // Data bytes of a subpacket received: senders grow theirs up to 8 KiB on a good line.
+    static constexpr int kReceiveSize = 8192;
+    static constexpr int kOutSize = 2060; // an escaped subpacket with its frame end and CRC
+    static constexpr int kNameSize = 260; // the receiver's name buffer
     static constexpr int kGarbageLimit = 2048;
     static constexpr int kSearchSilenceMs = 10000; // without a byte before a header search gives up
     static constexpr int kUnlimitedErrors = 0x7FFFFFFF;
+    static constexpr int kStartCharsSeen = 2; // an XModem receiver's 'C' or NAK, each alone
 
     // Allocates the buffers; protocolId 7, checkType 4 (CRC-32). Defaults: crash recovery 3
     // (always), window 4096, management 7 (ZMPROT), no error limit.
@@ -117,6 +120,9 @@ public:
     // Receiver: answer a sender's ZRQINIT as soon as its line end has passed, instead of after
     // the fixed 200 ms the component keeps.
     void SetAnswerAtOnce(bool on) { answerAtOnce_ = on; }
+    // Sender: an XModem or YModem receiver's start characters, where ZRINIT should come, end the
+    // run with TE_XMODEM_RECEIVER instead of waiting for the time-out.
+    void SetWatchStartChars(bool on) { watchStartChars_ = on; }
 
     // Framing. The header data is four bytes, ZP0 first.
     int SendHexHeader(int type, const std::uint8_t* data);
@@ -128,7 +134,7 @@ public:
     // goes on until a good header comes or the error limit or the run's code ends it.
     int ReadHeader(int oneShot);
     // The next subpacket into the data buffer (its length in the record's blockLength): the
-    // frame end ZCRCE to ZCRCW, or a negative code (LINK_WRITE_SHORT for more than 1024 bytes).
+    // frame end ZCRCE to ZCRCW, or a negative code (LINK_WRITE_SHORT for more than 8 KiB).
     int ReadData();
     // Sends the hex header `type` carrying the record's position, unless the run must stop.
     int SendPositionHeader(int type);
@@ -229,6 +235,9 @@ protected:
     Crc32Check crc32_;
 
     int garbageCount_ = 0;
+    int pendingCans_ = 0; // CANs the back channel took, counted by the next header search
+    bool watchStartChars_ = false;
+    int startChars_ = -1; // 'C' or NAK in a row while ZRINIT is awaited; -1 when not counted
     int searchSilenceMs_ = kSearchSilenceMs;
     char* nameBuffer_ = nullptr; // receiver: the current file's name
 };

@@ -19,6 +19,7 @@ constexpr int kCancelRun = 5; // CANs in a row that cancel
 
 constexpr std::uint8_t kCr = 0x0D;
 constexpr std::uint8_t kLf = 0x0A;
+constexpr int kNak = 0x15;
 
 // Bytes sent as ZDLE followed by the byte XOR 0x40.
 constexpr std::array<bool, 256> MakeEscapeSet() {
@@ -29,6 +30,10 @@ constexpr std::array<bool, 256> MakeEscapeSet() {
     return set;
 }
 constexpr std::array<bool, 256> kEscaped = MakeEscapeSet();
+
+bool IsFlowControl(int c) {
+    return c >= 0 && ((c & 0x7F) == ZXON || (c & 0x7F) == ZXOFF);
+}
 
 int HexDigitValue(int c) {
     if (c >= '0' && c <= '9') {
@@ -55,7 +60,7 @@ std::uint8_t* Escape(std::uint8_t* out, std::uint8_t b) {
 
 ZModemEngine::ZModemEngine(CommLink* link, TransferStatus* status) : TransferEngine(link, status) {
     // One spare byte lets a received file offer be read as text.
-    buffer_ = new (std::nothrow) std::uint8_t[kDataSize + 1]();
+    buffer_ = new (std::nothrow) std::uint8_t[kReceiveSize + 1]();
     outBuffer_ = new (std::nothrow) std::uint8_t[kOutSize]();
     if (outBuffer_ == nullptr) {
         // Without both buffers the engine cannot run: Prepare then fails with TE_NO_BUFFER.
@@ -224,6 +229,11 @@ int ZModemEngine::ReadEscapedByte() {
 
 int ZModemEngine::ReadEscapedFrom(int first) {
     int c = first;
+    // XON and XOFF (with or without the parity bit) always travel escaped: bare ones are flow
+    // control that a modem or the sender's line put in, and are passed over.
+    while (IsFlowControl(c)) {
+        c = WaitByte(kByteTimeoutMs);
+    }
     if (c != ZDLE) {
         return c;
     }
@@ -232,6 +242,9 @@ int ZModemEngine::ReadEscapedFrom(int first) {
         c = WaitByte(kByteTimeoutMs);
         if (c < 0) {
             return c;
+        }
+        if (IsFlowControl(c)) {
+            continue;
         }
         if (c == ZDLE) {
             if (++cans >= kCancelRun) {
@@ -275,7 +288,8 @@ int ZModemEngine::SearchHeader() {
     for (;;) {
         // Up to a ZPAD.
         int silentMs = 0;
-        int cans = 0;
+        int cans = pendingCans_;
+        pendingCans_ = 0;
         for (;;) {
             int c = link_->Port().NextByte();
             int slice = 0;
@@ -308,6 +322,13 @@ int ZModemEngine::SearchHeader() {
             cans = 0;
             if (c == ZPAD) {
                 break;
+            }
+            if (startChars_ >= 0) {
+                // An XModem receiver repeats its start character and sends nothing else.
+                startChars_ = c == 'C' || c == kNak ? startChars_ + 1 : 0;
+                if (startChars_ >= kStartCharsSeen) {
+                    return LINK_NO_DATA;
+                }
             }
             if (++garbageCount_ >= kGarbageLimit) {
                 return LINK_NO_DATA;
@@ -446,7 +467,7 @@ int ZModemEngine::ReadData() {
         if (c == LINK_NO_DATA) {
             c = WaitArrival(kByteTimeoutMs);
         }
-        if (c == ZDLE) {
+        if (c == ZDLE || IsFlowControl(c)) {
             c = ReadEscapedFrom(c);
         }
         if (c < 0) {
@@ -455,7 +476,7 @@ int ZModemEngine::ReadData() {
         if (c > 0xFF) {
             break;
         }
-        if (length >= kDataSize) {
+        if (length >= kReceiveSize) {
             return LINK_WRITE_SHORT;
         }
         buffer_[length++] = static_cast<std::uint8_t>(c);

@@ -35,6 +35,7 @@ constexpr int kDamagedReplySilenceMs = 300;
 constexpr int kNoConversion = 0x41; // ZF0 of an offer without the resume request
 constexpr int kLostOfferMs = 3000;  // silence after a ZRINIT that means the offer was lost
 constexpr int kNoReply = -1;        // a run that ended without a reply due
+constexpr int kCancelCans = 5;
 
 const std::uint8_t kZero[4] = {0, 0, 0, 0};
 
@@ -78,12 +79,24 @@ bool ZModemEngine::OpenBatch() {
         if (SendHexHeader(ZRQINIT, kZero) < 0) {
             return false;
         }
-        const int type = ReadHeader(0);
+        // Each search that finds no answer (its silence, or garbage) sends the ZRQINIT again,
+        // for a receiver started after it went.
+        startChars_ = watchStartChars_ ? 0 : -1;
+        const int type = ReadHeader(1);
+        const bool xmodemReceiver = startChars_ >= kStartCharsSeen;
+        startChars_ = -1;
         if (type == ZRINIT) {
             break;
         }
         if (Code() < 0) {
             return false;
+        }
+        if (xmodemReceiver) {
+            SetCode(TE_XMODEM_RECEIVER);
+            return false;
+        }
+        if (type < 0) {
+            continue; // counted by the search
         }
         if (type == ZABORT || type == ZFERR) {
             SetCode(TE_REMOTE_CANCEL);
@@ -242,6 +255,7 @@ bool ZModemEngine::OfferFile() {
 
 bool ZModemEngine::HeaderFollows(int timeoutMs) {
     const std::uint32_t deadline = TickCount() + static_cast<std::uint32_t>(timeoutMs);
+    int cans = 0;
     while (!TickReached(TickCount(), deadline)) {
         if (AbortCheck()) {
             return false;
@@ -249,6 +263,13 @@ bool ZModemEngine::HeaderFollows(int timeoutMs) {
         const int c = ReadLinkByte(100);
         if (c == ZPAD) {
             return true;
+        }
+        if (c >= 0) {
+            cans = c == ZDLE ? cans + 1 : 0;
+            if (cans == kCancelCans) {
+                SetCode(TE_REMOTE_CANCEL);
+                return false;
+            }
         }
         if (c < 0 && c != LINK_NO_DATA) {
             return false;
@@ -356,15 +377,16 @@ void ZModemEngine::SendFileData() {
 }
 
 int ZModemEngine::SendRun() {
-    // Nothing is left to send (an empty file, or a file the receiver already holds whole): the
-    // file goes straight to ZEOF.
-    if (status_->position_ >= status_->fileSize_) {
-        return kNoReply;
-    }
     windowSent_ = 0;
     std::uint8_t data[4];
     PutValue(data, static_cast<std::uint32_t>(status_->position_));
     if (SendBinHeader(ZDATA, data) < 0) {
+        return kNoReply;
+    }
+    // Nothing is left to send (an empty file, or a file the receiver already holds whole): an
+    // empty frame, then ZEOF. Receivers that expect data before ZEOF take that, as sz sends it.
+    if (status_->position_ >= status_->fileSize_) {
+        SendData(0, ZCRCE);
         return kNoReply;
     }
     while (!AbortCheck()) {
@@ -470,6 +492,8 @@ int ZModemEngine::WatchBackChannel() {
     for (int c = link_->Port().NextByte(); c >= 0;
          c = noise ? ReadLinkByte(kBackChannelTimeoutMs) : link_->Port().NextByte()) {
         if (c == ZPAD || c == ZDLE) {
+            // A CAN may begin the cancel: the header search counts it with those that follow.
+            pendingCans_ = c == ZDLE ? 1 : 0;
             return 1;
         }
         if (c == ZXON || c == ZXOFF) {

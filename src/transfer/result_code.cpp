@@ -39,6 +39,8 @@ const char* ResultText(std::int32_t result) {
         return "Unknown Error.";
     case kResultConnectFailed:
         return "Failed to connect.";
+    case kResultXModemReceiver:
+        return "The receiver wants XModem or YModem (-p xmodem, -p ymodem).";
     default:
         return nullptr;
     }
@@ -100,6 +102,8 @@ std::int32_t ResultOfEngineCode(int engineCode) {
     case TE_TOO_MANY_ERRORS:
     case TE_HANDSHAKE_ERRORS:
         return kResultTooManyErrors;
+    case TE_XMODEM_RECEIVER:
+        return kResultXModemReceiver;
     default:
         return kResultUnknownError;
     }

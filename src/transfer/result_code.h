@@ -31,6 +31,8 @@ enum ResultCode : std::int32_t {
     kResultUnknownError = 19,
     kResultConnectFailed = 20,
     kResultModemInitFailed = 21,
+    // The command only: a ZModem sender facing an XModem or YModem receiver.
+    kResultXModemReceiver = 22,
 };
 
 // The record one transfer shares between its starter, its view and its worker thread.

@@ -359,6 +359,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetWindowSize(settings_.windowSize);
         engine.SetOfferedPaths(offeredPaths);
         if (settings_.Transmitting()) {
+            engine.SetWatchStartChars(settings_.peerConventions);
             engine.Send(list.data());
         } else {
             // A receiver without names (always so in a host run) keeps the senders' names.

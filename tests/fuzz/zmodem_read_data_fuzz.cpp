@@ -24,7 +24,7 @@ void Decode(const std::uint8_t* data, std::size_t size, bool crc32) {
         Require(reads <= static_cast<int>(size));
         const int end = engine.ReadData();
         const int length = engine.Status()->blockLength_;
-        Require(length >= 0 && length <= ZModemEngine::kDataSize);
+        Require(length >= 0 && length <= ZModemEngine::kReceiveSize);
         if (end >= 0) {
             Require(end >= ZCRCE && end <= ZCRCW);
         } else if (engine.Code() == 0) {

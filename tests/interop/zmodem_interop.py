@@ -11,8 +11,9 @@ Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
   size is a multiple of 1 KiB its last subpacket ends with ZCRCE, and sz then waits for an
   acknowledgement it did not ask for: the transfer stalls until our receiver's header time-out
   sends ZRPOS; sz then sends a stray ZCRCQ, an empty frame and ZEOF, and the file arrives whole.
-- sz -8 (at 230400 bit/s) grows its subpackets past 1 KiB. Our receiver refuses those, sz
-  halves its subpacket after each ZRPOS and grows it again, and the file arrives.
+- sz -8 (at 230400 bit/s) grows its subpackets up to 8 KiB.
+- sz -e escapes control characters, and so opens with a ZSINIT whose hex header is followed by
+  XON before its data subpacket.
 - rz -r resumes an existing partial file from its size rounded down to 1 KiB, whatever
   management option the offer carries. Without -r it honours an offer's ZCRESUM (our
   "--recover always") before its management option.
@@ -269,7 +270,8 @@ if __name__ == "__main__":
     sys.exit(main({
         "send_to_rz": batch(True, [(w, []) for w in ("streaming", "1024", "2048", "4096")]),
         "receive_from_sz": batch(False, [("streaming", []), ("1024", ["-w", "1024"]),
-                                         ("4096", ["-o", "-w", "4096"]), ("2048", ["-8"])]),
+                                         ("4096", ["-o", "-w", "4096"]), ("2048", ["-8"]),
+                                         ("streaming", ["-e"])]),
         "ymodem_with_sb_and_rb": ymodem_with_sb_and_rb,
         "stopped_mid_file": stopped_mid_file,
         "resume": resume,

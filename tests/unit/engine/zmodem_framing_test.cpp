@@ -27,6 +27,7 @@ public:
     using ZModemEngine::ZModemEngine;
     void SetPeerFlags(int flags) { peerFlags_ = flags; }
     void SetHeaderFormat(int format) { headerFormat_ = format; }
+    using ZModemEngine::WatchBackChannel;
 };
 
 // The escape set: CR, DLE, XON, XOFF and ZDLE, and the first four with the top bit set.
@@ -202,6 +203,10 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
     Bytes special{ZDLE, 'l', ZDLE, 'm', 'q'};
     const Bytes plain = Subpacket({0x7F, 0xFF, 'q'}, ZCRCE, false);
     special.insert(special.end(), plain.begin() + 3, plain.end());
+    // Bare flow-control bytes are no data (senders always escape them), not even after a ZDLE.
+    Bytes flow = Subpacket(Bytes(8192, 'z'), ZCRCG, true);
+    flow.insert(flow.begin() + 1, {0x11, 0x93});
+    flow.insert(flow.end() - 5, 0x91);
     Bytes sub16 = Subpacket({1, 2, 3}, ZCRCG, false);
     sub16[1] ^= 0x20;
     const Case cases[] = {
@@ -215,8 +220,12 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
         {"parity, pads and flow bytes", parity, 0, ZACK},
         {"escaped 0x7F and 0xFF", special, 'A', ZCRCE},
         {"subpacket CRC-16", sub16, 'A', TE_BAD_CRC16},
-        {"1,025 data bytes", Subpacket(Bytes(1025, 'z'), ZCRCG, true), 'C', LINK_WRITE_SHORT},
+        {"8 KiB and bare XON/XOFF", flow, 'C', ZCRCG},
+        {"8,193 data bytes", Subpacket(Bytes(8193, 'z'), ZCRCG, true), 'C', LINK_WRITE_SHORT},
     };
+    // Room on the line for a whole 8 KiB subpacket sent before the engine reads.
+    line.A().SetQueues(0, 0, 20000);
+    line.B().SetQueues(20000, 0, 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int errors = Status().errorCount_;
@@ -383,6 +392,12 @@ TEST_F(ZModemFraming, FiveCansCancelWithoutAnswer) {
     engine.SetHeaderFormat('A');
     peer.Send(Bytes{'a', 'b', ZDLE, ZDLE, ZDLE, ZDLE, ZDLE});
     EXPECT_EQ(engine.ReadData(), TE_REMOTE_CANCEL);
+    // A sender's watch of the back channel takes the first CAN of a page's abort (five CANs,
+    // five backspaces); the header search counts it with the other four.
+    Status().code_ = 0;
+    peer.Send(Bytes{ZDLE, ZDLE, ZDLE, ZDLE, ZDLE, 8, 8, 8, 8, 8});
+    EXPECT_EQ(engine.WatchBackChannel(), 1);
+    EXPECT_EQ(engine.ReadHeader(0), TE_REMOTE_CANCEL);
     EXPECT_TRUE(Sent().empty());
 }
 
