@@ -175,6 +175,7 @@ protected:
     // Sender (zmodem_sender.cpp).
     void ProtocolSend(char* fileList) override;
     bool OpenBatch();
+    void CountBatch(const char* list);
     bool PrepareNextFile();
     bool OfferFile();
     void SendFileData();
@@ -235,7 +236,9 @@ protected:
     Crc32Check crc32_;
 
     int garbageCount_ = 0;
-    int pendingCans_ = 0; // CANs the back channel took, counted by the next header search
+    int filesLeft_ = 0;       // sender: files of the batch not yet offered
+    long long bytesLeft_ = 0; // and their bytes
+    int pendingCans_ = 0;     // CANs the back channel took, counted by the next header search
     bool watchStartChars_ = false;
     int startChars_ = -1; // 'C' or NAK in a row while ZRINIT is awaited; -1 when not counted
     int searchSilenceMs_ = kSearchSilenceMs;

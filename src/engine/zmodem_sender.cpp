@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "engine/zmodem_engine.h"
 #include "link/tick_count.h"
@@ -41,8 +43,9 @@ const std::uint8_t kZero[4] = {0, 0, 0, 0};
 
 } // namespace
 
-void ZModemEngine::ProtocolSend(char*) {
+void ZModemEngine::ProtocolSend(char* fileList) {
     status_->fileTime_ = -1;
+    CountBatch(fileList);
     if (OpenBatch() && PrepareNextFile()) {
         for (;;) {
             if (OfferFile()) {
@@ -127,6 +130,38 @@ bool ZModemEngine::OpenBatch() {
     return true;
 }
 
+// The files and bytes of the whole batch, which each offer announces as still to come so that a
+// receiver can show the batch's progress. A list that cannot be walked a second time leaves both
+// at 0 (unknown).
+void ZModemEngine::CountBatch(const char* list) {
+    filesLeft_ = 0;
+    bytesLeft_ = 0;
+    if (list == nullptr) {
+        return;
+    }
+    const std::size_t length = std::strlen(list) + 1;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[length]);
+    std::unique_ptr<FileAccess> files(CreateFileAccess());
+    if (!copy || !files) {
+        return;
+    }
+    std::memcpy(copy.get(), list, length);
+    if (files->Init(copy.get(), 0) != 0) {
+        return;
+    }
+    while (files->NextFile(true)) {
+        if (files->Open(files->GetName(), "rb") == 0) {
+            bytesLeft_ += files->GetSize();
+            files->Close();
+        }
+        files->ResetSize();
+        ++filesLeft_;
+        if (pathMode_ == 2) {
+            files->NextFile(false);
+        }
+    }
+}
+
 bool ZModemEngine::PrepareNextFile() {
     for (;;) {
         file_->ResetSize();
@@ -180,12 +215,16 @@ bool ZModemEngine::PrepareNextFile() {
         name = file_->NextFile(false) ? file_->GetName() : StripPath(nameArea_);
     }
     // The mode in octal as a regular file's, where the platform has permission bits; 0 otherwise.
+    // Then the serial number (none) and the files and bytes still to come, this one included.
     const std::uint32_t permissions = file_->PermissionBits();
     const unsigned long mode = permissions != 0 ? 0100000u | permissions : 0;
-    const int length = std::snprintf(reinterpret_cast<char*>(buffer_), kDataSize, "%s%c%ld %lo %lo",
-                                     name, 0, static_cast<long>(status_->fileSize_),
-                                     static_cast<unsigned long>(sendTime_), mode);
+    const int length = std::snprintf(
+        reinterpret_cast<char*>(buffer_), kDataSize, "%s%c%ld %lo %lo 0 %d %lld", name, 0,
+        static_cast<long>(status_->fileSize_), static_cast<unsigned long>(sendTime_), mode,
+        std::max(filesLeft_, 1), std::max<long long>(bytesLeft_, status_->fileSize_));
     status_->blockLength_ = std::min(length, kDataSize - 1);
+    filesLeft_ = std::max(filesLeft_ - 1, 0);
+    bytesLeft_ = std::max<long long>(bytesLeft_ - status_->fileSize_, 0);
     return true;
 }
 
