@@ -78,16 +78,21 @@ void ZModemEngine::ProtocolSend(char* fileList) {
 }
 
 bool ZModemEngine::OpenBatch() {
+    // An XModem receiver repeats its start character every few seconds (rb every 11 s): they are
+    // counted over the searches.
+    startChars_ = watchStartChars_ ? 0 : -1;
+    struct StopCounting {
+        int& count;
+        ~StopCounting() { count = -1; }
+    } stop{startChars_};
     for (;;) {
         if (SendHexHeader(ZRQINIT, kZero) < 0) {
             return false;
         }
         // Each search that finds no answer (its silence, or garbage) sends the ZRQINIT again,
         // for a receiver started after it went.
-        startChars_ = watchStartChars_ ? 0 : -1;
         const int type = ReadHeader(1);
         const bool xmodemReceiver = startChars_ >= kStartCharsSeen;
-        startChars_ = -1;
         if (type == ZRINIT) {
             break;
         }

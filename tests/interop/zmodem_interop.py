@@ -119,6 +119,15 @@ def resume(case):
         case.cut()
         case.empty_folder(case.into)
 
+def ymodem_receiver_answers(case):
+    """tollan's default ZModem facing rb: it ends at once, saying the receiver wants YModem."""
+    write(case.path("out", "f"), b"data")
+    tollan, rb = case.against(["send", "f"], ["rb", "-q"], tollan_cwd=case.out,
+                              peer_cwd=case.into)
+    out, err = case.expect(tollan, 22, "tollan send to rb")
+    check("wants XModem or YModem" in err, err)
+
+
 def management_to_rz(case):
     """rz follows the management option of our offer; a file it keeps is a file announced but
     not confirmed, and the batch goes on."""
@@ -275,6 +284,7 @@ if __name__ == "__main__":
         "ymodem_with_sb_and_rb": ymodem_with_sb_and_rb,
         "stopped_mid_file": stopped_mid_file,
         "resume": resume,
+        "ymodem_receiver_answers": ymodem_receiver_answers,
         "management_to_rz": management_to_rz,
         "management_from_sz": management_from_sz,
         "names_outside_the_folder": names_outside_the_folder,
