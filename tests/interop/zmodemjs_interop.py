@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""The tollan command in a shell's terminal against zmodem.js, the ZModem library web terminals
+run in the browser (here in node, zmodemjs_peer.js): `tollan send -l -` to the page (a download)
+and `tollan receive -l -` from it (an upload), on a pseudo-terminal whose other end the page
+holds. A session passes when the files are byte-identical and nothing reaches the terminal's
+screen after the session.
+
+Facts about zmodem.js (0.1.10) found by trying, which the cases rely on:
+- Sending, it opens with a ZSINIT as a hex header followed by XON unless the ZRINIT asks for
+  escaped control characters, and sends data subpackets of up to 8 KiB.
+- It takes an empty file only as ZDATA, an empty end subpacket and ZEOF.
+- session.abort() sends five CANs and five backspaces.
+
+Usage: zmodemjs_interop.py CASE   (TOLLAN names the command; tests/interop/node_modules holds
+zmodem.js, installed by scripts/bootstrap)
+"""
+
+import json
+import os
+import select
+import signal
+import subprocess
+import sys
+import termios
+import threading
+
+from interop_support import GUARD, TOLLAN, Failure, check, check_files, file_lines, main, random_bytes, \
+    write
+
+PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zmodemjs_peer.js")
+
+
+def session(case, tollan_args, page_args, interrupt=False):
+    """tollan in a terminal, the page on its other end: tollan's exit status and stderr, and the
+    page's report. With `interrupt` the shell's Ctrl-C reaches tollan once data flows."""
+    master, slave = os.openpty()
+    before = termios.tcgetattr(slave)
+    tollan = case.start([TOLLAN, *tollan_args, "-l", "-"], line=os.ttyname(slave),
+                        cwd=case.out if tollan_args[0] == "send" else case.into)
+    os.close(slave)
+    page = subprocess.Popen(["node", PEER, *page_args], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=case.dir)
+    case.cleanups.append(lambda: page.poll() is None and page.kill())
+    moved = [0]
+
+    def to_terminal():
+        while True:
+            data = os.read(page.stdout.fileno(), 65536)
+            if not data:
+                return
+            try:
+                os.write(master, data)
+            except OSError:
+                return
+            moved[0] += len(data)
+    threading.Thread(target=to_terminal, daemon=True).start()
+    while True:  # the terminal's output to the page, until tollan has gone and all is read
+        readable, _, _ = select.select([master], [], [], 0.05)
+        if readable:
+            try:
+                data = os.read(master, 65536)
+            except OSError:
+                break
+            page.stdin.write(data)
+            page.stdin.flush()
+            moved[0] += len(data)
+        if interrupt and moved[0] > 100000 and tollan.poll() is None:
+            tollan.send_signal(signal.SIGINT)
+            interrupt = False
+    code, _, err = case.finish(tollan)
+    os.close(master)
+    page.stdin.close()
+    text = page.stderr.read().decode()
+    try:
+        report = json.loads(text.strip().split("\n")[-1])
+    except (IndexError, ValueError):
+        raise Failure(f"the page ended without its report: {text}")
+    page.wait(timeout=GUARD)
+    return code, err, report
+
+
+def files_for(case, folder):
+    files = {"empty": b"", "one": b"x", "escapes": bytes([0x18, 0x11, 0x13, 0x0D, 0x10, 0x8D,
+                                                         0x91, 0x93, 0x90, 0x7F, 0xFF]) * 3000,
+             "blocks": random_bytes(8192, 3), "large.bin": random_bytes(300001, 4)}
+    for name, data in files.items():
+        write(os.path.join(folder, name), data, 0x50000000)
+    return files
+
+
+def download(case):
+    """tollan send: a batch with an empty file, escape-heavy data and a large file."""
+    files = files_for(case, case.out)
+    code, err, report = session(case, ["send", *files], ["download", case.into])
+    check(code == 0 and report["error"] is None and report["ended"], f"{code} {err} {report}")
+    check_files(case.into, files)
+    # Each offer says how many files and bytes are still to come, itself included.
+    sizes = [len(data) for data in files.values()]
+    check([(f["files_remaining"], f["bytes_remaining"] or 0) for f in report["files"]] ==
+          [(len(sizes) - i, sum(sizes[i:])) for i in range(len(sizes))], str(report["files"]))
+    check(report["after"] == "", f"the terminal showed {report['after']!r}")
+
+
+def upload(case):
+    """tollan receive: the same batch from the page (subpackets of 8 KiB, a ZSINIT first); the
+    offer's files and bytes remaining as the page sends them."""
+    files = files_for(case, case.out)
+    code, err, report = session(case, ["receive"],
+                                ["upload", *(os.path.join(case.out, n) for n in files)])
+    check(code == 0 and report["error"] is None and report["ended"], f"{code} {err} {report}")
+    check_files(case.into, files, {name: 0x50000000 for name in files})
+    check(report["after"] == "", f"the terminal showed {report['after']!r}")
+
+
+def aborted(case):
+    """The page's abort and the shell's Ctrl-C, each way: both sides end at once, tollan with its
+    own result, and the terminal shows nothing afterwards."""
+    data = write(case.path("out", "big"), random_bytes(3 << 20, 5))
+    for send in (True, False):
+        for by_page in (True, False):
+            page = ["download", case.into] if send else ["upload", case.path("out", "big")]
+            code, err, report = session(case, ["send", "big"] if send else ["receive"],
+                                        page + (["--abort", "200000"] if by_page else []),
+                                        interrupt=not by_page)
+            wanted = (16, "Cancelled by remote.") if by_page else (6, "User cancelled.")
+            check((code, wanted[1] in err) == (wanted[0], True), f"{send}: {code} {err}")
+            check(report["ended"], f"{send}, {by_page}: the page's session did not end")
+            case.empty_folder(case.into)
+    check(len(data) > 0, "")
+
+
+if __name__ == "__main__":
+    sys.exit(main({"zmodemjs_download": download, "zmodemjs_upload": upload,
+                   "zmodemjs_abort": aborted}))

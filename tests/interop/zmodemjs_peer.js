@@ -1,0 +1,124 @@
+// A web terminal's side of a ZModem session, in node: the terminal's bytes come on stdin, what
+// the page sends goes to stdout. Used by zmodemjs_interop.py.
+//
+//   node zmodemjs_peer.js download DIR [ABORT_AFTER]   take every file offered into DIR
+//   node zmodemjs_peer.js upload FILE... [--abort N]    offer the files, as a page's upload does
+//
+// With an abort the page calls session.abort() once N bytes of file data have gone by. When
+// stdin ends, one line of JSON goes to stderr: the session's outcome, and what the terminal
+// showed before the session, during it (bytes that were no part of it) and after it.
+"use strict";
+const fs = require("fs");
+const path = require("path");
+const Zmodem = require("zmodem.js");
+
+const args = process.argv.slice(2);
+const mode = args.shift();
+let abortAfter = -1;
+const abortAt = args.indexOf("--abort");
+if (abortAt >= 0) {
+    abortAfter = Number(args[abortAt + 1]);
+    args.splice(abortAt, 2);
+}
+const report = { before: "", during: "", after: "", files: [], ended: false, aborted: false, error: null };
+let session = null;
+let moved = 0;
+
+function send(octets) {
+    process.stdout.write(Buffer.from(octets));
+}
+
+function count(n) {
+    moved += n;
+    if (abortAfter >= 0 && moved >= abortAfter && !report.aborted) {
+        report.aborted = true;
+        session.abort();
+    }
+}
+
+function download() {
+    const dir = args[0];
+    session.on("offer", (offer) => {
+        const details = offer.get_details();
+        const chunks = [];
+        report.files.push(details);
+        offer.on("input", (payload) => {
+            chunks.push(Buffer.from(payload));
+            count(payload.length);
+        });
+        offer.accept({ on_input: () => {} }).then(() => {
+            fs.writeFileSync(path.join(dir, details.name), Buffer.concat(chunks));
+        }, () => {});
+    });
+    session.start();
+}
+
+async function upload() {
+    const names = args;
+    let remaining = names.reduce((sum, name) => sum + fs.statSync(name).size, 0);
+    for (let i = 0; i < names.length; ++i) {
+        const data = fs.readFileSync(names[i]);
+        const xfer = await session.send_offer({
+            name: path.basename(names[i]), size: data.length,
+            mtime: new Date(fs.statSync(names[i]).mtimeMs),
+            files_remaining: names.length - i, bytes_remaining: remaining,
+        });
+        remaining -= data.length;
+        if (!xfer) {
+            continue;
+        }
+        report.files.push(path.basename(names[i]));
+        // As a page does: pieces of a file read in slices, the last with the end.
+        for (let at = 0; at < data.length; at += 8192) {
+            if (report.aborted) {
+                return;
+            }
+            xfer.send(data.subarray(at, Math.min(at + 8192, data.length)));
+            count(Math.min(8192, data.length - at));
+        }
+        if (report.aborted) {
+            return;
+        }
+        await xfer.end();
+    }
+    await session.close();
+}
+
+const sentry = new Zmodem.Sentry({
+    to_terminal(octets) {
+        const when = !session ? "before" : report.ended ? "after" : "during";
+        report[when] += Buffer.from(octets).toString("latin1");
+    },
+    sender: send,
+    on_retract() {},
+    on_detect(detection) {
+        session = detection.confirm();
+        session.on("session_end", () => {
+            report.ended = true;
+        });
+        const run = session.type === "receive" ? download : upload;
+        if ((session.type === "receive") !== (mode === "download")) {
+            report.error = "the session goes the other way: " + session.type;
+            return;
+        }
+        Promise.resolve()
+            .then(run)
+            .catch((error) => {
+                report.error = String(error);
+            });
+    },
+});
+
+process.stdin.on("data", (data) => {
+    try {
+        sentry.consume(data);
+    } catch (error) {
+        report.error = report.error || String(error);
+    }
+});
+process.stdin.on("end", () => {
+    for (const when of ["before", "during", "after"]) {
+        report[when] = report[when].slice(0, 200);
+    }
+    process.stderr.write(JSON.stringify(report) + "\n", () => process.exit(0));
+});
