@@ -23,8 +23,7 @@ import termios
 import tty
 import zlib
 
-from interop_support import GUARD, TOLLAN, check, file_lines, main, random_bytes, wait_until, \
-    write
+from interop_support import check, file_lines, main, random_bytes, write
 
 # What each loader is driven with, and the sizes sent: around each block size and a larger file.
 SIZES = (1, 125, 128, 129, 1000, 1024, 1025, 20000)
