@@ -38,6 +38,8 @@ inline constexpr std::int32_t LINK_BAD_PARITY = -840;
 inline constexpr std::int32_t LINK_BAD_STOP_BITS = -841;
 // The data-bit count is not 4 to 8.
 inline constexpr std::int32_t LINK_BAD_DATA_BITS = -842;
+// The device has gone (a USB adapter pulled out, the line hung up): every call on it fails.
+inline constexpr std::int32_t LINK_LINE_LOST = -833;
 // The modem did not answer a command within its time.
 inline constexpr std::int32_t MODEM_NO_RESPONSE = -848;
 

@@ -48,8 +48,8 @@ bool LineSpeedOffered(std::uint32_t speed) {
 }
 
 Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
-                                 std::uint32_t transmitSize)
-    : CommPort(portNumber) {
+                                 std::uint32_t transmitSize, const Win32CommCalls& calls)
+    : CommPort(portNumber), calls_(&calls) {
     config_ = new (std::nothrow) DCB();
     readRequest_ = new (std::nothrow) OVERLAPPED();
     writeRequest_ = new (std::nothrow) OVERLAPPED();
@@ -101,11 +101,25 @@ void Win32SerialPort::ReleaseRecords() {
     timeouts_ = nullptr;
 }
 
-void Win32SerialPort::ClearErrors(COMSTAT* stat) {
+bool Win32SerialPort::ClearErrors(COMSTAT* stat) {
     DWORD errors = 0;
-    if (ClearCommError(handle_, &errors, stat)) {
+    if (!lost_ && calls_->ClearCommError(handle_, &errors, stat)) {
         errors_ |= errors;
+        return true;
     }
+    lost_ = IsOpen();
+    SetStatus(lost_ ? LINK_LINE_LOST : LINK_NO_PORT);
+    return false;
+}
+
+bool Win32SerialPort::Finish(BOOL started, OVERLAPPED* request, DWORD& count) {
+    // A request that failed at once never completes: waiting for it would never end.
+    if (!started && (GetLastError() != ERROR_IO_PENDING ||
+                     !calls_->GetOverlappedResult(handle_, request, &count, TRUE))) {
+        ClearErrors(nullptr);
+        return false;
+    }
+    return true;
 }
 
 int Win32SerialPort::Idle() {
@@ -119,7 +133,7 @@ int Win32SerialPort::Idle() {
     }
     // Wait a short slice for input instead of spinning; arriving input ends it early.
     WaitForByte(kIdleSliceMs);
-    return 0;
+    return LostCode();
 }
 
 std::uint32_t Win32SerialPort::WaitingCount() {
@@ -137,18 +151,21 @@ void Win32SerialPort::WaitForByte(int timeoutMs) {
     request.hEvent = waitEvent_;
     ResetEvent(waitEvent_);
     DWORD count = 0;
-    if (!ReadFile(handle_, input_.data(), 1, &count, &request)) {
+    if (!calls_->ReadFile(handle_, input_.data(), 1, &count, &request)) {
         if (GetLastError() != ERROR_IO_PENDING) {
-            ClearErrors(nullptr);
-            Sleep(static_cast<DWORD>(timeoutMs));
+            // Nothing to wait for. A device that has gone is reported at once; after another
+            // failure the caller looks again after a slice, not after its whole time.
+            if (ClearErrors(nullptr)) {
+                Sleep(static_cast<DWORD>(std::min(timeoutMs, kIdleSliceMs)));
+            }
             return;
         }
         if (WaitForSingleObject(waitEvent_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-            CancelIo(handle_);
+            calls_->CancelIo(handle_);
         }
-        // A byte that came just before the cancel is kept all the same.
-        if (!GetOverlappedResult(handle_, &request, &count, TRUE)) {
-            count = 0;
+        // A read that the cancel ended may still have delivered its byte: the count says so.
+        if (!calls_->GetOverlappedResult(handle_, &request, &count, TRUE)) {
+            ClearErrors(nullptr);
         }
     }
     if (count == 1) {
@@ -164,6 +181,9 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
     if (inputNext_ != inputEnd_) {
         return 0;
     }
+    if (lost_) {
+        return LINK_LINE_LOST;
+    }
     timeoutMs = std::max(timeoutMs, 0);
     if (trickling_) {
         // Input comes a few bytes at a time (a slow line): sleep while a batch gathers, so that
@@ -174,6 +194,9 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
         Sleep(static_cast<DWORD>(
             std::min<int>({static_cast<int>(gatherMs), kGatherLimitMs, timeoutMs})));
         const std::uint32_t waiting = WaitingCount();
+        if (lost_) {
+            return LINK_LINE_LOST;
+        }
         if (waiting > 0) {
             trickling_ = waiting < kTrickleBytes;
             return 0;
@@ -184,20 +207,21 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
     } else if (WaitingCount() > 0) {
         return 0;
     }
-    if (timeoutMs == 0) {
-        return 0;
+    if (timeoutMs == 0 || lost_) {
+        return LostCode();
     }
     WaitForByte(timeoutMs);
     if (inputNext_ != inputEnd_) {
         trickling_ = WaitingCount() < kTrickleBytes;
+        return 0;
     }
-    return 0;
+    return LostCode();
 }
 
 int Win32SerialPort::ReadModemStatus() {
     ClearErrors(nullptr);
     DWORD status = 0;
-    if (!GetCommModemStatus(handle_, &status)) {
+    if (!calls_->GetCommModemStatus(handle_, &status)) {
         status = 0; // a device without modem lines reports none
     }
     modemStatus_ = status & 0xFF;
@@ -214,20 +238,32 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
         return;
     }
     RaisePortCount();
-    SetupComm(handle_, receiveSize_, transmitSize_);
-    GetCommMask(handle_, &eventMask_);
-    SetCommMask(handle_, 0);
+    calls_->SetupComm(handle_, receiveSize_, transmitSize_);
+    calls_->GetCommMask(handle_, &eventMask_);
+    calls_->SetCommMask(handle_, 0);
 
     config_->DCBlength = sizeof(DCB);
-    GetCommState(handle_, config_);
+    calls_->GetCommState(handle_, config_);
     config_->BaudRate = 19200;
     config_->ByteSize = 8;
     config_->Parity = NOPARITY;
     config_->StopBits = ONESTOPBIT;
+    // Every field the run depends on, whatever another program left in the device: no
+    // handshake and no software flow control yet, input kept while DSR is low (three-wire
+    // cables), sending on while this side holds the other, no call aborted by a line error, no
+    // byte replaced or dropped.
     config_->fOutxCtsFlow = FALSE;
     config_->fOutxDsrFlow = FALSE;
     config_->fDtrControl = DTR_CONTROL_ENABLE;
     config_->fRtsControl = RTS_CONTROL_DISABLE;
+    config_->fDsrSensitivity = FALSE;
+    config_->fTXContinueOnXoff = TRUE;
+    config_->fOutX = FALSE;
+    config_->fInX = FALSE;
+    config_->fAbortOnError = FALSE;
+    config_->fParity = FALSE;
+    config_->fErrorChar = FALSE;
+    config_->ErrorChar = 0;
     config_->fBinary = TRUE;
     config_->fNull = FALSE;
     config_->EofChar = 0;
@@ -237,7 +273,7 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
     config_->XonLim = static_cast<WORD>(receiveSize_ / 4);
     config_->XoffLim = 128;
 
-    GetCommTimeouts(handle_, timeouts_);
+    calls_->GetCommTimeouts(handle_, timeouts_);
     COMMTIMEOUTS timeouts{};
     // A read returns at once with what has arrived; a read of an empty queue (only a wait for
     // input makes one) returns with its first byte.
@@ -246,9 +282,9 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
     timeouts.ReadTotalTimeoutConstant = kWaitReadLimitMs;
     timeouts.WriteTotalTimeoutMultiplier = 5;
     timeouts.WriteTotalTimeoutConstant = 10;
-    SetCommTimeouts(handle_, &timeouts);
+    calls_->SetCommTimeouts(handle_, &timeouts);
 
-    if (!SetCommState(handle_, config_)) {
+    if (!calls_->SetCommState(handle_, config_)) {
         SetStatus(MapLastError());
     }
 }
@@ -256,8 +292,8 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
 int Win32SerialPort::OpenDevice() {
     char name[16];
     std::snprintf(name, sizeof name, "\\\\.\\COM%u", PortNumber() + 1);
-    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE handle = calls_->CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return SetStatus(MapLastError());
     }
@@ -268,9 +304,9 @@ int Win32SerialPort::OpenDevice() {
 int Win32SerialPort::Close() {
     Purge(0, 0);
     Purge(1, 0);
-    EscapeCommFunction(handle_, CLRDTR);
-    EscapeCommFunction(handle_, CLRRTS);
-    const BOOL closed = CloseHandle(handle_);
+    calls_->EscapeCommFunction(handle_, CLRDTR);
+    calls_->EscapeCommFunction(handle_, CLRRTS);
+    const BOOL closed = calls_->CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     if (!closed) {
         return SetStatus(LINK_CLOSE_FAILED);
@@ -311,10 +347,10 @@ int Win32SerialPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimi
     if (xoffLimit != 0) {
         config_->XoffLim = static_cast<WORD>(xoffLimit);
     }
-    SetupComm(handle_, receiveSize_, transmitSize_);
+    calls_->SetupComm(handle_, receiveSize_, transmitSize_);
     Purge(0, 0);
     Purge(1, 0);
-    if (!SetCommState(handle_, config_)) {
+    if (!calls_->SetCommState(handle_, config_)) {
         return SetStatus(MapLastError());
     }
     return 0;
@@ -362,7 +398,7 @@ int Win32SerialPort::SetFlowControl(int input, int output) {
     default:
         break;
     }
-    if (!SetCommState(handle_, &config)) {
+    if (!calls_->SetCommState(handle_, &config)) {
         return SetStatus(MapLastError());
     }
     *config_ = config;
@@ -381,7 +417,7 @@ int Win32SerialPort::SetBreak(int state) {
     if (state < 0) {
         return breakState_;
     }
-    const BOOL ok = state == 1 ? SetCommBreak(handle_) : ClearCommBreak(handle_);
+    const BOOL ok = state == 1 ? calls_->SetCommBreak(handle_) : calls_->ClearCommBreak(handle_);
     if (!ok) {
         return SetStatus(LINK_BREAK_FAILED);
     }
@@ -400,11 +436,11 @@ int Win32SerialPort::Signal(int code, int value) {
         if (code == kSignalDtr) {
             dtrState_ = on ? 1 : 0;
             config_->fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-            EscapeCommFunction(handle_, on ? SETDTR : CLRDTR);
+            calls_->EscapeCommFunction(handle_, on ? SETDTR : CLRDTR);
         } else {
             rtsState_ = on ? 1 : 0;
             config_->fRtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-            EscapeCommFunction(handle_, on ? SETRTS : CLRRTS);
+            calls_->EscapeCommFunction(handle_, on ? SETRTS : CLRRTS);
         }
     }
     switch (code) {
@@ -453,7 +489,7 @@ int Win32SerialPort::SetFormat(std::uint32_t speed, char parity, int dataBits, i
     if (dataBits == 5) {
         config.StopBits = ONE5STOPBITS;
     }
-    if (!SetCommState(handle_, &config)) {
+    if (!calls_->SetCommState(handle_, &config)) {
         return SetStatus(MapLastError());
     }
     *config_ = config;
@@ -481,23 +517,21 @@ int Win32SerialPort::PutString(const char* text) {
 
 int Win32SerialPort::Write(const void* buffer, int length) {
     COMSTAT stat{};
-    ClearErrors(&stat);
+    if (!ClearErrors(&stat)) {
+        return 0;
+    }
     // Unsigned on purpose: a device queue fuller than the configured size offers everything.
     const std::uint32_t room = transmitSize_ - stat.cbOutQue;
     const DWORD wanted = std::min(static_cast<std::uint32_t>(length), room);
     *writeRequest_ = OVERLAPPED{};
+    // A write that reaches its time-out (the other side holds this one) completes with fewer
+    // bytes, successfully or not: the count is what went.
     DWORD count = 0;
-    if (WriteFile(handle_, buffer, wanted, &count, writeRequest_)) {
-        count = wanted;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        // The request record is reused: let this request finish before it is touched again.
-        DWORD done = 0;
-        GetOverlappedResult(handle_, writeRequest_, &done, TRUE);
-        count = wanted;
-    } else {
-        ClearErrors(nullptr);
+    Finish(calls_->WriteFile(handle_, buffer, wanted, &count, writeRequest_), writeRequest_, count);
+    if (lost_) {
+        return static_cast<int>(count);
     }
-    FlushFileBuffers(handle_);
+    calls_->FlushFileBuffers(handle_);
     if (count < static_cast<DWORD>(length)) {
         SetStatus(LINK_WRITE_SHORT);
     }
@@ -505,7 +539,7 @@ int Win32SerialPort::Write(const void* buffer, int length) {
 }
 
 int Win32SerialPort::SendImmediate(std::uint8_t byte) {
-    return TransmitCommChar(handle_, static_cast<char>(byte)) ? 0 : LINK_FAILED;
+    return calls_->TransmitCommChar(handle_, static_cast<char>(byte)) ? 0 : LINK_FAILED;
 }
 
 int Win32SerialPort::GetByte() {
@@ -516,24 +550,22 @@ int Win32SerialPort::GetByte() {
 }
 
 int Win32SerialPort::Refill() {
-    COMSTAT stat{};
-    ClearErrors(&stat);
-    if (stat.cbInQue == 0) {
-        return 0;
-    }
-    const DWORD wanted = std::min<DWORD>(stat.cbInQue, static_cast<DWORD>(input_.size()));
-    *readRequest_ = OVERLAPPED{};
-    DWORD count = 0;
-    if (!ReadFile(handle_, input_.data(), wanted, &count, readRequest_) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        ClearErrors(nullptr);
-    }
-    if (count < wanted) {
-        GetOverlappedResult(handle_, readRequest_, &count, TRUE);
-    }
+    const DWORD count = ReadWaiting(input_.data(), static_cast<DWORD>(input_.size()));
     inputNext_ = input_.data();
     inputEnd_ = input_.data() + count;
     return static_cast<int>(count);
+}
+
+DWORD Win32SerialPort::ReadWaiting(void* out, DWORD most) {
+    COMSTAT stat{};
+    if (!ClearErrors(&stat) || stat.cbInQue == 0) {
+        return 0;
+    }
+    *readRequest_ = OVERLAPPED{};
+    DWORD count = 0;
+    Finish(calls_->ReadFile(handle_, out, std::min(most, stat.cbInQue), &count, readRequest_),
+           readRequest_, count);
+    return count;
 }
 
 int Win32SerialPort::Read(void* buffer, int length) {
@@ -548,36 +580,20 @@ int Win32SerialPort::Read(void* buffer, int length) {
     if (buffered == length) {
         return buffered;
     }
-    out += buffered;
-    length -= buffered;
-    COMSTAT stat{};
-    ClearErrors(&stat);
-    if (stat.cbInQue == 0) {
-        return buffered;
-    }
-    const DWORD wanted = std::min(static_cast<DWORD>(length), stat.cbInQue);
-    *readRequest_ = OVERLAPPED{};
-    DWORD count = 0;
-    if (!ReadFile(handle_, out, wanted, &count, readRequest_) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        ClearErrors(nullptr);
-    }
-    if (count < wanted) {
-        GetOverlappedResult(handle_, readRequest_, &count, TRUE);
-    }
-    return buffered + static_cast<int>(count);
+    return buffered +
+           static_cast<int>(ReadWaiting(out + buffered, static_cast<DWORD>(length - buffered)));
 }
 
 int Win32SerialPort::Purge(int direction, int count) {
     if (direction != 0) {
-        PurgeComm(handle_, PURGE_TXABORT);
-        PurgeComm(handle_, PURGE_TXCLEAR);
+        calls_->PurgeComm(handle_, PURGE_TXABORT);
+        calls_->PurgeComm(handle_, PURGE_TXCLEAR);
         return 0;
     }
     if (count <= 0) {
         inputNext_ = inputEnd_;
-        PurgeComm(handle_, PURGE_RXABORT);
-        PurgeComm(handle_, PURGE_RXCLEAR);
+        calls_->PurgeComm(handle_, PURGE_RXABORT);
+        calls_->PurgeComm(handle_, PURGE_RXCLEAR);
         return 0;
     }
     return DiscardByReading(count);
@@ -620,17 +636,17 @@ void Win32SerialPort::Dump(const PrintLine& printLine) {
 }
 
 int Win32SerialPort::SetEventChar(char character) {
-    GetCommState(handle_, config_);
+    calls_->GetCommState(handle_, config_);
     config_->EvtChar = character;
-    return SetCommState(handle_, config_) ? 1 : 0;
+    return calls_->SetCommState(handle_, config_) ? 1 : 0;
 }
 
 int Win32SerialPort::GetEventMask(DWORD& mask) {
-    return GetCommMask(handle_, &mask) ? 0 : MapLastError();
+    return calls_->GetCommMask(handle_, &mask) ? 0 : MapLastError();
 }
 
 int Win32SerialPort::SetEventMask(DWORD mask) {
-    return SetCommMask(handle_, mask) ? 0 : MapLastError();
+    return calls_->SetCommMask(handle_, mask) ? 0 : MapLastError();
 }
 
 int Win32SerialPort::WaitEvent(DWORD& mask) {
@@ -641,10 +657,10 @@ int Win32SerialPort::WaitEvent(DWORD& mask) {
         return MapLastError();
     }
     int result = 0;
-    if (!WaitCommEvent(handle_, &mask, &request)) {
+    if (!calls_->WaitCommEvent(handle_, &mask, &request)) {
         if (GetLastError() == ERROR_IO_PENDING) {
             DWORD done = 0;
-            if (!GetOverlappedResult(handle_, &request, &done, TRUE)) {
+            if (!calls_->GetOverlappedResult(handle_, &request, &done, TRUE)) {
                 result = MapLastError();
             }
         } else {
@@ -663,7 +679,7 @@ int Win32SerialPort::ModemLine(DWORD mask) {
         return rtsState_;
     }
     DWORD status = 0;
-    if (!GetCommModemStatus(handle_, &status)) {
+    if (!calls_->GetCommModemStatus(handle_, &status)) {
         return 0;
     }
     return (status & mask) != 0 ? 1 : 0;
@@ -674,21 +690,23 @@ int Win32SerialPort::MapLastError() {
 }
 
 int Win32SerialPort::LinkCodeForError(DWORD error) {
-    switch (static_cast<LONG>(error)) {
-    case IE_BADID:
-    case IE_NOPEN:
-    case IE_HARDWARE:
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: // no such device name
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
         return LINK_NO_PORT;
-    case IE_OPEN:
+    case ERROR_ACCESS_DENIED: // another program has the port open
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
         return LINK_PORT_IN_USE;
-    case IE_MEMORY:
+    case ERROR_DEVICE_NOT_CONNECTED: // a device that was there has gone
+    case ERROR_DEVICE_REMOVED:
+        return LINK_LINE_LOST;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
         return LINK_NO_MEMORY;
-    case IE_DEFAULT:
-        return LINK_BAD_PARAMETER;
-    case IE_BYTESIZE:
-        return LINK_BAD_DATA_BITS;
-    case IE_BAUDRATE:
-        return LINK_BAD_SPEED;
     default:
         return LINK_FAILED;
     }

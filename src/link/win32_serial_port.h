@@ -3,7 +3,9 @@
 // byte reads then take from the port's own buffer; writes offer only
 // what fits into the transmit queue and then wait until the device has sent it. Millisecond
 // time-outs are made above it, by CommLink; a wait for input blocks on a read of one byte until
-// the byte comes or the time is up, so a quiet line costs no processor time.
+// the byte comes or the time is up, so a quiet line costs no processor time. A device that has
+// gone (a USB adapter pulled out: every call on it fails) is reported as LINK_LINE_LOST by every
+// later wait, Idle() and write, once the bytes read before are taken.
 #pragma once
 
 #include <windows.h>
@@ -12,15 +14,17 @@
 #include <vector>
 
 #include "link/comm_port.h"
+#include "link/win32_comm_calls.h"
 
 namespace tollan {
 
 class Win32SerialPort : public CommPort {
 public:
     // Opens and configures the port (19200 8 N 1, no flow control, reads that return at once),
-    // then raises DTR and RTS. A failure is left in the status.
-    Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
-                    std::uint32_t transmitSize);
+    // then raises DTR and RTS. A failure is left in the status. `calls` are the system calls the
+    // port makes; the table must outlive the port.
+    Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize, std::uint32_t transmitSize,
+                    const Win32CommCalls& calls = SystemCommCalls());
     // Closes the device when this object opened it: drops DTR and RTS, discards both queues.
     ~Win32SerialPort() override;
 
@@ -62,8 +66,9 @@ public:
     // GetLastError() as a link code.
     virtual int MapLastError();
 
-    // The link code for a last-error value: the communications driver's IE_ codes map to their
-    // own link codes, everything else to LINK_FAILED.
+    // The link code for a last-error value: a device that does not exist LINK_NO_PORT, one that
+    // another program holds LINK_PORT_IN_USE, a gone device LINK_LINE_LOST; LINK_FAILED for
+    // anything else.
     static int LinkCodeForError(DWORD error);
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
@@ -73,14 +78,25 @@ public:
 
 private:
     void ReleaseRecords();
-    // ClearCommError, OR-ing the errors into the accumulated ones.
-    void ClearErrors(COMSTAT* stat);
+    // ClearCommError, OR-ing the errors into the accumulated ones. False when the device has
+    // gone: the call fails on an open handle only then, and the port stays lost.
+    bool ClearErrors(COMSTAT* stat);
+    // LINK_LINE_LOST once the device has gone, else 0.
+    int LostCode() const { return lost_ ? LINK_LINE_LOST : 0; }
+    // Finishes an overlapped request that `started` (the call's result) began: true once it has
+    // completed without error, `count` the bytes it moved either way. A request that failed at
+    // once is not waited for.
+    bool Finish(BOOL started, OVERLAPPED* request, DWORD& count);
+    // Reads at most `most` of the bytes the device holds; the count read.
+    DWORD ReadWaiting(void* out, DWORD most);
     // Bytes received and not yet taken: the device's queue and the input buffer.
     std::uint32_t WaitingCount();
     // Blocks on a read of one byte for at most `timeoutMs`; a byte that came is kept for the
     // next read.
     void WaitForByte(int timeoutMs);
 
+    const Win32CommCalls* calls_;
+    bool lost_ = false;
     DCB* config_ = nullptr;
     OVERLAPPED* readRequest_ = nullptr;
     OVERLAPPED* writeRequest_ = nullptr;

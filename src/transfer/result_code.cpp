@@ -2,6 +2,7 @@
 
 #include "engine/engine_codes.h"
 #include "engine/file_access.h"
+#include "link/link_codes.h"
 
 namespace tollan {
 
@@ -96,6 +97,7 @@ std::int32_t ResultOfEngineCode(int engineCode) {
     case TE_ACK_FAILED:
     case TE_NAK_FAILED:
     case TE_EOT_FAILED:
+    case LINK_LINE_LOST:
         return kResultCommError;
     case TE_REMOTE_CANCEL:
         return kResultRemoteCancelled;

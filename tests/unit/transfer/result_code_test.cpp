@@ -32,12 +32,12 @@ TEST(ResultCode, EngineCodesMapToTheirResultAndText) {
         {{TE_READ_FAILED}, 13, "Unable to read from file."},
         {{TE_FILE_EXISTS}, 14, "File already exists."},
         {{TE_BAD_HEADER, TE_SEND_TIMEOUT, TE_SEND_BYTE_TIMEOUT, TE_ACK_FAILED, TE_NAK_FAILED,
-          TE_EOT_FAILED},
+          TE_EOT_FAILED, LINK_LINE_LOST},
          15,
          "General communications error."},
         {{TE_REMOTE_CANCEL}, 16, "Cancelled by remote."},
         {{TE_TOO_MANY_ERRORS, TE_HANDSHAKE_ERRORS}, 17, "Error count exceeded."},
-        // Everything else is unknown, the link's codes included.
+        // Everything else is unknown, the link's other codes included.
         {{TE_NO_FILE, TE_CARRIER_LOST, LINK_NO_DATA, LINK_WRITE_SHORT, -1}, 19, "Unknown Error."},
     };
     for (const Case& c : cases) {

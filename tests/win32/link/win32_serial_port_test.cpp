@@ -69,7 +69,7 @@ TEST_F(Win32SerialPortTest, OpenTableAndMissingPort) {
     EXPECT_EQ(PortOpenCount(kCom5), 0);
     EXPECT_EQ(Win32SerialPort(kCom5, 4096, 2048).Status(), 0);
 
-    EXPECT_EQ(Win32SerialPort(40, 4096, 2048).Status(), LINK_FAILED); // COM41
+    EXPECT_EQ(Win32SerialPort(40, 4096, 2048).Status(), LINK_NO_PORT); // COM41
     EXPECT_EQ(PortOpenCount(40), 0);
 }
 

@@ -1,0 +1,214 @@
+#include "serial_driver_double.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tollan {
+namespace {
+
+constexpr ULONG_PTR kPending = 0x103;     // STATUS_PENDING, as the system marks a request it starts
+constexpr ULONG_PTR kFailed = 0xC0000000; // a failed request: the Win32 error in the low bits
+const HANDLE kDevice = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5150));
+
+SerialDriverDouble& D() {
+    return *SerialDriverDouble::current;
+}
+
+void Complete(LPOVERLAPPED request, DWORD error, DWORD count) {
+    request->Internal = error == 0 ? 0 : kFailed | error;
+    request->InternalHigh = count;
+    if (request->hEvent != nullptr) {
+        SetEvent(request->hEvent);
+    }
+}
+
+HANDLE WINAPI Open(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    SetLastError(D().openError);
+    return D().openError != 0 ? INVALID_HANDLE_VALUE : kDevice;
+}
+BOOL WINAPI Close(HANDLE) {
+    return TRUE;
+}
+BOOL WINAPI Read(HANDLE, LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
+    return D().Read(buffer, size, count, request);
+}
+BOOL WINAPI Write(HANDLE, LPCVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
+    return D().Write(buffer, size, count, request);
+}
+BOOL WINAPI Result(HANDLE, LPOVERLAPPED request, LPDWORD count, BOOL wait) {
+    return D().Result(request, count, wait);
+}
+BOOL WINAPI Cancel(HANDLE) {
+    return D().Cancel();
+}
+BOOL WINAPI Flush(HANDLE) {
+    return D().Present();
+}
+BOOL WINAPI ClearError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
+    return D().Status(errors, stat);
+}
+BOOL WINAPI Setup(HANDLE, DWORD, DWORD) {
+    return D().Present();
+}
+BOOL WINAPI GetState(HANDLE, LPDCB dcb) {
+    *dcb = D().dcb;
+    return D().Present();
+}
+BOOL WINAPI SetState(HANDLE, LPDCB dcb) {
+    if (D().Present()) {
+        D().dcb = *dcb;
+        return TRUE;
+    }
+    return FALSE;
+}
+BOOL WINAPI Timeouts(HANDLE, LPCOMMTIMEOUTS) {
+    return D().Present();
+}
+BOOL WINAPI GetMask(HANDLE, LPDWORD mask) {
+    *mask = 0;
+    return D().Present();
+}
+BOOL WINAPI SetMask(HANDLE, DWORD) {
+    return D().Present();
+}
+BOOL WINAPI WaitEvent(HANDLE, LPDWORD mask, LPOVERLAPPED) {
+    *mask = 0;
+    return D().Present();
+}
+BOOL WINAPI ModemStatus(HANDLE, LPDWORD status) {
+    *status = MS_CTS_ON | MS_DSR_ON;
+    return D().Present();
+}
+BOOL WINAPI Escape(HANDLE, DWORD) {
+    return D().Present();
+}
+BOOL WINAPI Purge(HANDLE, DWORD) {
+    return D().Present();
+}
+BOOL WINAPI SendChar(HANDLE, char) {
+    return D().Present();
+}
+BOOL WINAPI Break(HANDLE) {
+    return D().Present();
+}
+
+const Win32CommCalls kCalls = {
+    Open,        Close,    Read,     Write,    Result,   Cancel,  Flush,   ClearError,
+    Setup,       GetState, SetState, Timeouts, Timeouts, GetMask, SetMask, WaitEvent,
+    ModemStatus, Escape,   Purge,    SendChar, Break,    Break,
+};
+
+} // namespace
+
+SerialDriverDouble* SerialDriverDouble::current = nullptr;
+
+SerialDriverDouble::SerialDriverDouble() {
+    dcb.DCBlength = sizeof dcb;
+    current = this;
+}
+
+SerialDriverDouble::~SerialDriverDouble() {
+    current = nullptr;
+}
+
+const Win32CommCalls& SerialDriverDouble::Calls() const {
+    return kCalls;
+}
+
+BOOL SerialDriverDouble::Present() {
+    SetLastError(goneError);
+    return goneError == 0;
+}
+
+BOOL SerialDriverDouble::Read(LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
+    // The system marks the request as started before the driver sees it; a request the driver
+    // fails at once keeps that mark.
+    request->Internal = kPending;
+    request->InternalHigh = 0;
+    *count = 0;
+    if (readFailsAtOnce != 0) {
+        SetLastError(readFailsAtOnce);
+        readFailsAtOnce = 0;
+        return FALSE;
+    }
+    if (!Present()) {
+        return FALSE;
+    }
+    if (input.empty()) {
+        // The port's time-outs let a read of an empty device wait for its first byte.
+        if (request->hEvent != nullptr) {
+            ResetEvent(request->hEvent);
+        }
+        pendingRead_ = request;
+        pendingBuffer_ = buffer;
+        if (vanishOnWait != 0) {
+            goneError = vanishOnWait;
+            Complete(request, goneError, 0);
+            pendingRead_ = nullptr;
+        }
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
+    const DWORD n = std::min<DWORD>(size, static_cast<DWORD>(input.size()));
+    std::copy_n(input.begin(), n, static_cast<char*>(buffer));
+    input.erase(input.begin(), input.begin() + n);
+    *count = n;
+    Complete(request, 0, n);
+    return TRUE;
+}
+
+BOOL SerialDriverDouble::Write(LPCVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
+    request->Internal = kPending;
+    *count = 0;
+    if (!Present()) {
+        return FALSE;
+    }
+    const DWORD n = std::min(size, writeRoom);
+    writeRoom -= n;
+    output.append(static_cast<const char*>(buffer), n);
+    if (n == size) {
+        *count = n;
+        Complete(request, 0, n);
+        return TRUE;
+    }
+    // The rest waits for the other side until the write's time-out ends the request.
+    Complete(request, timeoutError, n);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+BOOL SerialDriverDouble::Result(LPOVERLAPPED request, LPDWORD count, BOOL wait) {
+    if (request->Internal == kPending) {
+        // Nothing will ever complete this request: a waiting call would never return.
+        endlessWaits += wait ? 1 : 0;
+        SetLastError(ERROR_IO_INCOMPLETE);
+        return FALSE;
+    }
+    *count = static_cast<DWORD>(request->InternalHigh);
+    SetLastError(static_cast<DWORD>(request->Internal & ~kFailed));
+    return request->Internal == 0;
+}
+
+BOOL SerialDriverDouble::Cancel() {
+    if (pendingRead_ != nullptr) {
+        DWORD n = 0;
+        if (byteAtCancel >= 0) {
+            *static_cast<char*>(pendingBuffer_) = static_cast<char>(byteAtCancel);
+            n = 1;
+        }
+        Complete(pendingRead_, ERROR_OPERATION_ABORTED, n);
+        pendingRead_ = nullptr;
+    }
+    return Present();
+}
+
+BOOL SerialDriverDouble::Status(LPDWORD errors, LPCOMSTAT stat) {
+    *errors = 0;
+    if (stat != nullptr) {
+        *stat = COMSTAT{};
+        stat->cbInQue = static_cast<DWORD>(input.size());
+    }
+    return Present();
+}
+
+} // namespace tollan

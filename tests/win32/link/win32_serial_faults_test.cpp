@@ -1,0 +1,140 @@
+// The Win32 serial port over a driver that behaves as Windows documents it where Wine's
+// pseudo-terminals do not: held output, calls that fail at once, a device that vanishes, a
+// configuration left by another program, a cancelled read that did deliver its byte.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+
+#include "link/comm_link.h"
+#include "link/win32_serial_port.h"
+#include "serial_driver_double.h"
+
+namespace tollan {
+namespace {
+
+class Win32SerialFaultsTest : public testing::Test {
+protected:
+    std::unique_ptr<Win32SerialPort> Open() {
+        auto port = std::make_unique<Win32SerialPort>(7, 4096, 2048, driver_.Calls());
+        EXPECT_EQ(port->Status(), 0);
+        return port;
+    }
+
+    SerialDriverDouble driver_;
+};
+
+TEST_F(Win32SerialFaultsTest, AWriteHeldToItsTimeOutReportsWhatWent) {
+    struct Case {
+        DWORD room, timeoutError;
+        int length, taken, status;
+    };
+    const Case cases[] = {
+        {3, 0, 10, 3, LINK_WRITE_SHORT},
+        {3, ERROR_SEM_TIMEOUT, 10, 3, LINK_WRITE_SHORT},
+        {0, 0, 1, 0, LINK_WRITE_SHORT},
+        {MAXDWORD, 0, 10, 10, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.room);
+        driver_.writeRoom = c.room;
+        driver_.timeoutError = c.timeoutError;
+        driver_.output.clear();
+        auto port = Open();
+        EXPECT_EQ(port->Write("0123456789", c.length), c.taken);
+        EXPECT_EQ(port->TakeStatus(), c.status);
+        EXPECT_EQ(driver_.output, std::string("0123456789", c.taken));
+    }
+}
+
+TEST_F(Win32SerialFaultsTest, AReadThatFailsAtOnceIsNotWaitedFor) {
+    auto port = Open();
+    CommLink link(*port);
+    driver_.input = {'a', 'b', 'c'};
+    char buffer[4] = {};
+    driver_.readFailsAtOnce = ERROR_OPERATION_ABORTED;
+    EXPECT_EQ(port->Read(buffer, 3), 0);
+    driver_.readFailsAtOnce = ERROR_OPERATION_ABORTED;
+    EXPECT_EQ(port->GetByte(), LINK_NO_DATA);
+    EXPECT_EQ(driver_.endlessWaits, 0);
+    // Nothing was lost: the next reads take the bytes.
+    EXPECT_EQ(link.ReadByte(0), 'a');
+    EXPECT_EQ(port->Read(buffer, 3), 2);
+    EXPECT_STREQ(buffer, "bc");
+}
+
+TEST_F(Win32SerialFaultsTest, AVanishedDeviceEndsEveryWaitOnceWhatArrivedIsTaken) {
+    struct Case {
+        DWORD error;
+        bool whileWaiting; // the device goes while a read waits for its first byte
+    };
+    const Case cases[] = {
+        {ERROR_ACCESS_DENIED, false},        {ERROR_BAD_COMMAND, false},
+        {ERROR_DEVICE_NOT_CONNECTED, false}, {ERROR_GEN_FAILURE, true},
+        {ERROR_OPERATION_ABORTED, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        driver_.goneError = 0;
+        driver_.vanishOnWait = 0;
+        driver_.input = {'a', 'b'};
+        auto port = Open();
+        CommLink link(*port);
+        EXPECT_EQ(link.ReadByte(0), 'a');
+        (c.whileWaiting ? driver_.vanishOnWait : driver_.goneError) = c.error;
+        EXPECT_EQ(link.ReadByte(2000), 'b');
+        EXPECT_EQ(link.ReadByte(2000), LINK_LINE_LOST);
+        EXPECT_EQ(port->Idle(), LINK_LINE_LOST);
+        EXPECT_EQ(link.Delay(2000), LINK_LINE_LOST);
+        EXPECT_EQ(link.WriteByte('x'), LINK_LINE_LOST);
+        std::uint16_t flags = 0;
+        EXPECT_EQ(link.CheckLine(flags), LINK_LINE_LOST);
+    }
+}
+
+TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOn) {
+    // Another program left handshakes, software flow control, input dropped while DSR is low,
+    // sending stopped while it held the other side, and calls aborted on a line error.
+    DCB& left = driver_.dcb;
+    left.fOutxCtsFlow = left.fOutxDsrFlow = left.fDsrSensitivity = TRUE;
+    left.fOutX = left.fInX = left.fAbortOnError = left.fErrorChar = left.fNull = TRUE;
+    left.fParity = TRUE;
+    left.fTXContinueOnXoff = FALSE;
+    left.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    left.fRtsControl = RTS_CONTROL_TOGGLE;
+    left.EvtChar = 0x7E;
+    auto port = Open();
+    const DCB& set = driver_.dcb;
+    using Fields = std::array<DWORD, 14>;
+    EXPECT_EQ(
+        (Fields{set.fOutxCtsFlow, set.fOutxDsrFlow, set.fDsrSensitivity, set.fOutX, set.fInX,
+                set.fAbortOnError, set.fErrorChar, set.fNull, set.fParity, set.fTXContinueOnXoff,
+                set.fDtrControl, set.fRtsControl, set.fBinary, static_cast<DWORD>(set.EvtChar)}),
+        (Fields{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, 1, 0}));
+}
+
+TEST_F(Win32SerialFaultsTest, ACancelledReadKeepsTheByteItDelivered) {
+    auto port = Open();
+    CommLink link(*port);
+    driver_.byteAtCancel = 'q';
+    EXPECT_EQ(link.ReadByte(50), 'q');
+}
+
+TEST_F(Win32SerialFaultsTest, OpenFailuresSayWhy) {
+    const std::pair<DWORD, int> cases[] = {
+        {ERROR_FILE_NOT_FOUND, LINK_NO_PORT},        // no such device
+        {ERROR_PATH_NOT_FOUND, LINK_NO_PORT},        //
+        {ERROR_ACCESS_DENIED, LINK_PORT_IN_USE},     // another program has it open
+        {ERROR_SHARING_VIOLATION, LINK_PORT_IN_USE}, //
+        {ERROR_DEVICE_NOT_CONNECTED, LINK_LINE_LOST}, {ERROR_INVALID_FUNCTION, LINK_FAILED},
+    };
+    for (const auto& [error, code] : cases) {
+        driver_.openError = error;
+        EXPECT_EQ(Win32SerialPort(7, 4096, 2048, driver_.Calls()).Status(), code) << error;
+    }
+}
+
+} // namespace
+} // namespace tollan
