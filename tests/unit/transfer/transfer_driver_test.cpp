@@ -132,27 +132,47 @@ TEST_F(TransferDriverTest, ZModemBatchCountsFilesTheReceiverDidNotTake) {
     EXPECT_EQ(sender.view.lines[1].status, "File skipped.");
 }
 
-TEST_F(TransferDriverTest, CancelMidFileKeepsTheBytesAndCancelsThePeer) {
-    WriteFile("big.bin", Pattern(20 * 128, 3));
-    Side sender(Protocol::kXModem, true, "big.bin");
-    Side receiver(Protocol::kXModem, false, "part.bin");
-    // The user cancels as soon as the first bytes have arrived.
-    receiver.view.onProgress = [&receiver](long done) {
-        if (done > 0) {
-            receiver.driver->Stop();
-        }
+// A run that ends mid-file, by the user's cancel or because the line is lost (a USB adapter
+// pulled out; the receiver waits without a time-out), keeps the bytes that arrived.
+TEST_F(TransferDriverTest, RunsEndedMidFileKeepTheBytes) {
+    struct Case {
+        bool lineLost;
+        std::int32_t receiverResult, senderResult;
+        const char* line;
     };
-    sender.Start(pair_.A());
-    receiver.Start(pair_.B());
-    EXPECT_EQ(receiver.Finish(), kResultUserCancelled);
-    EXPECT_EQ(sender.Finish(), kResultRemoteCancelled);
-    std::uintmax_t kept = fs::file_size("part.bin");
-    EXPECT_GT(kept, 0u);
-    EXPECT_LT(kept, 20u * 128);
-    ASSERT_EQ(receiver.view.lines.size(), 1u);
-    EXPECT_EQ(receiver.view.lines[0].status, "User cancelled.");
-    ASSERT_EQ(sender.view.lines.size(), 1u);
-    EXPECT_EQ(sender.view.lines[0].status, "Cancelled by remote.");
+    const Case cases[] = {
+        {false, kResultUserCancelled, kResultRemoteCancelled, "User cancelled."},
+        {true, kResultCommError, kResultCommError, "General communications error."},
+    };
+    WriteFile("big.bin", Pattern(20 * 128, 3));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        fs::remove("part.bin");
+        MemoryPortPair pair;
+        Side sender(Protocol::kXModem, true, "big.bin");
+        Side receiver(Protocol::kXModem, false, "part.bin");
+        receiver.settings.recvTimeout = 0;
+        receiver.view.onProgress = [&](long done) {
+            if (done == 0) {
+                return;
+            }
+            if (!c.lineLost) {
+                receiver.driver->Stop();
+                return;
+            }
+            pair.A().SetIdleResult(LINK_LINE_LOST);
+            pair.B().SetIdleResult(LINK_LINE_LOST);
+        };
+        sender.Start(pair.A());
+        receiver.Start(pair.B());
+        EXPECT_EQ(receiver.Finish(), c.receiverResult);
+        EXPECT_EQ(sender.Finish(), c.senderResult);
+        std::uintmax_t kept = fs::file_size("part.bin");
+        EXPECT_GT(kept, 0u);
+        EXPECT_LT(kept, 20u * 128);
+        ASSERT_EQ(receiver.view.lines.size(), 1u);
+        EXPECT_EQ(receiver.view.lines[0].status, c.line);
+    }
 }
 
 // Runs that fail on one side alone: each ends with its result and the line it leaves.
