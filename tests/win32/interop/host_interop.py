@@ -20,6 +20,7 @@ command, the line simulator and the shim that keeps lrzsz's last output).
 import os
 import subprocess
 import sys
+import time
 
 NATIVE = os.environ["TOLLAN_NATIVE"]
 os.environ.setdefault("TOLLAN", os.path.join(NATIVE, "tollan"))
@@ -191,6 +192,31 @@ def host_run_two_senders_then_cancel(case):
     check_files(case.into, files)
 
 
+def five_hosts_under_load(case):
+    """Five hosts one after another in the same prefix and on the same line, receiving from sz
+    and sending to rz in turn, each peer started before its host, while two other processes
+    keep both processors busy: the load slows the runs down and fails none of them."""
+    case.processes += [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                       for _ in range(2)]
+    data = write(case.path("out", "data.bin"), random_bytes(50000, 9))
+    line, peer = simulated_line(case)
+    prepare(line)
+    for run in range(1, 6):
+        into = case.path(f"in{run}")
+        os.mkdir(into)
+        settings = {"Port": LINE_PORT, "Protocol": ZMODEM, "Transfer": run % 2}
+        if run % 2:
+            lrzsz = case.start(["rz", "-q"], line=peer, cwd=into)
+            settings["FileList"] = windows_path(case.path("out", "data.bin"))
+        else:
+            lrzsz = case.start(["sz", "-q", "data.bin"], line=peer, cwd=case.out)
+        started = time.monotonic()
+        Host(case, settings, cwd=into).expect(0, 1, 1)
+        case.expect(lrzsz, 0, f"lrzsz in run {run}")
+        check(read(os.path.join(into, "data.bin")) == data, f"run {run}: the copy differs")
+        print(f"run {run}: {time.monotonic() - started:.1f} s")
+
+
 def missing_port(case):
     """A listed port without a device: result 18; with ShowErrors the dialog stays open with
     the status, Close and Help until the user closes it."""
@@ -253,6 +279,7 @@ if __name__ == "__main__":
         "zmodem_from_sz": zmodem_from_sz,
         "host_run_two_senders_then_cancel": host_run_two_senders_then_cancel,
         "missing_port": missing_port,
+        "five_hosts_under_load": five_hosts_under_load,
         "log_cannot_be_created": log_cannot_be_created,
         "log_lines": log_lines,
     }))
