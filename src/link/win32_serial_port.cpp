@@ -484,6 +484,7 @@ int Win32SerialPort::SetFormat(std::uint32_t speed, char parity, int dataBits, i
     DCB config = *config_;
     config.BaudRate = speed;
     config.Parity = ParityValue(parity);
+    config.fParity = config.Parity != NOPARITY; // parity errors are reported with parity only
     config.ByteSize = static_cast<BYTE>(dataBits);
     config.StopBits = stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     if (dataBits == 5) {
