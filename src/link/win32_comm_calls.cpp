@@ -4,12 +4,28 @@ namespace tollan {
 
 const Win32CommCalls& SystemCommCalls() {
     static const Win32CommCalls calls = {
-        ::CreateFileA,         ::CloseHandle,        ::ReadFile,         ::WriteFile,
-        ::GetOverlappedResult, ::CancelIo,           ::FlushFileBuffers, ::ClearCommError,
-        ::SetupComm,           ::GetCommState,       ::SetCommState,     ::GetCommTimeouts,
-        ::SetCommTimeouts,     ::GetCommMask,        ::SetCommMask,      ::WaitCommEvent,
-        ::GetCommModemStatus,  ::EscapeCommFunction, ::PurgeComm,        ::TransmitCommChar,
-        ::SetCommBreak,        ::ClearCommBreak,
+        .CreateFileA = ::CreateFileA,
+        .CloseHandle = ::CloseHandle,
+        .ReadFile = ::ReadFile,
+        .WriteFile = ::WriteFile,
+        .GetOverlappedResult = ::GetOverlappedResult,
+        .CancelIo = ::CancelIo,
+        .FlushFileBuffers = ::FlushFileBuffers,
+        .ClearCommError = ::ClearCommError,
+        .SetupComm = ::SetupComm,
+        .GetCommState = ::GetCommState,
+        .SetCommState = ::SetCommState,
+        .GetCommTimeouts = ::GetCommTimeouts,
+        .SetCommTimeouts = ::SetCommTimeouts,
+        .GetCommMask = ::GetCommMask,
+        .SetCommMask = ::SetCommMask,
+        .WaitCommEvent = ::WaitCommEvent,
+        .GetCommModemStatus = ::GetCommModemStatus,
+        .EscapeCommFunction = ::EscapeCommFunction,
+        .PurgeComm = ::PurgeComm,
+        .TransmitCommChar = ::TransmitCommChar,
+        .SetCommBreak = ::SetCommBreak,
+        .ClearCommBreak = ::ClearCommBreak,
     };
     return calls;
 }

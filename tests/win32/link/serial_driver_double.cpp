@@ -1,7 +1,6 @@
 #include "serial_driver_double.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace tollan {
 namespace {
@@ -26,8 +25,10 @@ HANDLE WINAPI Open(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HA
     SetLastError(D().openError);
     return D().openError != 0 ? INVALID_HANDLE_VALUE : kDevice;
 }
-BOOL WINAPI Close(HANDLE) {
-    return TRUE;
+// The calls whose only outcome is whether the device is still there.
+template <typename... Arguments>
+BOOL WINAPI Present(HANDLE, Arguments...) {
+    return D().Present();
 }
 BOOL WINAPI Read(HANDLE, LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
     return D().Read(buffer, size, count, request);
@@ -41,61 +42,48 @@ BOOL WINAPI Result(HANDLE, LPOVERLAPPED request, LPDWORD count, BOOL wait) {
 BOOL WINAPI Cancel(HANDLE) {
     return D().Cancel();
 }
-BOOL WINAPI Flush(HANDLE) {
-    return D().Present();
-}
 BOOL WINAPI ClearError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
     return D().Status(errors, stat);
-}
-BOOL WINAPI Setup(HANDLE, DWORD, DWORD) {
-    return D().Present();
 }
 BOOL WINAPI GetState(HANDLE, LPDCB dcb) {
     *dcb = D().dcb;
     return D().Present();
 }
 BOOL WINAPI SetState(HANDLE, LPDCB dcb) {
-    if (D().Present()) {
-        D().dcb = *dcb;
-        return TRUE;
-    }
-    return FALSE;
+    const BOOL present = D().Present();
+    D().dcb = present ? *dcb : D().dcb;
+    return present;
 }
-BOOL WINAPI Timeouts(HANDLE, LPCOMMTIMEOUTS) {
-    return D().Present();
-}
-BOOL WINAPI GetMask(HANDLE, LPDWORD mask) {
-    *mask = 0;
-    return D().Present();
-}
-BOOL WINAPI SetMask(HANDLE, DWORD) {
-    return D().Present();
-}
-BOOL WINAPI WaitEvent(HANDLE, LPDWORD mask, LPOVERLAPPED) {
-    *mask = 0;
-    return D().Present();
-}
-BOOL WINAPI ModemStatus(HANDLE, LPDWORD status) {
-    *status = MS_CTS_ON | MS_DSR_ON;
-    return D().Present();
-}
-BOOL WINAPI Escape(HANDLE, DWORD) {
-    return D().Present();
-}
-BOOL WINAPI Purge(HANDLE, DWORD) {
-    return D().Present();
-}
-BOOL WINAPI SendChar(HANDLE, char) {
-    return D().Present();
-}
-BOOL WINAPI Break(HANDLE) {
+// Reports `value` through the out-parameter.
+template <DWORD value, typename... Arguments>
+BOOL WINAPI Report(HANDLE, LPDWORD out, Arguments...) {
+    *out = value;
     return D().Present();
 }
 
 const Win32CommCalls kCalls = {
-    Open,        Close,    Read,     Write,    Result,   Cancel,  Flush,   ClearError,
-    Setup,       GetState, SetState, Timeouts, Timeouts, GetMask, SetMask, WaitEvent,
-    ModemStatus, Escape,   Purge,    SendChar, Break,    Break,
+    .CreateFileA = Open,
+    .CloseHandle = Present<>,
+    .ReadFile = Read,
+    .WriteFile = Write,
+    .GetOverlappedResult = Result,
+    .CancelIo = Cancel,
+    .FlushFileBuffers = Present<>,
+    .ClearCommError = ClearError,
+    .SetupComm = Present<DWORD, DWORD>,
+    .GetCommState = GetState,
+    .SetCommState = SetState,
+    .GetCommTimeouts = Present<LPCOMMTIMEOUTS>,
+    .SetCommTimeouts = Present<LPCOMMTIMEOUTS>,
+    .GetCommMask = Report<0>,
+    .SetCommMask = Present<DWORD>,
+    .WaitCommEvent = Report<0, LPOVERLAPPED>,
+    .GetCommModemStatus = Report<MS_CTS_ON | MS_DSR_ON>,
+    .EscapeCommFunction = Present<DWORD>,
+    .PurgeComm = Present<DWORD>,
+    .TransmitCommChar = Present<char>,
+    .SetCommBreak = Present<>,
+    .ClearCommBreak = Present<>,
 };
 
 } // namespace
