@@ -113,9 +113,14 @@ bool Win32SerialPort::ClearErrors(COMSTAT* stat) {
 }
 
 bool Win32SerialPort::Finish(BOOL started, OVERLAPPED* request, DWORD& count) {
-    // A request that failed at once never completes: waiting for it would never end.
-    if (!started && (GetLastError() != ERROR_IO_PENDING ||
-                     !calls_->GetOverlappedResult(handle_, request, &count, TRUE))) {
+    // A request that failed at once never completes: waiting for it would never end. The count
+    // of one that completed at once is taken from the request too: the call's own count
+    // parameter is not reliable for overlapped handles.
+    if (!started && GetLastError() != ERROR_IO_PENDING) {
+        ClearErrors(nullptr);
+        return false;
+    }
+    if (!calls_->GetOverlappedResult(handle_, request, &count, !started)) {
         ClearErrors(nullptr);
         return false;
     }
