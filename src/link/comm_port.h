@@ -170,7 +170,8 @@ public:
 
     // `lost` is called once, on the thread that saw it, when the device goes away under a run
     // (a hang-up, a device error): with the system's error code. From then on waits and writes
-    // fail at once with LINK_FAILED instead of waiting for a line that will not come back.
+    // fail at once with LINK_FAILED (LINK_LINE_LOST in the Win32 serial port, which a run
+    // reports as 15) instead of waiting for a line that will not come back.
     void OnLineLost(std::function<void(int error)> lost) { onLineLost_ = std::move(lost); }
     // The system's error code that lost the line, or 0 while it works.
     int LineLost() const { return lineLost_; }

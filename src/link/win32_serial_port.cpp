@@ -103,12 +103,16 @@ void Win32SerialPort::ReleaseRecords() {
 
 bool Win32SerialPort::ClearErrors(COMSTAT* stat) {
     DWORD errors = 0;
-    if (!lost_ && calls_->ClearCommError(handle_, &errors, stat)) {
+    if (!IsOpen()) {
+        SetStatus(LINK_NO_PORT);
+        return false;
+    }
+    if (LineLost() == 0 && calls_->ClearCommError(handle_, &errors, stat)) {
         errors_ |= errors;
         return true;
     }
-    lost_ = IsOpen();
-    SetStatus(lost_ ? LINK_LINE_LOST : LINK_NO_PORT);
+    LoseLine(static_cast<int>(GetLastError()));
+    SetStatus(LINK_LINE_LOST);
     return false;
 }
 
@@ -186,7 +190,7 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
     if (inputNext_ != inputEnd_) {
         return 0;
     }
-    if (lost_) {
+    if (LineLost() != 0) {
         return LINK_LINE_LOST;
     }
     timeoutMs = std::max(timeoutMs, 0);
@@ -199,7 +203,7 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
         Sleep(static_cast<DWORD>(
             std::min<int>({static_cast<int>(gatherMs), kGatherLimitMs, timeoutMs})));
         const std::uint32_t waiting = WaitingCount();
-        if (lost_) {
+        if (LineLost() != 0) {
             return LINK_LINE_LOST;
         }
         if (waiting > 0) {
@@ -212,7 +216,7 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
     } else if (WaitingCount() > 0) {
         return 0;
     }
-    if (timeoutMs == 0 || lost_) {
+    if (timeoutMs == 0 || LineLost() != 0) {
         return LostCode();
     }
     WaitForByte(timeoutMs);
@@ -534,7 +538,7 @@ int Win32SerialPort::Write(const void* buffer, int length) {
     // bytes, successfully or not: the count is what went.
     DWORD count = 0;
     Finish(calls_->WriteFile(handle_, buffer, wanted, &count, writeRequest_), writeRequest_, count);
-    if (lost_) {
+    if (LineLost() != 0) {
         return static_cast<int>(count);
     }
     calls_->FlushFileBuffers(handle_);

@@ -79,10 +79,10 @@ public:
 private:
     void ReleaseRecords();
     // ClearCommError, OR-ing the errors into the accumulated ones. False when the device has
-    // gone: the call fails on an open handle only then, and the port stays lost.
+    // gone: the call fails on an open handle only then, and the line stays lost (LoseLine).
     bool ClearErrors(COMSTAT* stat);
     // LINK_LINE_LOST once the device has gone, else 0.
-    int LostCode() const { return lost_ ? LINK_LINE_LOST : 0; }
+    int LostCode() const { return LineLost() != 0 ? LINK_LINE_LOST : 0; }
     // Finishes an overlapped request that `started` (the call's result) began: true once it has
     // completed without error, `count` the bytes it moved either way. A request that failed at
     // once is not waited for.
@@ -96,7 +96,6 @@ private:
     void WaitForByte(int timeoutMs);
 
     const Win32CommCalls* calls_;
-    bool lost_ = false;
     DCB* config_ = nullptr;
     OVERLAPPED* readRequest_ = nullptr;
     OVERLAPPED* writeRequest_ = nullptr;

@@ -91,6 +91,7 @@ TEST_F(Win32SerialFaultsTest, AVanishedDeviceEndsEveryWaitOnceWhatArrivedIsTaken
         EXPECT_EQ(link.WriteByte('x'), LINK_LINE_LOST);
         std::uint16_t flags = 0;
         EXPECT_EQ(link.CheckLine(flags), LINK_LINE_LOST);
+        EXPECT_EQ(port->LineLost(), static_cast<int>(c.error)); // told once, with the reason
     }
 }
 
