@@ -159,14 +159,16 @@ TEST(ZModemTransfer, OfferCarriesNameSizeOctalTimeModeAndOptions) {
     EXPECT_EQ(ReadFile(p.to.Path("B")), Pattern(1234));
 }
 
-// Bit errors both ways, about one in 20,000 bytes: the batch still arrives intact.
+// Bit errors both ways, about one in 20,000 bytes: the batch still arrives intact. The error
+// limits leave room for the time-outs of a loaded machine, where a side that gets no processor
+// for a few real milliseconds misses a wait of the fast clock.
 TEST(ZModemTransfer, RandomBitErrorsBothWaysStillDeliverTheBatch) {
     MemoryPortOptions options;
     options.errorInterval = 20000;
     options.seed = 11;
     ZPair p(options);
-    p.sender.SetMaxErrors(30);
-    p.receiver.SetMaxErrors(30);
+    p.sender.SetMaxErrors(200);
+    p.receiver.SetMaxErrors(200);
     WriteFile(p.from.Path("a"), Pattern(200000, 3));
     WriteFile(p.from.Path("b"), Pattern(70000, 4));
     p.Run({"a", "b"});
