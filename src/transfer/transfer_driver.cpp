@@ -179,8 +179,14 @@ void TransferDriver::RunTransfer() {
     if (port != nullptr) {
         link = std::make_unique<CommLink>(*port);
     }
-    if (link == nullptr || link->CheckLine(lineFlags) != 0) {
-        ShowStatus("%s", ResultText(kResultPortOpenFailed));
+    const int opened = link == nullptr ? LINK_NO_PORT : link->CheckLine(lineFlags);
+    if (opened != 0) {
+        // Which of the two a user meets most decides what to do next: plug the adapter in or
+        // choose another port, or close the program that holds the port.
+        const char* reason = opened == LINK_NO_PORT       ? " (no such port)"
+                             : opened == LINK_PORT_IN_USE ? " (in use by another program)"
+                                                          : "";
+        ShowStatus("%s%s", ResultText(kResultPortOpenFailed), reason);
         SetResultCode(kResultPortOpenFailed);
         EndOfRunNotification();
         link.reset();

@@ -191,7 +191,9 @@ TEST_F(TransferDriverTest, RunsThatFailAlone) {
         // A list that names nothing: the engine finds no file (the command looks first).
         {true, "missing.bin", 0, kResultUnknownError, "Unknown Error.", "Unknown Error."},
         {true, "whatever.bin", LINK_NO_PORT, kResultPortOpenFailed, nullptr,
-         "Error opening the COM port"},
+         "Error opening the COM port (no such port)"},
+        {true, "whatever.bin", LINK_PORT_IN_USE, kResultPortOpenFailed, nullptr,
+         "Error opening the COM port (in use by another program)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files);

@@ -200,7 +200,7 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
             {IDC_PROGRESS_PROTOCOL, layout.protocolName},
             {IDC_PROGRESS_MODE, layout.mode},
             {IDC_PROGRESS_BAUD_RATE, "115200"},
-            {IDC_PROGRESS_STATUS, "Error opening the COM port"},
+            {IDC_PROGRESS_STATUS, "Error opening the COM port (no such port)"},
             {IDC_PROGRESS_FILE, ""},
             {IDCANCEL, "Close"}};
         for (const auto& [id, text] : shown) {
@@ -240,7 +240,7 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
         block_.SetPort(port, lists_);
         Start(false, false);
         EXPECT_EQ(Result(), kResultPortOpenFailed);
-        EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], "Error opening the COM port");
+        EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], "Error opening the COM port (no such port)");
         EXPECT_EQ(closing.texts[IDC_PROGRESS_PORT], "COM" + std::to_string(port));
     }
 }

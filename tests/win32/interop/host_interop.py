@@ -225,7 +225,7 @@ def missing_port(case):
     host = Host(case, {"Port": MISSING_PORT, "Protocol": ZMODEM, "Transfer": 1,
                        "FileList": windows_path(case.path("out", "x"))}, show_errors=1)
     shown = host.hand("wait-visible", 9, "print", 284, "print", 2, "click", 2)
-    check(shown == {"284": "Error opening the COM port", "2": "Close"}, f"the dialog: {shown}")
+    check(shown == {"284": "Error opening the COM port (no such port)", "2": "Close"}, f"the dialog: {shown}")
     host.expect(18, 1, 0)
 
 
