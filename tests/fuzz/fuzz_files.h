@@ -86,6 +86,7 @@ protected:
     const char* EntryName() override { return ""; }
     bool EntryIsFile() override { return false; }
     bool IsDirectoryPath(const char*) override { return false; }
+    bool IsFilePath(const char*) override { return false; }
     void CloseSearches() override {}
 
 private:
