@@ -52,7 +52,6 @@ struct ModemCore {
     ModemCore* peer = nullptr; // the other modem of a line
 
     std::array<int, 256> s{};
-    bool echo = true;
 
     CallState state = CallState::kIdle;
     bool online = false;
@@ -85,7 +84,6 @@ struct ModemCore {
     void Reset() {
         s.fill(0);
         s[12] = 50;
-        echo = true;
     }
 
     void Arm(std::uint32_t at) {
@@ -223,7 +221,7 @@ struct ModemCore {
             EndCall();
             return;
         }
-        if (echo && !options.mute) {
+        if (!options.mute) {
             ToTerminal(std::string(1, c));
         }
         if (c == '\r') {
@@ -263,16 +261,6 @@ struct ModemCore {
                 }
                 ++pos;
                 s[static_cast<std::size_t>(value)] = std::min(Number(body, pos), 255);
-            } else if (name == "O") {
-                if (state != CallState::kConnected) {
-                    return Say("ERROR");
-                }
-                online = true;
-                pluses = 0;
-                lastData = now;
-                return Say(kConnectText);
-            } else if (name == "E") {
-                echo = value != 0;
             } else if (name == "H") {
                 EndCall();
             } else if (name == "Z") {

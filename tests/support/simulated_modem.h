@@ -2,10 +2,10 @@
 // its state across runs like a device on the desk; a program under test reaches it through a
 // port that OpenPort() hands out (the terminal's end of the cable) and drops when its run ends.
 //
-// Command mode: characters are echoed (E1), line feeds are ignored, and a carriage return ends a
+// Command mode: characters are echoed, line feeds are ignored, and a carriage return ends a
 // line; from its "AT" (any case) on, the line is a command line and answers one result in words
 // ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
-// commands: E, H, O, Z, &F, Sn=v and D act (S0: the rings before answering, S12: the guard time
+// commands: H, Z, &F, Sn=v and D act (S0: the rings before answering, S12: the guard time
 // in fiftieths of a second); the usual settings (V, Q, X, M, L, B, N, P, T, &C, &D, &K, &S, \N,
 // %C) are taken with any number and change nothing here. Other letters answer ERROR.
 //
@@ -19,7 +19,7 @@
 // transmit queue while the other side's receive queue is full or that modem is in command mode;
 // a modem on its own swallows them. The escape is a guard time of silence, "+++" with less than
 // a guard time between the characters, and a guard time of silence: then "OK" in command mode
-// with the carrier kept ("O" goes back online, "H" hangs up). A hang-up of either side (H, Z, the
+// with the carrier kept ("H" hangs up). A hang-up of either side (H, Z, the
 // terminal dropping DTR or its port) ends the call on both: the other terminal gets "NO CARRIER".
 //
 // Every time is measured on TickCount(), so a test program with a fast clock runs the modem fast

@@ -30,6 +30,15 @@ public:
     using ZModemEngine::WatchBackChannel;
 };
 
+// The byte strings one after the other.
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
 // The escape set: CR, DLE, XON, XOFF and ZDLE, and the first four with the top bit set.
 void Put(Bytes& out, std::uint8_t b) {
     constexpr std::uint8_t kEscaped[] = {0x0D, 0x10, 0x11, 0x13, 0x18, 0x8D, 0x90, 0x91, 0x93};
@@ -56,8 +65,7 @@ void PutCrc(Bytes& out, const Bytes& body, bool crc32) {
 
 // A hex header as the published protocol writes it, with CR LF (and no XON).
 Bytes HexHeader(int type, const Bytes& data) {
-    Bytes body{static_cast<std::uint8_t>(type)};
-    body.insert(body.end(), data.begin(), data.end());
+    Bytes body = Join({{static_cast<std::uint8_t>(type)}, data});
     const std::uint32_t crc = Crc16Check().Compute(body.data(), body.size(), 0);
     body.insert(body.end(), {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
     std::string text = "**\x18"
@@ -71,8 +79,7 @@ Bytes HexHeader(int type, const Bytes& data) {
 }
 
 Bytes BinHeader(int type, const Bytes& data, bool crc32) {
-    Bytes body{static_cast<std::uint8_t>(type)};
-    body.insert(body.end(), data.begin(), data.end());
+    const Bytes body = Join({{static_cast<std::uint8_t>(type)}, data});
     Bytes out{ZPAD, ZDLE, static_cast<std::uint8_t>(crc32 ? 'C' : 'A')};
     for (const std::uint8_t b : body) {
         Put(out, b);
@@ -251,10 +258,7 @@ TEST_F(ZModemFraming, GarbageBeforeAHeaderIsSkippedUpToTheLimit) {
 
     // 2,047 bytes of garbage and a lone pad that also counts: one error, and the header after
     // them is still found.
-    Bytes stream(2047, 'x');
-    stream.insert(stream.end(), {ZPAD, 'y'});
-    stream.insert(stream.end(), header.begin(), header.end());
-    peer.Send(stream);
+    peer.Send(Join({Bytes(2047, 'x'), {ZPAD, 'y'}, header}));
     EXPECT_EQ(engine.ReadHeader(1), TE_BAD_HEADER);
     EXPECT_EQ(Status().errorCount_, 1);
     EXPECT_EQ(engine.ReadHeader(1), ZNAK);
@@ -282,13 +286,7 @@ TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
     const auto data = [&](std::uint32_t from, std::uint32_t length, std::uint8_t end) {
         return Subpacket(Bytes(file.begin() + from, file.begin() + from + length), end, true);
     };
-    const auto frame = [&](std::uint32_t from, std::initializer_list<Bytes> subpackets) {
-        Bytes out = BinHeader(ZDATA, At(from), true);
-        for (const Bytes& b : subpackets) {
-            out.insert(out.end(), b.begin(), b.end());
-        }
-        return out;
-    };
+    const auto zdata = [](std::uint32_t from) { return BinHeader(ZDATA, At(from), true); };
     ScratchFolder folder;
     std::string target = folder.Path("got");
     int result = 1;
@@ -297,40 +295,25 @@ TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
             [&] {
                 ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), Text("**\x18"
                                                                          "B01")));
-                Bytes offer = Text("got");
-                offer.push_back(0);
-                const Bytes info = Text("3072 0 0");
-                offer.insert(offer.end(), info.begin(), info.end());
-                Bytes stream = BinHeader(ZFILE, At(0), true);
-                const Bytes sub = Subpacket(offer, ZCRCW, true);
-                stream.insert(stream.end(), sub.begin(), sub.end());
-                peer.Send(stream);
+                const Bytes offer = Join({Text("got"), Bytes{0}, Text("3072 0 0")});
+                peer.Send(Join({BinHeader(ZFILE, At(0), true), Subpacket(offer, ZCRCW, true)}));
                 ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, At(0))));
 
                 // The second subpacket is damaged: a resend from 1024 is asked for.
                 Bytes damaged = data(1024, 1024, ZCRCG);
                 damaged[10] ^= 0x04;
-                stream = frame(0, {data(0, 1024, ZCRCG), damaged});
-                peer.Send(stream);
+                peer.Send(Join({zdata(0), data(0, 1024, ZCRCG), damaged}));
                 ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, At(1024))));
 
                 // What was already on its way, then the answer to an earlier request.
-                stream = Bytes(5000, 'x');
-                Bytes badHeader = BinHeader(ZDATA, At(2048), true);
+                Bytes badHeader = zdata(2048);
                 badHeader[5] ^= 0x01;
-                stream.insert(stream.end(), badHeader.begin(), badHeader.end());
-                const Bytes staleEof = BinHeader(ZEOF, At(3072), true);
-                stream.insert(stream.end(), staleEof.begin(), staleEof.end());
-                const Bytes behind = frame(0, {data(0, 512, ZCRCW)});
-                stream.insert(stream.end(), behind.begin(), behind.end());
-                peer.Send(stream);
+                peer.Send(Join({Bytes(5000, 'x'), badHeader, BinHeader(ZEOF, At(3072), true),
+                                zdata(0), data(0, 512, ZCRCW)}));
                 afterStale = peer.ReadUntilSilent(kQueued);
 
-                stream = frame(
-                    512, {data(512, 1024, ZCRCG), data(1536, 1024, ZCRCG), data(2560, 512, ZCRCE)});
-                const Bytes eof = BinHeader(ZEOF, At(3072), true);
-                stream.insert(stream.end(), eof.begin(), eof.end());
-                peer.Send(stream);
+                peer.Send(Join({zdata(512), data(512, 1024, ZCRCG), data(1536, 1024, ZCRCG),
+                                data(2560, 512, ZCRCE), BinHeader(ZEOF, At(3072), true)}));
                 ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), Text("**\x18"
                                                                          "B01")));
                 peer.Send(HexHeader(ZFIN, At(0)));
@@ -379,10 +362,7 @@ TEST_F(ZModemFraming, SenderGivesUpSoonOnAnUnrecognisableAnswer) {
 
 // Four CANs are noise; five cancel, before a header or inside data, and get no answer.
 TEST_F(ZModemFraming, FiveCansCancelWithoutAnswer) {
-    Bytes four{ZDLE, ZDLE, ZDLE, ZDLE, 'x'};
-    const Bytes header = HexHeader(ZRINIT, {0, 0, 0, 0x23});
-    four.insert(four.end(), header.begin(), header.end());
-    peer.Send(four);
+    peer.Send(Join({{ZDLE, ZDLE, ZDLE, ZDLE, 'x'}, HexHeader(ZRINIT, {0, 0, 0, 0x23})}));
     EXPECT_EQ(engine.ReadHeader(1), ZRINIT);
 
     peer.Send(Bytes(5, ZDLE));

@@ -50,6 +50,12 @@ int Count(const Bytes& haystack, const Bytes& needle) {
 // A sender and a receiver engine over one memory line, with a folder for each side.
 struct ZPair {
     explicit ZPair(const MemoryPortOptions& options = {}) : line(options) {}
+    // A line with one byte in about `errorInterval` corrupted, both engines allowed `maxErrors`.
+    ZPair(std::uint32_t errorInterval, std::uint32_t seed, int maxErrors)
+        : ZPair(MemoryPortOptions{errorInterval, seed}) {
+        sender.SetMaxErrors(maxErrors);
+        receiver.SetMaxErrors(maxErrors);
+    }
 
     MemoryPortPair line;
     Side tx{line.A()};
@@ -163,12 +169,7 @@ TEST(ZModemTransfer, OfferCarriesNameSizeOctalTimeModeAndOptions) {
 // limits leave room for the time-outs of a loaded machine, where a side that gets no processor
 // for a few real milliseconds misses a wait of the fast clock.
 TEST(ZModemTransfer, RandomBitErrorsBothWaysStillDeliverTheBatch) {
-    MemoryPortOptions options;
-    options.errorInterval = 20000;
-    options.seed = 11;
-    ZPair p(options);
-    p.sender.SetMaxErrors(200);
-    p.receiver.SetMaxErrors(200);
+    ZPair p(20000, 11, 200);
     WriteFile(p.from.Path("a"), Pattern(200000, 3));
     WriteFile(p.from.Path("b"), Pattern(70000, 4));
     p.Run({"a", "b"});
@@ -181,12 +182,7 @@ TEST(ZModemTransfer, RandomBitErrorsBothWaysStillDeliverTheBatch) {
 }
 
 TEST(ZModemTransfer, ALowErrorLimitOnANoisyLineEndsTheRun) {
-    MemoryPortOptions options;
-    options.errorInterval = 300;
-    options.seed = 3;
-    ZPair p(options);
-    p.sender.SetMaxErrors(2);
-    p.receiver.SetMaxErrors(2);
+    ZPair p(300, 3, 2);
     WriteFile(p.from.Path("x"), Pattern(100000));
     p.Run({"x"});
     const auto isLimit = [](int r) { return r == TE_TOO_MANY_ERRORS || r == TE_HANDSHAKE_ERRORS; };

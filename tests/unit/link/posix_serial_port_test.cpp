@@ -101,6 +101,14 @@ TEST_F(PtyPairTest, OpensRawAtTheDefaultFormatAndRestoresOnClose) {
         EXPECT_EQ(cfgetospeed(&t), B19200);
         EXPECT_EQ(t.c_cc[VMIN] | t.c_cc[VTIME], 0);
         EXPECT_EQ(FormatOf(port), std::make_tuple(19200u, 'N', 8, 1));
+        // Modem lines fail softly: outputs are remembered, inputs read as off. DTR 0, RTS 1,
+        // break 0, DSR 0 | CTS, RI, DCD 0 | no line errors.
+        EXPECT_EQ(port.Signal(kSignalDtr, 0), 0);
+        LineSnapshot snapshot;
+        EXPECT_EQ(port.GetLineSnapshot(snapshot), 0);
+        EXPECT_EQ(std::make_tuple(snapshot.bytes[0], snapshot.bytes[1], snapshot.bytes[3]),
+                  std::make_tuple(0x04, 0x00, 0x00));
+        EXPECT_EQ(port.Status(), 0);
     }
     const termios after = SettingsOf(a_);
     EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
@@ -133,6 +141,7 @@ TEST_F(PtyPairTest, FlowControlCodesReachTermios) {
         {kFlowXonXoff, kFlowXonXoff, IXON | IXOFF, 0},
         {kFlowRts, kFlowCts, 0, CRTSCTS},
         {kFlowNone, kFlowNone, 0, 0},
+        {kFlowNone, kFlowCts, 0, CRTSCTS},
         {kFlowNone, kFlowXonXoff, IXON, 0},
     };
     for (const Case& c : cases) {
@@ -151,7 +160,7 @@ TEST_F(PtyPairTest, FlowControlCodesReachTermios) {
     EXPECT_EQ(SettingsOf(port.Descriptor()).c_iflag & (IXON | IXOFF), tcflag_t{IXON});
 }
 
-TEST_F(PtyPairTest, BytesBothWaysAndAShortWrite) {
+TEST_F(PtyPairTest, BytesBothWaysAShortWriteAndPurgesByReading) {
     PosixSerialPort a(a_);
     PosixSerialPort b(b_);
     CommLink la(a);
@@ -175,6 +184,18 @@ TEST_F(PtyPairTest, BytesBothWaysAndAShortWrite) {
     for (int byte : {0x00, 0xFF, 0x0D, 0x0A, 0x21}) {
         EXPECT_EQ(la.ReadByte(2000), byte);
     }
+
+    a.PutString("abc");
+    ASSERT_TRUE(WaitForInput(b, 3));
+    EXPECT_EQ(b.Purge(0, 10), 0);
+    a.PutString("abcdefghijklmnopqrst");
+    ASSERT_TRUE(WaitForInput(b, 20));
+    EXPECT_EQ(b.Purge(0, 10), LINK_FAILED); // input left after 10 bytes
+    EXPECT_EQ(lb.InputCount(), 10);         // counted whether buffered by the port or by the driver
+    EXPECT_EQ(b.GetByte(), 'k');
+    EXPECT_EQ(b.Purge(0, 0), 0);
+    EXPECT_EQ(b.GetByte(), LINK_NO_DATA);
+    EXPECT_EQ(a.Purge(1, 0), 0);
 }
 
 // More than the line holds: a writer ahead of its reader is held until there is room, not cut
@@ -221,23 +242,6 @@ TEST_F(PtyPairTest, AWriterAheadOfItsReaderWaitsAndNothingIsLost) {
     EXPECT_TRUE(got == data);
 }
 
-TEST_F(PtyPairTest, PurgesByReading) {
-    PosixSerialPort a(a_);
-    PosixSerialPort b(b_);
-    a.PutString("abc");
-    ASSERT_TRUE(WaitForInput(b, 3));
-    EXPECT_EQ(b.Purge(0, 10), 0);
-    a.PutString("abcdefghijklmnopqrst");
-    ASSERT_TRUE(WaitForInput(b, 20));
-    EXPECT_EQ(b.Purge(0, 10), LINK_FAILED); // input left after 10 bytes
-    CommLink lb(b);
-    EXPECT_EQ(lb.InputCount(), 10); // counted whether buffered by the port or by the driver
-    EXPECT_EQ(b.GetByte(), 'k');
-    EXPECT_EQ(b.Purge(0, 0), 0);
-    EXPECT_EQ(b.GetByte(), LINK_NO_DATA);
-    EXPECT_EQ(a.Purge(1, 0), 0);
-}
-
 TEST_F(PtyPairTest, OpenTableAndMissingDevices) {
     PosixSerialPort first(a_);
     ASSERT_EQ(first.Status(), 0);
@@ -248,17 +252,6 @@ TEST_F(PtyPairTest, OpenTableAndMissingDevices) {
     std::ofstream(dir_ + "/plain") << "x";
     EXPECT_EQ(PosixSerialPort(dir_ + "/plain").Status(), LINK_NO_PORT);
     EXPECT_EQ(PosixSerialPort(dir_ + "/plain").Status(), LINK_NO_PORT); // nothing left held
-}
-
-TEST_F(PtyPairTest, ModemLinesFailSoftly) {
-    PosixSerialPort port(a_);
-    EXPECT_EQ(port.Signal(kSignalDtr, 0), 0); // outputs are remembered, inputs read as off
-    LineSnapshot snapshot;
-    EXPECT_EQ(port.GetLineSnapshot(snapshot), 0);
-    // DTR 0, RTS 1, break 0, DSR 0 | CTS, RI, DCD 0 | no line errors
-    EXPECT_EQ(std::make_tuple(snapshot.bytes[0], snapshot.bytes[1], snapshot.bytes[3]),
-              std::make_tuple(0x04, 0x00, 0x00));
-    EXPECT_EQ(port.Status(), 0);
 }
 
 } // namespace

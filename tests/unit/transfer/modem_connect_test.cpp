@@ -65,10 +65,7 @@ struct Bench {
 };
 
 TEST(ModemConnectTest, ARefusalEndsTheWaitWhenItComes) {
-    SimulatedModemOptions busy;
-    busy.dialOutcome = DialOutcome::kBusy;
-    busy.dialDelayMs = 10000;
-    Bench bench(busy);
+    Bench bench({.dialOutcome = DialOutcome::kBusy, .dialDelayMs = 10000});
     bench.settings.telephone = "5551234";
     bench.settings.timeLimit = 30;
     EXPECT_EQ(bench.Connect(), kResultConnectFailed);
@@ -83,10 +80,7 @@ TEST(ModemConnectTest, ConnectCountsWhenCarrierDetectAgreesOrTheLineHasNoSuchWir
     for (bool carrierDetect : {true, false}) {
         for (bool carrierWire : {true, false}) {
             SCOPED_TRACE(std::to_string(carrierDetect) + std::to_string(carrierWire));
-            SimulatedModemOptions options;
-            options.dialDelayMs = 5000;
-            options.carrierDetectOnConnect = carrierDetect;
-            Bench bench(options);
+            Bench bench({.dialDelayMs = 5000, .carrierDetectOnConnect = carrierDetect});
             bench.settings.carrierWire = carrierWire;
             const bool connects = carrierDetect || !carrierWire;
             EXPECT_EQ(bench.Connect(), connects ? kResultOk : kResultConnectFailed);

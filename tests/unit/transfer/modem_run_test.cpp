@@ -232,27 +232,23 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         std::string init = kInitBytes;
         bool showErrors = false; // the view stays open for the user to read why
     };
-    auto options = [](DialOutcome outcome, std::uint32_t delayMs) {
-        SimulatedModemOptions o;
-        o.dialOutcome = outcome;
-        o.dialDelayMs = delayMs;
-        return o;
-    };
-    SimulatedModemOptions noCarrierDetect = options(DialOutcome::kConnect, 5000);
-    noCarrierDetect.carrierDetectOnConnect = false;
-    SimulatedModemOptions mute;
-    mute.mute = true;
+    using Options = SimulatedModemOptions;
+    const Options noCarrier{.dialOutcome = DialOutcome::kNoCarrier, .dialDelayMs = 5000};
+    const Options silent{.dialOutcome = DialOutcome::kSilent, .dialDelayMs = 0};
     const Case cases[] = {
-        {"NO CARRIER", options(DialOutcome::kNoCarrier, 5000), 30, "", kResultConnectFailed},
-        {"no result within the time", options(DialOutcome::kSilent, 0), 8, "",
-         kResultConnectFailed},
+        {"NO CARRIER", noCarrier, 30, "", kResultConnectFailed},
+        {"no result within the time", silent, 8, "", kResultConnectFailed},
         // Connected as far as the modem knows: the second initialisation goes down the line.
-        {"CONNECT without carrier detect", noCarrierDetect, 30, "", kResultConnectFailed, false},
-        {"no answer to anything", mute, 8, "", kResultConnectFailed, true, "ATZ\rAT\r"},
-        {"Cancel while dialling", options(DialOutcome::kSilent, 0), 60, "Waiting for answer...",
-         kResultUserCancelled},
-        {"NO CARRIER, errors shown", options(DialOutcome::kNoCarrier, 5000), 30, "",
-         kResultConnectFailed, true, kInitBytes, true},
+        {"CONNECT without carrier detect",
+         {.dialDelayMs = 5000, .carrierDetectOnConnect = false},
+         30,
+         "",
+         kResultConnectFailed,
+         false},
+        {"no answer to anything", {.mute = true}, 8, "", kResultConnectFailed, true, "ATZ\rAT\r"},
+        {"Cancel while dialling", silent, 60, "Waiting for answer...", kResultUserCancelled},
+        {"NO CARRIER, errors shown", noCarrier, 30, "", kResultConnectFailed, true, kInitBytes,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
