@@ -255,6 +255,9 @@ int MemoryPort::Write(const void* buffer, int length) {
         SetStatus(LINK_NO_PORT);
         return 0;
     }
+    if (end.idleResult == LINK_LINE_LOST) {
+        return length; // a device that has gone takes the bytes and delivers none of them
+    }
     line_->Advance();
     const std::size_t room =
         end.transmitSize - std::min<std::size_t>(end.transmit.size(), end.transmitSize);
