@@ -96,7 +96,9 @@ Bytes RawPeer::ReadN(std::size_t n, int ms) {
 
 Bytes RawPeer::ReadUntilSilent(int ms) {
     Bytes out;
-    for (int c = Read(ms); c >= 0; c = Read(ms)) {
+    // The first byte may be late on a loaded machine (the other side writes and flushes a
+    // file first); only the silence after it ends the read.
+    for (int c = Read(std::max(ms, kPeerWait)); c >= 0; c = Read(ms)) {
         out.push_back(static_cast<std::uint8_t>(c));
     }
     return out;

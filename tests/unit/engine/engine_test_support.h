@@ -122,7 +122,8 @@ public:
     int Read(int ms = 3000);
     // Exactly `n` bytes (fewer when the line fell silent for `ms`).
     Bytes ReadN(std::size_t n, int ms = 3000);
-    // Everything until `ms` pass without a byte.
+    // Everything until `ms` pass without a byte once one has come (the first may take up to
+    // kPeerWait).
     Bytes ReadUntilSilent(int ms = 300);
 
 private:
