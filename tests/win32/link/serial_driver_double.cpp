@@ -21,6 +21,12 @@ void Complete(LPOVERLAPPED request, DWORD error, DWORD count) {
     }
 }
 
+// False, failing with goneError, once the device has gone.
+BOOL StillThere() {
+    SetLastError(D().goneError);
+    return D().goneError == 0;
+}
+
 HANDLE WINAPI Open(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
     SetLastError(D().openError);
     return D().openError != 0 ? INVALID_HANDLE_VALUE : kDevice;
@@ -28,29 +34,108 @@ HANDLE WINAPI Open(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HA
 // The calls whose only outcome is whether the device is still there.
 template <typename... Arguments>
 BOOL WINAPI Present(HANDLE, Arguments...) {
-    return D().Present();
+    return StillThere();
 }
+
 BOOL WINAPI Read(HANDLE, LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
-    return D().Read(buffer, size, count, request);
+    // The system marks the request as started before the driver sees it; a request the driver
+    // fails at once keeps that mark.
+    request->Internal = kPending;
+    request->InternalHigh = 0;
+    *count = 0;
+    SerialDriverDouble& d = D();
+    if (d.readFailsAtOnce != 0) {
+        SetLastError(d.readFailsAtOnce);
+        d.readFailsAtOnce = 0;
+        return FALSE;
+    }
+    if (!StillThere()) {
+        return FALSE;
+    }
+    if (d.input.empty()) {
+        // The port's time-outs let a read of an empty device wait for its first byte.
+        if (request->hEvent != nullptr) {
+            ResetEvent(request->hEvent);
+        }
+        d.pendingRead = request;
+        d.pendingBuffer = buffer;
+        if (d.vanishOnWait != 0) {
+            d.goneError = d.vanishOnWait;
+            Complete(request, d.goneError, 0);
+            d.pendingRead = nullptr;
+        }
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
+    const DWORD n = std::min<DWORD>(size, static_cast<DWORD>(d.input.size()));
+    std::copy_n(d.input.begin(), n, static_cast<char*>(buffer));
+    d.input.erase(d.input.begin(), d.input.begin() + n);
+    *count = n;
+    Complete(request, 0, n);
+    return TRUE;
 }
+
 BOOL WINAPI Write(HANDLE, LPCVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
-    return D().Write(buffer, size, count, request);
+    request->Internal = kPending;
+    *count = 0;
+    if (!StillThere()) {
+        return FALSE;
+    }
+    SerialDriverDouble& d = D();
+    const DWORD n = std::min(size, d.writeRoom);
+    d.writeRoom -= n;
+    d.output.append(static_cast<const char*>(buffer), n);
+    if (n == size) {
+        *count = n;
+        Complete(request, 0, n);
+        return TRUE;
+    }
+    // The rest waits for the other side until the write's time-out ends the request.
+    Complete(request, d.timeoutError, n);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
 }
+
 BOOL WINAPI Result(HANDLE, LPOVERLAPPED request, LPDWORD count, BOOL wait) {
-    return D().Result(request, count, wait);
+    if (request->Internal == kPending) {
+        // Nothing will ever complete this request: a waiting call would never return.
+        D().endlessWaits += wait ? 1 : 0;
+        SetLastError(ERROR_IO_INCOMPLETE);
+        return FALSE;
+    }
+    *count = static_cast<DWORD>(request->InternalHigh);
+    SetLastError(static_cast<DWORD>(request->Internal & ~kFailed));
+    return request->Internal == 0;
 }
+
 BOOL WINAPI Cancel(HANDLE) {
-    return D().Cancel();
+    SerialDriverDouble& d = D();
+    if (d.pendingRead != nullptr) {
+        DWORD n = 0;
+        if (d.byteAtCancel >= 0) {
+            *static_cast<char*>(d.pendingBuffer) = static_cast<char>(d.byteAtCancel);
+            n = 1;
+        }
+        Complete(d.pendingRead, ERROR_OPERATION_ABORTED, n);
+        d.pendingRead = nullptr;
+    }
+    return StillThere();
 }
+
 BOOL WINAPI ClearError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
-    return D().Status(errors, stat);
+    *errors = 0;
+    if (stat != nullptr) {
+        *stat = COMSTAT{};
+        stat->cbInQue = static_cast<DWORD>(D().input.size());
+    }
+    return StillThere();
 }
 BOOL WINAPI GetState(HANDLE, LPDCB dcb) {
     *dcb = D().dcb;
-    return D().Present();
+    return StillThere();
 }
 BOOL WINAPI SetState(HANDLE, LPDCB dcb) {
-    const BOOL present = D().Present();
+    const BOOL present = StillThere();
     D().dcb = present ? *dcb : D().dcb;
     return present;
 }
@@ -58,7 +143,7 @@ BOOL WINAPI SetState(HANDLE, LPDCB dcb) {
 template <DWORD value, typename... Arguments>
 BOOL WINAPI Report(HANDLE, LPDWORD out, Arguments...) {
     *out = value;
-    return D().Present();
+    return StillThere();
 }
 
 const Win32CommCalls kCalls = {
@@ -101,102 +186,6 @@ SerialDriverDouble::~SerialDriverDouble() {
 
 const Win32CommCalls& SerialDriverDouble::Calls() const {
     return kCalls;
-}
-
-BOOL SerialDriverDouble::Present() {
-    SetLastError(goneError);
-    return goneError == 0;
-}
-
-BOOL SerialDriverDouble::Read(LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
-    // The system marks the request as started before the driver sees it; a request the driver
-    // fails at once keeps that mark.
-    request->Internal = kPending;
-    request->InternalHigh = 0;
-    *count = 0;
-    if (readFailsAtOnce != 0) {
-        SetLastError(readFailsAtOnce);
-        readFailsAtOnce = 0;
-        return FALSE;
-    }
-    if (!Present()) {
-        return FALSE;
-    }
-    if (input.empty()) {
-        // The port's time-outs let a read of an empty device wait for its first byte.
-        if (request->hEvent != nullptr) {
-            ResetEvent(request->hEvent);
-        }
-        pendingRead_ = request;
-        pendingBuffer_ = buffer;
-        if (vanishOnWait != 0) {
-            goneError = vanishOnWait;
-            Complete(request, goneError, 0);
-            pendingRead_ = nullptr;
-        }
-        SetLastError(ERROR_IO_PENDING);
-        return FALSE;
-    }
-    const DWORD n = std::min<DWORD>(size, static_cast<DWORD>(input.size()));
-    std::copy_n(input.begin(), n, static_cast<char*>(buffer));
-    input.erase(input.begin(), input.begin() + n);
-    *count = n;
-    Complete(request, 0, n);
-    return TRUE;
-}
-
-BOOL SerialDriverDouble::Write(LPCVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request) {
-    request->Internal = kPending;
-    *count = 0;
-    if (!Present()) {
-        return FALSE;
-    }
-    const DWORD n = std::min(size, writeRoom);
-    writeRoom -= n;
-    output.append(static_cast<const char*>(buffer), n);
-    if (n == size) {
-        *count = n;
-        Complete(request, 0, n);
-        return TRUE;
-    }
-    // The rest waits for the other side until the write's time-out ends the request.
-    Complete(request, timeoutError, n);
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-}
-
-BOOL SerialDriverDouble::Result(LPOVERLAPPED request, LPDWORD count, BOOL wait) {
-    if (request->Internal == kPending) {
-        // Nothing will ever complete this request: a waiting call would never return.
-        endlessWaits += wait ? 1 : 0;
-        SetLastError(ERROR_IO_INCOMPLETE);
-        return FALSE;
-    }
-    *count = static_cast<DWORD>(request->InternalHigh);
-    SetLastError(static_cast<DWORD>(request->Internal & ~kFailed));
-    return request->Internal == 0;
-}
-
-BOOL SerialDriverDouble::Cancel() {
-    if (pendingRead_ != nullptr) {
-        DWORD n = 0;
-        if (byteAtCancel >= 0) {
-            *static_cast<char*>(pendingBuffer_) = static_cast<char>(byteAtCancel);
-            n = 1;
-        }
-        Complete(pendingRead_, ERROR_OPERATION_ABORTED, n);
-        pendingRead_ = nullptr;
-    }
-    return Present();
-}
-
-BOOL SerialDriverDouble::Status(LPDWORD errors, LPCOMSTAT stat) {
-    *errors = 0;
-    if (stat != nullptr) {
-        *stat = COMSTAT{};
-        stat->cbInQue = static_cast<DWORD>(input.size());
-    }
-    return Present();
 }
 
 } // namespace tollan

@@ -14,8 +14,7 @@
 
 namespace tollan {
 
-class SerialDriverDouble {
-public:
+struct SerialDriverDouble {
     SerialDriverDouble();
     ~SerialDriverDouble();
 
@@ -43,22 +42,12 @@ public:
     DWORD vanishOnWait = 0;
     // Waits for requests that never complete (GetOverlappedResult would never return).
     int endlessWaits = 0;
+    // The read waiting for its first byte, and where that byte goes.
+    LPOVERLAPPED pendingRead = nullptr;
+    LPVOID pendingBuffer = nullptr;
 
     // The double the table's functions reach.
     static SerialDriverDouble* current;
-
-    // The driver's side of the calls.
-    BOOL Read(LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request);
-    BOOL Write(LPCVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED request);
-    BOOL Result(LPOVERLAPPED request, LPDWORD count, BOOL wait);
-    BOOL Cancel();
-    BOOL Status(LPDWORD errors, LPCOMSTAT stat);
-    // Fails with goneError when the device has gone.
-    BOOL Present();
-
-private:
-    LPOVERLAPPED pendingRead_ = nullptr;
-    LPVOID pendingBuffer_ = nullptr;
 };
 
 } // namespace tollan

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 #include "link/comm_link.h"
 #include "link/win32_serial_port.h"
@@ -49,7 +49,7 @@ TEST_F(Win32SerialFaultsTest, AWriteHeldToItsTimeOutReportsWhatWent) {
     }
 }
 
-TEST_F(Win32SerialFaultsTest, AReadThatFailsAtOnceIsNotWaitedFor) {
+TEST_F(Win32SerialFaultsTest, AReadThatFailsAtOnceIsNotWaitedForAndACancelledOneKeepsItsByte) {
     auto port = Open();
     CommLink link(*port);
     driver_.input = {'a', 'b', 'c'};
@@ -63,6 +63,9 @@ TEST_F(Win32SerialFaultsTest, AReadThatFailsAtOnceIsNotWaitedFor) {
     EXPECT_EQ(link.ReadByte(0), 'a');
     EXPECT_EQ(port->Read(buffer, 3), 2);
     EXPECT_STREQ(buffer, "bc");
+    // A wait that runs out cancels its read, which may have delivered its byte all the same.
+    driver_.byteAtCancel = 'q';
+    EXPECT_EQ(link.ReadByte(50), 'q');
 }
 
 TEST_F(Win32SerialFaultsTest, AVanishedDeviceEndsEveryWaitOnceWhatArrivedIsTaken) {
@@ -96,9 +99,14 @@ TEST_F(Win32SerialFaultsTest, AVanishedDeviceEndsEveryWaitOnceWhatArrivedIsTaken
 }
 
 TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOn) {
-    // Another program left handshakes, software flow control, input dropped while DSR is low,
-    // sending stopped while it held the other side, and calls aborted on a line error.
+    // Another program left another format, handshakes, software flow control with its own
+    // characters, input dropped while DSR is low, sending stopped while it held the other side,
+    // and calls aborted on a line error.
     DCB& left = driver_.dcb;
+    left.BaudRate = 2400;
+    left.ByteSize = 7;
+    left.Parity = EVENPARITY;
+    left.StopBits = TWOSTOPBITS;
     left.fOutxCtsFlow = left.fOutxDsrFlow = left.fDsrSensitivity = TRUE;
     left.fOutX = left.fInX = left.fAbortOnError = left.fErrorChar = left.fNull = TRUE;
     left.fParity = TRUE;
@@ -106,21 +114,21 @@ TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOn) {
     left.fDtrControl = DTR_CONTROL_HANDSHAKE;
     left.fRtsControl = RTS_CONTROL_TOGGLE;
     left.EvtChar = 0x7E;
+    left.XonChar = 1;
+    left.XoffChar = 2;
+    left.XonLim = left.XoffLim = 3;
     auto port = Open();
     const DCB& set = driver_.dcb;
-    using Fields = std::array<DWORD, 14>;
+    using Fields = std::vector<DWORD>;
     EXPECT_EQ(
         (Fields{set.fOutxCtsFlow, set.fOutxDsrFlow, set.fDsrSensitivity, set.fOutX, set.fInX,
                 set.fAbortOnError, set.fErrorChar, set.fNull, set.fParity, set.fTXContinueOnXoff,
                 set.fDtrControl, set.fRtsControl, set.fBinary, static_cast<DWORD>(set.EvtChar)}),
         (Fields{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, 1, 0}));
-}
-
-TEST_F(Win32SerialFaultsTest, ACancelledReadKeepsTheByteItDelivered) {
-    auto port = Open();
-    CommLink link(*port);
-    driver_.byteAtCancel = 'q';
-    EXPECT_EQ(link.ReadByte(50), 'q');
+    EXPECT_EQ((Fields{set.BaudRate, set.ByteSize, set.Parity, set.StopBits,
+                      static_cast<DWORD>(set.XonChar), static_cast<DWORD>(set.XoffChar), set.XonLim,
+                      set.XoffLim}),
+              (Fields{19200, 8, NOPARITY, ONESTOPBIT, 0x11, 0x13, 1024, 128}));
 }
 
 TEST_F(Win32SerialFaultsTest, OpenFailuresSayWhy) {

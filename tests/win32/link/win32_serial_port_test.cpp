@@ -49,16 +49,6 @@ protected:
     std::unique_ptr<Win32SerialPort> peer_;
 };
 
-TEST_F(Win32SerialPortTest, OpensAtTheDefaultConfiguration) {
-    EXPECT_EQ(std::make_tuple(Dcb().BaudRate, Dcb().ByteSize, Dcb().Parity, Dcb().StopBits),
-              std::make_tuple(DWORD{19200}, BYTE{8}, BYTE{NOPARITY}, BYTE{ONESTOPBIT}));
-    EXPECT_EQ(Dcb().fBinary, 1u);
-    EXPECT_EQ(Dcb().fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
-    EXPECT_EQ(Dcb().fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
-    EXPECT_EQ(std::make_tuple(Dcb().XonChar, Dcb().XoffChar, Dcb().XonLim, Dcb().XoffLim),
-              std::make_tuple(char{0x11}, char{0x13}, WORD{1024}, WORD{128}));
-}
-
 TEST_F(Win32SerialPortTest, OpenTableAndMissingPort) {
     EXPECT_EQ(Win32SerialPort(kCom5, 4096, 2048).Status(), LINK_PORT_IN_USE);
     EXPECT_EQ(PortOpenCount(kCom5), 1);
