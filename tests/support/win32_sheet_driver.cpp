@@ -99,20 +99,15 @@ int ItemCount(HWND dialog, int id) {
     return static_cast<int>(SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0));
 }
 
-std::string ItemText(HWND dialog, int id, int item) {
-    LRESULT length = SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
-    if (length == CB_ERR) {
+std::string SelectedText(HWND dialog, int id) {
+    const LRESULT item = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
+    const LRESULT length = SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, item, 0);
+    if (item == CB_ERR || length == CB_ERR) {
         return {};
     }
     std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
-    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(item),
-                        reinterpret_cast<LPARAM>(text.data()));
+    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(text.data()));
     return text.data();
-}
-
-std::string SelectedText(HWND dialog, int id) {
-    LRESULT selection = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
-    return selection == CB_ERR ? std::string() : ItemText(dialog, id, static_cast<int>(selection));
 }
 
 void TypeText(HWND dialog, int id, const std::string& text) {

@@ -43,7 +43,6 @@ void PressSheetButton(HWND sheet, int button);
 void ChooseItem(HWND dialog, int id, int item);
 std::string SelectedText(HWND dialog, int id); // empty when nothing is selected
 int ItemCount(HWND dialog, int id);
-std::string ItemText(HWND dialog, int id, int item);
 void TypeText(HWND dialog, int id, const std::string& text); // announces EN_CHANGE
 void LeaveControl(HWND dialog, int id);                      // announces EN_KILLFOCUS
 std::string TextOf(HWND dialog, int id);

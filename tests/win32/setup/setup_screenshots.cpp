@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -36,20 +37,16 @@ void Pose(const std::string& folder, const std::string& name) {
 }
 
 void StoreListing() {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kTelephoneKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                    nullptr);
     const char* values[][2] = {{"0.Desc", "Head office"},
                                {"0.Phone", "555 0100"},
                                {"1.Desc", "Warehouse"},
                                {"1.Phone", "555 0142"},
                                {"2.Desc", "Night bulletin board"},
                                {"2.Phone", "1 800 555 0199"}};
-    for (const auto& value : values) {
-        RegSetValueExA(key, value[0], 0, REG_SZ, reinterpret_cast<const BYTE*>(value[1]),
-                       static_cast<DWORD>(std::string(value[1]).size() + 1));
+    for (const auto& [name, text] : values) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, kTelephoneKey, name, REG_SZ, text,
+                        static_cast<DWORD>(std::strlen(text) + 1));
     }
-    RegCloseKey(key);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,25 @@ Values Fields(const SettingsBlock& settings, const DeviceLists& devices) {
     } store;
     SaveSettings(settings, devices, store);
     return store.values;
+}
+
+// The telephone listing as the registry holds it, value name to text; none without its key.
+std::optional<Values> StoredListing() {
+    Values values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kTelephoneKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    char name[64] = {};
+    char data[512] = {};
+    for (DWORD i = 0, nameSize = sizeof name, dataSize = sizeof data;
+         RegEnumValueA(key, i, name, &nameSize, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                       &dataSize) == ERROR_SUCCESS;
+         ++i, nameSize = sizeof name, dataSize = sizeof data) {
+        values[name] = data;
+    }
+    RegCloseKey(key);
+    return values;
 }
 
 // One thing the driver does on the open page, or checks there.
@@ -162,6 +182,7 @@ protected:
             });
             EXPECT_EQ(result, 1);
             EXPECT_EQ(Fields(settings_, devices_), expected);
+            EXPECT_FALSE(StoredListing()) << "the listing is written only once its page is shown";
         }
     }
 
@@ -323,19 +344,26 @@ TEST_F(SetupSheet, LoggingPageChangesAndTheSettingsTheyProduce) {
 }
 
 TEST_F(SetupSheet, TheFolderBrowserAndTheLogFileDialogFillTheirFields) {
-    // The browser opens on the desktop; confirming it there gives the desktop's folder. The log
-    // file dialog takes a name that does not exist yet in a folder that does.
+    // The browser opens on the desktop; confirming it there gives the desktop's folder, and a
+    // cancelled one changes nothing. The log file dialog takes a name that does not exist yet in
+    // a folder that does.
+    auto browse = [](HWND page, int button) {
+        ClickLater(page, IDC_SETUP_BROWSE);
+        HWND browser = WaitForPopup(GetParent(page));
+        ASSERT_NE(browser, nullptr);
+        PostMessageA(browser, WM_COMMAND, button, 0);
+        ASSERT_TRUE(WaitUntilClosed(browser));
+    };
     std::string folder;
     Run(kAllPages, [&](HWND sheet) {
         ShowPage(sheet, 1);
         HWND page = CurrentPage(sheet);
-        ClickLater(page, IDC_SETUP_BROWSE);
-        HWND browser = WaitForPopup(sheet);
-        ASSERT_NE(browser, nullptr);
-        PostMessageA(browser, WM_COMMAND, IDOK, 0);
-        ASSERT_TRUE(WaitUntilClosed(browser));
+        TypeText(page, IDC_TRANSFER_DEFAULT_DIR, "D:\\typed");
+        browse(page, IDCANCEL);
+        EXPECT_EQ(TextOf(page, IDC_TRANSFER_DEFAULT_DIR), "D:\\typed");
+        browse(page, IDOK);
         folder = TextOf(page, IDC_TRANSFER_DEFAULT_DIR);
-        EXPECT_NE(folder, "C:\\tollan");
+        EXPECT_NE(folder, "D:\\typed");
 
         ShowPage(sheet, 2);
         page = CurrentPage(sheet);
@@ -353,40 +381,6 @@ TEST_F(SetupSheet, TheFolderBrowserAndTheLogFileDialogFillTheirFields) {
     });
     EXPECT_EQ(std::string(settings_.DefaultDir.view()), folder);
     EXPECT_EQ(std::string(settings_.LogFilename.view()), "C:\\windows\\run.log");
-
-    // A cancelled browser changes nothing.
-    Run(kAllPages, [&](HWND sheet) {
-        ShowPage(sheet, 1);
-        HWND page = CurrentPage(sheet);
-        TypeText(page, IDC_TRANSFER_DEFAULT_DIR, "D:\\typed");
-        ClickLater(page, IDC_SETUP_BROWSE);
-        HWND browser = WaitForPopup(sheet);
-        ASSERT_NE(browser, nullptr);
-        PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
-        ASSERT_TRUE(WaitUntilClosed(browser));
-        EXPECT_EQ(TextOf(page, IDC_TRANSFER_DEFAULT_DIR), "D:\\typed");
-        PressSheetButton(sheet, PSBTN_OK);
-    });
-    EXPECT_EQ(std::string(settings_.DefaultDir.view()), "D:\\typed");
-}
-
-// The telephone listing as the registry holds it: value name to text.
-Values StoredListing() {
-    Values values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kTelephoneKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return values;
-    }
-    char name[64] = {};
-    char data[512] = {};
-    for (DWORD i = 0, nameSize = sizeof name, dataSize = sizeof data;
-         RegEnumValueA(key, i, name, &nameSize, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                       &dataSize) == ERROR_SUCCESS;
-         ++i, nameSize = sizeof name, dataSize = sizeof data) {
-        values[name] = data;
-    }
-    RegCloseKey(key);
-    return values;
 }
 
 void StoreListing(const Values& values) {
@@ -480,34 +474,12 @@ TEST_F(SetupSheet, ModemPageKeepsTheTelephoneListing) {
     EXPECT_EQ(StoredListing(), stored);
 }
 
-TEST_F(SetupSheet, WithoutAListingEntryZeroIsSelectedAndTheKeyIsWrittenOnlyWhenThePageWasShown) {
-    Run(kAllPages, [&](HWND sheet) { PressSheetButton(sheet, PSBTN_OK); });
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kTelephoneKey, 0, KEY_READ, &key),
-              ERROR_FILE_NOT_FOUND);
-
-    settings_.Telephone.Assign("555-0199");
-    Run(kAllPages, [&](HWND sheet) {
-        ShowPage(sheet, 3);
-        HWND page = CurrentPage(sheet);
-        EXPECT_EQ(SelectedRow(page, IDC_MODEM_LISTING), 0);
-        for (int row = 0; row < 10; ++row) {
-            EXPECT_EQ(CellText(page, IDC_MODEM_LISTING, row, 0), std::to_string(row));
-            EXPECT_EQ(CellText(page, IDC_MODEM_LISTING, row, 2), "");
-        }
-        PressSheetButton(sheet, PSBTN_OK);
-    });
-    // An entry without a number empties Telephone.
-    EXPECT_EQ(std::string(settings_.Telephone.view()), "");
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kTelephoneKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_TRUE(StoredListing().empty());
-}
-
 TEST_F(SetupSheet, ThePagesInTheirOrderWithTheirHelpTopics) {
     // The pages in their order, the Modem page only with a modem: each Help button and F1 opens
-    // the page's topic, and the telephone dialog has its own.
+    // the page's topic, and the telephone dialog has its own. Without a listing, entry 0 is
+    // selected and, having no number, empties Telephone.
     settings_.MaxTitle.Assign("Host");
+    settings_.Telephone.Assign("555-0199");
     Run(kAllPages, [&](HWND sheet) {
         // OK, Cancel and Help only: an Apply button, where the system draws one, stays disabled.
         constexpr int kApplyButton = 0x3021;
@@ -521,6 +493,11 @@ TEST_F(SetupSheet, ThePagesInTheirOrderWithTheirHelpTopics) {
             SendMessageA(CurrentPage(sheet), WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
         }
         HWND page = CurrentPage(sheet);
+        EXPECT_EQ(SelectedRow(page, IDC_MODEM_LISTING), 0);
+        for (int row = 0; row < 10; ++row) {
+            EXPECT_EQ(CellText(page, IDC_MODEM_LISTING, row, 0), std::to_string(row));
+            EXPECT_EQ(CellText(page, IDC_MODEM_LISTING, row, 2), "");
+        }
         ClickLater(page, IDC_MODEM_EDIT);
         HWND dialog = WaitForDialog("Edit Telephone Listing");
         ASSERT_NE(dialog, nullptr);
@@ -529,9 +506,11 @@ TEST_F(SetupSheet, ThePagesInTheirOrderWithTheirHelpTopics) {
         SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         WaitUntilClosed(dialog);
-        PressSheetButton(sheet, PSBTN_CANCEL);
+        PressSheetButton(sheet, PSBTN_OK);
     });
     EXPECT_EQ(topics(), (std::vector<DWORD>{2, 2, 3, 3, 4, 4, 5, 5, 6, 6}));
+    EXPECT_EQ(std::string(settings_.Telephone.view()), "");
+    EXPECT_EQ(StoredListing(), Values{});
 
     // Without a modem, Modem is left out; the first page shown opens.
     devices_.modems.clear();
