@@ -27,17 +27,10 @@ protected:
         RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
     }
 
-    // Writes a text value, or a number when `type` is REG_DWORD, creating the key.
-    void Set(const std::string& path, const char* name, const std::string& value,
-             DWORD type = REG_SZ) {
-        HKEY key = nullptr;
-        RegCreateKeyExA(root_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        DWORD number = std::stoul(type == REG_DWORD ? value : "0");
-        const BYTE* data = type == REG_DWORD ? reinterpret_cast<const BYTE*>(&number)
-                                             : reinterpret_cast<const BYTE*>(value.c_str());
-        RegSetValueExA(key, name, 0, type, data,
-                       type == REG_DWORD ? 4 : static_cast<DWORD>(value.size() + 1));
-        RegCloseKey(key);
+    // Writes a text value, creating the key.
+    void Set(const std::string& path, const char* name, const std::string& value) {
+        RegSetKeyValueA(root_, path.c_str(), name, REG_SZ, value.c_str(),
+                        static_cast<DWORD>(value.size() + 1));
     }
 
     // A modem in the Windows NT layout: its instance under the device root, its driver key.
@@ -64,7 +57,8 @@ protected:
 // An unreadable entry is passed over; a plug-and-play modem's port is in its instance's
 // "Device Parameters", as Windows writes it.
 TEST_F(DeviceEnumeration, NtFamilyModemsWithoutPortInformationAreLeftOut) {
-    Set(kNtModems, "Count", "6", REG_DWORD);
+    const DWORD count = 6;
+    RegSetKeyValueA(root_, kNtModems.c_str(), "Count", REG_DWORD, &count, sizeof count);
     NtModem(0, "Courier V.Everything", "COM1", "AttachedTo");
     NtModem(1, "Courier Fax", "", "Model");
     NtModem(2, "Courier 28800", "test\\courier2", "MatchingDeviceId");

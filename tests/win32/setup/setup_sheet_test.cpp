@@ -228,10 +228,6 @@ TEST_F(SetupSheet, GeneralPageChangesAndTheSettingsTheyProduce) {
               Enabled(kWindow, false), Enabled(kRecovery, false), Choose(kProtocol, 1),
               Enabled(kWindow, true), Enabled(kRecovery, true), Choose(kProtocol, 0)},
              {{"Protocol", "0"}}},
-            {"XON/XOFF becomes none when ACK/NAK is chosen",
-             zmodemWith(FlowControl::kXonXoff),
-             {Shows(kFlow, "XON/XOFF"), Choose(kProtocol, 2), Shows(kFlow, "None")},
-             {{"Protocol", "2"}, {"FlowControl", "0"}}},
             {"ZModem window and crash recovery; a window of 3072 shows 4096",
              [](S s) { s.WindowSize = static_cast<WindowSize>(3072); },
              {Choose(kProtocol, 1), Shows(kWindow, "4096"), Choose(kWindow, 2),
@@ -320,12 +316,13 @@ TEST_F(SetupSheet, LoggingPageChangesAndTheSettingsTheyProduce) {
     };
     RunTable(2,
              {
-                 {"without Log To File the name, its button and Append are disabled",
-                  {},
+                 {"without Log To File the name, its button and Append are disabled; any "
+                  "non-zero LogToScreen is checked and stored as 1",
+                  [](S s) { s.LogToScreen = 7; },
                   {Checked(kFile, false), Enabled(kName, false), Enabled(kBrowse, false),
-                   Enabled(kAppend, false), Enabled(kScreen, true),
+                   Enabled(kAppend, false), Enabled(kScreen, true), Checked(kScreen, true),
                    Shows(kName, "C:\\tollan\\tollan.log")},
-                  {}},
+                  {{"LogToScreen", "1"}}},
                  {"setting Log To File enables all three and stores the name",
                   {},
                   {ClickOn(kFile), Enabled(kName, true), Enabled(kBrowse, true),
@@ -336,10 +333,6 @@ TEST_F(SetupSheet, LoggingPageChangesAndTheSettingsTheyProduce) {
                   {Checked(kFile, true), ClickOn(kAppend), Type(kName, "C:\\other.log"),
                    ClickOn(kFile), Enabled(kAppend, false)},
                   {{"LogToFile", "0"}, {"AppendToLog", "1"}}},
-                 {"to the screen",
-                  [](S s) { s.LogToScreen = 7; },
-                  {Checked(kScreen, true), ClickOn(kScreen), ClickOn(kScreen)},
-                  {{"LogToScreen", "1"}}},
              });
 }
 
