@@ -11,61 +11,45 @@ Facts about lrzsz found by trying, which the cases rely on:
 Usage: interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the command and the shim)
 """
 
-import os
 import sys
 
 from interop_support import CAN, CANCEL_SEQUENCE, check, file_lines, main, random_bytes, read, \
-    wait_until, write
+    read_until, write
 
 NAK, SOH, STX = 0x15, 0x01, 0x02
 
 
-def padded(data, pad):
-    return data + bytes([pad]) * (-len(data) % 128)
-
-
-def xmodem_send_to_rx(case):
-    """rx with the checksum and with CRC-16, the last block padded with 0x1A as sx pads it;
-    XModem-1K's long blocks, and its tail of 904 bytes in
-    one more long block, seen on the line through a relay."""
-    for i, (protocol, rx_options, pad, first_blocks) in enumerate((
-            ("xmodem", ["-c"], 0x1A, [SOH]), ("xmodem", [], 0x1A, [SOH]),
-            ("xmodem-1k", ["-c"], 0x1A, [STX] * 5))):
-        line, inner_left = case.pty_pair(f"left{i}")
-        inner_right, peer = case.pty_pair(f"right{i}")
-        relay = case.relay(inner_left, inner_right, drop=lambda byte: False)
-        data = write(case.path(f"source{i}.bin"), random_bytes(5000, i))
-        tollan = case.tollan("send", "-p", protocol, "-l", line, f"source{i}.bin")
-        case.wait_opened(tollan, line)
-        rx = case.start(["rx"] + rx_options + [f"got{i}.bin"], line=peer)
-        out = case.both_succeed(tollan, rx)
-        got = read(case.path(f"got{i}.bin"))
-        check(got == padded(data, pad), protocol + ": rx got other bytes")
-        check(file_lines(out) == [(f"source{i}.bin", "OK")], out)
-        sent, size = bytes(relay.seen["left"]), 1029 if protocol == "xmodem-1k" else 133
-        check([sent[size * n] for n in range(len(first_blocks))] == first_blocks, sent[:8].hex())
-
-
-def xmodem_receive_from_sx(case):
-    """sx with CRC-16, with the checksum (a relay keeps tollan's 'C's from sx, so tollan falls back
-    and asks with NAK, which sx follows), and sx -k into XModem-1K and into plain XModem."""
-    for i, (protocol, crc, sx_options) in enumerate((
-            ("xmodem", True, []), ("xmodem", False, []), ("xmodem-1k", True, ["-k"]),
-            ("xmodem", True, ["-k"]))):
-        line, inner_left = case.pty_pair(f"left{i}")
-        inner_right, peer = case.pty_pair(f"right{i}")
-        relay = case.relay(inner_left, inner_right, drop=lambda byte: not crc and byte == ord("C"))
-        data = write(case.path(f"source{i}.bin"), random_bytes(70000 if sx_options else 3000, i))
-        tollan = case.tollan("receive", "-p", protocol, "-l", line, f"got{i}.bin")
-        if not crc:
+def xmodem_with_rx_and_sx(case):
+    """tollan sends to rx asking with CRC-16 and with the checksum, and XModem-1K's long blocks
+    (the tail of 904 bytes in one more long block); it receives from sx with CRC-16, with the
+    checksum (the relay keeps tollan's 'C's from sx, so tollan falls back and asks with NAK,
+    which sx follows), and sx -k's long blocks into XModem-1K and into plain XModem. Both pad
+    the last block with 0x1A; the sender's first blocks are checked on the line."""
+    for i, (send, protocol, options, crc, head, blocks) in enumerate((
+            (True, "xmodem", ["-c"], True, SOH, 2), (True, "xmodem", [], False, SOH, 2),
+            (True, "xmodem-1k", ["-c"], True, STX, 5), (False, "xmodem", [], True, SOH, 2),
+            (False, "xmodem", [], False, SOH, 2), (False, "xmodem-1k", ["-k"], True, STX, 5),
+            (False, "xmodem", ["-k"], True, STX, 5))):
+        fall_back = not send and not crc
+        line, peer, relay = case.relayed_line(str(i), lambda b, drop=fall_back: drop and b == 67)
+        data = write(case.path(f"source{i}.bin"), random_bytes(70000 if "-k" in options else 5000,
+                                                               i))
+        if send:
+            tollan = case.tollan("send", "-p", protocol, "-l", line, f"source{i}.bin")
+            case.wait_opened(tollan, line)
+        else:
+            tollan = case.tollan("receive", "-p", protocol, "-l", line, f"got{i}.bin")
+        if fall_back:
             relay.wait_for(lambda seen: NAK in seen["left"], "tollan's NAK")
-        sx = case.start(["sx", *sx_options, f"source{i}.bin"], line=peer)
-        out = case.both_succeed(tollan, sx)
-        check(read(case.path(f"got{i}.bin")) == padded(data, 0x1A), "tollan got other bytes")
-        check(file_lines(out) == [(f"got{i}.bin", "OK")], out)
-        if not crc:  # blocks of 132 bytes: one-byte checksum
-            first = relay.seen["right"].find(SOH)
-            check(relay.seen["right"][first + 132] == SOH, "blocks are not 132 bytes long")
+        peer_args = ["rx", *options, f"got{i}.bin"] if send else ["sx", *options, f"source{i}.bin"]
+        out = case.both_succeed(tollan, case.start(peer_args, line=peer))
+        check(read(case.path(f"got{i}.bin")) == data + b"\x1a" * (-len(data) % 128),
+              f"{i}: other bytes arrived")
+        check(file_lines(out) == [(f"source{i}.bin" if send else f"got{i}.bin", "OK")], out)
+        sent = relay.seen["left" if send else "right"]
+        first, size = sent.find(head), (1024 if head == STX else 128) + (5 if crc else 4)
+        check(bytes(sent[first + size * n] for n in range(blocks)) == bytes([head]) * blocks,
+              f"{i}: {sent[:8].hex()}")
 
 
 def acknak_between_two_tollans(case):
@@ -84,11 +68,12 @@ def silent_peer_times_out(case):
     tollan = case.tollan("receive", "-p", "xmodem", "--timeout", "1", "-l", line, "got.bin")
     out, err = case.expect(tollan, 5, "tollan against a silent peer")
     check("Timeout." in err and file_lines(out) == [("got.bin", "Timeout.")], out + err)
-    seen = os.read(silent, 4096)
-    check(seen.startswith(b"C") and CANCEL_SEQUENCE in seen, f"the peer saw {seen!r}")
+    seen = read_until(silent, lambda seen: CANCEL_SEQUENCE in seen, "the cancel sequence")
+    check(seen.startswith(b"C"), f"the peer saw {seen!r}")
 
 
 def existing_target_refused(case):
+    """No request goes out: the peer sees only the cancel sequence and a last CAN."""
     line, peer = case.pty_pair()
     watcher = case.open_end(peer)
     write(case.path("got.bin"), b"keep me")
@@ -96,18 +81,9 @@ def existing_target_refused(case):
     _, err = case.expect(tollan, 14, "tollan into an existing file")
     check("File already exists." in err, err)
     check(read(case.path("got.bin")) == b"keep me", "the existing file changed")
-    # No request went out: only the cancel sequence and a last CAN, which may cross the pair
-    # in pieces.
-    expected, seen = CANCEL_SEQUENCE + bytes([CAN]), bytearray()
-
-    def arrived():
-        try:
-            seen.extend(os.read(watcher, 4096))
-        except BlockingIOError:
-            pass
-        return len(seen) >= len(expected)
-    wait_until(arrived, "the cancel sequence")
-    check(seen == expected, f"the peer saw {bytes(seen)!r}")
+    expected = CANCEL_SEQUENCE + bytes([CAN])
+    seen = read_until(watcher, lambda seen: len(seen) >= len(expected), "the cancel sequence")
+    check(seen == expected, f"the peer saw {seen!r}")
 
 
 def refused_before_the_line(case):
@@ -131,11 +107,4 @@ def refused_before_the_line(case):
 
 
 if __name__ == "__main__":
-    sys.exit(main({
-        "xmodem_send_to_rx": xmodem_send_to_rx,
-        "xmodem_receive_from_sx": xmodem_receive_from_sx,
-        "acknak_between_two_tollans": acknak_between_two_tollans,
-        "silent_peer_times_out": silent_peer_times_out,
-        "existing_target_refused": existing_target_refused,
-        "refused_before_the_line": refused_before_the_line,
-    }))
+    sys.exit(main(globals()))

@@ -154,9 +154,15 @@ class Case:
         subprocess.run(["rm", "-rf", folder])
         os.mkdir(folder)
 
-    def relay(self, left, right, drop):
+    def relay(self, left, right, drop=lambda byte: False):
         self.relays.append(Relay(self.open_end(left), self.open_end(right), drop))
         return self.relays[-1]
+
+    def relayed_line(self, name, drop=lambda byte: False):
+        """Two pairs joined by a relay: tollan's end, the peer's end and the relay."""
+        line, inner_left = self.pty_pair(name + "left")
+        inner_right, peer = self.pty_pair(name + "right")
+        return line, peer, self.relay(inner_left, inner_right, drop)
 
     def close(self):
         for cleanup in self.cleanups:
@@ -199,14 +205,7 @@ class Relay:
                 except OSError:
                     continue
                 other = self.fds["right" if side == "left" else "left"]
-                kept = bytes(b for b in data if side == "right" or not self.drop(b))
-                while kept:  # a pseudo-terminal takes small amounts at once
-                    try:
-                        kept = kept[os.write(other, kept):]
-                    except BlockingIOError:
-                        select.select([], [other], [], 0.05)
-                    except OSError:
-                        break
+                write_all(other, bytes(b for b in data if side == "right" or not self.drop(b)))
                 with self.changed:
                     self.seen[side] += data
                     self.changed.notify_all()
@@ -221,6 +220,32 @@ class Relay:
         if not self.stopping:
             self.stopping = True
             self.thread.join()
+
+
+def write_all(fd, data):
+    """Writes all of `data` to a non-blocking end, which takes small amounts at once."""
+    while data:
+        try:
+            data = data[os.write(fd, data):]
+        except BlockingIOError:
+            select.select([], [fd], [], 0.05)
+        except OSError:
+            return
+
+
+def read_until(fd, done, what, process=None):
+    """Reads an end until done(what came so far) holds: what came."""
+    seen = bytearray()
+
+    def arrived():
+        if select.select([fd], [], [], 0.05)[0]:
+            try:
+                seen.extend(os.read(fd, 4096))
+            except BlockingIOError:
+                pass
+        return done(seen)
+    wait_until(arrived, what, process)
+    return bytes(seen)
 
 
 def random_bytes(size, seed):
@@ -274,10 +299,11 @@ def file_lines(out):
 
 
 def main(cases):
-    """Runs the case named on the command line: exit status 0 when it passes."""
+    """Runs the case named on the command line (a function in `cases`, a script's globals()):
+    exit status 0 when it passes."""
     name = sys.argv[1] if len(sys.argv) == 2 else ""
-    if name not in cases:
-        print(f"usage: {sys.argv[0]} CASE\ncases: " + " ".join(cases), file=sys.stderr)
+    if not callable(cases.get(name)):
+        print(f"usage: {sys.argv[0]} CASE", file=sys.stderr)
         return 2
     # Started in the background of a shell, this script may have inherited an ignored SIGINT,
     # which its children would inherit in turn.

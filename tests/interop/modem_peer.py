@@ -15,7 +15,7 @@ import select
 import threading
 import time
 
-from interop_support import GUARD, check
+from interop_support import GUARD, check, write_all
 
 
 class ModemPeer:
@@ -146,8 +146,4 @@ class ModemPeer:
                 time.sleep(step)
 
     def send(self, data):
-        while data:
-            try:
-                data = data[os.write(self.fd, data):]
-            except BlockingIOError:
-                select.select([], [self.fd], [], 0.05)
+        write_all(self.fd, data)
