@@ -8,39 +8,31 @@ Usage: line_modes_interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the comm
 """
 
 import os
-import select
 import signal
 import sys
 import termios
 import time
 
 from interop_support import CANCEL_SEQUENCE, TOLLAN, batch_files, check, check_files, \
-    file_lines, main, random_bytes, read, wait_for_size, wait_until, write
+    file_lines, main, random_bytes, read, read_until, wait_for_size, wait_until, write
 
 
-def stdio_send_to_rz(case):
+def stdio_with_rz_and_sz(case):
+    """tollan on its standard input and output sends a batch to rz and receives one from sz; its
+    file lines go to stderr, not into the data stream. "-l -" is needed: standard input is a pipe
+    from the case, no terminal (the default is tried in stdio_default_without_terminal)."""
     files, times = batch_files(case)
-    line, peer = case.pty_pair()
-    receiver = case.start(["rz", "-q"], line=peer, cwd=case.into)
-    tollan = case.start([TOLLAN, "send", "-l", "-", *files], line=line, cwd=case.out)
-    out, err = case.expect(tollan, 0, "tollan send on stdio")
-    case.expect(receiver, 0, "rz")
-    check_files(case.into, files, times)
-    # The file lines went to stderr, not into the data stream.
-    check(sorted(file_lines(err)[:len(files)]) == sorted((name, "OK") for name in files), err)
-
-
-def stdio_receive_from_sz(case):
-    files, times = batch_files(case)
-    line, peer = case.pty_pair()
-    # No --line: standard input is no terminal here (a pipe from the case), so "-l -" is needed
-    # on a pseudo-terminal; the default is tried in stdio_default_without_terminal.
-    tollan = case.start([TOLLAN, "receive", "-l", "-"], line=line, cwd=case.into)
-    sender = case.start(["sz", "-q", *files], line=peer, cwd=case.out)
-    _, err = case.expect(tollan, 0, "tollan receive on stdio")
-    case.expect(sender, 0, "sz")
-    check_files(case.into, files, times)
-    check(("large.bin", "OK") in file_lines(err), err)
+    for send in (True, False):
+        line, peer = case.pty_pair(f"tty{send}")
+        args = ["send", "-l", "-", *files] if send else ["receive", "-l", "-"]
+        tollan = case.start([TOLLAN, *args], line=line, cwd=case.out if send else case.into)
+        lrzsz = case.start(["rz", "-q"] if send else ["sz", "-q", *files], line=peer,
+                           cwd=case.into if send else case.out)
+        _, err = case.expect(tollan, 0, "tollan on stdio")
+        case.expect(lrzsz, 0, lrzsz.args[0])
+        check_files(case.into, files, times)
+        check(sorted(file_lines(err)[:len(files)]) == sorted((name, "OK") for name in files), err)
+        case.empty_folder(case.into)
 
 
 def stdio_default_without_terminal(case):
@@ -108,14 +100,7 @@ def stdio_terminal_given_back(case):
         wait_until(lambda: termios.tcgetattr(slave) != before, "the terminal made raw", tollan)
         if ending == "cancel":
             # Input waiting before the run starts is discarded: cancel once it asks (ZRINIT).
-            seen = bytearray()
-
-            def asked():
-                readable, _, _ = select.select([master], [], [], 0.05)
-                if readable:
-                    seen.extend(os.read(master, 4096))
-                return b"B01" in seen
-            wait_until(asked, "tollan's ZRINIT", tollan)
+            read_until(master, lambda seen: b"B01" in seen, "tollan's ZRINIT", tollan)
             os.write(master, CANCEL_SEQUENCE)
             wanted = 16
         else:
@@ -129,11 +114,4 @@ def stdio_terminal_given_back(case):
 
 
 if __name__ == "__main__":
-    sys.exit(main({
-        "stdio_send_to_rz": stdio_send_to_rz,
-        "stdio_receive_from_sz": stdio_receive_from_sz,
-        "stdio_default_without_terminal": stdio_default_without_terminal,
-        "stdio_terminal_given_back": stdio_terminal_given_back,
-        "fast_line_speed": fast_line_speed,
-        "line_pulled": line_pulled,
-    }))
+    sys.exit(main(globals()))

@@ -32,7 +32,7 @@ import subprocess
 import sys
 
 from interop_support import batch_files, check, check_files, file_lines, main, random_bytes, \
-    read, wait_for_size, wait_until, write
+    read, read_until, wait_for_size, write
 
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
 
@@ -128,38 +128,30 @@ def ymodem_receiver_answers(case):
     check("wants XModem or YModem" in err, err)
 
 
-def management_to_rz(case):
-    """rz follows the management option of our offer; a file it keeps is a file announced but
-    not confirmed, and the batch goes on."""
-    write(case.path("out", "kept"), b"new content", NEW_TIME)
+def management(case):
+    """The management option of an offer: ours, which rz follows (a file it keeps is announced
+    but not confirmed, and the batch goes on), and sz's, which our receiver follows (sz -p's
+    refusal ends a run that is not a host run, with its own code)."""
     write(case.path("out", "fresh"), b"fresh", NEW_TIME)
-    write(case.path("in", "kept"), b"old", OLD_TIME)
-    for overwrite, kept, lines, err_text in (
-            ("never", b"old", [("kept", "File skipped."), ("fresh", "OK")],
-             "1 file(s) announced but not confirmed"),
-            ("always", b"new content", [("kept", "OK"), ("fresh", "OK")], "")):
-        tollan, rz = start(case, True, ["--overwrite", overwrite], [], ["kept", "fresh"])
-        out, err = case.expect(tollan, 0, "tollan --overwrite " + overwrite)
-        case.expect(rz, 0, "rz")
-        check(file_lines(out) == lines and err_text in err, out + err)
-        check_files(case.into, {"kept": kept, "fresh": b"fresh"})
-        case.cut()
-
-
-def management_from_sz(case):
-    """sz's management options, followed by our receiver."""
-    write(case.path("out", "f"), b"sender's", OLD_TIME)
-    write(case.path("in", "f"), b"receiver's", NEW_TIME)
-    # sz -p: the refusal ends a run that is not a host run, with its own code.
-    for sz_option, status, expected, text in (("-p", 14, b"receiver's", "File already exists."),
-                                              ("-n", 0, b"receiver's", "File skipped."),
-                                              ("-y", 0, b"sender's", "OK")):
-        tollan, sz = start(case, False, ["--recover", "follow", "--overwrite", "always"],
-                           [sz_option], ["f"])
-        case.finish(sz)
-        out, _ = case.expect(tollan, status, "tollan receive, sz " + sz_option)
-        check(read(case.path("in", "f")) == expected, "sz " + sz_option + ": content")
-        check(file_lines(out) == [("f", text)], out)
+    for send, option, status, content, lines in (
+            (True, "never", 0, b"old", [("f", "File skipped."), ("fresh", "OK")]),
+            (True, "always", 0, b"new", [("f", "OK"), ("fresh", "OK")]),
+            (False, "-p", 14, b"old", [("f", "File already exists.")]),
+            (False, "-n", 0, b"old", [("f", "File skipped.")]),
+            (False, "-y", 0, b"new", [("f", "OK")])):
+        write(case.path("out", "f"), b"new", NEW_TIME if send else OLD_TIME)
+        write(case.path("in", "f"), b"old", OLD_TIME if send else NEW_TIME)
+        if send:
+            tollan, peer = start(case, True, ["--overwrite", option], [], ["f", "fresh"])
+        else:
+            tollan, peer = start(case, False, ["--recover", "follow", "--overwrite", "always"],
+                                 [option], ["f"])
+        out, err = case.expect(tollan, status, option)
+        check(case.finish(peer)[0] == 0 or not send, "rz failed")
+        check(file_lines(out) == lines and read(case.path("in", "f")) == content, out + err)
+        check(not send or ("1 file(s) announced but not confirmed" in err) == (option == "never"),
+              err)
+        check(not send or read(case.path("in", "fresh")) == b"fresh", "fresh did not arrive")
         case.cut()
 
 
@@ -193,15 +185,7 @@ def host_run(case):
     for name in files:
         case.expect(case.start(["sz", "-q", name], line=peer, cwd=case.out), 0, "sz " + name)
     # The interrupt comes once the next pass waits for a sender: it asks with a ZRINIT.
-    watcher, seen = case.open_end(peer), bytearray()
-
-    def asked():
-        try:
-            seen.extend(os.read(watcher, 4096))
-        except BlockingIOError:
-            pass
-        return b"B01" in seen
-    wait_until(asked, "the next pass's ZRINIT")
+    read_until(case.open_end(peer), lambda seen: b"B01" in seen, "the next pass's ZRINIT")
     tollan.send_signal(signal.SIGINT)
     out, err = case.expect(tollan, 0, "interrupted host run, every file arrived")
     # The pass that waited for a third sender gets a line of its own, without a name.
@@ -275,21 +259,10 @@ def full_disk(case):
         subprocess.run(["umount", "-l", full])
 
 
+send_to_rz = batch(True, [(w, []) for w in ("streaming", "1024", "2048", "4096")])
+receive_from_sz = batch(False, [("streaming", []), ("1024", ["-w", "1024"]),
+                                ("4096", ["-o", "-w", "4096"]), ("2048", ["-8"]),
+                                ("streaming", ["-e"])])
+
 if __name__ == "__main__":
-    sys.exit(main({
-        "send_to_rz": batch(True, [(w, []) for w in ("streaming", "1024", "2048", "4096")]),
-        "receive_from_sz": batch(False, [("streaming", []), ("1024", ["-w", "1024"]),
-                                         ("4096", ["-o", "-w", "4096"]), ("2048", ["-8"]),
-                                         ("streaming", ["-e"])]),
-        "ymodem_with_sb_and_rb": ymodem_with_sb_and_rb,
-        "stopped_mid_file": stopped_mid_file,
-        "resume": resume,
-        "ymodem_receiver_answers": ymodem_receiver_answers,
-        "management_to_rz": management_to_rz,
-        "management_from_sz": management_from_sz,
-        "names_outside_the_folder": names_outside_the_folder,
-        "host_run": host_run,
-        "declined_in_a_batch": declined_in_a_batch,
-        "literal_names": literal_names,
-        "full_disk": full_disk,
-    }))
+    sys.exit(main(globals()))
