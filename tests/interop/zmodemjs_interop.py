@@ -76,40 +76,31 @@ def session(case, tollan_args, page_args, interrupt=False):
     return code, err, report
 
 
-def files_for(case, folder):
+def zmodemjs_both_ways(case):
+    """tollan send to the page (a download) and tollan receive from it (an upload: subpackets of
+    8 KiB, a ZSINIT first), a batch with an empty file, escape-heavy data and a large file, all
+    arriving with their times. Each offer tollan sends says how many files and bytes are still to
+    come, itself included (the page's download keeps no times)."""
     files = {"empty": b"", "one": b"x", "escapes": bytes([0x18, 0x11, 0x13, 0x0D, 0x10, 0x8D,
                                                          0x91, 0x93, 0x90, 0x7F, 0xFF]) * 3000,
              "blocks": random_bytes(8192, 3), "large.bin": random_bytes(300001, 4)}
     for name, data in files.items():
-        write(os.path.join(folder, name), data, 0x50000000)
-    return files
+        write(case.path("out", name), data, 0x50000000)
+    for send in (True, False):
+        page = ["download", case.into] if send else \
+            ["upload", *(case.path("out", name) for name in files)]
+        code, err, report = session(case, ["send", *files] if send else ["receive"], page)
+        check(code == 0 and report["error"] is None and report["ended"], f"{code} {err} {report}")
+        check_files(case.into, files, None if send else {name: 0x50000000 for name in files})
+        check(report["after"] == "", f"the terminal showed {report['after']!r}")
+        sizes = [len(data) for data in files.values()]
+        check(not send or [(f["files_remaining"], f["bytes_remaining"] or 0) for f in
+                           report["files"]] == [(len(files) - i, sum(sizes[i:]))
+                                                for i in range(len(sizes))], str(report["files"]))
+        case.empty_folder(case.into)
 
 
-def download(case):
-    """tollan send: a batch with an empty file, escape-heavy data and a large file."""
-    files = files_for(case, case.out)
-    code, err, report = session(case, ["send", *files], ["download", case.into])
-    check(code == 0 and report["error"] is None and report["ended"], f"{code} {err} {report}")
-    check_files(case.into, files)
-    # Each offer says how many files and bytes are still to come, itself included.
-    sizes = [len(data) for data in files.values()]
-    check([(f["files_remaining"], f["bytes_remaining"] or 0) for f in report["files"]] ==
-          [(len(sizes) - i, sum(sizes[i:])) for i in range(len(sizes))], str(report["files"]))
-    check(report["after"] == "", f"the terminal showed {report['after']!r}")
-
-
-def upload(case):
-    """tollan receive: the same batch from the page (subpackets of 8 KiB, a ZSINIT first); the
-    offer's files and bytes remaining as the page sends them."""
-    files = files_for(case, case.out)
-    code, err, report = session(case, ["receive"],
-                                ["upload", *(os.path.join(case.out, n) for n in files)])
-    check(code == 0 and report["error"] is None and report["ended"], f"{code} {err} {report}")
-    check_files(case.into, files, {name: 0x50000000 for name in files})
-    check(report["after"] == "", f"the terminal showed {report['after']!r}")
-
-
-def aborted(case):
+def zmodemjs_abort(case):
     """The page's abort and the shell's Ctrl-C, each way: both sides end at once, tollan with its
     own result, and the terminal shows nothing afterwards."""
     write(case.path("out", "big"), random_bytes(3 << 20, 5))
@@ -126,5 +117,4 @@ def aborted(case):
 
 
 if __name__ == "__main__":
-    sys.exit(main({"zmodemjs_download": download, "zmodemjs_upload": upload,
-                   "zmodemjs_abort": aborted}))
+    sys.exit(main(globals()))

@@ -1,12 +1,12 @@
 // A web terminal's side of a ZModem session, in node: the terminal's bytes come on stdin, what
 // the page sends goes to stdout. Used by zmodemjs_interop.py.
 //
-//   node zmodemjs_peer.js download DIR [ABORT_AFTER]   take every file offered into DIR
+//   node zmodemjs_peer.js download DIR [--abort N]      take every file offered into DIR
 //   node zmodemjs_peer.js upload FILE... [--abort N]    offer the files, as a page's upload does
 //
 // With an abort the page calls session.abort() once N bytes of file data have gone by. When
-// stdin ends, one line of JSON goes to stderr: the session's outcome, and what the terminal
-// showed before the session, during it (bytes that were no part of it) and after it.
+// stdin ends, one line of JSON goes to stderr: the session's outcome, and the start of what the
+// terminal showed after it.
 "use strict";
 const fs = require("fs");
 const path = require("path");
@@ -20,7 +20,7 @@ if (abortAt >= 0) {
     abortAfter = Number(args[abortAt + 1]);
     args.splice(abortAt, 2);
 }
-const report = { before: "", during: "", after: "", files: [], ended: false, aborted: false, error: null };
+const report = { after: "", files: [], ended: false, aborted: false, error: null };
 let session = null;
 let moved = 0;
 
@@ -67,12 +67,8 @@ async function upload() {
         if (!xfer) {
             continue;
         }
-        report.files.push(path.basename(names[i]));
         // As a page does: pieces of a file read in slices, the last with the end.
-        for (let at = 0; at < data.length; at += 8192) {
-            if (report.aborted) {
-                return;
-            }
+        for (let at = 0; at < data.length && !report.aborted; at += 8192) {
             xfer.send(data.subarray(at, Math.min(at + 8192, data.length)));
             count(Math.min(8192, data.length - at));
         }
@@ -86,8 +82,9 @@ async function upload() {
 
 const sentry = new Zmodem.Sentry({
     to_terminal(octets) {
-        const when = !session ? "before" : report.ended ? "after" : "during";
-        report[when] += Buffer.from(octets).toString("latin1");
+        if (report.ended) {
+            report.after += Buffer.from(octets).toString("latin1");
+        }
     },
     sender: send,
     on_retract() {},
@@ -117,8 +114,6 @@ process.stdin.on("data", (data) => {
     }
 });
 process.stdin.on("end", () => {
-    for (const when of ["before", "during", "after"]) {
-        report[when] = report[when].slice(0, 200);
-    }
+    report.after = report.after.slice(0, 200);
     process.stderr.write(JSON.stringify(report) + "\n", () => process.exit(0));
 });
