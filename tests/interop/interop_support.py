@@ -183,13 +183,12 @@ class Case:
 
 class Relay:
     """Forwards bytes between two pair ends and keeps what came from each side ("left",
-    "right"); `drop(byte)`, when given, keeps bytes from the left from reaching the right."""
+    "right"); `drop(byte)` keeps bytes from the left from reaching the right."""
 
     def __init__(self, left_fd, right_fd, drop):
         self.fds = {"left": left_fd, "right": right_fd}
         self.seen = {"left": bytearray(), "right": bytearray()}
         self.drop = drop
-        self.changed = threading.Condition()
         self.stopping = False
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
@@ -198,23 +197,17 @@ class Relay:
         while not self.stopping:
             readable, _, _ = select.select(list(self.fds.values()), [], [], 0.05)
             for side, fd in self.fds.items():
-                if fd not in readable:
-                    continue
                 try:
-                    data = os.read(fd, 4096)
+                    data = os.read(fd, 4096) if fd in readable else b""
                 except OSError:
                     continue
                 other = self.fds["right" if side == "left" else "left"]
                 write_all(other, bytes(b for b in data if side == "right" or not self.drop(b)))
-                with self.changed:
-                    self.seen[side] += data
-                    self.changed.notify_all()
+                self.seen[side] += data
 
     def wait_for(self, predicate, what):
         """Waits until predicate(seen) holds for what has crossed so far."""
-        with self.changed:
-            check(self.changed.wait_for(lambda: predicate(self.seen), timeout=GUARD),
-                  "never saw " + what)
+        wait_until(lambda: predicate(self.seen), what)
 
     def stop(self):
         if not self.stopping:

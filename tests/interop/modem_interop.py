@@ -60,7 +60,4 @@ def dial_refused_without_carrier(case):
 
 
 if __name__ == "__main__":
-    raise SystemExit(main({
-        "dial_to_rz_without_carrier_wire": dial_to_rz_without_carrier_wire,
-        "dial_refused_without_carrier": dial_refused_without_carrier,
-    }))
+    raise SystemExit(main(globals()))

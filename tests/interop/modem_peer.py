@@ -15,7 +15,7 @@ import select
 import threading
 import time
 
-from interop_support import GUARD, check, write_all
+from interop_support import check, wait_until, write_all
 
 
 class ModemPeer:
@@ -23,7 +23,6 @@ class ModemPeer:
         self.fd = fd
         self.received = bytearray()
         self.failures = []
-        self.changed = threading.Condition()
         self.configure()
         self.stopping = False
         self.online = None  # the program the line is bridged to
@@ -35,25 +34,16 @@ class ModemPeer:
         """What the modem does from now on. `gates` and `results` map the start of a command
         line to a script: a gate runs once, before the answer of the first such command; a
         result script replaces the "OK" of every such command."""
-        with self.changed:
-            self.gates = dict(gates or {})
-            self.results = dict(results or {})
+        self.gates, self.results = dict(gates or {}), dict(results or {})
 
     def mark(self):
         """Where the bytes received from now on start."""
-        with self.changed:
-            return len(self.received)
-
-    def since(self, mark):
-        with self.changed:
-            return bytes(self.received[mark:])
+        return len(self.received)
 
     def wait_for(self, mark, expected):
         """Waits until as many bytes as `expected` came after `mark`; checks they are those."""
-        with self.changed:
-            self.changed.wait_for(lambda: len(self.received) - mark >= len(expected),
-                                  timeout=GUARD)
-        got = self.since(mark)
+        wait_until(lambda: len(self.received) - mark >= len(expected), f"the modem's {expected!r}")
+        got = bytes(self.received[mark:])
         check(got == expected, f"the modem got {got!r}, wanted {expected!r}")
 
     @property
@@ -83,10 +73,8 @@ class ModemPeer:
             if self.online is not None:
                 self.carry(data)
                 continue
-            with self.changed:
-                self.received += data
-                self.changed.notify_all()
-            self.send(data)
+            self.received += data
+            write_all(self.fd, data)
             for byte in data:
                 if byte == 0x0D:
                     self.command(line.decode("latin-1"))
@@ -99,11 +87,8 @@ class ModemPeer:
         bytes cross unchanged, until the program has ended and "+++" arrives; then the modem
         answers "OK" and takes commands again."""
         def pump():
-            while True:
-                data = os.read(program.stdout.fileno(), 4096)
-                if not data:
-                    return
-                self.send(data)
+            while data := os.read(program.stdout.fileno(), 4096):
+                write_all(self.fd, data)
         self.escape.clear()
         self.online = program
         threading.Thread(target=pump, daemon=True).start()
@@ -125,18 +110,15 @@ class ModemPeer:
     def command(self, text):
         if not text[:2].upper() == "AT":
             return
-        with self.changed:
-            gate = next((key for key in self.gates if text.startswith(key)), None)
-            gate = self.gates.pop(gate) if gate is not None else []
-            result = next((steps for key, steps in self.results.items()
-                           if text.startswith(key)), None)
-        self.play(gate)
+        gate = next((key for key in self.gates if text.startswith(key)), None)
+        result = next((steps for key, steps in self.results.items() if text.startswith(key)), None)
+        self.play(self.gates.pop(gate) if gate is not None else [])
         self.play(["OK"] if result is None else result)
 
     def play(self, steps):
         for step in steps:
             if isinstance(step, str):
-                self.send(b"\r\n" + step.encode() + b"\r\n")
+                write_all(self.fd, b"\r\n" + step.encode() + b"\r\n")
             elif callable(step):
                 try:
                     step()
@@ -144,6 +126,3 @@ class ModemPeer:
                     self.failures.append(failure)
             else:
                 time.sleep(step)
-
-    def send(self, data):
-        write_all(self.fd, data)

@@ -19,8 +19,6 @@ import os
 import re
 import subprocess
 import sys
-import termios
-import tty
 import zlib
 
 from interop_support import check, file_lines, main, random_bytes, write
@@ -45,9 +43,8 @@ class Console:
         found = re.search(rb"(/dev/pts/\d+)", qemu.stdout.readline())
         check(found is not None, "QEMU gave no pseudo-terminal")
         self.line, inner = case.pty_pair()
-        self.relay = case.relay(inner, found.group(1).decode(), drop=lambda byte: False)
-        self.fd = os.open(self.line, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-        tty.setraw(self.fd, termios.TCSANOW)
+        self.relay = case.relay(inner, found.group(1).decode())
+        self.fd = case.open_end(self.line)
         self.mark = 0
         # Any key stops the autoboot.
         self.relay.wait_for(lambda seen: b"Hit any key" in seen["right"], "U-Boot's autoboot")
@@ -109,9 +106,8 @@ def loader(arch, runs):
     return run
 
 
+loadx_arm64 = loader("arm64", [("loadx", ["-p", "xmodem"]), ("loadx", ["-p", "xmodem-1k"])])
+loady_arm = loader("arm", [("loady", ["-p", "ymodem"])])
+
 if __name__ == "__main__":
-    sys.exit(main({
-        "loadx_arm64": loader("arm64", [("loadx", ["-p", "xmodem"]),
-                                        ("loadx", ["-p", "xmodem-1k"])]),
-        "loady_arm": loader("arm", [("loady", ["-p", "ymodem"])]),
-    }))
+    sys.exit(main(globals()))
