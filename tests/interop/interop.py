@@ -88,11 +88,12 @@ def existing_target_refused(case):
 
 def refused_before_the_line(case):
     """FILE operands are checked before the line is opened (had it been opened first, each run
-    would end with 18); a line that will not open, and the end of standard input, are named with
-    their reasons."""
+    would end with 18), and a name that names nothing is no pattern; a line that will not open,
+    and the end of standard input, are named with their reasons."""
     write(case.path("here.bin"), b"x")
     no_line = case.path("no-such-tty")
     for operand, reason in (("not-here.bin", "No such file or directory"),
+                            ("a?.bin", "No such file or directory"),
                             (".", "Is a directory"), ("/dev/null", "not a regular file")):
         tollan = case.tollan("send", "-p", "xmodem", "-l", no_line, "here.bin", operand)
         out, err = case.expect(tollan, 11, "tollan with " + operand)

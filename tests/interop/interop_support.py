@@ -275,11 +275,14 @@ def check_files(folder, files, times=None):
 
 
 def batch_files(case):
-    """An empty file, one of whole 128-byte blocks, one of whole 1 KiB blocks, more than 1 MiB and
-    a name with spaces, each with its own time, in "out": their contents and times."""
+    """An empty file, one of whole 128-byte blocks, one of whole 1 KiB blocks, more than 1 MiB, a
+    name with spaces and names with pattern characters, each with its own time, in "out": their
+    contents and times. Beside them "ab.bin", which "a*.bin" as a pattern would take along."""
     files = {"empty": b"", "blocks-128": bytes(range(256)) * 3 + bytes(128),
              "blocks-1k": random_bytes(8192, 7), "large.bin": random_bytes((1 << 20) + 333, 5),
-             "name with spaces.txt": b"line of text\r\n" * 300}
+             "name with spaces.txt": b"line of text\r\n" * 300, "fw[v2].bin": b"fw" * 100,
+             "a*.bin": b"a*" * 100}
+    write(os.path.join(case.out, "ab.bin"), b"not in the batch")
     times = {name: 0x40000000 + 3600 * i for i, name in enumerate(files)}
     for name, data in files.items():
         write(os.path.join(case.out, name), data, times[name])

@@ -223,20 +223,6 @@ def declined_in_a_batch(case):
     check(os.stat(case.path("in", "tool")).st_mode & 0o7777 == 0o755, "rz: mode not kept")
 
 
-def literal_names(case):
-    """Names that exist are those files, pattern characters and all: "fw[v2].bin" and "a*.bin"
-    go as they are, and "ab.bin" beside them stays; a name that names nothing is no pattern."""
-    files = {name: write(case.path("out", name), name.encode() * 100, NEW_TIME)
-             for name in ("fw[v2].bin", "a*.bin", "ab.bin")}
-    out = case.both_succeed(*start(case, True, [], [], ["fw[v2].bin", "a*.bin"]))
-    check(file_lines(out) == [("fw[v2].bin", "OK"), ("a*.bin", "OK")], out)
-    check_files(case.into, {name: files[name] for name in ("fw[v2].bin", "a*.bin")})
-    check(not os.path.exists(case.path("in", "ab.bin")), "ab.bin was sent")
-    out, err = case.expect(case.tollan("send", "-l", "/dev/null", "a?.bin", cwd=case.out), 11,
-                           "a pattern")
-    check("a?.bin: No such file or directory" in err, err)
-
-
 def full_disk(case):
     """The receiving folder fills up (a small tmpfs, where this may mount one): the run ends with
     the system's reason and keeps the part received."""
