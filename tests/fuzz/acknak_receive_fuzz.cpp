@@ -3,8 +3,6 @@
 #include "engine/acknak_engine.h"
 #include "fuzz_engine.h"
 #include "fuzz_files.h"
-#include "fuzz_port.h"
-#include "link/comm_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;
@@ -12,10 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    FuzzPort port(data + 1, size - 1);
-    CommLink link(port);
+    FuzzLine line(data + 1, size - 1);
     MemoryFiles files;
-    AckNakEngine engine(&link, nullptr);
+    AckNakEngine engine(&line.link, nullptr);
     engine.SetFileAccess(&files);
     engine.SetMaxErrors(data[0] & 0x0F);
     engine.SetOverwrite((data[0] & 0x10) != 0 ? Overwrite::kAppend : Overwrite::kAlways);

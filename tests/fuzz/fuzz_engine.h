@@ -1,5 +1,6 @@
-// The ZModem engine as the fuzz targets drive it: its decoders reachable, the state a batch would
-// leave behind settable, and the checks every decoder result must pass.
+// The ZModem engine as the fuzz targets drive it, on a line of its own that hands out one input:
+// its decoders reachable, the state a batch would leave behind settable, and the checks every
+// decoder result must pass.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +8,23 @@
 
 #include "engine/engine_codes.h"
 #include "engine/zmodem_engine.h"
+#include "fuzz_port.h"
+#include "link/comm_link.h"
 
 namespace tollan::fuzz {
 
-class FuzzEngine : public ZModemEngine {
+// A port that hands out one input, and the link on it.
+struct FuzzLine {
+    FuzzLine(const std::uint8_t* data, std::size_t size) : port(data, size), link(port) {}
+    FuzzPort port;
+    CommLink link;
+};
+
+class FuzzEngine : public FuzzLine, public ZModemEngine {
 public:
+    FuzzEngine(const std::uint8_t* data, std::size_t size)
+        : FuzzLine(data, size), ZModemEngine(&link, nullptr) {}
     using ZModemEngine::SearchHeader;
-    using ZModemEngine::ZModemEngine;
     void SetPeerFlags(int flags) { peerFlags_ = flags; }
     void SetHeaderFormat(int format) { headerFormat_ = format; }
     int Code() const { return Status()->code_; }

@@ -37,10 +37,8 @@ public:
         return 0;
     }
     int Seek(std::int32_t offset, int origin) override {
-        const std::int64_t base = origin == 0   ? 0
-                                  : origin == 1 ? static_cast<std::int64_t>(position_)
-                                                : static_cast<std::int64_t>(data_.size());
-        const std::int64_t target = base + offset;
+        const std::size_t base = origin == 0 ? 0 : origin == 1 ? position_ : data_.size();
+        const std::int64_t target = static_cast<std::int64_t>(base) + offset;
         if (!open_ || target < 0 || target > static_cast<std::int64_t>(kLimit)) {
             return FILE_SEEK_FAILED;
         }
@@ -56,11 +54,8 @@ public:
         if (!open_ || count <= 0 || position_ + static_cast<std::size_t>(count) > kLimit) {
             return 0;
         }
-        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-        if (position_ + count > data_.size()) {
-            data_.resize(position_ + count);
-        }
-        std::copy(bytes, bytes + count, data_.begin() + static_cast<std::ptrdiff_t>(position_));
+        data_.resize(std::max(data_.size(), position_ + count));
+        std::memcpy(data_.data() + position_, buffer, static_cast<std::size_t>(count));
         position_ += static_cast<std::size_t>(count);
         return count;
     }

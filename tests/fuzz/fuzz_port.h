@@ -3,6 +3,7 @@
 // once instead of waiting for its time-out. What the engine writes is kept.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,10 +28,7 @@ public:
         record.transmitValid = 1;
         return record;
     }
-    int PutByte(std::uint8_t byte) override {
-        written_.push_back(byte);
-        return 0;
-    }
+    int PutByte(std::uint8_t byte) override { return PutByteByWrite(byte); }
     int Write(const void* buffer, int length) override {
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         written_.insert(written_.end(), bytes, bytes + length);
@@ -38,11 +36,10 @@ public:
     }
     int GetByte() override { return next_ < size_ ? data_[next_++] : LINK_NO_DATA; }
     int Read(void* buffer, int length) override {
-        int n = 0;
-        for (; n < length && next_ < size_; ++n) {
-            static_cast<std::uint8_t*>(buffer)[n] = data_[next_++];
-        }
-        return n;
+        const std::size_t n = std::min(size_ - next_, static_cast<std::size_t>(length));
+        std::copy_n(data_ + next_, n, static_cast<std::uint8_t*>(buffer));
+        next_ += n;
+        return static_cast<int>(n);
     }
     int Purge(int direction, int) override {
         if (direction == 0) {

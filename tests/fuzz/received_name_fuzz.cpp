@@ -13,31 +13,31 @@ namespace {
 using namespace tollan;
 using tollan::fuzz::Require;
 
+void RequirePrintable(std::string_view text) {
+    for (const char c : text) {
+        Require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+    }
+}
+
 void CheckName(std::string_view offered, NameRules rules) {
     char out[64];
     const NameVerdict verdict = ReceivedName(offered, rules, out, sizeof out);
-    const std::size_t length = std::strlen(out);
-    Require(length < sizeof out);
+    const std::string_view name(out, strnlen(out, sizeof out));
+    Require(name.size() < sizeof out);
     if (!NameAccepted(verdict)) {
-        Require(length == 0);
+        Require(name.empty());
         return;
     }
-    const char separator = rules == NameRules::kWin32 ? '\\' : '/';
-    const char other = rules == NameRules::kWin32 ? '/' : '\\';
-    Require(length > 0 && out[0] != separator && out[length - 1] != separator);
-    Require(std::memchr(out, other, length) == nullptr);
-    if (rules == NameRules::kWin32) {
-        Require(std::memchr(out, ':', length) == nullptr);
-    }
-    std::string_view rest(out, length);
-    while (!rest.empty()) {
+    const bool win32 = rules == NameRules::kWin32;
+    const char separator = win32 ? '\\' : '/';
+    Require(!name.empty() && name.front() != separator && name.back() != separator);
+    Require(name.find(win32 ? '/' : '\\') == name.npos && (!win32 || name.find(':') == name.npos));
+    RequirePrintable(name);
+    for (std::string_view rest = name; !rest.empty();) {
         const std::size_t end = rest.find(separator);
         const std::string_view step = rest.substr(0, end);
         Require(!step.empty() && step != "." && step != "..");
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        Require(static_cast<unsigned char>(out[i]) >= 0x20 && out[i] != 0x7F);
     }
 }
 
@@ -54,8 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckName(offer.name, NameRules::kWin32);
     char printable[32];
     PrintableName(offer.name, printable, sizeof printable);
-    for (const char* c = printable; *c != '\0'; ++c) {
-        Require(static_cast<unsigned char>(*c) >= 0x20 && *c != 0x7F);
-    }
+    RequirePrintable(printable);
     return 0;
 }

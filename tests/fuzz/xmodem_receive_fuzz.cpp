@@ -7,8 +7,6 @@
 #include "engine/xmodem_engine.h"
 #include "fuzz_engine.h"
 #include "fuzz_files.h"
-#include "fuzz_port.h"
-#include "link/comm_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;
@@ -19,10 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static constexpr Protocol kProtocols[4] = {Protocol::kXModem, Protocol::kXModem1K,
                                                Protocol::kYModem, Protocol::kYModem};
     const Protocol protocol = kProtocols[data[0] & 3];
-    FuzzPort port(data + 1, size - 1);
-    CommLink link(port);
+    FuzzLine line(data + 1, size - 1);
     MemoryFiles files;
-    XModemEngine engine(&link, nullptr);
+    XModemEngine engine(&line.link, nullptr);
     engine.SetFileAccess(&files);
     engine.SetProtocol(protocol);
     engine.SetMaxErrors((data[0] >> 2) & 0x0F);
@@ -33,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             code == LINK_NO_PORT || code == TE_NO_FILE || code == TE_FILE_SKIPPED);
     // Every stored byte came in a block of at most 1024 bytes of the input.
     Require(files.Data().size() <= size);
-    for (const std::uint8_t byte : port.Written()) {
+    for (const std::uint8_t byte : line.port.Written()) {
         Require(byte == 0x06 || byte == 0x15 || byte == 'C' || byte == 0x18 || byte == 0x08);
     }
     return 0;

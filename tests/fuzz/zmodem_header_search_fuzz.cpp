@@ -1,15 +1,11 @@
 // The header search on any byte stream: each result is a format byte (0 to 127, the top bit
 // dropped), LINK_NO_DATA (garbage limit or silence), or the run's code.
 #include "fuzz_engine.h"
-#include "fuzz_port.h"
-#include "link/comm_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;
     using namespace tollan::fuzz;
-    FuzzPort port(data, size);
-    CommLink link(port);
-    FuzzEngine engine(&link, nullptr);
+    FuzzEngine engine(data, size);
     for (int searches = 0; engine.Code() == 0; ++searches) {
         Require(searches <= static_cast<int>(size)); // every search uses up input
         const int format = engine.SearchHeader();

@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "fuzz_engine.h"
-#include "fuzz_port.h"
-#include "link/comm_link.h"
 
 namespace {
 
@@ -16,9 +14,7 @@ using namespace tollan::fuzz;
 constexpr int kFrameEnds[4] = {ZCRCE, ZCRCG, ZCRCQ, ZCRCW};
 
 void Decode(const std::uint8_t* data, std::size_t size, bool crc32) {
-    FuzzPort port(data, size);
-    CommLink link(port);
-    FuzzEngine engine(&link, nullptr);
+    FuzzEngine engine(data, size);
     engine.SetHeaderFormat(crc32 ? ZBIN32 : ZBIN);
     for (int reads = 0; engine.Code() == 0; ++reads) {
         Require(reads <= static_cast<int>(size));
@@ -40,19 +36,15 @@ void RoundTrip(const std::uint8_t* data, std::size_t size, int choice) {
     const int end = kFrameEnds[(choice >> 1) & 3];
     const int length = static_cast<int>(std::min<std::size_t>(size, ZModemEngine::kDataSize));
 
-    FuzzPort out(nullptr, 0);
-    CommLink outLink(out);
-    FuzzEngine writer(&outLink, nullptr);
+    FuzzEngine writer(nullptr, 0);
     writer.SetPeerFlags(crc32 ? CANFC32 : 0);
     if (length > 0) {
         std::memcpy(writer.DataBuffer(), data, static_cast<std::size_t>(length));
     }
     Require(writer.SendData(length, end) >= 0);
 
-    const std::vector<std::uint8_t> line = out.Written();
-    FuzzPort in(line.data(), line.size());
-    CommLink inLink(in);
-    FuzzEngine reader(&inLink, nullptr);
+    const std::vector<std::uint8_t>& line = writer.port.Written();
+    FuzzEngine reader(line.data(), line.size());
     reader.SetHeaderFormat(crc32 ? ZBIN32 : ZBIN);
     Require(reader.ReadData() == end);
     Require(reader.Status()->blockLength_ == length);

@@ -1,8 +1,6 @@
 // ReadHeader on any byte stream, once per header or with repeated searches and an error limit
 // taken from the first byte: a frame type (one byte) with its format, or a counted error.
 #include "fuzz_engine.h"
-#include "fuzz_port.h"
-#include "link/comm_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;
@@ -11,9 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const int oneShot = data[0] & 1;
-    FuzzPort port(data + 1, size - 1);
-    CommLink link(port);
-    FuzzEngine engine(&link, nullptr);
+    FuzzEngine engine(data + 1, size - 1);
     engine.SetMaxErrors((data[0] >> 1) & 0x0F); // 0: no limit
     const TransferStatus& status = *engine.Status();
     for (int reads = 0; engine.Code() == 0; ++reads) {

@@ -59,33 +59,20 @@ def fast_line_speed(case):
 
 
 def line_pulled(case):
-    """The line vanishes mid-file (the pair's process killed, as a USB adapter pulled), on
-    either side and on either kind of line, with no time-out: tollan ends long before any
-    time-out would, says the line was lost, and a receiver keeps what arrived."""
+    """The line on standard input and output vanishes mid-file (the pair's process killed), with
+    no time-out: tollan says the line was lost and keeps what arrived. (On a serial line, each
+    way: resume in zmodem_interop.py.)"""
     data = write(case.path("out", "big.bin"), random_bytes(16 << 20, 3))
-    partial = os.path.join(case.into, "big.bin")
-    for role, stdio in (("send", False), ("receive", False), ("receive", True)):
-        case.empty_folder(case.into)
-        line, peer = case.pty_pair()
-        args = [TOLLAN, role, "--timeout", "0", "-l", "-" if stdio else line]
-        args += ["big.bin"] if role == "send" else []
-        folder = case.out if role == "send" else case.into
-        tollan = case.start(args, line=line if stdio else None, cwd=folder)
-        if not stdio:
-            case.wait_opened(tollan, line)
-        case.start(["rz", "-q"] if role == "send" else ["sz", "-q", "big.bin"], line=peer,
-                   cwd=case.into if role == "send" else case.out)
-        wait_for_size(partial, 256 << 10)
-        case.cut()
-        cut = time.monotonic()
-        code, _, err = case.finish(tollan)
-        what = f"{role}{' on stdio' if stdio else ''}"
-        check(time.monotonic() - cut < 20, f"{what}: ended only after the guard")
-        check(code == 15 and "The line was lost" in err, f"{what}: exit {code}: {err}")
-        if role == "receive":  # (rz throws its partial file away)
-            got = read(partial)
-            check(0 < len(got) < len(data) and data.startswith(got), f"{what}: {len(got)} B")
-            check(f"the partial file big.bin is kept ({len(got)} bytes)" in err, err)
+    line, peer = case.pty_pair()
+    tollan = case.start([TOLLAN, "receive", "--timeout", "0", "-l", "-"], line=line, cwd=case.into)
+    case.start(["sz", "-q", "big.bin"], line=peer, cwd=case.out)
+    wait_for_size(case.path("in", "big.bin"), 256 << 10)
+    case.cut()
+    code, _, err = case.finish(tollan)
+    got = read(case.path("in", "big.bin"))
+    check(code == 15 and "The line was lost" in err, f"exit {code}: {err}")
+    check(0 < len(got) < len(data) and data.startswith(got), f"{len(got)} bytes kept")
+    check(f"the partial file big.bin is kept ({len(got)} bytes)" in err, err)
 
 
 def stdio_terminal_given_back(case):

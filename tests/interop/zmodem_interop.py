@@ -96,28 +96,32 @@ def stopped_mid_file(case):
 
 
 def resume(case):
-    """The line is cut mid-file (the peer killed outright, the pair gone); the next run resumes
-    from the bytes kept: rz -r with our "--recover always", sz -r with our "--recover follow",
-    whatever the overwrite choice (here the default, never)."""
+    """The line vanishes mid-file (the peer killed outright, the pair gone, as a USB adapter
+    pulled) with no time-out: tollan ends saying the line was lost, a receiving tollan keeps what
+    arrived, and the next run resumes from the bytes kept: rz -r with our "--recover always", sz
+    -r with our "--recover follow", whatever the overwrite choice (here the default, never)."""
     data = write(case.path("out", "big"), random_bytes(4 << 20, 2), NEW_TIME)
     target = case.path("in", "big")
     for send in (True, False):
-        tollan, peer = start(case, send, ["--timeout", "5"], [], ["big"])
+        tollan, peer = start(case, send, ["--timeout", "0"], [], ["big"])
         wait_for_size(target, 500000)
         peer.kill()
         case.finish(peer)
         case.cut()
-        check(case.finish(tollan)[0] != 0, "tollan did not notice the cut")
-        check(0 < os.path.getsize(target) < len(data), "nothing or everything kept")
+        code, _, err = case.finish(tollan)
+        kept = read(target)
+        check(code == 15 and "The line was lost" in err, f"send {send}: exit {code}: {err}")
+        check(send or f"the partial file big is kept ({len(kept)} bytes)" in err, err)
+        check(0 < len(kept) < len(data) and data.startswith(kept), "nothing or everything kept")
         with open(target, "r+b") as f:  # marks the bytes kept: a resumed run leaves them be
             f.write(bytes(1000))
-        kept = os.path.getsize(target)
         options = ["--recover", "always" if send else "follow"]
         out = case.both_succeed(*start(case, send, options, ["-r"], ["big"]))
-        check(send or file_lines(out) == [("big", f"OK, resumed at {kept} bytes")], out)
+        check(send or file_lines(out) == [("big", f"OK, resumed at {len(kept)} bytes")], out)
         check_files(case.into, {"big": bytes(1000) + data[1000:]}, {"big": NEW_TIME})
         case.cut()
         case.empty_folder(case.into)
+
 
 def ymodem_receiver_answers(case):
     """tollan's default ZModem facing rb: it ends at once, saying the receiver wants YModem."""
