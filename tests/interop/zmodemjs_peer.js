@@ -12,21 +12,12 @@ const fs = require("fs");
 const path = require("path");
 const Zmodem = require("zmodem.js");
 
-const args = process.argv.slice(2);
-const mode = args.shift();
-let abortAfter = -1;
+const [mode, ...args] = process.argv.slice(2);
 const abortAt = args.indexOf("--abort");
-if (abortAt >= 0) {
-    abortAfter = Number(args[abortAt + 1]);
-    args.splice(abortAt, 2);
-}
+const abortAfter = abortAt >= 0 ? Number(args.splice(abortAt, 2)[1]) : -1;
 const report = { after: "", files: [], ended: false, aborted: false, error: null };
 let session = null;
 let moved = 0;
-
-function send(octets) {
-    process.stdout.write(Buffer.from(octets));
-}
 
 function count(n) {
     moved += n;
@@ -46,9 +37,8 @@ function download() {
             chunks.push(Buffer.from(payload));
             count(payload.length);
         });
-        offer.accept({ on_input: () => {} }).then(() => {
-            fs.writeFileSync(path.join(dir, details.name), Buffer.concat(chunks));
-        }, () => {});
+        const save = () => fs.writeFileSync(path.join(dir, details.name), Buffer.concat(chunks));
+        offer.accept({ on_input: () => {} }).then(save, () => {});
     });
     session.start();
 }
@@ -86,23 +76,17 @@ const sentry = new Zmodem.Sentry({
             report.after += Buffer.from(octets).toString("latin1");
         }
     },
-    sender: send,
+    sender: (octets) => process.stdout.write(Buffer.from(octets)),
     on_retract() {},
     on_detect(detection) {
         session = detection.confirm();
-        session.on("session_end", () => {
-            report.ended = true;
-        });
+        session.on("session_end", () => (report.ended = true));
         const run = session.type === "receive" ? download : upload;
         if ((session.type === "receive") !== (mode === "download")) {
             report.error = "the session goes the other way: " + session.type;
             return;
         }
-        Promise.resolve()
-            .then(run)
-            .catch((error) => {
-                report.error = String(error);
-            });
+        Promise.resolve().then(run).catch((error) => (report.error = String(error)));
     },
 });
 
