@@ -7,8 +7,6 @@ Facts about lrzsz found by trying, which the cases rely on:
   `sx` answers the first 'C' with CRC-16; `sx -k` sends 1024-byte blocks (STX).
 - `rx` refuses absolute target paths (restricted mode): it runs in the case's folder.
 - `sx` pads the last block with 0x1A; `rx` keeps whatever padding the sender used.
-
-Usage: interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the command and the shim)
 """
 
 import sys

@@ -1,5 +1,7 @@
 """What the interoperability tests share: a folder per case, socat pseudo-terminal pairs, the
-tollan command and lrzsz's programs on them, a relay that watches a line, and file checks.
+tollan command and lrzsz's programs on them, a relay that watches a line, and file checks. Each
+script runs the case named on its command line (SCRIPT.py CASE), with the command and the shim
+that TOLLAN and TOLLAN_KEEP_OUTPUT name.
 
 Nothing waits for a fixed time to decide an outcome: cases wait for events (a device opened,
 bytes seen, a file grown, a process ended); time limits are only a guard against hangs.

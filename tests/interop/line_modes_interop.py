@@ -3,8 +3,6 @@
 run inside a remote shell (against rz and sz, over a pseudo-terminal that tollan holds as its
 stdin and stdout), the terminal settings given back on every way a stdio run ends, and a line
 speed beyond the component's.
-
-Usage: line_modes_interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the command and the shim)
 """
 
 import os

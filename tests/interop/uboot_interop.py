@@ -11,8 +11,6 @@ Facts about U-Boot (2023.01) found by trying, which the cases rely on:
 - loadx trims trailing 0x1A from what it counts in ${filesize} (a sender that pads with 0x00
   leaves the padding counted), but only a run of three or more: one or two count as data. The
   sizes sent leave three bytes of padding or more, or none.
-
-Usage: uboot_interop.py CASE   (TOLLAN names the command)
 """
 
 import os

@@ -22,8 +22,6 @@ Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
 - sb sends 128-byte blocks, sb -k 1024-byte ones; both announce name, size and time in block 0
   and end the batch with an empty block 0. rb cuts each file at the announced size and sets its
   time.
-
-Usage: zmodem_interop.py CASE   (TOLLAN and TOLLAN_KEEP_OUTPUT name the command and the shim)
 """
 
 import os

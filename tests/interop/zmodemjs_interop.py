@@ -10,9 +10,7 @@ Facts about zmodem.js (0.1.10) found by trying, which the cases rely on:
   escaped control characters, and sends data subpackets of up to 8 KiB.
 - It takes an empty file only as ZDATA, an empty end subpacket and ZEOF.
 - session.abort() sends five CANs and five backspaces.
-
-Usage: zmodemjs_interop.py CASE   (TOLLAN names the command; tests/interop/node_modules holds
-zmodem.js, installed by scripts/bootstrap)
+(tests/interop/node_modules holds zmodem.js, installed by scripts/bootstrap.)
 """
 
 import json
@@ -37,30 +35,23 @@ def session(case, tollan_args, page_args, interrupt=False):
     os.close(slave)
     page = subprocess.Popen(["node", PEER, *page_args], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=case.dir)
-    case.cleanups.append(lambda: page.poll() is None and page.kill())
+    case.processes.append(page)
     moved = [0]
 
     def to_terminal():
-        while True:
-            data = os.read(page.stdout.fileno(), 65536)
-            if not data:
-                return
-            try:
-                os.write(master, data)
-            except OSError:
-                return
-            moved[0] += len(data)
+        try:
+            while data := os.read(page.stdout.fileno(), 65536):
+                moved[0] += os.write(master, data)
+        except OSError:  # the terminal has gone
+            pass
     threading.Thread(target=to_terminal, daemon=True).start()
     while True:  # the terminal's output to the page, until tollan has gone and all is read
-        readable, _, _ = select.select([master], [], [], 0.05)
-        if readable:
+        if select.select([master], [], [], 0.05)[0]:
             try:
                 data = os.read(master, 65536)
             except OSError:
                 break
-            page.stdin.write(data)
-            page.stdin.flush()
-            moved[0] += len(data)
+            moved[0] += os.write(page.stdin.fileno(), data)
         if interrupt and moved[0] > 100000 and tollan.poll() is None:
             tollan.send_signal(signal.SIGINT)
             interrupt = False
