@@ -60,28 +60,22 @@ def acknak_between_two_tollans(case):
     check(file_lines(out) == [("notes.txt", "OK")], out)
 
 
-def silent_peer_times_out(case):
-    line, peer = case.pty_pair()
-    silent = case.open_end(peer)
-    tollan = case.tollan("receive", "-p", "xmodem", "--timeout", "1", "-l", line, "got.bin")
-    out, err = case.expect(tollan, 5, "tollan against a silent peer")
-    check("Timeout." in err and file_lines(out) == [("got.bin", "Timeout.")], out + err)
-    seen = read_until(silent, lambda seen: CANCEL_SEQUENCE in seen, "the cancel sequence")
-    check(seen.startswith(b"C"), f"the peer saw {seen!r}")
-
-
-def existing_target_refused(case):
-    """No request goes out: the peer sees only the cancel sequence and a last CAN."""
-    line, peer = case.pty_pair()
-    watcher = case.open_end(peer)
-    write(case.path("got.bin"), b"keep me")
-    tollan = case.tollan("receive", "-p", "xmodem", "-l", line, "got.bin")
-    _, err = case.expect(tollan, 14, "tollan into an existing file")
-    check("File already exists." in err, err)
-    check(read(case.path("got.bin")) == b"keep me", "the existing file changed")
-    expected = CANCEL_SEQUENCE + bytes([CAN])
-    seen = read_until(watcher, lambda seen: len(seen) >= len(expected), "the cancel sequence")
-    check(seen == expected, f"the peer saw {seen!r}")
+def receiver_gives_up(case):
+    """Against a silent peer the receiver asks, times out and cancels; into an existing file it
+    refuses without asking: the peer sees only the cancel sequence and a last CAN."""
+    write(case.path("kept.bin"), b"keep me")
+    for target, status, text, sent in (("got.bin", 5, "Timeout.", b""),
+                                       ("kept.bin", 14, "File already exists.",
+                                        CANCEL_SEQUENCE + bytes([CAN]))):
+        line, peer = case.pty_pair(target)
+        watcher = case.open_end(peer)
+        tollan = case.tollan("receive", "-p", "xmodem", "--timeout", "1", "-l", line, target)
+        out, err = case.expect(tollan, status, "tollan receive " + target)
+        check(text in err and file_lines(out) == [(target, text)], out + err)
+        seen = read_until(watcher, lambda seen: CANCEL_SEQUENCE in seen and len(seen) >= len(sent),
+                          "the cancel sequence")
+        check(seen == sent if sent else seen.startswith(b"C"), f"the peer saw {seen!r}")
+    check(read(case.path("kept.bin")) == b"keep me", "the existing file changed")
 
 
 def refused_before_the_line(case):
