@@ -49,8 +49,7 @@ def fast_line_speed(case):
     write(case.path("f.bin"), b"x")
     tollan = case.tollan("send", "-b", "921600", "-l", line, "f.bin")
     case.wait_opened(tollan, line)
-    fd = os.open(line, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    case.fds.append(fd)
+    fd = case.open_end(line)
     wait_until(lambda: termios.tcgetattr(fd)[5] == termios.B921600, "the line at 921600", tollan)
     tollan.send_signal(signal.SIGTERM)
     case.expect(tollan, 6, "tollan send")
@@ -76,7 +75,7 @@ def line_pulled(case):
 def stdio_terminal_given_back(case):
     """A stdio receiver on a terminal in its usual (cooked) mode: the run makes it raw, and however
     the run ends (SIGTERM, SIGHUP, the peer's cancel), the terminal has its settings back."""
-    for ending in ("SIGTERM", "SIGHUP", "cancel"):
+    for ending, wanted in (("SIGTERM", 6), ("SIGHUP", 6), ("cancel", 16)):
         master, slave = os.openpty()
         case.fds.extend([master, slave])
         before = termios.tcgetattr(slave)
@@ -87,11 +86,9 @@ def stdio_terminal_given_back(case):
             # Input waiting before the run starts is discarded: cancel once it asks (ZRINIT).
             read_until(master, lambda seen: b"B01" in seen, "tollan's ZRINIT", tollan)
             os.write(master, CANCEL_SEQUENCE)
-            wanted = 16
         else:
             time.sleep(0.2)
             tollan.send_signal(getattr(signal, ending))
-            wanted = 6
         code, _, err = case.finish(tollan)
         check(code == wanted, f"{ending}: exit {code}, wanted {wanted}: {err}")
         check(termios.tcgetattr(slave) == before, f"{ending}: the terminal's settings were not "
