@@ -138,11 +138,13 @@ class Case:
               f"stderr: {err}")
         return out, err
 
-    def against(self, tollan_args, peer_args, tollan_cwd=None, peer_cwd=None, name="tty"):
-        """tollan on one end of a new pair, the peer program on the other once tollan has its
+    def against(self, tollan_args, peer_args, tollan_cwd=None, peer_cwd=None, stdio=False):
+        """tollan on one end of a new pair (with `stdio`, as its standard input and output, the
+        way sz and rz run in a remote shell), the peer program on the other once tollan has its
         end open (a sender discards what waits on the line when it starts)."""
-        line, peer = self.pty_pair(name)
-        tollan = self.tollan(*tollan_args, "-l", line, cwd=tollan_cwd)
+        line, peer = self.pty_pair()
+        tollan = self.start([TOLLAN, *tollan_args, "-l", "-" if stdio else line],
+                            line=line if stdio else None, cwd=tollan_cwd)
         self.wait_opened(tollan, line)
         return tollan, self.start(peer_args, line=peer, cwd=peer_cwd)
 

@@ -1,36 +1,27 @@
 #!/usr/bin/env python3
-"""The tollan command beyond its own serial line: on standard input and output the way sz and rz
-run inside a remote shell (against rz and sz, over a pseudo-terminal that tollan holds as its
-stdin and stdout), the terminal settings given back on every way a stdio run ends, and a line
-speed beyond the component's.
+"""The tollan command beyond a plain serial line: on standard input and output the way sz and rz
+run inside a remote shell, the terminal settings given back on every way a stdio run ends, a
+line speed beyond the component's, and a call through a Hayes modem, played on the other end of
+a pseudo-terminal, that answers the commands, connects the call to rz and takes the hang-up. A
+pseudo-terminal has no carrier wire: with --no-carrier-detect the "CONNECT" line alone connects,
+without it the command gives up with "Failed to connect." after the modem's "CONNECT".
 """
 
 import os
 import signal
+import subprocess
 import sys
 import termios
 import time
 
-from interop_support import CANCEL_SEQUENCE, TOLLAN, batch_files, check, check_files, \
-    file_lines, main, random_bytes, read, read_until, wait_for_size, wait_until, write
+from interop_support import CANCEL_SEQUENCE, TOLLAN, check, main, random_bytes, read, \
+    read_until, wait_for_size, wait_until, write
+from modem_peer import ModemPeer
 
-
-def stdio_with_rz_and_sz(case):
-    """tollan on its standard input and output sends a batch to rz and receives one from sz; its
-    file lines go to stderr, not into the data stream. "-l -" is needed: standard input is a pipe
-    from the case, no terminal (the default is tried in stdio_default_without_terminal)."""
-    files, times = batch_files(case)
-    for send in (True, False):
-        line, peer = case.pty_pair(f"tty{send}")
-        args = ["send", "-l", "-", *files] if send else ["receive", "-l", "-"]
-        tollan = case.start([TOLLAN, *args], line=line, cwd=case.out if send else case.into)
-        lrzsz = case.start(["rz", "-q"] if send else ["sz", "-q", *files], line=peer,
-                           cwd=case.into if send else case.out)
-        _, err = case.expect(tollan, 0, "tollan on stdio")
-        case.expect(lrzsz, 0, lrzsz.args[0])
-        check_files(case.into, files, times)
-        check(sorted(file_lines(err)[:len(files)]) == sorted((name, "OK") for name in files), err)
-        case.empty_folder(case.into)
+# What the command sends before it dials: "AT", its init line, the flow control of --flow.
+PREAMBLE = b"AT\rAT&F&C1&D2\rAT&K0\r"
+# A dial answer comes after a pause longer than the two seconds a command's "OK" is awaited.
+DIAL_PAUSE = 2.5
 
 
 def stdio_default_without_terminal(case):
@@ -93,6 +84,32 @@ def stdio_terminal_given_back(case):
         check(code == wanted, f"{ending}: exit {code}, wanted {wanted}: {err}")
         check(termios.tcgetattr(slave) == before, f"{ending}: the terminal's settings were not "
               "given back")
+
+
+def dial(case):
+    """Connected, the data and the escape cross, then the hang-up; after a failed connect the
+    modem is initialised again."""
+    data = write(case.path("out", "report.bin"), random_bytes(40000, 5))
+    for i, (options, status, commands) in enumerate((
+            (["555 1234", "--no-carrier-detect", "--modem-command", "M0"], 0,
+             b"ATM0\rATDT555 1234\rATH0\r"),
+            (["5551234", "--dial-prefix", "DP"], 20, b"ATDP5551234\rAT\rAT&F&C1&D2\r"))):
+        line, end = case.pty_pair(str(i))
+        peer = ModemPeer(case.open_end(end))
+        case.relays.append(peer)
+        rz = subprocess.Popen(["rz", "-q"], cwd=case.into, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        case.processes.append(rz)
+        connect = [lambda: peer.bridge(rz)] if status == 0 else []
+        peer.configure(results={"ATD": [DIAL_PAUSE, "CONNECT 33600", *connect]})
+        tollan = case.tollan("send", "-l", line, "--dial", *options, "report.bin", cwd=case.out)
+        _, err = case.expect(tollan, status, "tollan send --dial " + " ".join(options))
+        if status == 0:
+            check(case.finish(rz)[0] == 0 and read(case.path("in", "report.bin")) == data, "rz")
+        else:
+            check("Failed to connect." in err, err)
+        peer.finish()
+        check(bytes(peer.received) == PREAMBLE + commands, f"the modem got {peer.received!r}")
 
 
 if __name__ == "__main__":

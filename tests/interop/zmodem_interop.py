@@ -35,30 +35,34 @@ from interop_support import batch_files, check, check_files, file_lines, main, r
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
 
 
-def start(case, send, options, lrzsz_options, names, protocol="zmodem"):
+def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=False):
     """tollan sending `names` from "out" to rz in "in", or receiving them from sz into "in"; sb
     and rb stand in for sz and rz with "-p ymodem"."""
     if send:
         return case.against(["send", "-p", protocol, *options, *names],
                             ["rb" if protocol == "ymodem" else "rz", "-q"] + lrzsz_options,
-                            tollan_cwd=case.out, peer_cwd=case.into)
+                            tollan_cwd=case.out, peer_cwd=case.into, stdio=stdio)
     # sz sizes its subpackets by the line's speed.
     program = "sb" if protocol == "ymodem" else "sz"
     return case.against(["receive", "-p", protocol, *options, "--dir", case.into],
                         ["sh", "-c", f'stty 230400 && exec {program} -q "$@"', program] +
-                        lrzsz_options + names, peer_cwd=case.out)
+                        lrzsz_options + names, peer_cwd=case.out, stdio=stdio)
 
 
 def batch(send, runs, protocol="zmodem"):
-    """The batch files in one batch, with each window (tollan's, and lrzsz's options)."""
+    """The batch files in one batch, with each window (tollan's, and lrzsz's options); a window
+    "stdio" runs tollan on its standard input and output, where its file lines go to stderr."""
     def run(case):
         files, times = batch_files(case)
         for window, lrzsz_options in runs:
-            options = ["--window", window] if protocol == "zmodem" else []
-            out = case.both_succeed(*start(case, send, options, lrzsz_options, list(files),
-                                           protocol))
+            stdio = window == "stdio"
+            options = ["--window", window] if protocol == "zmodem" and not stdio else []
+            tollan, peer = start(case, send, options, lrzsz_options, list(files), protocol, stdio)
+            out, err = case.expect(tollan, 0, "tollan")
+            case.expect(peer, 0, peer.args[0])
             check_files(case.into, files, times)
-            check(file_lines(out) == [(name, "OK") for name in files], f"{window}: {out}")
+            lines = file_lines(err)[:len(files)] if stdio else file_lines(out)
+            check(lines == [(name, "OK") for name in files], f"{window}: {out}{err}")
             case.cut()
             case.empty_folder(case.into)
     return run
@@ -247,10 +251,10 @@ def full_disk(case):
         subprocess.run(["umount", "-l", full])
 
 
-send_to_rz = batch(True, [(w, []) for w in ("streaming", "1024", "2048", "4096")])
+send_to_rz = batch(True, [(w, []) for w in ("streaming", "1024", "2048", "4096", "stdio")])
 receive_from_sz = batch(False, [("streaming", []), ("1024", ["-w", "1024"]),
                                 ("4096", ["-o", "-w", "4096"]), ("2048", ["-8"]),
-                                ("streaming", ["-e"])])
+                                ("streaming", ["-e"]), ("stdio", [])])
 
 if __name__ == "__main__":
     sys.exit(main(globals()))
