@@ -49,7 +49,7 @@ def fast_line_speed(case):
 def line_pulled(case):
     """The line on standard input and output vanishes mid-file (the pair's process killed), with
     no time-out: tollan says the line was lost and keeps what arrived. (On a serial line, each
-    way: resume in zmodem_interop.py.)"""
+    way: resume in lrzsz_interop.py.)"""
     data = write(case.path("out", "big.bin"), random_bytes(16 << 20, 3))
     line, peer = case.pty_pair()
     tollan = case.start([TOLLAN, "receive", "--timeout", "0", "-l", "-"], line=line, cwd=case.into)
