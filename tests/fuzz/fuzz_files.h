@@ -1,9 +1,10 @@
-// A file object for the fuzz targets: one file in memory, whatever name it is opened under, so
-// that a receiver driven by random input writes nothing to disk. The list walk is the base's, so
-// that names given to a receiver are taken as they would be.
+// A file object for the fuzz targets' receivers: one file in memory, whatever name it is opened
+// under, so that a receiver driven by random input writes nothing to disk. Receivers open files
+// to write ("wb") or append ("ab"), so every write goes to the end; what only senders use
+// (reading, seeking) fails. The list walk is the base's, so that names given to a receiver are
+// taken as they would be.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -28,7 +29,6 @@ public:
         if (std::strchr(mode, 'w') != nullptr) {
             data_.clear();
         }
-        position_ = std::strchr(mode, 'a') != nullptr ? data_.size() : 0;
         open_ = true;
         return 0;
     }
@@ -36,40 +36,23 @@ public:
         open_ = false;
         return 0;
     }
-    int Seek(std::int32_t offset, int origin) override {
-        const std::size_t base = origin == 0 ? 0 : origin == 1 ? position_ : data_.size();
-        const std::int64_t target = static_cast<std::int64_t>(base) + offset;
-        if (!open_ || target < 0 || target > static_cast<std::int64_t>(kLimit)) {
-            return FILE_SEEK_FAILED;
-        }
-        position_ = static_cast<std::size_t>(target);
-        return 0;
-    }
-    std::int32_t Tell() override { return static_cast<std::int32_t>(position_); }
+    int Seek(std::int32_t, int) override { return FILE_SEEK_FAILED; }
+    std::int32_t Tell() override { return static_cast<std::int32_t>(data_.size()); }
     int ApplyFileTime() override { return 0; }
     int FetchFileTime() override { return 0; }
     std::int32_t GetSize() override { return static_cast<std::int32_t>(data_.size()); }
     bool NextFile(bool expand) override { return WalkList(walk_, expand); }
     std::int32_t Write(const void* buffer, std::int32_t count) override {
-        if (!open_ || count <= 0 || position_ + static_cast<std::size_t>(count) > kLimit) {
+        if (!open_ || count <= 0 || data_.size() + static_cast<std::size_t>(count) > kLimit) {
             return 0;
         }
-        data_.resize(std::max(data_.size(), position_ + count));
-        std::memcpy(data_.data() + position_, buffer, static_cast<std::size_t>(count));
-        position_ += static_cast<std::size_t>(count);
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        data_.insert(data_.end(), bytes, bytes + count);
         return count;
     }
-    std::int32_t Read(void* buffer, std::int32_t count) override {
-        if (!open_ || count <= 0 || position_ >= data_.size()) {
-            return 0;
-        }
-        const std::size_t n = std::min(data_.size() - position_, static_cast<std::size_t>(count));
-        std::memcpy(buffer, data_.data() + position_, n);
-        position_ += n;
-        return static_cast<std::int32_t>(n);
-    }
+    std::int32_t Read(void*, std::int32_t) override { return 0; }
     int WriteByte(std::uint8_t byte) override { return Write(&byte, 1); }
-    int ReadByte(std::uint8_t* byte) override { return Read(byte, 1); }
+    int ReadByte(std::uint8_t*) override { return 0; }
     int Flush() override { return 1; }
     int MakeFolders(const char*) override { return 0; }
 
@@ -89,7 +72,6 @@ private:
 
     ListWalk walk_{};
     std::vector<std::uint8_t> data_;
-    std::size_t position_ = 0;
     bool open_ = false;
 };
 

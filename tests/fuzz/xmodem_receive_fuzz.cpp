@@ -2,8 +2,6 @@
 // YModem batch, as the first byte chooses, into memory. Whatever arrives, the run ends with one
 // of the codes a damaged or cut-off line may give, never writes more than the blocks brought,
 // and answers only with the bytes a receiver sends.
-#include <algorithm>
-
 #include "engine/xmodem_engine.h"
 #include "fuzz_engine.h"
 #include "fuzz_files.h"
