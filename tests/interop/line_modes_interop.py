@@ -24,15 +24,6 @@ PREAMBLE = b"AT\rAT&F&C1&D2\rAT&K0\r"
 DIAL_PAUSE = 2.5
 
 
-def stdio_default_without_terminal(case):
-    """Without --line and with a standard input that is no terminal, the line is stdin/stdout:
-    a receiver whose input ends at once gives up with its own failure, not a usage error."""
-    tollan = case.tollan("receive", "-p", "xmodem", "got.bin")
-    code, out, err = case.finish(tollan)
-    check(code not in (0, 64) and "--line is required" not in err, f"{code}: {out} {err}")
-    check(out.startswith("C") and "got.bin" in err, f"stdout {out!r}, stderr {err!r}")
-
-
 def fast_line_speed(case):
     """-b 921600 sets the line to 921600 bit/s, a speed beyond the component's BaudRate."""
     line, peer = case.pty_pair()
