@@ -38,9 +38,7 @@ void RoundTrip(const std::uint8_t* data, std::size_t size, int choice) {
 
     FuzzEngine writer(nullptr, 0);
     writer.SetPeerFlags(crc32 ? CANFC32 : 0);
-    if (length > 0) {
-        std::memcpy(writer.DataBuffer(), data, static_cast<std::size_t>(length));
-    }
+    std::copy_n(data, length, writer.DataBuffer());
     Require(writer.SendData(length, end) >= 0);
 
     const std::vector<std::uint8_t>& line = writer.port.Written();

@@ -15,6 +15,7 @@ Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
 """
 
 import os
+import pathlib
 import random
 import select
 import signal
@@ -255,16 +256,14 @@ def wait_for_size(path, size):
 
 
 def write(path, data, mtime=None):
-    with open(path, "wb") as f:
-        f.write(data)
+    pathlib.Path(path).write_bytes(data)
     if mtime is not None:
         os.utime(path, (mtime, mtime))
     return data
 
 
 def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return pathlib.Path(path).read_bytes()
 
 
 def check_files(folder, files, times=None):

@@ -97,8 +97,7 @@ class ModemPeer:
         program = self.online
         if program.poll() is None:
             try:
-                program.stdin.write(data)
-                program.stdin.flush()
+                os.write(program.stdin.fileno(), data)
             except OSError:
                 pass
             return
