@@ -30,6 +30,7 @@ Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
   time.
 """
 
+import itertools
 import os
 import signal
 import subprocess
@@ -86,52 +87,41 @@ def ymodem_with_sb_and_rb(case):
 
 
 def stopped_mid_file(case):
-    """Mid-file, the user interrupts tollan (result 6; the peer is cancelled) or rz/sz is stopped
-    and cancels (result 16), each way. A receiving tollan keeps what it has, without the
-    announced time: a later run must not take the part for the sender's whole file."""
-    data = write(case.path("out", "big"), random_bytes(20 << 20, 1), NEW_TIME)
-    for send, by_us in ((True, False), (False, False), (True, True), (False, True)):
-        tollan, peer = start(case, send, [], [], ["big"])
-        wait_for_size(case.path("in", "big"), 200000)
-        (tollan if by_us else peer).send_signal(signal.SIGINT if by_us else signal.SIGTERM)
-        status, text = (6, "User cancelled.") if by_us else (16, "Cancelled by remote.")
-        code, out, err = case.finish(tollan)
-        check(case.finish(peer)[0] != 0, "rz/sz did not notice the cancel")
-        check(code == status and text in err and file_lines(out) == [("big", text)],
-              f"send {send}: exit {code}, wanted {status}\n{out}{err}")
-        if not send:
-            kept = read(case.path("in", "big"))
-            check(0 < len(kept) < len(data) and data.startswith(kept), "the part was not kept")
-            check(int(os.path.getmtime(case.path("in", "big"))) != NEW_TIME,
-                  "the part kept has the announced time")
-        case.cut()
-        case.empty_folder(case.into)
-
-
-def resume(case):
-    """The line vanishes mid-file (the peer killed outright, the pair gone, as a USB adapter
-    pulled) with no time-out: tollan ends saying the line was lost, a receiving tollan keeps what
-    arrived, and the next run resumes from the bytes kept: rz -r with our "--recover always", sz
-    -r with our "--recover follow", whatever the overwrite choice (here the default, never)."""
-    data = write(case.path("out", "big"), random_bytes(4 << 20, 2), NEW_TIME)
+    """Mid-file, each way: the user interrupts tollan (result 6; the peer is cancelled), rz/sz is
+    stopped and cancels (16), or the line vanishes with no time-out (15: the peer killed outright,
+    the pair gone, as a USB adapter pulled). A receiving tollan keeps what it has, without the
+    announced time: a later run must not take the part for the sender's whole file. After a lost
+    line the next run resumes from the bytes kept: rz -r with our "--recover always", sz -r with
+    our "--recover follow", whatever the overwrite choice (here the default, never)."""
+    data = write(case.path("out", "big"), random_bytes(4 << 20, 1), NEW_TIME)
     target = case.path("in", "big")
-    for send in (True, False):
+    endings = {"cancel": (16, "Cancelled by remote."), "interrupt": (6, "User cancelled."),
+               "cut": (15, "The line was lost")}
+    for (how, (status, text)), send in itertools.product(endings.items(), (True, False)):
         tollan, peer = start(case, send, ["--timeout", "0"], [], ["big"])
-        wait_for_size(target, 500000)
-        peer.kill()
-        case.finish(peer)
-        case.cut()
-        code, _, err = case.finish(tollan)
-        kept = read(target)
-        check(code == 15 and "The line was lost" in err, f"send {send}: exit {code}: {err}")
-        check(send or f"the partial file big is kept ({len(kept)} bytes)" in err, err)
-        check(0 < len(kept) < len(data) and data.startswith(kept), "nothing or everything kept")
-        with open(target, "r+b") as f:  # marks the bytes kept: a resumed run leaves them be
-            f.write(bytes(1000))
-        options = ["--recover", "always" if send else "follow"]
-        out = case.both_succeed(*start(case, send, options, ["-r"], ["big"]))
-        check(send or file_lines(out) == [("big", f"OK, resumed at {len(kept)} bytes")], out)
-        check_files(case.into, {"big": bytes(1000) + data[1000:]}, {"big": NEW_TIME})
+        wait_for_size(target, 200000)
+        if how == "interrupt":
+            tollan.send_signal(signal.SIGINT)
+        else:  # rz/sz stopped, or killed outright before the pair goes
+            peer.send_signal(signal.SIGKILL if how == "cut" else signal.SIGTERM)
+        check(case.finish(peer)[0] != 0, "rz/sz did not notice the cancel")
+        if how == "cut":
+            case.cut()
+        code, out, err = case.finish(tollan)
+        check(code == status and text in err, f"send {send}, {how}: exit {code}\n{out}{err}")
+        check(how == "cut" or file_lines(out) == [("big", text)], out)
+        kept = read(target) if os.path.exists(target) else b""
+        check((send and how != "cut") or 0 < len(kept) < len(data) and data.startswith(kept) and
+              int(os.path.getmtime(target)) != NEW_TIME, "the part was not kept, or with its time")
+        check(send or how != "cut" or f"the partial file big is kept ({len(kept)} bytes)" in err,
+              err)
+        if how == "cut":
+            with open(target, "r+b") as f:  # marks the bytes kept: a resumed run leaves them be
+                f.write(bytes(1000))
+            options = ["--recover", "always" if send else "follow"]
+            out = case.both_succeed(*start(case, send, options, ["-r"], ["big"]))
+            check(send or file_lines(out) == [("big", f"OK, resumed at {len(kept)} bytes")], out)
+            check_files(case.into, {"big": bytes(1000) + data[1000:]}, {"big": NEW_TIME})
         case.cut()
         case.empty_folder(case.into)
 
