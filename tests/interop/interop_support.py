@@ -150,10 +150,11 @@ class Case:
         return tollan, self.start(peer_args, line=peer, cwd=peer_cwd)
 
     def both_succeed(self, tollan, peer):
-        """Waits for tollan and its peer, which are both to succeed: tollan's stdout."""
-        out, _ = self.expect(tollan, 0, "tollan")
+        """Waits for tollan and its peer, which are both to succeed: tollan's file lines (its
+        stdout, or its stderr where stdout is the line)."""
+        out, err = self.expect(tollan, 0, "tollan")
         self.expect(peer, 0, peer.args[0])
-        return out
+        return out or err
 
     def empty_folder(self, folder):
         subprocess.run(["rm", "-rf", folder])

@@ -37,23 +37,6 @@ def fast_line_speed(case):
     case.expect(tollan, 6, "tollan send")
 
 
-def line_pulled(case):
-    """The line on standard input and output vanishes mid-file (the pair's process killed), with
-    no time-out: tollan says the line was lost and keeps what arrived. (On a serial line, each
-    way: resume in lrzsz_interop.py.)"""
-    data = write(case.path("out", "big.bin"), random_bytes(16 << 20, 3))
-    line, peer = case.pty_pair()
-    tollan = case.start([TOLLAN, "receive", "--timeout", "0", "-l", "-"], line=line, cwd=case.into)
-    case.start(["sz", "-q", "big.bin"], line=peer, cwd=case.out)
-    wait_for_size(case.path("in", "big.bin"), 256 << 10)
-    case.cut()
-    code, _, err = case.finish(tollan)
-    got = read(case.path("in", "big.bin"))
-    check(code == 15 and "The line was lost" in err, f"exit {code}: {err}")
-    check(0 < len(got) < len(data) and data.startswith(got), f"{len(got)} bytes kept")
-    check(f"the partial file big.bin is kept ({len(got)} bytes)" in err, err)
-
-
 def stdio_terminal_given_back(case):
     """A stdio receiver on a terminal in its usual (cooked) mode: the run makes it raw, and however
     the run ends (SIGTERM, SIGHUP, the peer's cancel), the terminal has its settings back."""
