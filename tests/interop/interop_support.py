@@ -293,9 +293,11 @@ def batch_files(case):
     return files, times
 
 
-def file_lines(out):
-    """The command's file lines: (name, status), in the columns of the transfer log."""
-    return [(line[:40].rstrip(), line[41:71].rstrip()) for line in out.splitlines() if line.strip()]
+def file_lines(text):
+    """The command's file lines, its messages ("tollan: ...") left out: (name, status), in the
+    columns of the transfer log."""
+    return [(line[:40].rstrip(), line[41:71].rstrip()) for line in text.splitlines()
+            if line.strip() and not line.startswith("tollan: ")]
 
 
 def main(cases):
