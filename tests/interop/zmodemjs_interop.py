@@ -13,6 +13,7 @@ Facts about zmodem.js (0.1.10) found by trying, which the cases rely on:
 (tests/interop/node_modules holds zmodem.js, installed by scripts/bootstrap.)
 """
 
+import itertools
 import json
 import os
 import select
@@ -67,44 +68,38 @@ def session(case, tollan_args, page_args, interrupt=False):
     return code, err, report
 
 
-def zmodemjs_both_ways(case):
+def zmodemjs_sessions(case):
     """tollan send to the page (a download) and tollan receive from it (an upload: subpackets of
     8 KiB, a ZSINIT first), a batch with an empty file, escape-heavy data and a large file, all
-    arriving with their times. Each offer tollan sends says how many files and bytes are still to
-    come, itself included (the page's download keeps no times)."""
-    files = {"empty": b"", "one": b"x", "escapes": bytes([0x18, 0x11, 0x13, 0x0D, 0x10, 0x8D,
+    arriving with their times (the page's download keeps none); each offer tollan sends says how
+    many files and bytes are still to come, itself included, and the terminal shows nothing after
+    the session. Then a larger file, each way, ended mid-file by the page's abort and by the
+    shell's Ctrl-C: both sides end at once, tollan with its own result."""
+    batch = {"empty": b"", "one": b"x", "escapes": bytes([0x18, 0x11, 0x13, 0x0D, 0x10, 0x8D,
                                                          0x91, 0x93, 0x90, 0x7F, 0xFF]) * 3000,
              "blocks": random_bytes(8192, 3), "large.bin": random_bytes(300001, 4)}
-    for name, data in files.items():
+    for name, data in {**batch, "big": random_bytes(3 << 20, 5)}.items():
         write(case.path("out", name), data, 0x50000000)
-    for send in (True, False):
+    endings = {None: (0, ""), "abort": (16, "Cancelled by remote."),
+               "ctrl-c": (6, "User cancelled.")}
+    for ending, send in itertools.product(endings, (True, False)):
+        names = ["big"] if ending else list(batch)
         page = ["download", case.into] if send else \
-            ["upload", *(case.path("out", name) for name in files)]
-        code, err, report = session(case, ["send", *files] if send else ["receive"], page)
-        check(code == 0 and report["error"] is None and report["ended"], f"{code} {err} {report}")
-        check_files(case.into, files, None if send else {name: 0x50000000 for name in files})
-        check(report["after"] == "", f"the terminal showed {report['after']!r}")
-        sizes = [len(data) for data in files.values()]
-        check(not send or [(f["files_remaining"], f["bytes_remaining"] or 0) for f in
-                           report["files"]] == [(len(files) - i, sum(sizes[i:]))
-                                                for i in range(len(sizes))], str(report["files"]))
+            ["upload", *(case.path("out", name) for name in names)]
+        code, err, report = session(case, ["send", *names] if send else ["receive"],
+                                    page + (["--abort", "200000"] if ending == "abort" else []),
+                                    interrupt=ending == "ctrl-c")
+        status, text = endings[ending]
+        check(code == status and text in err and report["ended"] and
+              (ending or report["error"] is None), f"{ending} {send}: {code} {err} {report}")
+        if not ending:
+            check(report["after"] == "", f"the terminal showed {report['after']!r}")
+            check_files(case.into, batch, None if send else {name: 0x50000000 for name in batch})
+            sizes = [len(data) for data in batch.values()]
+            check(not send or [(f["files_remaining"], f["bytes_remaining"] or 0) for f in
+                               report["files"]] == [(len(batch) - i, sum(sizes[i:]))
+                                                    for i in range(len(sizes))], report["files"])
         case.empty_folder(case.into)
-
-
-def zmodemjs_abort(case):
-    """The page's abort and the shell's Ctrl-C, each way: both sides end at once, tollan with its
-    own result, and the terminal shows nothing afterwards."""
-    write(case.path("out", "big"), random_bytes(3 << 20, 5))
-    for send in (True, False):
-        for by_page in (True, False):
-            page = ["download", case.into] if send else ["upload", case.path("out", "big")]
-            code, err, report = session(case, ["send", "big"] if send else ["receive"],
-                                        page + (["--abort", "200000"] if by_page else []),
-                                        interrupt=not by_page)
-            wanted = (16, "Cancelled by remote.") if by_page else (6, "User cancelled.")
-            check((code, wanted[1] in err) == (wanted[0], True), f"{send}: {code} {err}")
-            check(report["ended"], f"{send}, {by_page}: the page's session did not end")
-            case.empty_folder(case.into)
 
 
 if __name__ == "__main__":
