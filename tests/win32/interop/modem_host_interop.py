@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""tollan.dll dialling and answering through a modem in a VBScript host under Wine. Two modems
+"""tollan.dll dialling and answering through a modem in a JScript host under Wine. Two modems
 are entered in the prefix's registry as Windows keeps them (the modem list under Services\\Modem,
 the device instances, the driver keys with "Settings", "Init", "Hangup" and the "Default"
 record), both on COM7, whose Linux end a simulated modem (tests/interop/modem_peer.py) plays.
@@ -7,9 +7,10 @@ record), both on COM7, whose Linux end a simulated modem (tests/interop/modem_pe
 Each case checks the exact bytes of every command the component sent, the status texts in order
 (the modem holds its answers until the dialog shows the status that goes with them) and the
 results. Wine cannot report carrier detect on a pseudo-terminal, so the component never sees a
-carrier there: a "CONNECT" line fails the connect (20) like "BUSY" does. After a failed connect
-the dialog stays with its Cancel button until pressed; the next run in the same host opens the
-port again, which it could not (18) had the failed run left it open.
+carrier there: a "CONNECT" line fails the connect (20) like "BUSY" does. The host shows errors:
+after a failed connect the dialog stays with its Cancel button until pressed (without ShowErrors
+the run would close it by itself); the next run in the same host opens the port again, which it
+could not (18) had the failed run left it open.
 
 Usage: modem_host_interop.py CASE, like host_interop.py.
 """
@@ -123,7 +124,7 @@ class Runs:
 
     def start(self):
         self.modem_for(0)
-        self.host = Host(self.case, self.runs[0]["settings"],
+        self.host = Host(self.case, self.runs[0]["settings"], show_errors=1,
                          runs=[entry["settings"] for entry in self.runs[1:]])
 
     def check_run(self, run, mark, closes=False):
