@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tollan.dll in a VBScript host under Wine, beside the command-line peers (run by scripts/bench):
+# tollan.dll in a JScript host under Wine, beside the command-line peers (run by scripts/bench):
 #   1. TransferFiles sends SIZE random bytes with ZModem to rz, and receives them from sz, over
 #      the simulated line at BPS;
 #   2. the same send over a bare socat pair (no pacing): what the progress updates cost when the
@@ -15,7 +15,7 @@ top=$1 root=$2 size=$3 bps=$4 simulator=$5 keep_output=$6
 cd "$top"
 line_rate=$((bps / 10))
 dll=$top/$root/win64/tollan.dll
-host=$top/tests/win32/interop/transfer_host.vbs
+host=$top/tests/win32/interop/transfer_host.js
 ninja -C "$top/$root/win64" tollan_dll >/dev/null
 
 work=$(mktemp -d /tmp/tollan-dllbench.XXXXXX)
