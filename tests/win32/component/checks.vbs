@@ -1,5 +1,6 @@
 ' What every VBScript test here shares; component_test.sh puts it in front of the test. Same
-' compares and counts the failures, Finish prints the verdict the driver requires.
+' compares and counts the failures, Listed joins values for one comparison of several, Finish
+' prints the verdict the driver requires.
 Option Explicit
 Dim failures : failures = 0
 
@@ -9,6 +10,14 @@ Sub Same(got, want, what)
         failures = failures + 1
     End If
 End Sub
+
+Function Listed(values)
+    Dim v
+    Listed = ""
+    For Each v In values
+        Listed = Listed & " " & v
+    Next
+End Function
 
 ' The driver names the width of host it means ("x86" or "AMD64") as the first argument.
 If WScript.Arguments.Count > 0 Then

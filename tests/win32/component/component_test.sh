@@ -2,10 +2,7 @@
 # Windows tests of tollan.dll that go through the registry, run under Wine.
 #
 #   component_test.sh registration DLL       register, check every key, unregister
-#   component_test.sh run DLL FILE [USER]    run a VBScript or JScript test, or a host program;
-#                                            USER, a program that plays the user of the dialogs
-#                                            FILE opens, runs beside it and must end well too
-#   component_test.sh devices DLL FILE [USER]   the same with fake ports and modems
+#   component_test.sh run DLL FILE           run a VBScript or JScript test, or a host program
 #   component_test.sh imports DIR            binaries under DIR import only system DLLs
 #   component_test.sh side-by-side DLL32 DLL64   both widths registered in one prefix, each
 #                                            driven from its own host; removing one leaves
@@ -14,8 +11,7 @@
 # TOLLAN_HOST_BITS (32 or 64) is the width of the DLL under test and of the cscript, regsvr32
 # and reg that are started for it (each width has its own registry view of the classes).
 # Uses the session's prefix (WINEPREFIX) and undoes its registry changes when it ends; without
-# a session it makes a throwaway prefix. The fake devices change what every program of the
-# prefix sees, so a devices test always runs in a throwaway prefix of its own.
+# a session it makes a throwaway prefix.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
@@ -69,8 +65,7 @@ expect_key() { key_exists "$1" || fail "$1 is missing"; }
 expect_no_key() { ! key_exists "$1" || fail "$1 is still there"; }
 
 start_session() {
-    if [ "${1:-}" = private ] || [ -z "${WINEPREFIX:-}" ]; then
-        unset WINEPREFIX
+    if [ -z "${WINEPREFIX:-}" ]; then
         wine_session_start
         trap 'cleanup; wine_session_stop' EXIT
     else
@@ -96,14 +91,9 @@ register() {
 forget_settings() { win reg delete "$SETTINGS_KEY" /f >/dev/null || true; }
 
 # Runs a test script with cscript (a VBScript one after checks.vbs, which checks the host's
-# width; it must print PASS) or a test program, with the program USER beside it; all must end
-# well.
+# width; it must print PASS) or a test program; it must end well.
 run_test() {
-    local output status user_pid= script=
-    if [ -n "${2:-}" ]; then
-        wine "$2" </dev/null >/dev/null 2>&1 &
-        user_pid=$!
-    fi
+    local output status script=
     case $1 in
     *.exe) output=$(win "$1") ;;
     *.vbs)
@@ -118,9 +108,6 @@ run_test() {
     printf '%s\n' "$output"
     [ "$status" -eq 0 ] || fail "$1 exited with $status"
     [[ $1 == *.exe ]] || grep -qx PASS <<<"$output" || fail "$1 did not report PASS"
-    if [ -n "$user_pid" ]; then
-        wait "$user_pid" || fail "$2 did not end well"
-    fi
 }
 
 case $mode in
@@ -156,11 +143,9 @@ registration)
     expect_value "$HELP_KEY" tollan.hlp "$folder"
 
     win regsvr32 /s /u "$dll_path" >/dev/null || fail "unregistration failed"
-    expect_no_key 'HKCR\Tollan.Quill32.1'
-    expect_no_key 'HKCR\Tollan.Quill32'
-    expect_no_key "HKCR\\CLSID\\$CLSID"
-    expect_no_key "HKCR\\TypeLib\\$LIBID"
-    expect_no_key "HKCR\\Interface\\$IID"
+    for key in Tollan.Quill32.1 Tollan.Quill32 "CLSID\\$CLSID" "TypeLib\\$LIBID" "Interface\\$IID"; do
+        expect_no_key "HKCR\\$key"
+    done
     expect_key 'HKCR\CLSID'
     expect_key "$HELP_KEY"
     [ -z "$(reg_value "$HELP_KEY" tollan.hlp)" ] || fail "the help value is still there"
@@ -172,50 +157,7 @@ run)
     forget_settings
     cleanup_actions+=(forget_settings)
     register
-    run_test "$2" "${3:-}"
-    ;;
-
-devices)
-    start_session private
-    dll_path=$(winepath -w "$1" 2>/dev/null)
-    # Ports COM3 then COM1; two modems in the Windows NT layout, the second found through its
-    # device instance (tests/win32/setup/device_enumeration_test tries the other layouts).
-    win reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f >/dev/null
-    regfile=$(mktemp /tmp/tollan-devices.XXXXXX.reg)
-    class='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}'
-    cat >"$regfile" <<REG
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]
-"\\\\Device\\\\TestA"="COM3"
-"\\\\Device\\\\TestB"="COM1"
-
-[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum]
-"Count"=dword:00000002
-"0"="MODEM\\\\TEST\\\\0000"
-"1"="MODEM\\\\TEST\\\\0002"
-
-[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0000]
-"FriendlyName"="Courier V.Everything"
-"Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0000"
-
-[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0002]
-"FriendlyName"="Courier 28800"
-"Driver"="{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0002"
-
-[$class\\0000]
-"AttachedTo"="COM3"
-
-[$class\\0002]
-"MatchingDeviceId"="test\\\\courier2"
-
-[HKEY_LOCAL_MACHINE\\ENUM\\test\\courier2\\0000]
-"PORTNAME"="COM1"
-REG
-    win regedit /S "$(winepath -w "$regfile" 2>/dev/null)" >/dev/null || fail "regedit failed"
-    rm -f "$regfile"
-    register
-    run_test "$2" "${3:-}"
+    run_test "$2"
     ;;
 
 side-by-side)

@@ -1,17 +1,23 @@
 // An early-bound host: creates the registered Quill32 object and calls it through the vtable,
-// checks the class factory and the module's unload answer, and what Load and Save do with real
-// registry values.
+// checks the class factory and the module's unload answer, the setup sheet from the DLL's own
+// resources, and what Load and Save do with real registry values.
 #include "tollan_idl.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <oleauto.h>
 
 #include <string>
 
+#include "support/win32_sheet_driver.h"
+#include "ui/resource_ids.h"
+
 namespace {
+
+using namespace tollan::testing;
 
 constexpr const char* kSettingsKey = "Software\\Brindle\\Tollan";
 
@@ -91,13 +97,8 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
     EXPECT_EQ(q_->Load(nullptr), E_POINTER);
     EXPECT_EQ(q_->TransferFiles(0, 0, nullptr), E_POINTER);
     short shortResult = 0;
-    LONG longResult = 0;
     EXPECT_EQ(q_->Setup(1, 0, 0, 0, nullptr), E_POINTER);
     EXPECT_EQ(q_->Setup(0, 0, 0, 0, &shortResult), E_FAIL);
-    // Nothing to send: refused before a run, silently without ShowErrors.
-    longResult = -1;
-    EXPECT_EQ(q_->TransferFiles(0, 0, &longResult), S_OK);
-    EXPECT_EQ(longResult, 3);
 
     EXPECT_EQ(q_->put_FileList(nullptr), S_OK); // a null string is an empty list
     BSTR list = nullptr;
@@ -144,6 +145,32 @@ TEST_F(Quill32Host, TheModuleStaysWhileObjectsOrLocksAreAlive) {
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     EXPECT_EQ(CallExport("DllCanUnloadNow"), S_OK);
     factory->Release();
+}
+
+// Setup shows the pages asked for, with the DLL's templates, and what the user chose on them and
+// confirmed with OK is in the object's settings afterwards. (The sheet's pages, Cancel and the
+// Modem page are tested in tests/win32/setup.)
+TEST_F(Quill32Host, SetupShowsTheSheetAndKeepsWhatTheUserChose) {
+    BSTR title = SysAllocString(L"Host");
+    q_->put_MaxTitle(title);
+    SysFreeString(title);
+    short shown = -1;
+    RunDriven(
+        "Setup Host", [&] { return static_cast<int>(q_->Setup(1, 1, 0, 0, &shown)); },
+        [](HWND sheet) {
+            ChooseItem(CurrentPage(sheet), IDC_GENERAL_PROTOCOL, 0); // XModem
+            ShowPage(sheet, 1);
+            TypeText(CurrentPage(sheet), IDC_TRANSFER_SEND_TIMEOUT, "120");
+            PressSheetButton(sheet, PSBTN_OK);
+            WaitUntilClosed(sheet);
+        });
+    EXPECT_EQ(shown, 0);
+    short protocol = -1;
+    LONG timeout = 0;
+    q_->get_Protocol(&protocol);
+    q_->get_SendTimeout(&timeout);
+    EXPECT_EQ(protocol, 0);
+    EXPECT_EQ(timeout, 120);
 }
 
 TEST_F(Quill32Host, SaveWritesRegistryTypesAndLoadSkipsWhatDoesNotFit) {

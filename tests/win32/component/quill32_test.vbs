@@ -1,6 +1,7 @@
 ' Drives Tollan.Quill32 as a late-bound VBScript host does: created by ProgID, a property written
 ' and clamped, a telephone number from the listing in the registry, two objects sharing one set
-' of settings, and Save, change, Load and Reset over the current user's registry.
+' of settings, and every property written and read, then Save, Reset and Load over the current
+' user's registry. (What each Reset type sets is tested in tests/unit/settings.)
 Const SettingsKey = "HKCU\Software\Brindle\Tollan\"
 
 Dim q, q2, sh
@@ -22,44 +23,28 @@ q2.BaudRate = 38400
 Same q.BaudRate, 38400, "BaudRate set through the other object"
 Set q2 = Nothing
 
-q.DefaultDir = "C:\incoming" : q.MaxTitle = "not saved"
-Same q.Save(), 0, "Save"
-Same sh.RegRead(SettingsKey & "DefaultDir"), "C:\incoming", "saved DefaultDir"
-q.Reset 3
-Same q.WindowSize, 1024, "WindowSize after Reset 3"
-q.MaxTitle = "other"
-Same q.Load(), 0, "Load after Save"
-Same q.BaudRate, 38400, "loaded BaudRate"
-Same q.DefaultDir, "C:\incoming", "loaded DefaultDir"
-Same q.WindowSize, 0, "loaded WindowSize"
-Same q.MaxTitle, "other", "MaxTitle is not loaded"
-
 ' Every other writable property reads back what was written, and those saved come back from Load.
 q.AppendToLog = 1 : q.BaudRate = 115200 : q.CrashRecovery = 3 : q.FlowControl = 1
 q.LogFilename = "C:\l.txt" : q.LogToFile = 1 : q.LogToScreen = 1 : q.MaxErrors = 7
 q.ModemCmd = "ATM0" : q.Overwrite = 5 : q.PathSwitch = 2 : q.Protocol = 2 : q.RecvTimeout = 45
 q.SendTimeout = 30 : q.WindowSize = 2048 : q.FileList = "a.txt;b.txt" : q.HostMode = 1
-q.RunMinimized = 1 : q.Transfer = 1 : q.Verbose = 1
-Function Listed(values)
-    Dim v
-    Listed = ""
-    For Each v In values
-        Listed = Listed & " " & v
-    Next
-End Function
+q.RunMinimized = 1 : q.Transfer = 1 : q.Verbose = 1 : q.DefaultDir = "C:\incoming"
+q.MaxTitle = "not saved"
 Function Saved()
     Saved = Listed(Array(q.AppendToLog, q.BaudRate, q.CrashRecovery, q.FlowControl, q.LogFilename, _
         q.LogToFile, q.LogToScreen, q.MaxErrors, q.ModemCmd, q.Overwrite, q.PathSwitch, _
-        q.Protocol, q.RecvTimeout, q.SendTimeout, q.WindowSize))
+        q.Protocol, q.RecvTimeout, q.SendTimeout, q.WindowSize, q.DefaultDir))
 End Function
-Const AllSaved = " 1 115200 3 1 C:\l.txt 1 1 7 ATM0 5 2 2 45 30 2048"
+Const AllSaved = " 1 115200 3 1 C:\l.txt 1 1 7 ATM0 5 2 2 45 30 2048 C:\incoming"
 Same Saved(), AllSaved, "the saved settings as written"
 Same Listed(Array(q.FileList, q.HostMode, q.RunMinimized, q.Transfer, q.Verbose)), _
     " a.txt;b.txt 1 1 1 1", "the other settings as written"
 Same q.Save(), 0, "Save of every setting"
-q.Reset 1
+Same sh.RegRead(SettingsKey & "DefaultDir"), "C:\incoming", "saved DefaultDir"
+q.Reset 1 : q.MaxTitle = "other"
 Same q.Load(), 0, "Load of every setting"
 Same Saved(), AllSaved, "the loaded settings"
+Same q.MaxTitle, "other", "MaxTitle is not loaded"
 
 Set q = Nothing
 Finish
