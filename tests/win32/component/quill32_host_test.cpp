@@ -44,15 +44,15 @@ TEST(Quill32Devices, AModemPluggedInAfterLoadingIsListed) {
     const std::string modems = "SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum";
     const std::string device = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7011&PID_0001";
     const std::string instance = device + "\\5&2d&0&1";
+    const auto set = [](const std::string& key, const char* name, const std::string& text) {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, text.c_str(),
+                        static_cast<DWORD>(text.size() + 1));
+    };
     const DWORD count = 1;
-    const std::string listed = instance.substr(30); // below Enum
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, modems.c_str(), "Count", REG_DWORD, &count, 4);
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, modems.c_str(), "0", REG_SZ, listed.c_str(),
-                    static_cast<DWORD>(listed.size() + 1));
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, instance.c_str(), "FriendlyName", REG_SZ,
-                    "Plugged In Later", 17);
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (instance + "\\Device Parameters").c_str(), "PortName",
-                    REG_SZ, "COM7", 5);
+    set(modems, "0", instance.substr(30)); // below Enum
+    set(instance, "FriendlyName", "Plugged In Later");
+    set(instance + "\\Device Parameters", "PortName", "COM7");
 
     IQuill32* q = nullptr;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IQuill32, reinterpret_cast<void**>(&q)), S_OK);

@@ -1,11 +1,10 @@
 // A hand on another process's progress dialog, for the host tests: finds the dialog by its
 // caption, waits for a status text, prints control texts and presses buttons.
 //
-//   dialog_hand CAPTION [wait-status TEXT] [wait-visible ID] [print ID]... [click ID]...
+//   dialog_hand CAPTION [wait-status TEXT] [print ID]... [click ID]...
 //
-// wait-status waits until the status line holds TEXT, or one of the "|"-separated parts of it.
-// Steps run in order; each wait gives up after 60 s (exit status 2). Printed lines are
-// "ID=text". Exit status 0 when every step was done.
+// wait-status waits until the status line holds TEXT. Steps run in order; each wait gives up
+// after 60 s (exit status 2). Printed lines are "ID=text". Exit status 0 when every step was done.
 #include "support/win32_sheet_driver.h"
 
 #include <cstdio>
@@ -18,16 +17,6 @@ namespace {
 
 constexpr int kStatusId = 284;
 constexpr DWORD kLimitMs = 60000;
-
-bool HoldsOneOf(const std::string& text, const std::string& parts) {
-    for (std::size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
-        bar = parts.find('|', start);
-        if (text.find(parts.substr(start, bar - start)) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
 
 } // namespace
 
@@ -43,10 +32,9 @@ int main(int argc, char** argv) {
         const int id = std::atoi(value.c_str());
         bool done = true;
         if (step == "wait-status") {
-            done = WaitFor([&] { return HoldsOneOf(TextOf(dialog, kStatusId), value); }, kLimitMs);
-        } else if (step == "wait-visible") {
             done =
-                WaitFor([&] { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }, kLimitMs);
+                WaitFor([&] { return TextOf(dialog, kStatusId).find(value) != std::string::npos; },
+                        kLimitMs);
         } else if (step == "print") {
             std::printf("%d=%s\n", id, TextOf(dialog, id).c_str());
             std::fflush(stdout);
