@@ -79,63 +79,41 @@ def register_modems(case):
         ["REGEDIT4", ""] + ["[-" + key[1:] for key in reversed(keys)], "no-modems.reg"))
 
 
-def modem_line(case):
-    """COM7 with the simulated modem on its other end, and the modems entered."""
-    line, end = case.pty_pair()
-    prepare(line)
-    register_modems(case)
-    peer = ModemPeer(case.open_end(end))
-    case.relays.append(peer)
-    return peer
+def run_host(case, peer, runs):
+    """One host running TransferFiles once per entry of `runs`: settings for it, the modem's
+    gates (statuses the dialog is to show first) and results (where a function gets the host),
+    the bytes it is to receive, the status that stays. For each run waits for that status and
+    Cancel, checks the bytes the modem received and presses Cancel. The results of all runs."""
+    host = None
 
+    def shows(text, run):
+        return lambda: host.hand("wait-status", text, run=run)
 
-def sending(case, **settings):
-    """Settings of a run that dials to send a file."""
-    notes = case.path("out", "notes.txt")
-    write(notes, b"a note\r\n")
-    return dict({"UseModem": 1, "Protocol": ZMODEM, "Transfer": 1, "FileList": windows_path(notes),
-                 "Telephone": "5551234", "SendTimeout": 30}, **settings)
+    def modem_for(run):
+        gates = {"ATZ": ["Initializing modem..."], "ATS7": ["Resetting modem..."],
+                 **runs[run].get("gates", {})}
+        results = {command: [(lambda step=step: step(host)) if callable(step) else step
+                             for step in steps]
+                   for command, steps in runs[run].get("results", {}).items()}
+        peer.configure(results=results, gates={
+            command: [shows(step, run) for step in steps] for command, steps in gates.items()})
 
-
-class Runs:
-    """One host running TransferFiles once per entry of `runs` (settings for it, the modem's
-    gates and results, the bytes it is to receive); the checks of each run."""
-
-    def __init__(self, case, peer, runs):
-        self.case, self.peer, self.runs, self.host = case, peer, runs, None
-
-    def shows(self, text, run):
-        """A script step: waits until run `run`'s dialog shows `text`."""
-        return lambda: self.host.hand("wait-status", text, run=run)
-
-    def modem_for(self, run):
-        entry = self.runs[run]
-        gates = {"ATZ": [self.shows("Initializing modem...", run)],
-                 "ATS7": [self.shows("Resetting modem...", run)]}
-        for command, steps in entry.get("gates", {}).items():
-            gates[command] = [self.shows(step, run) if isinstance(step, str) else step
-                              for step in steps]
-        self.peer.configure(gates=gates, results=entry.get("results"))
-
-    def run_all(self):
-        """Runs the host; for each run waits for the status that stays and Cancel, checks the
-        bytes the modem received and presses Cancel. The results of all runs."""
-        self.modem_for(0)
-        self.host = Host(self.case, self.runs[0]["settings"], show_errors=1,
-                         runs=[entry["settings"] for entry in self.runs[1:]])
-        mark = 0
-        for run, entry in enumerate(self.runs):
-            status = entry.get("stays", FAILED)
-            shown = self.host.hand("wait-status", status, "print", 284, "print", 2, run=run)
-            check(shown == {"284": status, "2": "Cancel"}, f"run {run + 1}'s dialog: {shown}")
-            self.peer.wait_for(mark, entry["bytes"])
-            mark = self.peer.mark()
-            if run + 1 < len(self.runs):
-                self.modem_for(run + 1)
-            self.host.hand("click", 2, run=run)
-        results = [outcome["result"] for outcome in self.host.outcomes()]
-        self.peer.finish()
-        return results
+    modem_for(0)
+    host = Host(case, runs[0]["settings"], show_errors=1,
+                runs=[entry["settings"] for entry in runs[1:]])
+    mark = 0
+    for run, entry in enumerate(runs):
+        status = entry.get("stays", FAILED)
+        shown = host.hand("wait-status", status, "print", 284, "print", 2, run=run)
+        check(shown == {"284": status, "2": "Cancel"}, f"run {run + 1}'s dialog: {shown}")
+        peer.wait_for(mark, entry["bytes"])
+        mark = peer.mark()
+        if run + 1 < len(runs):
+            modem_for(run + 1)
+        host.hand("click", 2, run=run)
+    results = [outcome["result"] for outcome in host.outcomes()]
+    peer.finish()
+    return results
 
 
 def modem_dial_answer_and_missing_hangup(case):
@@ -145,16 +123,23 @@ def modem_dial_answer_and_missing_hangup(case):
     without its hang-up list fails its initialisation with 21 and "Initializing modem..." stays.
     (Which result line means what, silence, and Cancel while dialling are tested in
     tests/unit/transfer/modem_run_test.)"""
-    peer = modem_line(case)
-    runs = None
+    line, end = case.pty_pair()
+    prepare(line)
+    register_modems(case)
+    peer = ModemPeer(case.open_end(end))
+    case.relays.append(peer)
+    write(case.path("out", "notes.txt"), b"a note\r\n")
+    shown = {}
 
-    def still_waiting():
-        shown = runs.host.hand("print", 284, run=1)
-        check(shown["284"] == "Waiting to answer modem...", f"after the rings: {shown}")
+    def still_waiting(host):
+        shown.update(host.hand("print", 284, run=1))
 
     head = INIT + SETTINGS + USER_INIT
-    runs = Runs(case, peer, [
-        {"settings": sending(case, ModemCmd="M2L3"), "bytes": head + b"ATM2L3\r" + DIAL + INIT,
+    results = run_host(case, peer, [
+        {"settings": {"UseModem": 1, "Protocol": ZMODEM, "Transfer": 1, "ModemCmd": "M2L3",
+                      "FileList": windows_path(case.path("out", "notes.txt")),
+                      "Telephone": "5551234", "SendTimeout": 30},
+         "bytes": head + b"ATM2L3\r" + DIAL + INIT,
          "gates": {"ATM2": ["Sending AT command..."],
                    "ATD": ["Dialing modem...", "Waiting for answer..."]},
          "results": {"ATD": ["CONNECT 33600"]}},
@@ -166,7 +151,7 @@ def modem_dial_answer_and_missing_hangup(case):
         {"settings": {"ModemName": "Tollan Broken"}, "bytes": INIT,
          "stays": "Initializing modem..."},
     ])
-    results = runs.run_all()
+    check(shown == {"284": "Waiting to answer modem..."}, f"after the rings: {shown}")
     check(results == [20, 20, 21], f"TransferFiles gave {results}, wanted 20, 20, 21")
 
 
