@@ -169,7 +169,6 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
         const char* protocolName;
     };
     const Layout layouts[] = {
-        {false, false, false, 1, 0, Protocol::kZModem, "Transmit", "Z-Modem"},
         {true, true, false, 0, 1, Protocol::kZModem, "Host", "Z-Modem"},
         {true, false, true, 0, 0, Protocol::kXModem, "Receive", "X-Modem"}, // verbose wins
         {false, true, true, 1, 0, Protocol::kAckNak, "Transmit", "ACK/NAK"},
@@ -194,7 +193,8 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(sawMinTitle.load(), layout.runMinimized && !layout.verbose)
             << "the caption follows the minimised state";
-        ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(dialog, 9)) != FALSE; }));
+        const auto visible = [&](int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != 0; };
+        ASSERT_TRUE(WaitFor([&] { return visible(9); }));
         const std::map<int, std::string> shown = {
             {IDC_PROGRESS_PORT, "COM9"},
             {IDC_PROGRESS_PROTOCOL, layout.protocolName},
@@ -206,15 +206,13 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
         for (const auto& [id, text] : shown) {
             EXPECT_EQ(TextOf(dialog, id), text) << "control " << id;
         }
-        HWND errors = GetDlgItem(dialog, IDC_PROGRESS_ERRORS);
-        EXPECT_EQ(IsWindowVisible(errors) != FALSE, layout.verbose);
-        EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS_ERROR_LABEL)) != FALSE,
-                  layout.verbose);
-        const bool spans =
-            ScreenRect(GetDlgItem(dialog, IDC_PROGRESS_BYTES)).right == ScreenRect(errors).right;
+        EXPECT_EQ(visible(IDC_PROGRESS_ERRORS), layout.verbose);
+        EXPECT_EQ(visible(IDC_PROGRESS_ERROR_LABEL), layout.verbose);
+        const bool spans = ScreenRect(GetDlgItem(dialog, IDC_PROGRESS_BYTES)).right ==
+                           ScreenRect(GetDlgItem(dialog, IDC_PROGRESS_ERRORS)).right;
         EXPECT_EQ(spans, !layout.verbose) << "the progress text reaches the error count's edge";
         HWND list = GetDlgItem(dialog, IDC_PROGRESS_LIST);
-        EXPECT_EQ(IsWindowVisible(list) != FALSE, layout.logToScreen);
+        EXPECT_EQ(visible(IDC_PROGRESS_LIST), layout.logToScreen);
         if (!IsIconic(dialog)) {
             RECT rect = ScreenRect(dialog);
             (layout.logToScreen ? heightWithList : heightWithout) = rect.bottom - rect.top;
@@ -441,8 +439,9 @@ TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
               out + "\\a.txt;a.txt;" + out + "\\b.txt;renamed.txt;" + out + "\\c.txt;c.txt");
     EXPECT_EQ(block_.Attempted, 3);
 
-    // One file; its receiver name emptied, then OK: code 4 with its message.
-    Start(true, true);
+    // One file; its receiver name emptied, then OK: code 4 (the message box of a refusal is
+    // shown in ARefusedRunShowsItsMessage).
+    Start(true, false);
     sendAs = ChooseFiles("a.txt");
     ASSERT_NE(sendAs, nullptr);
     EditReceiverName(sendAs, "");
@@ -450,9 +449,6 @@ TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
         return Rows(sendAs, IDC_SEND_AS_LIST, 2) == Table{{out + "\\a.txt", ""}};
     }));
     ClickLater(sendAs, IDOK);
-    HWND box = WaitForDialog(kTitle);
-    ASSERT_NE(box, nullptr);
-    ClickLater(box, IDOK);
     EXPECT_EQ(Result(), kResultNoReceiverName);
     EXPECT_TRUE(block_.FileList.empty());
 
