@@ -11,6 +11,7 @@
 #include <oleauto.h>
 
 #include <string>
+#include <utility>
 
 #include "support/win32_sheet_driver.h"
 #include "ui/resource_ids.h"
@@ -182,28 +183,21 @@ TEST_F(Quill32Host, SaveWritesRegistryTypesAndLoadSkipsWhatDoesNotFit) {
     ASSERT_EQ(q_->Save(&result), S_OK);
     EXPECT_EQ(result, 0);
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key),
-              ERROR_SUCCESS);
-    DWORD type = 0;
-    DWORD number = 0;
-    DWORD size = sizeof number;
-    RegQueryValueExA(key, "Protocol", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(number, 1u);
-    char text[16] = {};
-    size = sizeof text;
-    RegQueryValueExA(key, "ModemCmd", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(size, 5u); // with its terminating zero
-    EXPECT_STREQ(text, "ATX3");
+    // Each value's type and bytes; a text with its terminating zero.
+    const auto saved = [](const char* name) {
+        char data[16] = {};
+        DWORD type = 0;
+        DWORD size = sizeof data;
+        RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_ANY, &type, data, &size);
+        return std::make_pair(type, std::string(data, size));
+    };
+    EXPECT_EQ(saved("Protocol"), std::make_pair(DWORD{REG_DWORD}, std::string("\1\0\0\0", 4)));
+    EXPECT_EQ(saved("ModemCmd"), std::make_pair(DWORD{REG_SZ}, std::string("ATX3", 5)));
 
     const unsigned char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    RegSetValueExA(key, "BaudRate", 0, REG_BINARY, eight, sizeof eight);
+    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "BaudRate", REG_BINARY, eight, sizeof eight);
     const DWORD protocol = 2;
-    RegSetValueExA(key, "Protocol", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&protocol),
-                   sizeof protocol);
-    RegCloseKey(key);
+    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "Protocol", REG_DWORD, &protocol, 4);
     q_->put_BaudRate(57600);
     ASSERT_EQ(q_->Load(&result), S_OK);
     EXPECT_EQ(result, -1);
