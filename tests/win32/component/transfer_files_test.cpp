@@ -17,7 +17,6 @@
 #include <future>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +25,7 @@
 #include "link/win32_serial_port.h"
 #include "settings/device_lists.h"
 #include "settings/settings_block.h"
+#include "support/test_files.h"
 #include "support/win32_sheet_driver.h"
 #include "transfer/ansi_text.h"
 #include "transfer/result_code.h"
@@ -331,11 +331,9 @@ private:
 // goes on without it and LogToFile is off afterwards. (The log's lines are tested in
 // tests/unit/transfer.)
 TEST_F(TransferFilesTest, BatchListsEachFileInTheDialog) {
-    std::string first(70000, '\0');
-    for (std::size_t i = 0; i < first.size(); ++i) {
-        first[i] = static_cast<char>(i * 7 + i / 251);
-    }
-    const std::string firstPath = Write("out\\first.bin", first);
+    const test::Bytes first = test::Pattern(70000);
+    const std::string firstPath = Path("out\\first.bin");
+    test::WriteFile(firstPath, first);
     const std::string secondPath = Write("out\\second.txt", "second file\r\n");
     block_.Protocol = Protocol::kZModem;
     block_.Transfer = 1;
@@ -373,9 +371,7 @@ TEST_F(TransferFilesTest, BatchListsEachFileInTheDialog) {
     EXPECT_EQ(closing.rows[1][0], secondPath);
     EXPECT_EQ(closing.rows[1][4], "13");
 
-    std::stringstream copy;
-    copy << std::ifstream(PathOfText(receive.defaultDir + "\\first.bin"), std::ios::binary).rdbuf();
-    EXPECT_TRUE(copy.str() == first);
+    EXPECT_TRUE(test::ReadFile(receive.defaultDir + "\\first.bin") == first);
 }
 
 // Names files in the file-open dialog's name box (whichever of the two ids it has) and waits
