@@ -135,7 +135,7 @@ transfer() {
 
 # DLL_RUNS picks runs (default: all four).
 runs=" ${DLL_RUNS:-send receive unpaced wait} "
-echo "bench: tollan.dll in a VBScript host under Wine ($size random bytes)"
+echo "bench: tollan.dll in a JScript host under Wine ($size random bytes)"
 [[ $runs == *" send "* ]] && transfer "dll-send-rz-paced" paced send
 [[ $runs == *" receive "* ]] && transfer "sz-dll-receive-paced" paced receive
 [[ $runs == *" unpaced "* ]] && transfer "dll-send-rz-unpaced" socat send
