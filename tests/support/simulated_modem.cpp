@@ -3,24 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <chrono>
 #include <deque>
 #include <mutex>
-#include <thread>
-#include <tuple>
+#include <type_traits>
 
 #include "link/tick_count.h"
+#include "support/memory_port.h"
 
 namespace tollan {
 namespace {
 
-constexpr char kConnectText[] = "CONNECT 33600";
 constexpr std::uint32_t kRingIntervalMs = 2000;
 constexpr std::uint32_t kHandshakeMs = 1000; // from the answer to "CONNECT"
-
-// Commands taken with any number that change nothing a test can see, and the space.
-constexpr const char* kSettings[] = {"V", "Q",  "X",  "M",  "L",  "B",   "N",  "P",
-                                     "T", "&C", "&D", "&K", "&S", "\\N", "%C", " "};
+constexpr std::size_t kTransmitSize = 2048;  // data held for the far end
 
 enum class CallState {
     kIdle,      // on-hook; may be ringing
@@ -28,12 +23,6 @@ enum class CallState {
     kHandshake, // both modems off-hook, training
     kConnected, // carrier up; data mode while `online`
 };
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return std::toupper(c); });
-    return text;
-}
 
 // Reads a decimal number at `pos` (none: 0).
 int Number(const std::string& text, std::size_t& pos) {
@@ -68,16 +57,10 @@ struct ModemCore {
     std::uint32_t lastData = 0;
     std::uint32_t lastPlus = 0;
 
-    // The terminal's port.
-    std::uint64_t portId = 0;
-    bool dtr = false;
-    std::uint32_t receiveSize = 4096;
-    std::uint32_t transmitSize = 2048;
-    std::deque<std::uint8_t> toTerminal; // the port's receive queue
-    std::deque<std::uint8_t> outbound;   // the port's transmit queue: data for the far end
-
+    // The cable to the open port: its A end is the terminal's, the modem reads and writes B.
+    std::shared_ptr<MemoryPortPair> cable;
+    std::deque<std::uint8_t> outbound; // data for the far end
     std::string received;
-    std::vector<std::string> commands;
 
     explicit ModemCore(const SimulatedModemOptions& options) : options(options) { Reset(); }
 
@@ -94,8 +77,8 @@ struct ModemCore {
     bool DataMode() const { return state == CallState::kConnected && online; }
 
     void ToTerminal(const std::string& text) {
-        if (portId != 0) {
-            toTerminal.insert(toTerminal.end(), text.begin(), text.end());
+        if (cable != nullptr) {
+            cable->B().Write(text.data(), static_cast<int>(text.size()));
         }
     }
     void Say(const std::string& text) {
@@ -155,14 +138,6 @@ struct ModemCore {
         }
     }
 
-    void Connect(std::uint32_t at) {
-        state = CallState::kConnected;
-        online = true;
-        pluses = 0;
-        lastData = at;
-        Say(kConnectText);
-    }
-
     // The pending event, due at `stepAt`.
     void Step() {
         const std::uint32_t at = stepAt;
@@ -172,7 +147,8 @@ struct ModemCore {
         if (ringing) {
             Say("RING");
             Arm(at + kRingIntervalMs);
-            if (s[0] > 0 && ++rings >= s[0] && portId != 0 && dtr) {
+            if (s[0] > 0 && ++rings >= s[0] && cable != nullptr &&
+                cable->A().Signal(kSignalDtr, -1) != 0) {
                 AnswerCall(at);
             }
         } else if (state == CallState::kDialling && peer != nullptr && lineFree) {
@@ -180,7 +156,11 @@ struct ModemCore {
         } else if (state == CallState::kHandshake ||
                    (state == CallState::kDialling && outcome == DialOutcome::kConnect &&
                     lineFree)) {
-            Connect(at);
+            state = CallState::kConnected;
+            online = true;
+            pluses = 0;
+            lastData = at;
+            Say("CONNECT 33600");
         } else if (state == CallState::kDialling && outcome != DialOutcome::kSilent) {
             Say(outcome == DialOutcome::kNoCarrier ? "NO CARRIER" : "BUSY");
             GoOnHook();
@@ -225,9 +205,11 @@ struct ModemCore {
             ToTerminal(std::string(1, c));
         }
         if (c == '\r') {
-            const std::size_t at = Upper(line).find("AT");
-            if (at != std::string::npos) {
-                Execute(line.substr(at), now);
+            std::string upper = line;
+            std::transform(upper.begin(), upper.end(), upper.begin(),
+                           [](unsigned char u) { return std::toupper(u); });
+            if (const std::size_t at = upper.find("AT"); at != std::string::npos) {
+                Execute(upper.substr(at + 2), now);
             }
             line.clear();
         } else if (c != '\n') {
@@ -235,12 +217,11 @@ struct ModemCore {
         }
     }
 
-    void Execute(const std::string& text, std::uint32_t now) {
-        commands.push_back(text);
+    // The commands after "AT"; every one not named here is taken as a setting.
+    void Execute(const std::string& body, std::uint32_t now) {
         if (options.mute) {
             return;
         }
-        const std::string body = Upper(text.substr(2));
         for (std::size_t pos = 0; pos < body.size();) {
             std::string name(1, body[pos++]);
             if (std::string("&\\%").find(name[0]) != std::string::npos && pos < body.size()) {
@@ -261,31 +242,36 @@ struct ModemCore {
                 }
                 ++pos;
                 s[static_cast<std::size_t>(value)] = std::min(Number(body, pos), 255);
-            } else if (name == "H") {
+            } else if (name == "H" || name == "Z") {
                 EndCall();
-            } else if (name == "Z") {
-                EndCall();
+            }
+            if (name == "Z" || name == "&F") {
                 Reset();
-            } else if (name == "&F") {
-                Reset();
-            } else if (std::find(std::begin(kSettings), std::end(kSettings), name) ==
-                       std::end(kSettings)) {
-                return Say("ERROR");
             }
         }
         Say("OK");
+    }
+
+    // Takes what the terminal sent: command bytes, or data as far as the far end's queue takes it.
+    void Take(std::uint32_t now) {
+        std::uint8_t byte;
+        while (cable != nullptr && (!DataMode() || outbound.size() < kTransmitSize) &&
+               cable->B().Read(&byte, 1) == 1) {
+            DataMode() ? DataByte(byte, now) : CommandByte(byte, now);
+        }
     }
 
     // Moves the bytes for the far end as far as the other side takes them.
     void Carry() {
         if (peer == nullptr) {
             outbound.clear(); // the far end of a modem on its own swallows them
-            return;
         }
-        while (!outbound.empty() && peer->DataMode() &&
-               peer->toTerminal.size() < peer->receiveSize) {
-            peer->toTerminal.push_back(outbound.front());
+        while (!outbound.empty() && peer->DataMode() && peer->cable != nullptr &&
+               peer->cable->B().Write(&outbound.front(), 1) == 1) {
             outbound.pop_front();
+        }
+        if (cable != nullptr) {
+            cable->A().SetModemLine(kSignalCarrier, state == CallState::kConnected);
         }
     }
 };
@@ -293,10 +279,13 @@ struct ModemCore {
 struct ModemExchange {
     std::mutex mutex;
     std::vector<std::unique_ptr<ModemCore>> cores;
-    std::uint64_t nextPortId = 1;
 
-    // Brings both modems up to `now`: the events in the order they fell due, then the data.
+    // Brings both modems up to `now`: what the terminals sent, the events in the order they fell
+    // due, then the data.
     void Advance(std::uint32_t now) {
+        for (auto& core : cores) {
+            core->Take(now);
+        }
         for (int turn = 0; turn < 1000; ++turn) {
             ModemCore* due = nullptr;
             for (auto& core : cores) {
@@ -318,200 +307,104 @@ struct ModemExchange {
 
 namespace {
 
-// The terminal's end of the cable to a simulated modem.
+// The terminal's end of the cable to a simulated modem: an in-memory port whose every operation
+// first brings the modems up to now.
 class SimulatedModemPort : public CommPort {
 public:
-    // Attached to the modem, or failed with LINK_PORT_IN_USE while another port is attached.
     SimulatedModemPort(std::shared_ptr<ModemExchange> exchange, ModemCore& core,
                        std::uint32_t receiveSize, std::uint32_t transmitSize)
-        : exchange_(std::move(exchange)), core_(core) {
+        : exchange_(std::move(exchange)), core_(core), cable_(std::make_shared<MemoryPortPair>()) {
         std::lock_guard lock(exchange_->mutex);
         exchange_->Advance(TickCount());
-        if (core_.portId != 0) {
-            SetStatus(LINK_PORT_IN_USE);
-            return;
-        }
-        id_ = exchange_->nextPortId++;
-        core_.portId = id_;
-        core_.dtr = true;
-        core_.receiveSize = receiveSize != 0 ? receiveSize : 4096;
-        core_.transmitSize = transmitSize != 0 ? transmitSize : 2048;
+        end().SetQueues(receiveSize, 0, transmitSize);
+        end().SetModemLine(kSignalCarrier, false);
+        core_.cable = cable_;
     }
 
     ~SimulatedModemPort() override { Close(); }
 
-    int Idle() override {
-        {
-            std::lock_guard lock(exchange_->mutex);
-            exchange_->Advance(TickCount());
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-        return 0;
-    }
-
     int Close() override {
         std::lock_guard lock(exchange_->mutex);
-        if (!Mine()) {
-            return 0;
+        if (core_.cable == cable_) {
+            exchange_->Advance(TickCount());
+            core_.EndCall(); // the dropped DTR
+            core_.cable.reset();
         }
-        exchange_->Advance(TickCount());
-        core_.EndCall(); // the dropped DTR
-        core_.portId = 0;
-        core_.toTerminal.clear();
-        id_ = 0;
-        return 0;
-    }
-
-    QueueStatus& GetQueueStatus(QueueStatus& record, int) override {
-        std::lock_guard lock(exchange_->mutex);
-        exchange_->Advance(TickCount());
-        const bool mine = Mine();
-        record.receiveValid = 1;
-        record.receiveCount = mine ? static_cast<std::uint32_t>(core_.toTerminal.size()) : 0;
-        record.receiveSize = core_.receiveSize;
-        record.transmitValid = 1;
-        record.transmitCount = mine ? static_cast<std::uint32_t>(core_.outbound.size()) : 0;
-        record.transmitSize = core_.transmitSize;
-        record.holdFlags = 0;
-        return record;
-    }
-
-    int SetQueues(std::uint32_t receiveSize, std::uint32_t, std::uint32_t transmitSize) override {
-        std::lock_guard lock(exchange_->mutex);
-        core_.receiveSize = receiveSize != 0 ? receiveSize : core_.receiveSize;
-        core_.transmitSize = transmitSize != 0 ? transmitSize : core_.transmitSize;
-        return 0;
-    }
-
-    int SetFlowControl(int input, int output) override {
-        if (const int r = CheckFlowCodes(input, output); r != 0) {
-            return r;
-        }
-        inputFlow_ = input;
-        outputFlow_ = output;
-        return 0;
-    }
-
-    int GetFlowControl(int& input, int& output) override {
-        input = inputFlow_;
-        output = outputFlow_;
-        return 0;
+        return end().Close();
     }
 
     int Signal(int code, int value) override {
-        std::lock_guard lock(exchange_->mutex);
-        exchange_->Advance(TickCount());
-        const bool mine = Mine();
-        if (mine && value != -1 && code == kSignalDtr) {
-            if (core_.dtr && value == 0) {
+        return Forward([&](MemoryPort& port) {
+            if (code == kSignalDtr && value == 0 && port.Signal(kSignalDtr, -1) != 0) {
                 core_.EndCall();
             }
-            core_.dtr = value != 0;
-        }
-        switch (code) {
-        case kSignalDtr:
-            return mine && core_.dtr;
-        case kSignalRts: // follows the port, not the settings
-        case kSignalCts:
-        case kSignalDsr:
-            return mine;
-        case kSignalCarrier:
-            return mine && core_.state == CallState::kConnected &&
-                   core_.options.carrierDetectOnConnect;
-        default:
-            return LineSnapshotPosition(code) >= 0 ? 0 : 2;
-        }
+            return port.Signal(code, value);
+        });
     }
 
+    QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override {
+        Forward([&](MemoryPort& port) { return &port.GetQueueStatus(record, mask); });
+        record.transmitCount += static_cast<std::uint32_t>(core_.outbound.size());
+        return record;
+    }
+
+    int Idle() override {
+        return Forward([](MemoryPort& port) { return port.Idle(); });
+    }
+    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                  std::uint32_t transmitSize) override {
+        return Forward(
+            [&](MemoryPort& p) { return p.SetQueues(receiveSize, xoffLimit, transmitSize); });
+    }
+    int SetFlowControl(int input, int output) override {
+        return Forward([&](MemoryPort& port) { return port.SetFlowControl(input, output); });
+    }
+    int GetFlowControl(int& input, int& output) override {
+        return end().GetFlowControl(input, output);
+    }
     int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override {
-        if (const int r = CheckFormat(parity, dataBits, stopBits); r != 0) {
-            return r;
-        }
-        format_ = {speed, parity, dataBits, stopBits};
-        return 0;
+        return Forward(
+            [&](MemoryPort& p) { return p.SetFormat(speed, parity, dataBits, stopBits); });
     }
-
     void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override {
-        std::tie(speed, parity, dataBits, stopBits) = format_;
+        end().GetFormat(speed, parity, dataBits, stopBits);
     }
-
     int GetLineSnapshot(LineSnapshot& snapshot) override {
-        FillLineSnapshot(snapshot);
-        return 0;
+        return Forward([&](MemoryPort& port) { return port.GetLineSnapshot(snapshot); });
     }
-
     int PutByte(std::uint8_t byte) override { return PutByteByWrite(byte); }
-
     int Write(const void* buffer, int length) override {
-        if (length <= 0) {
-            return 0;
-        }
-        std::lock_guard lock(exchange_->mutex);
-        if (!Mine()) {
-            SetStatus(LINK_NO_PORT);
-            return 0;
-        }
-        const std::uint32_t now = TickCount();
-        exchange_->Advance(now);
-        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-        int count = 0;
-        for (; count < length; ++count) {
-            if (!core_.DataMode()) {
-                core_.CommandByte(bytes[count], now);
-            } else if (core_.outbound.size() < core_.transmitSize) {
-                core_.DataByte(bytes[count], now);
-            } else {
-                break;
-            }
-        }
-        exchange_->Advance(now);
-        if (count < length) {
-            SetStatus(LINK_WRITE_SHORT);
-        }
-        return count;
+        return Forward([&](MemoryPort& port) { return port.Write(buffer, length); });
     }
-
     int GetByte() override {
-        std::uint8_t byte = 0;
-        return Read(&byte, 1) == 1 ? byte : LINK_NO_DATA;
+        return Forward([](MemoryPort& port) { return port.GetByte(); });
     }
-
     int Read(void* buffer, int length) override {
-        if (length <= 0) {
-            return 0;
-        }
-        std::lock_guard lock(exchange_->mutex);
-        exchange_->Advance(TickCount());
-        if (!Mine()) {
-            return 0;
-        }
-        auto& queue = core_.toTerminal;
-        const std::size_t count = std::min(queue.size(), static_cast<std::size_t>(length));
-        std::copy_n(queue.begin(), count, static_cast<std::uint8_t*>(buffer));
-        queue.erase(queue.begin(), queue.begin() + static_cast<long>(count));
-        return static_cast<int>(count);
+        return Forward([&](MemoryPort& port) { return port.Read(buffer, length); });
     }
-
     int Purge(int direction, int count) override {
-        if (direction != 0 || count <= 0) {
-            std::lock_guard lock(exchange_->mutex);
-            if (Mine()) {
-                (direction != 0 ? core_.outbound : core_.toTerminal).clear();
-            }
-            return 0;
-        }
-        return DiscardByReading(count);
+        return Forward([&](MemoryPort& port) { return port.Purge(direction, count); });
     }
 
 private:
-    bool Mine() const { return id_ != 0 && core_.portId == id_; }
+    MemoryPort& end() { return cable_->A(); }
+
+    // `op` on the terminal's end between two catch-ups of the modems, its status kept here.
+    template <class Op>
+    std::invoke_result_t<Op, MemoryPort&> Forward(Op op) {
+        std::lock_guard lock(exchange_->mutex);
+        exchange_->Advance(TickCount());
+        auto result = op(end());
+        exchange_->Advance(TickCount());
+        if (const int status = end().TakeStatus(); status != 0) {
+            SetStatus(status);
+        }
+        return result;
+    }
 
     std::shared_ptr<ModemExchange> exchange_;
     ModemCore& core_;
-    std::uint64_t id_ = 0;
-    int inputFlow_ = kFlowNone;
-    int outputFlow_ = kFlowNone;
-    std::tuple<std::uint32_t, char, int, int> format_{19200, 'N', 8, 1};
+    std::shared_ptr<MemoryPortPair> cable_;
 };
 
 // The modem's state brought up to now, under the lock.
@@ -552,16 +445,12 @@ std::string SimulatedModem::Received() const {
     return Inspect(*exchange_, index_, [](ModemCore& core) { return core.received; });
 }
 
-std::vector<std::string> SimulatedModem::Commands() const {
-    return Inspect(*exchange_, index_, [](ModemCore& core) { return core.commands; });
-}
-
 bool SimulatedModem::OffHook() const {
     return Inspect(*exchange_, index_, [](ModemCore& core) { return core.OffHook(); });
 }
 
 bool SimulatedModem::PortOpen() const {
-    return Inspect(*exchange_, index_, [](ModemCore& core) { return core.portId != 0; });
+    return Inspect(*exchange_, index_, [](ModemCore& core) { return core.cable != nullptr; });
 }
 
 SimulatedLine::SimulatedLine() {

@@ -6,8 +6,8 @@
 // line; from its "AT" (any case) on, the line is a command line and answers one result in words
 // ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
 // commands: H, Z, &F, Sn=v and D act (S0: the rings before answering, S12: the guard time
-// in fiftieths of a second); the usual settings (V, Q, X, M, L, B, N, P, T, &C, &D, &K, &S, \N,
-// %C) are taken with any number and change nothing here. Other letters answer ERROR.
+// in fiftieths of a second); every other command is taken with its number as a setting that
+// changes nothing here.
 //
 // Calls: "D" dials. A modem on its own answers the dial with the scripted outcome after the dial
 // delay; two modems of a SimulatedLine call each other: the called one rings ("RING" every two
@@ -24,14 +24,14 @@
 //
 // Every time is measured on TickCount(), so a test program with a fast clock runs the modem fast
 // too. The modem has no thread: it catches up whenever one of its ports or its inspection
-// functions is called. The two modems of a line share one lock, so two programs on two threads
+// functions is called. The port is one end of an in-memory pair whose other end the modem reads
+// and writes. The two modems of a line share one lock, so two programs on two threads
 // may use them at once.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "link/comm_port.h"
 
@@ -50,8 +50,6 @@ struct SimulatedModemOptions {
     // From the dial to the scripted outcome (a modem on its own) or to the other modem's first
     // ring (a line), in milliseconds.
     std::uint32_t dialDelayMs = 2000;
-    // False: the connect is reported but carrier detect stays off at the terminal.
-    bool carrierDetectOnConnect = true;
     // True: the modem takes the commands in (they are recorded) and neither echoes nor answers.
     bool mute = false;
 };
@@ -66,9 +64,8 @@ public:
     SimulatedModem(const SimulatedModem&) = delete;
     SimulatedModem& operator=(const SimulatedModem&) = delete;
 
-    // A fresh port to the modem, open, with DTR and RTS raised. While another port of the modem
-    // is open, the new one has failed to open (status LINK_PORT_IN_USE). Dropping or closing the
-    // port drops DTR: the modem hangs up and returns to command mode.
+    // A fresh port to the modem, open, with DTR and RTS raised. Dropping or closing the port
+    // drops DTR: the modem hangs up and returns to command mode.
     // Fits a transfer run's port factory:
     //     [&modem](std::uint32_t rx, std::uint32_t tx) { return modem.OpenPort(rx, tx); }
     std::shared_ptr<CommPort> OpenPort(std::uint32_t receiveSize, std::uint32_t transmitSize);
@@ -78,8 +75,6 @@ public:
 
     // Every byte the terminal sent while the modem was not in data mode, in order.
     std::string Received() const;
-    // Each command line received ("AT..." without the carriage return).
-    std::vector<std::string> Commands() const;
     // In a call or setting one up (whatever the terminal's carrier detect shows).
     bool OffHook() const;
     bool PortOpen() const;

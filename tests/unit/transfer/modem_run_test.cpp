@@ -1,21 +1,27 @@
-// Runs through modems: the driver's modem steps and the connect step against simulated Hayes
-// modems. Two modems on one line carry whole transfers, dialled, answered and hung up; a modem on
-// its own plays the failures a user meets (NO CARRIER, silence, no carrier detect, a modem that
-// answers nothing, Cancel while dialling). The clock runs fast: every time below is
-// in clock milliseconds or seconds (ten of which pass in a real one).
+// Runs through modems: the driver's modem steps, and the connect step on its own, against
+// simulated Hayes modems. Two modems on one line carry whole transfers, dialled, answered and hung
+// up; a modem on its own plays the failures a user meets (NO CARRIER, silence, no carrier detect, a
+// modem that answers nothing, Cancel while dialling). The clock runs fast: every time below is in
+// clock milliseconds or seconds (ten of which pass in a real one).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "link/comm_link.h"
+#include "link/line_control.h"
 #include "link/link_codes.h"
 #include "link/memory_modem_source.h"
+#include "link/modem_profile.h"
+#include "link/tick_count.h"
 #include "recording_view.h"
 #include "support/scratch_folder.h"
 #include "support/simulated_modem.h"
 #include "support/test_files.h"
+#include "transfer/modem_connect.h"
 #include "transfer/result_code.h"
 #include "transfer/transfer_driver.h"
 
@@ -129,60 +135,41 @@ protected:
 };
 
 // A batch is dialled, answered, transferred and hung up, with ZModem (whose runs set their own
-// transmit queue) and with a protocol of the XModem family (the driver's modem steps are the same
-// for all of them; the engines have their own tests). The sender's files are in "out"; the
-// receiver writes into the folder the test runs in.
+// transmit queue; the driver's modem steps are the same for every protocol, and the engines have
+// their own tests). The sender's files are in "out"; the receiver writes into the folder the test
+// runs in.
 TEST_F(ModemRunTest, DialAnswerTransferAndHangUp) {
-    struct Case {
-        Protocol protocol;
-        const char* sent;                                         // the sender's list
-        const char* received;                                     // the receiver's list
-        std::vector<std::pair<std::string, std::string>> arrived; // copy, original
-    };
-    const Case cases[] = {
-        {Protocol::kZModem,
-         "out/one.bin;out/two.txt",
-         "",
-         {{"one.bin", "out/one.bin"}, {"two.txt", "out/two.txt"}}},
-        {Protocol::kXModem1K, "out/one.bin", "copy.bin", {{"copy.bin", "out/one.bin"}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(NumberOf(c.protocol));
-        test::ScratchFolder folder(test::ScratchFolder::kEnter);
-        std::filesystem::create_directory("out");
-        test::WriteFile("out/one.bin", test::Pattern(20480, 3));
-        test::WriteFile("out/two.txt", std::string("first line\r\nsecond line\r\n"));
+    std::filesystem::create_directory("out");
+    test::WriteFile("out/one.bin", test::Pattern(20480, 3));
+    test::WriteFile("out/two.txt", std::string("first line\r\nsecond line\r\n"));
 
-        SimulatedLine line;
-        ModemSide caller(line.A(), c.protocol, true, c.sent);
-        ModemSide answerer(line.B(), c.protocol, false, c.received);
-        answerer.Start();
-        caller.Start();
-        EXPECT_EQ(caller.Finish(), 0);
-        EXPECT_EQ(answerer.Finish(), 0);
+    SimulatedLine line;
+    ModemSide caller(line.A(), Protocol::kZModem, true, "out/one.bin;out/two.txt");
+    ModemSide answerer(line.B(), Protocol::kZModem, false, "");
+    answerer.Start();
+    caller.Start();
+    EXPECT_EQ(caller.Finish(), 0);
+    EXPECT_EQ(answerer.Finish(), 0);
 
-        for (const auto& [copy, original] : c.arrived) {
-            EXPECT_EQ(test::ReadFile(copy), test::ReadFile(original)) << copy;
-        }
-        EXPECT_TRUE(
-            caller.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
-                           "Dialing modem...", "Waiting for answer...", "Modem Connected.",
-                           "Waiting for receiver...", "Disconnecting..."}));
-        EXPECT_TRUE(
-            answerer.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
-                             "Waiting to answer modem...", "Modem Connected.",
-                             "Waiting for sender...", "Disconnecting..."}));
-        // No extra AT command is set: none is announced or sent.
-        EXPECT_EQ(std::count(caller.view.statuses.begin(), caller.view.statuses.end(),
-                             "Sending AT command..."),
-                  0);
-        const std::string dialled = kInitBytes + kSettingsBytes + "ATDT5551234\r";
-        const std::string answered = kInitBytes + kSettingsBytes + "ATS0=1\r";
-        EXPECT_EQ(line.A().Received().substr(0, dialled.size()), dialled);
-        EXPECT_EQ(line.B().Received().substr(0, answered.size()), answered);
-        EXPECT_TRUE(HungUpAndClosed(line.A()));
-        EXPECT_TRUE(HungUpAndClosed(line.B()));
+    for (const char* name : {"one.bin", "two.txt"}) {
+        EXPECT_EQ(test::ReadFile(name), test::ReadFile(std::string("out/") + name)) << name;
     }
+    EXPECT_TRUE(caller.Showed({"Initializing modem...", "Modem Initialized...",
+                               "Resetting modem...", "Dialing modem...", "Waiting for answer...",
+                               "Modem Connected.", "Waiting for receiver...", "Disconnecting..."}));
+    EXPECT_TRUE(answerer.Showed({"Initializing modem...", "Modem Initialized...",
+                                 "Resetting modem...", "Waiting to answer modem...",
+                                 "Modem Connected.", "Waiting for sender...", "Disconnecting..."}));
+    // No extra AT command is set: none is announced or sent.
+    EXPECT_EQ(std::count(caller.view.statuses.begin(), caller.view.statuses.end(),
+                         "Sending AT command..."),
+              0);
+    const std::string dialled = kInitBytes + kSettingsBytes + "ATDT5551234\r";
+    const std::string answered = kInitBytes + kSettingsBytes + "ATS0=1\r";
+    EXPECT_EQ(line.A().Received().substr(0, dialled.size()), dialled);
+    EXPECT_EQ(line.B().Received().substr(0, answered.size()), answered);
+    EXPECT_TRUE(HungUpAndClosed(line.A()));
+    EXPECT_TRUE(HungUpAndClosed(line.B()));
 }
 
 // A host run answers call after call: after a caller's batch and the hang-up it waits for the
@@ -218,8 +205,8 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
 // What a modem on its own does with the dial, and what the run makes of it: each failure ends
 // with its code and "Failed to connect.", the modem is initialised again (which also ends a dial
 // still under way), and the run leaves the port closed and the modem on-hook. One refusal stands
-// for all (the connect step's own test has BUSY); an ERROR for the dial leaves the wait to run
-// out like silence.
+// for all (the connect step's test below has BUSY); an ERROR for the dial leaves the wait to run
+// out like silence. A CONNECT without carrier detect is the interoperability test's.
 TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
     struct Case {
         const char* name;
@@ -227,7 +214,6 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         std::int32_t sendTimeout;
         std::string cancelAt; // the user's Cancel once this shows
         std::int32_t result;
-        bool reinitialised = true; // the second initialisation reaches the modem's commands
         // What initialising writes: a modem that never says OK gets the first init command only.
         std::string init = kInitBytes;
         bool showErrors = false; // the view stays open for the user to read why
@@ -238,17 +224,9 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
     const Case cases[] = {
         {"NO CARRIER", noCarrier, 30, "", kResultConnectFailed},
         {"no result within the time", silent, 8, "", kResultConnectFailed},
-        // Connected as far as the modem knows: the second initialisation goes down the line.
-        {"CONNECT without carrier detect",
-         {.dialDelayMs = 5000, .carrierDetectOnConnect = false},
-         30,
-         "",
-         kResultConnectFailed,
-         false},
-        {"no answer to anything", {.mute = true}, 8, "", kResultConnectFailed, true, "ATZ\rAT\r"},
+        {"no answer to anything", {.mute = true}, 8, "", kResultConnectFailed, "ATZ\rAT\r"},
         {"Cancel while dialling", silent, 60, "Waiting for answer...", kResultUserCancelled},
-        {"NO CARRIER, errors shown", noCarrier, 30, "", kResultConnectFailed, true, kInitBytes,
-         true},
+        {"NO CARRIER, errors shown", noCarrier, 30, "", kResultConnectFailed, kInitBytes, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -276,9 +254,7 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         const std::string dialled = c.init + kSettingsBytes + "ATM0\rATDT5551234\r";
         const std::string received = modem.Received();
         EXPECT_EQ(received.substr(0, dialled.size()), dialled);
-        if (c.reinitialised) {
-            EXPECT_NE(received.find("AT\r", dialled.size()), std::string::npos);
-        }
+        EXPECT_NE(received.find("AT\r", dialled.size()), std::string::npos);
         EXPECT_TRUE(HungUpAndClosed(modem));
     }
 }
@@ -295,6 +271,89 @@ TEST_F(ModemRunTest, AModemWithoutItsSettingsIsNotInitialised) {
     EXPECT_EQ(side.view.endOfRuns.size(), 1u);
     EXPECT_EQ(modem.Received().find("ATD"), std::string::npos);
     EXPECT_TRUE(HungUpAndClosed(modem));
+}
+
+// A profile whose every poll may act: call the modem, or cancel.
+class WatchedProfile : public ModemProfile {
+public:
+    int Poll() override { return onPoll ? onPoll() : 0; }
+    std::function<int()> onPoll;
+};
+
+// The connect step on its own: the modem, its port and link, an initialised profile, and what the
+// step showed.
+struct Bench {
+    explicit Bench(const SimulatedModemOptions& options = {}) : modem(options) {
+        port = modem.OpenPort(4096, 2048);
+        link = std::make_unique<CommLink>(*port);
+        line = std::make_unique<LineControl>(*link);
+        profile.SetResponseTimeout(2000);
+        EXPECT_EQ(profile.Initialize(link.get(), *InstalledModem(), "Standard Modem", kKey), 0);
+    }
+    std::int32_t Connect() {
+        since = TickCount();
+        std::int32_t result = ConnectModem(
+            profile, *line, settings, [this](const char* text) { statuses.emplace_back(text); });
+        took = TickCount() - since;
+        return result;
+    }
+
+    SimulatedModem modem;
+    std::shared_ptr<CommPort> port;
+    std::unique_ptr<CommLink> link;
+    std::unique_ptr<LineControl> line;
+    WatchedProfile profile;
+    ConnectSettings settings;
+    std::vector<std::string> statuses;
+    std::uint32_t since = 0;
+    std::uint32_t took = 0;
+};
+
+TEST(ModemConnectTest, ARefusalEndsTheWaitWhenItComes) {
+    Bench bench({.dialOutcome = DialOutcome::kBusy, .dialDelayMs = 10000});
+    bench.settings.telephone = "5551234";
+    bench.settings.timeLimit = 30;
+    EXPECT_EQ(bench.Connect(), kResultConnectFailed);
+    EXPECT_GE(bench.took, 10000u);
+    EXPECT_LT(bench.took, 30000u);
+    EXPECT_EQ(bench.statuses, (std::vector<std::string>{"Resetting modem...", "Dialing modem...",
+                                                        "Waiting for answer..."}));
+}
+
+TEST(ModemConnectTest, AnsweringWithoutLimitWaitsForACallOrCancel) {
+    // Rings before the answer do not end the wait; nor does the time, with no limit, however
+    // long the call takes to come.
+    {
+        Bench bench;
+        bench.settings.transmitting = false;
+        bench.settings.timeLimit = 0;
+        bool called = false;
+        bench.profile.onPoll = [&] {
+            if (!called && TickCount() - bench.since > 20000) {
+                called = true;
+                bench.modem.CallFromFarEnd();
+            }
+            return 0;
+        };
+        EXPECT_EQ(bench.Connect(), kResultOk);
+        EXPECT_GT(bench.took, 20000u);
+    }
+    // A host run waits the same way with a limit, starting it again each time it runs out.
+    for (std::int32_t limit : {0, 5}) {
+        Bench bench;
+        bench.settings.transmitting = false;
+        bench.settings.timeLimit = limit;
+        bench.settings.waitForever = limit != 0;
+        bench.profile.onPoll = [&] { return TickCount() - bench.since > 20000 ? -901 : 0; };
+        EXPECT_EQ(bench.Connect(), kResultUserCancelled);
+        EXPECT_GT(bench.took, 20000u);
+    }
+    // Outside a host run the limit ends it.
+    Bench bench;
+    bench.settings.transmitting = false;
+    bench.settings.timeLimit = 5;
+    EXPECT_EQ(bench.Connect(), kResultConnectFailed);
+    EXPECT_GE(bench.took, 5000u);
 }
 
 } // namespace
