@@ -28,20 +28,6 @@ MemoryModemSource StandardModem() {
     return source;
 }
 
-TEST(ModemProfileInitializeTest, SendsResetAndInitAndReadsTheModemsStrings) {
-    ScriptedModem modem;
-    ASSERT_EQ(modem.Initialize(StandardModem(), 3), 0);
-    EXPECT_EQ(modem.Written(), "ATZ\rAT\rAT&FE0V1\r");
-    EXPECT_EQ(modem.profile.DialPrefix(), "DT");
-    EXPECT_EQ(modem.profile.FlowChoice(), kModemFlowRtsCts);
-    EXPECT_EQ(modem.profile.HangUpList(), ModemProfile::CommandList{"ATH\r"});
-
-    // What arrived during initialisation is gone; the settings command goes wrapped.
-    modem.Answer("\r\nOK\r\n");
-    EXPECT_EQ(modem.profile.SendSettings(), 0);
-    EXPECT_EQ(modem.Written(), "ATS7=60S30=10L2M1%C1\\N3&K3B1N0X4\r");
-}
-
 // Each case changes the standard modem and states what the settings then give.
 struct SettingsCase {
     const char* name;
@@ -61,6 +47,8 @@ ModemDefaults DefaultsWith(std::uint32_t options, std::uint32_t volume = 1,
 }
 
 const SettingsCase kSettingsCases[] = {
+    {"the standard modem", [](MemoryModemSource&) {}, "S7=60S30=10L2M1%C1\\N3&K3B1N0X4", "DT",
+     kModemFlowRtsCts},
     {"cellular forced error control, software flow, V.23, pulse",
      [](MemoryModemSource& s) {
          s.SetDefaults(DefaultsWith(kModemErrorControl | kModemForcedErrorControl | kModemCellular |

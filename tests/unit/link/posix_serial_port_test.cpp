@@ -198,50 +198,6 @@ TEST_F(PtyPairTest, BytesBothWaysAShortWriteAndPurgesByReading) {
     EXPECT_EQ(a.Purge(1, 0), 0);
 }
 
-// More than the line holds: a writer ahead of its reader is held until there is room, not cut
-// short, and the reader's byte reads and block reads take every byte in order across the port's
-// buffer refills.
-TEST_F(PtyPairTest, AWriterAheadOfItsReaderWaitsAndNothingIsLost) {
-    PosixSerialPort a(a_);
-    PosixSerialPort b(b_);
-    CommLink lb(b);
-    constexpr int kChunk = 2048; // the transmit queue
-    constexpr int kTotal = 160 * kChunk;
-    std::vector<std::uint8_t> data(kTotal);
-    for (int i = 0; i < kTotal; ++i) {
-        data[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
-    }
-    std::vector<int> taken;
-    std::thread writer([&] {
-        for (int offset = 0; offset < kTotal; offset += kChunk) {
-            taken.push_back(a.Write(data.data() + offset, kChunk));
-        }
-    });
-    // The reader starts late, so the line fills up first.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    std::vector<std::uint8_t> got;
-    while (got.size() < data.size() / 2) {
-        const int c = lb.ReadByte(3000);
-        if (c < 0) {
-            break;
-        }
-        got.push_back(static_cast<std::uint8_t>(c));
-    }
-    std::uint8_t block[5000];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (got.size() < data.size() && std::chrono::steady_clock::now() < deadline) {
-        const int n = b.Read(block, sizeof block);
-        got.insert(got.end(), block, block + n);
-        if (n == 0) {
-            b.WaitForInput(100);
-        }
-    }
-    writer.join();
-    EXPECT_EQ(taken, std::vector<int>(kTotal / kChunk, kChunk));
-    EXPECT_EQ(got.size(), data.size());
-    EXPECT_TRUE(got == data);
-}
-
 TEST_F(PtyPairTest, OpenTableAndMissingDevices) {
     PosixSerialPort first(a_);
     ASSERT_EQ(first.Status(), 0);
