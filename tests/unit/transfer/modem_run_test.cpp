@@ -28,7 +28,7 @@
 namespace tollan {
 namespace {
 
-using test::RecordingView;
+using test::RunSide;
 
 constexpr const char* kKey = "Modem\\0000";
 
@@ -58,14 +58,11 @@ std::shared_ptr<MemoryModemSource> InstalledModem() {
 const std::string kInitBytes = "ATZ\rAT\rAT&F&C1&D2\r";
 const std::string kSettingsBytes = "ATS7=60&K0\r";
 
-// One side of a run through a modem: its settings, result, view and driver. A run that is over
-// and waits for its view to be closed is closed at once, as the command does.
-struct ModemSide {
+// One side of a run through a modem. A run that is over and waits for its view to be closed is
+// closed at once, as the command does.
+struct ModemSide : RunSide {
     ModemSide(SimulatedModem& modem, Protocol protocol, bool transmit, const std::string& files)
-        : modem(modem) {
-        settings.protocol = protocol;
-        settings.direction = transmit ? Direction::kTransmit : Direction::kReceive;
-        settings.fileList = files;
+        : RunSide(protocol, transmit, files), modem(modem) {
         settings.useModem = true;
         settings.modemName = "Standard Modem";
         settings.modemKey = kKey;
@@ -79,15 +76,8 @@ struct ModemSide {
     }
 
     void Start() {
-        driver = std::make_unique<TransferDriver>(
-            settings, result, view,
-            [this](std::uint32_t rx, std::uint32_t tx) { return modem.OpenPort(rx, tx); });
-        driver->SetModemSource(source);
-        driver->Start();
-    }
-    std::int32_t Finish() {
-        driver->Wait();
-        return result.result;
+        RunSide::Start(
+            [this](std::uint32_t rx, std::uint32_t tx) { return modem.OpenPort(rx, tx); }, source);
     }
     // Cancels once the status line has shown `status`.
     void CancelAt(const std::string& status) {
@@ -97,25 +87,9 @@ struct ModemSide {
             }
         };
     }
-    bool Showed(const std::vector<std::string>& expected) const {
-        // `expected` in this order, other statuses between them allowed.
-        auto at = view.statuses.begin();
-        for (const std::string& text : expected) {
-            at = std::find(at, view.statuses.end(), text);
-            if (at == view.statuses.end()) {
-                return false;
-            }
-            ++at;
-        }
-        return true;
-    }
 
     SimulatedModem& modem;
     std::shared_ptr<MemoryModemSource> source = InstalledModem();
-    RunSettings settings;
-    RunResult result;
-    RecordingView view;
-    std::unique_ptr<TransferDriver> driver;
     bool endedItself = false; // the run was over before its view was closed
 };
 
@@ -154,12 +128,14 @@ TEST_F(ModemRunTest, DialAnswerTransferAndHangUp) {
     for (const char* name : {"one.bin", "two.txt"}) {
         EXPECT_EQ(test::ReadFile(name), test::ReadFile(std::string("out/") + name)) << name;
     }
-    EXPECT_TRUE(caller.Showed({"Initializing modem...", "Modem Initialized...",
-                               "Resetting modem...", "Dialing modem...", "Waiting for answer...",
-                               "Modem Connected.", "Waiting for receiver...", "Disconnecting..."}));
-    EXPECT_TRUE(answerer.Showed({"Initializing modem...", "Modem Initialized...",
-                                 "Resetting modem...", "Waiting to answer modem...",
-                                 "Modem Connected.", "Waiting for sender...", "Disconnecting..."}));
+    EXPECT_TRUE(
+        caller.view.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
+                            "Dialing modem...", "Waiting for answer...", "Modem Connected.",
+                            "Waiting for receiver...", "Disconnecting..."}));
+    EXPECT_TRUE(
+        answerer.view.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
+                              "Waiting to answer modem...", "Modem Connected.",
+                              "Waiting for sender...", "Disconnecting..."}));
     // No extra AT command is set: none is announced or sent.
     EXPECT_EQ(std::count(caller.view.statuses.begin(), caller.view.statuses.end(),
                          "Sending AT command..."),
@@ -195,9 +171,10 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
     EXPECT_EQ(caller.Finish(), 0);
     EXPECT_EQ(host.Finish(), kResultUserCancelled);
     EXPECT_EQ(test::ReadFile("in/out.bin"), test::ReadFile(source));
-    EXPECT_TRUE(host.Showed({"Waiting to answer modem...", "Modem Connected.",
-                             "Waiting for sender...", "Disconnecting...", "1 / 1 File(s) received.",
-                             "Resetting modem...", "Waiting to answer modem..."}));
+    EXPECT_TRUE(
+        host.view.Showed({"Waiting to answer modem...", "Modem Connected.", "Waiting for sender...",
+                          "Disconnecting...", "1 / 1 File(s) received.", "Resetting modem...",
+                          "Waiting to answer modem..."}));
     EXPECT_TRUE(HungUpAndClosed(line.A()));
     EXPECT_TRUE(HungUpAndClosed(line.B()));
 }
@@ -241,9 +218,10 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         side.Start();
         EXPECT_EQ(side.Finish(), c.result);
         EXPECT_EQ(side.driver->HelpTopic(), c.result + 12);
-        EXPECT_TRUE(side.Showed({"Initializing modem...", "Modem Initialized...",
-                                 "Resetting modem...", "Sending AT command...", "Dialing modem...",
-                                 "Waiting for answer...", "Failed to connect."}));
+        EXPECT_TRUE(
+            side.view.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
+                              "Sending AT command...", "Dialing modem...", "Waiting for answer...",
+                              "Failed to connect."}));
         EXPECT_EQ(side.view.statuses.back(), "Failed to connect.");
         // The engine never ran; the run ended itself unless the user was to read why (or
         // cancelled).

@@ -1,11 +1,15 @@
-// A view that keeps what a transfer showed. The tests read it once the worker thread has ended
-// (or, for the status record, on their own thread); the hooks run on the worker thread.
+// A view that keeps what a transfer showed, and one side of a whole run around it. The tests read
+// the view once the worker thread has ended (or, for the status record, on their own thread); the
+// hooks run on the worker thread.
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "transfer/transfer_driver.h"
 #include "transfer/transfer_view.h"
 
 namespace tollan::test {
@@ -44,6 +48,44 @@ struct RecordingView : TransferView {
     std::function<void(const std::string&)> onStatus;
     std::function<void(long)> onProgress;
     std::function<void()> onEnded;
+
+    // Whether the status line showed `expected` in this order, other statuses between them.
+    bool Showed(const std::vector<std::string>& expected) const {
+        auto at = statuses.begin();
+        for (const std::string& text : expected) {
+            at = std::find(at, statuses.end(), text);
+            if (at == statuses.end()) {
+                return false;
+            }
+            ++at;
+        }
+        return true;
+    }
+};
+
+// One side of a run: its settings, its result record, its view and its driver.
+struct RunSide {
+    RunSide(Protocol protocol, bool transmit, const std::string& files) {
+        settings.protocol = protocol;
+        settings.direction = transmit ? Direction::kTransmit : Direction::kReceive;
+        settings.fileList = files;
+    }
+
+    void Start(PortFactory makePort, std::shared_ptr<const ModemSource> modems = nullptr) {
+        driver = std::make_unique<TransferDriver>(settings, result, view, std::move(makePort));
+        driver->SetModemSource(std::move(modems));
+        driver->OpenLog();
+        driver->Start();
+    }
+    std::int32_t Finish() {
+        driver->Wait();
+        return result.result;
+    }
+
+    RunSettings settings;
+    RunResult result;
+    RecordingView view;
+    std::unique_ptr<TransferDriver> driver;
 };
 
 } // namespace tollan::test

@@ -3,15 +3,10 @@
 // starts first: it discards what is waiting before it listens for the receiver's first request.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <random>
 #include <string>
-#include <system_error>
 
 #include "link/link_codes.h"
 #include "recording_view.h"
@@ -31,31 +26,13 @@ using test::ReadFile;
 using test::ReadText;
 using test::WriteFile;
 
-// One side of a transfer: its settings, its result record, its view and its driver.
-struct Side {
-    Side(Protocol protocol, bool transmit, const std::string& files) {
-        settings.protocol = protocol;
-        settings.direction = transmit ? Direction::kTransmit : Direction::kReceive;
-        settings.fileList = files;
-    }
-
-    RunSettings settings;
-    RunResult result;
-    RecordingView view;
-    std::unique_ptr<TransferDriver> driver;
-
+// One side of a transfer over a port that the test keeps.
+struct Side : test::RunSide {
+    using RunSide::RunSide;
     void Start(CommPort& port) {
-        // The run gets a port that the test keeps.
-        auto borrow = [&port](std::uint32_t, std::uint32_t) {
+        RunSide::Start([&port](std::uint32_t, std::uint32_t) {
             return std::shared_ptr<CommPort>(std::shared_ptr<CommPort>(), &port);
-        };
-        driver = std::make_unique<TransferDriver>(settings, result, view, borrow);
-        driver->OpenLog();
-        driver->Start();
-    }
-    std::int32_t Finish() {
-        driver->Wait();
-        return result.result;
+        });
     }
 };
 
@@ -205,8 +182,7 @@ TEST_F(TransferDriverTest, RunsThatFailAlone) {
         side.settings.sendTimeout = c.transmit ? 1 : 0;
         side.Start(pair.A());
         EXPECT_EQ(side.Finish(), c.result);
-        EXPECT_NE(std::find(side.view.statuses.begin(), side.view.statuses.end(), c.status),
-                  side.view.statuses.end());
+        EXPECT_TRUE(side.view.Showed({c.status}));
         ASSERT_EQ(side.view.lines.size(), c.line != nullptr ? 1u : 0u);
         if (c.line != nullptr) {
             EXPECT_EQ(side.view.lines[0].status, c.line);
