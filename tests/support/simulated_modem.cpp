@@ -77,15 +77,11 @@ struct ModemCore {
     bool DataMode() const { return state == CallState::kConnected && online; }
 
     void ToTerminal(const std::string& text) {
-        if (cable != nullptr) {
+        if (cable != nullptr && !options.mute) {
             cable->B().Write(text.data(), static_cast<int>(text.size()));
         }
     }
-    void Say(const std::string& text) {
-        if (!options.mute) {
-            ToTerminal("\r\n" + text + "\r\n");
-        }
-    }
+    void Say(const std::string& text) { ToTerminal("\r\n" + text + "\r\n"); }
 
     void GoOnHook() {
         if (state == CallState::kIdle) {
@@ -141,8 +137,6 @@ struct ModemCore {
     // The pending event, due at `stepAt`.
     void Step() {
         const std::uint32_t at = stepAt;
-        const DialOutcome outcome = peer != nullptr ? DialOutcome::kConnect : options.dialOutcome;
-        const bool lineFree = peer == nullptr || (!peer->OffHook() && !peer->ringing);
         stepArmed = false;
         if (ringing) {
             Say("RING");
@@ -151,18 +145,19 @@ struct ModemCore {
                 cable->A().Signal(kSignalDtr, -1) != 0) {
                 AnswerCall(at);
             }
-        } else if (state == CallState::kDialling && peer != nullptr && lineFree) {
+        } else if (state == CallState::kDialling && peer != nullptr && !peer->OffHook() &&
+                   !peer->ringing) {
             peer->StartRinging(at);
-        } else if (state == CallState::kHandshake ||
-                   (state == CallState::kDialling && outcome == DialOutcome::kConnect &&
-                    lineFree)) {
+        } else if (state == CallState::kHandshake) {
             state = CallState::kConnected;
             online = true;
             pluses = 0;
             lastData = at;
             Say("CONNECT 33600");
-        } else if (state == CallState::kDialling && outcome != DialOutcome::kSilent) {
-            Say(outcome == DialOutcome::kNoCarrier ? "NO CARRIER" : "BUSY");
+        } else if (state == CallState::kDialling &&
+                   (peer != nullptr || options.dialOutcome != DialOutcome::kSilent)) {
+            Say(peer == nullptr && options.dialOutcome == DialOutcome::kNoCarrier ? "NO CARRIER"
+                                                                                  : "BUSY");
             GoOnHook();
         } else if (DataMode() && pluses == 3) {
             online = false;
@@ -201,9 +196,7 @@ struct ModemCore {
             EndCall();
             return;
         }
-        if (!options.mute) {
-            ToTerminal(std::string(1, c));
-        }
+        ToTerminal(std::string(1, c));
         if (c == '\r') {
             std::string upper = line;
             std::transform(upper.begin(), upper.end(), upper.begin(),

@@ -9,8 +9,9 @@
 // in fiftieths of a second); every other command is taken with its number as a setting that
 // changes nothing here.
 //
-// Calls: "D" dials. A modem on its own answers the dial with the scripted outcome after the dial
-// delay; two modems of a SimulatedLine call each other: the called one rings ("RING" every two
+// Calls: "D" dials. A modem on its own refuses the dial as scripted, or stays silent, after the
+// dial delay; two modems of a SimulatedLine call each other (BUSY while the other is in a call or
+// ringing): the called one rings ("RING" every two
 // seconds), answers after S0 rings while its terminal holds DTR, and after a second's
 // handshake both report "CONNECT 33600" and raise carrier detect. A character from the terminal
 // while dialling or in the handshake ends the attempt with "NO CARRIER" (the character is dropped).
@@ -39,14 +40,13 @@ namespace tollan {
 
 // What a modem on its own answers to a dial.
 enum class DialOutcome {
-    kConnect,   // "CONNECT 33600" and a carrier to a far end that swallows the data
     kBusy,      // "BUSY"
     kNoCarrier, // "NO CARRIER"
     kSilent,    // nothing at all, until the terminal types or drops DTR
 };
 
 struct SimulatedModemOptions {
-    DialOutcome dialOutcome = DialOutcome::kConnect;
+    DialOutcome dialOutcome = DialOutcome::kBusy;
     // From the dial to the scripted outcome (a modem on its own) or to the other modem's first
     // ring (a line), in milliseconds.
     std::uint32_t dialDelayMs = 2000;
