@@ -219,4 +219,14 @@ void NotifyClick(HWND dialog, int id, UINT code) {
     SendMessageA(dialog, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&click));
 }
 
+bool SetRegistryValue(HKEY root, const std::string& key, const char* name, DWORD type,
+                      const void* data, std::size_t size) {
+    return RegSetKeyValueA(root, key.empty() ? nullptr : key.c_str(), name, type, data,
+                           static_cast<DWORD>(size)) == ERROR_SUCCESS;
+}
+
+bool SetRegistryText(HKEY root, const std::string& key, const char* name, const std::string& text) {
+    return SetRegistryValue(root, key, name, REG_SZ, text.c_str(), text.size() + 1);
+}
+
 } // namespace tollan::testing

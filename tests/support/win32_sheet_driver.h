@@ -1,11 +1,13 @@
 // The tests' one hand on the component's dialogs: finds a window by its caption, works its
 // controls as a user would and reads them back. The dialog runs modally on one thread (or in
 // another process) while the hand works from another. Shared by the setup sheet tests, the
-// TransferFiles dialog tests, the component's host tests and dialog_hand.
+// TransferFiles dialog tests, the component's host tests and dialog_hand; and the registry
+// writer of the tests that lay out keys for the component to find.
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -63,5 +65,11 @@ std::vector<std::vector<std::string>> Rows(HWND dialog, int id, int columns);
 int SelectedRow(HWND dialog, int id);
 void SelectRow(HWND dialog, int id, int row);
 void NotifyClick(HWND dialog, int id, UINT code);
+
+// Writes a value below `root`, creating its key (`key` empty: `root` itself); false if refused.
+// The text form writes a string with its terminating zero.
+bool SetRegistryValue(HKEY root, const std::string& key, const char* name, DWORD type,
+                      const void* data, std::size_t size);
+bool SetRegistryText(HKEY root, const std::string& key, const char* name, const std::string& text);
 
 } // namespace tollan::testing

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/win32_sheet_driver.h"
+
 #include <string>
 
 namespace tollan {
@@ -27,10 +29,8 @@ protected:
         RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
     }
 
-    // Writes a text value, creating the key.
     void Set(const std::string& path, const char* name, const std::string& value) {
-        RegSetKeyValueA(root_, path.c_str(), name, REG_SZ, value.c_str(),
-                        static_cast<DWORD>(value.size() + 1));
+        testing::SetRegistryText(root_, path, name, value);
     }
 
     // A modem in the Windows NT layout: its instance under the device root, its driver key.
@@ -58,7 +58,7 @@ protected:
 // "Device Parameters", as Windows writes it.
 TEST_F(DeviceEnumeration, NtFamilyModemsWithoutPortInformationAreLeftOut) {
     const DWORD count = 6;
-    RegSetKeyValueA(root_, kNtModems.c_str(), "Count", REG_DWORD, &count, sizeof count);
+    testing::SetRegistryValue(root_, kNtModems, "Count", REG_DWORD, &count, sizeof count);
     NtModem(0, "Courier V.Everything", "COM1", "AttachedTo");
     NtModem(1, "Courier Fax", "", "Model");
     NtModem(2, "Courier 28800", "test\\courier2", "MatchingDeviceId");

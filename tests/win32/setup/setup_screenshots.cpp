@@ -11,7 +11,6 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -44,8 +43,7 @@ void StoreListing() {
                                {"2.Desc", "Night bulletin board"},
                                {"2.Phone", "1 800 555 0199"}};
     for (const auto& [name, text] : values) {
-        RegSetKeyValueA(HKEY_CURRENT_USER, kTelephoneKey, name, REG_SZ, text,
-                        static_cast<DWORD>(std::strlen(text) + 1));
+        SetRegistryText(HKEY_CURRENT_USER, kTelephoneKey, name, text);
     }
 }
 

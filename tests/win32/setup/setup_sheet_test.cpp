@@ -378,8 +378,7 @@ TEST_F(SetupSheet, TheFolderBrowserAndTheLogFileDialogFillTheirFields) {
 
 void StoreListing(const Values& values) {
     for (const auto& [name, data] : values) {
-        RegSetKeyValueA(HKEY_CURRENT_USER, kTelephoneKey, name.c_str(), REG_SZ, data.c_str(),
-                        static_cast<DWORD>(data.size() + 1));
+        SetRegistryText(HKEY_CURRENT_USER, kTelephoneKey, name.c_str(), data);
     }
 }
 
