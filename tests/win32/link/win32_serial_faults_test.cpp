@@ -1,11 +1,14 @@
 // The Win32 serial port over a driver that behaves as Windows documents it where Wine's
 // pseudo-terminals do not: held output, calls that fail at once, a device that vanishes, a
-// configuration left by another program, a cancelled read that did deliver its byte.
+// configuration left by another program, a cancelled read that did deliver its byte; and the
+// configuration the port gives the device for each format and flow control.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "link/comm_link.h"
@@ -98,7 +101,7 @@ TEST_F(Win32SerialFaultsTest, AVanishedDeviceEndsEveryWaitOnceWhatArrivedIsTaken
     }
 }
 
-TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOn) {
+TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOnAndFormatAndFlowSetTheirs) {
     // Another program left another format, handshakes, software flow control with its own
     // characters, input dropped while DSR is low, sending stopped while it held the other side,
     // and calls aborted on a line error.
@@ -120,15 +123,77 @@ TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOn) {
     auto port = Open();
     const DCB& set = driver_.dcb;
     using Fields = std::vector<DWORD>;
-    EXPECT_EQ(
-        (Fields{set.fOutxCtsFlow, set.fOutxDsrFlow, set.fDsrSensitivity, set.fOutX, set.fInX,
-                set.fAbortOnError, set.fErrorChar, set.fNull, set.fParity, set.fTXContinueOnXoff,
-                set.fDtrControl, set.fRtsControl, set.fBinary, static_cast<DWORD>(set.EvtChar)}),
-        (Fields{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, 1, 0}));
-    EXPECT_EQ((Fields{set.BaudRate, set.ByteSize, set.Parity, set.StopBits,
-                      static_cast<DWORD>(set.XonChar), static_cast<DWORD>(set.XoffChar), set.XonLim,
-                      set.XoffLim}),
-              (Fields{19200, 8, NOPARITY, ONESTOPBIT, 0x11, 0x13, 1024, 128}));
+    EXPECT_EQ((Fields{set.fDsrSensitivity, set.fAbortOnError, set.fErrorChar, set.fNull,
+                      set.fParity, set.fTXContinueOnXoff, set.fBinary,
+                      static_cast<DWORD>(set.EvtChar), static_cast<DWORD>(set.XonChar),
+                      static_cast<DWORD>(set.XoffChar), set.XonLim, set.XoffLim}),
+              (Fields{0, 0, 0, 0, 0, 1, 1, 0, 0x11, 0x13, 1024, 128}));
+    // The format and the flow control, as opened and then as each row sets them.
+    const auto format = [&] {
+        return Fields{set.BaudRate,     set.Parity,      set.ByteSize,    set.StopBits,
+                      set.fInX,         set.fOutX,       set.fRtsControl, set.fDtrControl,
+                      set.fOutxCtsFlow, set.fOutxDsrFlow};
+    };
+    EXPECT_EQ(format(), (Fields{19200, NOPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_DISABLE,
+                                DTR_CONTROL_ENABLE, 0, 0}));
+    struct Case {
+        std::uint32_t speed;
+        char parity;
+        int dataBits, stopBits, input, output;
+        Fields fields;
+    };
+    const Case cases[] = {
+        {9600,
+         'E',
+         7,
+         2,
+         kFlowXonXoff,
+         kFlowXonXoff,
+         {9600, EVENPARITY, 7, TWOSTOPBITS, 1, 1, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0}},
+        // Two stop bits with five data bits are one and a half.
+        {300,
+         'M',
+         5,
+         2,
+         kFlowRts,
+         kFlowCts,
+         {300, MARKPARITY, 5, ONE5STOPBITS, 0, 0, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_ENABLE, 1, 0}},
+        {115200,
+         'S',
+         8,
+         1,
+         kFlowDtr,
+         kFlowDsr,
+         {115200, SPACEPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE, 0,
+          1}},
+        {1200,
+         'N',
+         8,
+         1,
+         kFlowNone,
+         kFlowNone,
+         {1200, NOPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0}},
+        {57600,
+         'O',
+         6,
+         1,
+         kFlowXonXoff,
+         kFlowCts,
+         {57600, ODDPARITY, 6, ONESTOPBIT, 1, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.speed);
+        ASSERT_EQ(port->SetFormat(c.speed, c.parity, c.dataBits, c.stopBits), 0);
+        ASSERT_EQ(port->SetFlowControl(c.input, c.output), 0);
+        EXPECT_EQ(format(), c.fields);
+    }
+    // Refused values leave the device, and the flow codes the port reports, as the last row.
+    EXPECT_EQ(port->SetFormat(1200, 'N', 8, 3), LINK_BAD_STOP_BITS);
+    EXPECT_EQ(port->SetFlowControl(0, 15), LINK_UNSUPPORTED);
+    EXPECT_EQ(format(), cases[4].fields);
+    int input, output;
+    port->GetFlowControl(input, output);
+    EXPECT_EQ(std::make_pair(input, output), std::make_pair(kFlowXonXoff, kFlowCts));
 }
 
 TEST_F(Win32SerialFaultsTest, OpenFailuresSayWhy) {

@@ -63,57 +63,6 @@ TEST_F(Win32SerialPortTest, OpenTableAndMissingPort) {
     EXPECT_EQ(PortOpenCount(40), 0);
 }
 
-TEST_F(Win32SerialPortTest, FormatEdgeCases) {
-    struct Case {
-        std::uint32_t speed;
-        char parity;
-        int dataBits, stopBits;
-        BYTE dcbParity, dcbStopBits;
-    };
-    const Case cases[] = {
-        {9600, 'E', 7, 2, EVENPARITY, TWOSTOPBITS},
-        {300, 'M', 5, 2, MARKPARITY, ONE5STOPBITS}, // 2 with 5 bits: one and a half
-        {115200, 'S', 8, 1, SPACEPARITY, ONESTOPBIT},
-        {57600, 'O', 6, 1, ODDPARITY, ONESTOPBIT},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(port_->SetFormat(c.speed, c.parity, c.dataBits, c.stopBits), 0) << c.parity;
-        EXPECT_EQ(std::make_tuple(Dcb().BaudRate, Dcb().Parity, Dcb().ByteSize, Dcb().StopBits),
-                  std::make_tuple(DWORD{c.speed}, c.dcbParity, BYTE(c.dataBits), c.dcbStopBits));
-    }
-    EXPECT_EQ(port_->SetFormat(1200, 'N', 8, 3), LINK_BAD_STOP_BITS);
-    EXPECT_EQ(std::make_tuple(Dcb().BaudRate, Dcb().Parity),
-              std::make_tuple(DWORD{57600}, BYTE{ODDPARITY}));
-}
-
-TEST_F(Win32SerialPortTest, FlowControlCodes) {
-    struct Case {
-        int input, output;
-        DWORD inX, outX, rts, dtr, cts, dsr;
-    };
-    const Case cases[] = {
-        {kFlowXonXoff, kFlowXonXoff, 1, 1, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0},
-        {kFlowRts, kFlowCts, 0, 0, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_ENABLE, 1, 0},
-        {kFlowDtr, kFlowDsr, 0, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE, 0, 1},
-        {kFlowNone, kFlowNone, 0, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0},
-        {kFlowXonXoff, kFlowCts, 1, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 1, 0},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(port_->SetFlowControl(c.input, c.output), 0) << c.input << " " << c.output;
-        EXPECT_EQ(std::make_tuple(DWORD{Dcb().fInX}, DWORD{Dcb().fOutX}, DWORD{Dcb().fRtsControl},
-                                  DWORD{Dcb().fDtrControl}, DWORD{Dcb().fOutxCtsFlow},
-                                  DWORD{Dcb().fOutxDsrFlow}),
-                  std::make_tuple(c.inX, c.outX, c.rts, c.dtr, c.cts, c.dsr))
-            << c.input << " " << c.output;
-    }
-    // A refused pair leaves the configuration and the remembered codes as the last one set.
-    EXPECT_EQ(port_->SetFlowControl(0, 15), LINK_UNSUPPORTED);
-    EXPECT_EQ(Dcb().fInX, 1u);
-    int input, output;
-    port_->GetFlowControl(input, output);
-    EXPECT_EQ(std::make_pair(input, output), std::make_pair(kFlowXonXoff, kFlowCts));
-}
-
 TEST_F(Win32SerialPortTest, BytesBothWaysAndAShortWrite) {
     CommLink link(*port_);
     CommLink peer(*peer_);
