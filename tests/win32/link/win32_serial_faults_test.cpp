@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -136,61 +135,33 @@ TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOnAndFormatAndFlowS
     };
     EXPECT_EQ(format(), (Fields{19200, NOPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_DISABLE,
                                 DTR_CONTROL_ENABLE, 0, 0}));
-    struct Case {
-        std::uint32_t speed;
-        char parity;
-        int dataBits, stopBits, input, output;
-        Fields fields;
-    };
-    const Case cases[] = {
-        {9600,
-         'E',
-         7,
-         2,
-         kFlowXonXoff,
-         kFlowXonXoff,
-         {9600, EVENPARITY, 7, TWOSTOPBITS, 1, 1, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0}},
+    // Each row: the parity, stop bits and flow codes set, then the fields they must give (with
+    // the speed and data bits set).
+    const Fields cases[] = {
+        {'E', 2, kFlowXonXoff, kFlowXonXoff, 9600, EVENPARITY, 7, TWOSTOPBITS, 1, 1,
+         RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0},
         // Two stop bits with five data bits are one and a half.
-        {300,
-         'M',
-         5,
-         2,
-         kFlowRts,
-         kFlowCts,
-         {300, MARKPARITY, 5, ONE5STOPBITS, 0, 0, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_ENABLE, 1, 0}},
-        {115200,
-         'S',
-         8,
-         1,
-         kFlowDtr,
-         kFlowDsr,
-         {115200, SPACEPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE, 0,
-          1}},
-        {1200,
-         'N',
-         8,
-         1,
-         kFlowNone,
-         kFlowNone,
-         {1200, NOPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 0, 0}},
-        {57600,
-         'O',
-         6,
-         1,
-         kFlowXonXoff,
-         kFlowCts,
-         {57600, ODDPARITY, 6, ONESTOPBIT, 1, 0, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 1, 0}},
+        {'M', 2, kFlowRts, kFlowCts, 300, MARKPARITY, 5, ONE5STOPBITS, 0, 0, RTS_CONTROL_HANDSHAKE,
+         DTR_CONTROL_ENABLE, 1, 0},
+        {'S', 1, kFlowDtr, kFlowDsr, 115200, SPACEPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_ENABLE,
+         DTR_CONTROL_HANDSHAKE, 0, 1},
+        {'N', 1, kFlowNone, kFlowNone, 1200, NOPARITY, 8, ONESTOPBIT, 0, 0, RTS_CONTROL_ENABLE,
+         DTR_CONTROL_ENABLE, 0, 0},
+        {'O', 1, kFlowXonXoff, kFlowCts, 57600, ODDPARITY, 6, ONESTOPBIT, 1, 0, RTS_CONTROL_ENABLE,
+         DTR_CONTROL_ENABLE, 1, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.speed);
-        ASSERT_EQ(port->SetFormat(c.speed, c.parity, c.dataBits, c.stopBits), 0);
-        ASSERT_EQ(port->SetFlowControl(c.input, c.output), 0);
-        EXPECT_EQ(format(), c.fields);
+    for (const Fields& c : cases) {
+        const Fields fields(c.begin() + 4, c.end());
+        SCOPED_TRACE(fields[0]);
+        const auto number = [&](std::size_t i) { return static_cast<int>(c[i]); };
+        ASSERT_EQ(port->SetFormat(c[4], static_cast<char>(c[0]), number(6), number(1)), 0);
+        ASSERT_EQ(port->SetFlowControl(number(2), number(3)), 0);
+        EXPECT_EQ(format(), fields);
     }
     // Refused values leave the device, and the flow codes the port reports, as the last row.
     EXPECT_EQ(port->SetFormat(1200, 'N', 8, 3), LINK_BAD_STOP_BITS);
     EXPECT_EQ(port->SetFlowControl(0, 15), LINK_UNSUPPORTED);
-    EXPECT_EQ(format(), cases[4].fields);
+    EXPECT_EQ(format(), Fields(cases[4].begin() + 4, cases[4].end()));
     int input, output;
     port->GetFlowControl(input, output);
     EXPECT_EQ(std::make_pair(input, output), std::make_pair(kFlowXonXoff, kFlowCts));
