@@ -25,6 +25,7 @@
 #include "link/win32_serial_port.h"
 #include "settings/device_lists.h"
 #include "settings/settings_block.h"
+#include "support/scratch_folder.h"
 #include "support/test_files.h"
 #include "support/win32_sheet_driver.h"
 #include "transfer/ansi_text.h"
@@ -109,23 +110,15 @@ protected:
     void SetUp() override {
         SetHelpViewer(RecordHelp);
         TakeHelp(0);
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("tollan-dialogs-" + std::to_string(GetCurrentProcessId()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "out");
-        std::filesystem::create_directories(folder_ / "in");
-        block_.Reset(folder_.string() + "\\", 1);
+        std::filesystem::create_directories(folder_.Root() / "out");
+        std::filesystem::create_directories(folder_.Root() / "in");
+        block_.Reset(folder_.Root().string() + "\\", 1);
         block_.MaxTitle.Assign(kTitle);
         block_.MinTitle.Assign(kMinTitle);
         block_.SetBaudRate(115200);
         lists_.ports = {PortName("COM5"), PortName("COM9")}; // COM9 has no device
     }
-    void TearDown() override {
-        SetHelpViewer(nullptr);
-        // The file prompt leaves the process in the folder of the files chosen.
-        std::filesystem::current_path(std::filesystem::temp_directory_path());
-        std::filesystem::remove_all(folder_);
-    }
+    void TearDown() override { SetHelpViewer(nullptr); }
 
     // Runs TransferFiles on a host thread of its own, where its modal dialogs live.
     void Start(bool prompt, bool showErrors) {
@@ -146,13 +139,14 @@ protected:
         return run_.get();
     }
 
-    std::string Path(const char* name) const { return (folder_ / name).string(); }
+    std::string Path(const char* name) const { return folder_.Path(name); }
     std::string Write(const char* name, const std::string& data) const {
-        std::ofstream(folder_ / name, std::ios::binary) << data;
+        std::ofstream(folder_.Root() / name, std::ios::binary) << data;
         return Path(name);
     }
 
-    std::filesystem::path folder_;
+    // Entered, so that the folder the file prompt leaves the process in is left again.
+    test::ScratchFolder folder_{test::ScratchFolder::kEnter};
     SettingsBlock block_;
     DeviceLists lists_;
     std::future<std::int32_t> run_;
