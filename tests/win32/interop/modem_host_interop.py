@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""tollan.dll dialling and answering through a modem in a JScript host under Wine. A modem is
-entered in the prefix's registry as Windows keeps them (the modem list under Services\\Modem,
+"""tollan.dll dialling and answering through a modem in a JScript host under Wine. Two modems
+are entered in the prefix's registry as Windows keeps them (the modem list under Services\\Modem,
 the device instances, the driver keys with "Settings", "Init", "Hangup" and the "Default"
-record), on COM7, whose Linux end a simulated modem (tests/interop/modem_peer.py) plays.
+record), both on COM7, whose Linux end a simulated modem (tests/interop/modem_peer.py) plays.
 
 Each case checks the exact bytes of every command the component sent, the status texts in order
 (the modem holds its answers until the dialog shows the status that goes with them) and the
@@ -10,8 +10,7 @@ results. Wine cannot report carrier detect on a pseudo-terminal, so the componen
 carrier there: a "CONNECT" line fails the connect (20) like "BUSY" does. The host shows errors:
 after a failed connect the dialog stays with its Cancel button until pressed (without ShowErrors
 the run would close it by itself); the next run in the same host opens the port again, which it
-could not (18) had the failed run left it open. (A driver key without one of its parts is the
-modem source test's, in tests/win32/link.)
+could not (18) had the failed run left it open.
 
 Usage: modem_host_interop.py CASE, like host_interop.py.
 """
@@ -25,8 +24,8 @@ from interop_support import check, main, write  # noqa: E402
 from modem_peer import ModemPeer  # noqa: E402
 
 CLASS = r"SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}"
-# Display name: the driver key's number.
-MODEMS = {"Tollan Test Modem": "0000"}
+# Display name: the driver key's number and the subkeys it lacks.
+MODEMS = {"Tollan Test Modem": ("0000", ()), "Tollan Broken Modem": ("0001", ("Hangup",))}
 STRINGS = {
     "": {"Reset": "ATZ<cr>", "UserInit": "&C1&D2", "AttachedTo": f"COM{LINE_PORT}"},
     "Init": {"1": "AT<cr>", "2": "AT&FE0V1<cr>"},
@@ -56,12 +55,14 @@ def register_modems(case):
     lines = ["REGEDIT4", "", r"[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Modem\Enum]",
              f'"Count"=dword:{len(MODEMS):08x}']
     instance = "Root\\MODEM\\{}".format
-    lines += [f'"{i}"=' + quote(instance(number)) for i, number in enumerate(MODEMS.values())]
-    for name, number in MODEMS.items():
+    lines += [f'"{i}"=' + quote(instance(number)) for i, (number, _) in enumerate(MODEMS.values())]
+    for name, (number, lacking) in MODEMS.items():
         driver = CLASS.rsplit("\\", 1)[1] + "\\" + number
         lines += ["", rf"[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\{instance(number)}]",
                   '"FriendlyName"=' + quote(name), '"Driver"=' + quote(driver)]
         for subkey, values in STRINGS.items():
+            if subkey in lacking:
+                continue
             lines += ["", "[HKEY_LOCAL_MACHINE\\" + "\\".join(filter(None, [CLASS, number, subkey]))
                       + "]"]
             lines += [f"{quote(value)}={quote(text)}" for value, text in values.items()]
@@ -81,8 +82,8 @@ def register_modems(case):
 def run_host(case, peer, runs):
     """One host running TransferFiles once per entry of `runs`: settings for it, the modem's
     gates (statuses the dialog is to show first) and results (where a function gets the host),
-    the bytes it is to receive. For each run waits for the failed connect's status and Cancel,
-    checks the bytes the modem received and presses Cancel. The results of all runs."""
+    the bytes it is to receive, the status that stays. For each run waits for that status and
+    Cancel, checks the bytes the modem received and presses Cancel. The results of all runs."""
     host = None
 
     def shows(text, run):
@@ -102,8 +103,9 @@ def run_host(case, peer, runs):
                 runs=[entry["settings"] for entry in runs[1:]])
     mark = 0
     for run, entry in enumerate(runs):
-        shown = host.hand("wait-status", FAILED, "print", 284, "print", 2, run=run)
-        check(shown == {"284": FAILED, "2": "Cancel"}, f"run {run + 1}'s dialog: {shown}")
+        status = entry.get("stays", FAILED)
+        shown = host.hand("wait-status", status, "print", 284, "print", 2, run=run)
+        check(shown == {"284": status, "2": "Cancel"}, f"run {run + 1}'s dialog: {shown}")
         peer.wait_for(mark, entry["bytes"])
         mark = peer.mark()
         if run + 1 < len(runs):
@@ -114,11 +116,12 @@ def run_host(case, peer, runs):
     return results
 
 
-def modem_dial_and_answer(case):
+def modem_dial_answer_and_missing_hangup(case):
     """Dialling: CONNECT (no carrier on the pseudo-terminal) fails the connect with 20, and the
     modem is initialised again; a ModemCmd is shown and sent. Answering: RING, RING, then CONNECT
-    33600 -- the rings do not end the wait -- gives 20; an empty ModemCmd is not sent. (Which
-    result line means what, silence, and Cancel while dialling are tested in
+    33600 -- the rings do not end the wait -- gives 20; an empty ModemCmd is not sent. A modem
+    without its hang-up list fails its initialisation with 21 and "Initializing modem..." stays.
+    (Which result line means what, silence, and Cancel while dialling are tested in
     tests/unit/transfer/modem_run_test.)"""
     line, end = case.pty_pair()
     prepare(line)
@@ -145,10 +148,12 @@ def modem_dial_and_answer(case):
          "gates": {"ATS0=1": ["Waiting to answer modem..."]},
          "results": {"ATS0=1": ["OK", 0.3, "RING", 0.3, "RING", 0.5, still_waiting,
                                 "CONNECT 33600"]}},
+        {"settings": {"ModemName": "Tollan Broken"}, "bytes": INIT,
+         "stays": "Initializing modem..."},
     ])
     check(shown == {"284": "Waiting to answer modem..."}, f"after the rings: {shown}")
-    check(results == [20, 20], f"TransferFiles gave {results}, wanted 20, 20")
+    check(results == [20, 20, 21], f"TransferFiles gave {results}, wanted 20, 20, 21")
 
 
 if __name__ == "__main__":
-    sys.exit(main({"modem_dial_and_answer": modem_dial_and_answer}))
+    sys.exit(main({"modem_dial_answer_and_missing_hangup": modem_dial_answer_and_missing_hangup}))
