@@ -1,33 +1,14 @@
 #!/usr/bin/env python3
-"""The tollan command against lrzsz over pseudo-terminal pairs: its ZModem against sz and rz,
-its YModem against sb and rb, XModem and XModem-1K against sx and rx; ACK/NAK against a second
-tollan, and the command's own refusals. A case passes when both sides end as expected and the
-files that should arrive are byte-identical, with the sender's modification time where one was
-announced.
-
-Facts about lrzsz (0.12.21rc) found by trying, which the cases rely on:
-- rx asks for the one-byte checksum (NAK) unless given -c, which makes it ask for CRC-16 ('C').
-  sx answers the first 'C' with CRC-16; sx -k sends 1024-byte blocks (STX).
-- rx refuses absolute target paths (restricted mode): it runs in the case's folder.
-- sx pads the last block with 0x1A; rx keeps whatever padding the sender used.
-- rz's ZRINIT carries CANFDX|CANOVIO|CANFC32 and a buffer size of 0, so our sender streams
-  unless a window is set. sz starts with "rz\\r" before its ZRQINIT, uses CRC-32 when offered
-  and CRC-16 with -o.
-- sz -w N ends a subpacket with ZCRCQ every so often and waits for the ZACK. On a file whose
-  size is a multiple of 1 KiB its last subpacket ends with ZCRCE, and sz then waits for an
-  acknowledgement it did not ask for: the transfer stalls until our receiver's header time-out
-  sends ZRPOS; sz then sends a stray ZCRCQ, an empty frame and ZEOF, and the file arrives whole.
-- sz -8 (at 230400 bit/s) grows its subpackets up to 8 KiB.
-- sz -e escapes control characters, and so opens with a ZSINIT whose hex header is followed by
-  XON before its data subpacket.
-- rz -r resumes an existing partial file from its size rounded down to 1 KiB, whatever
-  management option the offer carries. Without -r it honours an offer's ZCRESUM (our
-  "--recover always") before its management option.
-- rz deletes a partial file when the sender cancels; killed outright, it leaves what it wrote.
-- sz -f and sb -f offer the paths as given (absolute, or with "..").
-- sb sends 128-byte blocks, sb -k 1024-byte ones; both announce name, size and time in block 0
-  and end the batch with an empty block 0. rb cuts each file at the announced size and sets its
-  time.
+"""The tollan command against lrzsz (0.12.21rc) over pseudo-terminal pairs: ZModem against sz
+and rz, YModem against sb and rb, XModem(-1K) against sx and rx, ACK/NAK against a second
+tollan, and the command's own refusals. What lrzsz does that the cases rely on:
+- rx asks with the checksum unless given -c (CRC-16), and runs in the case's folder (it refuses
+  absolute paths); sx -k sends 1 KiB blocks; both pad the last block with 0x1A.
+- sz -w N waits for a ZACK now and then; on a file of whole KiB it stalls after its last ZCRCE
+  until our receiver's time-out sends ZRPOS. sz -8 grows subpackets to 8 KiB; sz -e opens with a
+  ZSINIT and XON; sz -o uses CRC-16.
+- rz -r resumes a partial file from its size rounded down to 1 KiB, whatever the offer says.
+- sz -f and sb -f offer the paths as given; rb cuts each file at its size and sets its time.
 """
 
 import itertools
@@ -36,16 +17,15 @@ import signal
 import subprocess
 import sys
 
-from interop_support import CAN, CANCEL_SEQUENCE, batch_files, check, check_files, file_lines, \
-    main, random_bytes, read, read_until, wait_for_size, write
+from interop_support import CAN, CANCEL_SEQUENCE, check, check_files, file_lines, main, \
+    random_bytes, read, read_until, wait_for_size, write
 
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
 NAK, SOH, STX = 0x15, 0x01, 0x02
 
 
 def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=False):
-    """tollan sending `names` from "out" to rz in "in", or receiving them from sz into "in"; sb
-    and rb stand in for sz and rz with "-p ymodem"."""
+    """tollan sending `names` from "out" to rz (rb) in "in", or receiving them from sz (sb)."""
     if send:
         return case.against(["send", "-p", protocol, *options, *names],
                             ["rb" if protocol == "ymodem" else "rz", "-q"] + lrzsz_options,
@@ -58,10 +38,18 @@ def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=Fa
 
 
 def batch(send, runs, protocol="zmodem"):
-    """The batch files in one batch, with each window (tollan's, and lrzsz's options); a window
-    "stdio" runs tollan on its standard input and output, where its file lines go to stderr."""
+    """Whole 128-byte and 1 KiB blocks, more than 1 MiB and names with spaces and pattern
+    characters ("ab.bin" beside them would match "a*.bin"), with each window (tollan's, and
+    lrzsz's options); "stdio" runs tollan on its standard input and output."""
     def run(case):
-        files, times = batch_files(case)
+        files = {"empty": b"", "blocks-128": bytes(range(256)) * 3 + bytes(128),
+                 "blocks-1k": random_bytes(8192, 7), "large.bin": random_bytes((1 << 20) + 333, 5),
+                 "name with spaces.txt": b"line of text\r\n" * 300, "fw[v2].bin": b"fw" * 100,
+                 "a*.bin": b"a*" * 100}
+        write(os.path.join(case.out, "ab.bin"), b"not in the batch")
+        times = {name: OLD_TIME + 3600 * i for i, name in enumerate(files)}
+        for name, data in files.items():
+            write(os.path.join(case.out, name), data, times[name])
         for window, lrzsz_options in runs:
             stdio = window == "stdio"
             options = ["--window", window] if protocol == "zmodem" and not stdio else []
@@ -75,8 +63,7 @@ def batch(send, runs, protocol="zmodem"):
 
 
 def ymodem_with_sb_and_rb(case):
-    """YModem batches from sb (128-byte blocks) and sb -k (1 KiB ones), and to rb; tollan's
-    default ZModem facing rb ends at once, saying the receiver wants YModem."""
+    """Batches from sb and sb -k and to rb; tollan's ZModem facing rb ends at once."""
     batch(False, [("", []), ("", ["-k"])], "ymodem")(case)
     batch(True, [("", [])], "ymodem")(case)
     tollan, _ = case.against(["send", "empty"], ["rb", "-q"], case.out, case.into)
@@ -85,12 +72,9 @@ def ymodem_with_sb_and_rb(case):
 
 
 def stopped_mid_file(case):
-    """Mid-file, each way: the user interrupts tollan (result 6; the peer is cancelled), rz/sz is
-    stopped and cancels (16), or the line vanishes with no time-out (15: the peer killed outright,
-    the pair gone, as a USB adapter pulled). A receiving tollan keeps what it has, without the
-    announced time: a later run must not take the part for the sender's whole file. After a lost
-    line the next run resumes from the bytes kept: rz -r with our "--recover always", sz -r with
-    our "--recover follow", whatever the overwrite choice (here the default, never)."""
+    """Mid-file, each way: the user interrupts tollan, rz/sz cancels, or the line vanishes (the
+    peer killed, the pair gone). A receiving tollan keeps the part without the announced time;
+    after a lost line the next run resumes from it, whatever the overwrite choice."""
     data = write(case.path("out", "big"), random_bytes(4 << 20, 1), NEW_TIME)
     target = case.path("in", "big")
     endings = {"cancel": (16, "Cancelled by remote."), "interrupt": (6, "User cancelled."),
@@ -128,9 +112,8 @@ def stopped_mid_file(case):
 
 
 def management(case):
-    """The management option of an offer: ours, which rz follows (a file it keeps is announced
-    but not confirmed, and the batch goes on), and sz's, which our receiver follows (sz -p's
-    refusal ends a run that is not a host run, with its own code)."""
+    """Our offer's management option, which rz follows (a file it keeps is announced but not
+    confirmed), and sz's, which our receiver follows (sz -p's refusal ends the run)."""
     write(case.path("out", "fresh"), b"fresh", NEW_TIME)
     for send, option, status, content, lines in (
             (True, "never", 0, b"old", [("f", "File skipped."), ("fresh", "OK")]),
@@ -155,9 +138,8 @@ def management(case):
 
 
 def names_outside_the_folder(case):
-    """sz -f and sb -f offer the paths as given: a receiver without a list of its own takes an
-    absolute name inside its folder (the root taken off), declines one that climbs out with "..",
-    and takes the next file of the batch."""
+    """An absolute name arrives inside the folder; one that climbs out with ".." is declined and
+    the batch goes on."""
     absolute = case.path("out", "source")
     source = write(absolute, b"the sender's own file", OLD_TIME)
     good = write(case.path("out", "good"), b"good", NEW_TIME)
@@ -174,8 +156,7 @@ def names_outside_the_folder(case):
 
 
 def host_run(case):
-    """One receiver takes sender after sender until the user's interrupt, which ends it well
-    when every file arrived."""
+    """One receiver takes sender after sender; the interrupt ends it well."""
     files = {name: write(case.path("out", name), random_bytes(size, size), NEW_TIME)
              for name, size in (("first", 20000), ("second", 3000))}
     line, peer = case.pty_pair()
@@ -193,9 +174,8 @@ def host_run(case):
 
 
 def declined_in_a_batch(case):
-    """A file that exists (never overwrite), then one that cannot be opened (a folder of that
-    name), are skipped with their reasons and the batch goes on; the status says something failed.
-    Permission bits come across (sz -> tollan and tollan -> rz), set-user-ID never."""
+    """A file that exists, then one that cannot be opened (a folder), are skipped with their
+    reasons and the batch goes on. Permission bits come across both ways, set-user-ID never."""
     for name in ("kept", "adir", "tool"):
         write(case.path("out", name), b"#!/bin/sh\n", NEW_TIME)
     os.chmod(case.path("out", "tool"), 0o4755)
@@ -221,8 +201,7 @@ def declined_in_a_batch(case):
 
 
 def full_disk(case):
-    """The receiving folder fills up (a small tmpfs, where this may mount one): the run ends with
-    the system's reason and keeps the part received."""
+    """A full folder (a small tmpfs) ends the run with the system's reason; the part is kept."""
     full = case.path("full")
     os.mkdir(full)
     if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full],
@@ -243,18 +222,17 @@ def full_disk(case):
 
 
 def xmodem_with_rx_and_sx(case):
-    """tollan sends to rx asking with CRC-16 and with the checksum, and XModem-1K's long blocks
-    (the tail of 904 bytes in one more long block); it receives from sx with CRC-16, with the
-    checksum (the relay keeps tollan's 'C's from sx, so tollan falls back and asks with NAK,
-    which sx follows), and sx -k's long blocks into XModem-1K and into plain XModem. Both pad
-    the last block with 0x1A; the sender's first blocks are checked on the line."""
+    """Each way with CRC-16, the checksum (the relay keeps tollan's 'C's from sx, so it falls
+    back to NAK) and 1 KiB blocks; the sender's first blocks are checked on the line."""
     for i, (send, protocol, options, crc, head, blocks) in enumerate((
             (True, "xmodem", ["-c"], True, SOH, 2), (True, "xmodem", [], False, SOH, 2),
             (True, "xmodem-1k", ["-c"], True, STX, 5), (False, "xmodem", [], True, SOH, 2),
             (False, "xmodem", [], False, SOH, 2), (False, "xmodem-1k", ["-k"], True, STX, 5),
             (False, "xmodem", ["-k"], True, STX, 5))):
         fall_back = not send and not crc
-        line, peer, relay = case.relayed_line(str(i), lambda b, drop=fall_back: drop and b == 67)
+        line, inner_left = case.pty_pair(f"{i}left")
+        inner_right, peer = case.pty_pair(f"{i}right")
+        relay = case.relay(inner_left, inner_right, lambda b, drop=fall_back: drop and b == 67)
         data = write(case.path(f"source{i}.bin"), random_bytes(70000 if "-k" in options else 5000,
                                                                i))
         if send:
@@ -286,8 +264,8 @@ def acknak_between_two_tollans(case):
 
 
 def receiver_gives_up(case):
-    """Against a silent peer the receiver asks, times out and cancels; into an existing file it
-    refuses without asking: the peer sees only the cancel sequence and a last CAN."""
+    """Against a silent peer the receiver asks and times out; into an existing file it refuses
+    without asking: the peer sees only the cancel sequence and a last CAN."""
     write(case.path("kept.bin"), b"keep me")
     for target, status, text, sent in (("got.bin", 5, "Timeout.", b""),
                                        ("kept.bin", 14, "File already exists.",
@@ -304,10 +282,9 @@ def receiver_gives_up(case):
 
 
 def refused_before_the_line(case):
-    """FILE operands are checked before the line is opened (had it been opened first, each run
-    would end with 18), and a name that names nothing is no pattern; a line that will not open,
-    and the end of standard input, are named with their reasons. Without --line a standard input
-    that is no terminal is the line: a receiver asks on it."""
+    """FILE operands are checked before the line is opened (else 18); a line that will not open
+    and the end of standard input are named with their reasons. Without --line a standard
+    input that is no terminal is the line: a receiver asks on it."""
     write(case.path("here.bin"), b"x")
     no_line = case.path("no-such-tty")
     for operand, reason in (("not-here.bin", "No such file or directory"),
