@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""The tollan command beyond a plain serial line: on standard input and output the way sz and rz
-run inside a remote shell, the terminal settings given back on every way a stdio run ends, a
-line speed beyond the component's, and a call through a Hayes modem, played on the other end of
-a pseudo-terminal, that answers the commands, connects the call to rz and takes the hang-up. A
-pseudo-terminal has no carrier wire: with --no-carrier-detect the "CONNECT" line alone connects,
-without it the command gives up with "Failed to connect." after the modem's "CONNECT".
+"""The tollan command beyond a plain serial line: on a terminal's standard input and output,
+at a speed beyond the component's, and dialling through a modem played on a pseudo-terminal,
+which has no carrier wire: only --no-carrier-detect connects on "CONNECT".
 """
 
 import os
@@ -25,7 +22,6 @@ DIAL_PAUSE = 2.5
 
 
 def fast_line_speed(case):
-    """-b 921600 sets the line to 921600 bit/s, a speed beyond the component's BaudRate."""
     line, peer = case.pty_pair()
     case.open_end(peer)  # a silent peer
     write(case.path("f.bin"), b"x")
@@ -38,8 +34,7 @@ def fast_line_speed(case):
 
 
 def stdio_terminal_given_back(case):
-    """A stdio receiver on a terminal in its usual (cooked) mode: the run makes it raw, and however
-    the run ends (SIGTERM, SIGHUP, the peer's cancel), the terminal has its settings back."""
+    """A stdio run makes a cooked terminal raw; however it ends, the settings come back."""
     for ending, wanted in (("SIGTERM", 6), ("SIGHUP", 6), ("cancel", 16)):
         master, slave = os.openpty()
         case.fds.extend([master, slave])
@@ -61,8 +56,8 @@ def stdio_terminal_given_back(case):
 
 
 def dial(case):
-    """Connected, the data and the escape cross, then the hang-up; after a failed connect the
-    modem is initialised again."""
+    """Connected, the data and the escape cross, then the hang-up; a failed connect
+    initialises the modem again."""
     data = write(case.path("out", "report.bin"), random_bytes(40000, 5))
     for i, (options, status, commands) in enumerate((
             (["555 1234", "--no-carrier-detect", "--modem-command", "M0"], 0,

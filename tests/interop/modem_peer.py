@@ -1,13 +1,8 @@
-"""A Hayes modem as the program on the other end of a line sees it, played on a pseudo-terminal
-end: it echoes what it gets, answers "OK" to every command line starting with "AT", and answers
-the commands a test scripts (a dial, "ATS0=1") with result lines. Everything it received is kept.
-
-A script is a list of steps run in order on the modem's thread: a text is sent as a result line
-("\\r\\n" TEXT "\\r\\n"), a number is a pause in seconds, a callable is called -- a test passes one
-that waits for the program to show a status, so that answers follow what the program shows
-without races. A gate is a script run before a command's answer. A case stops it with its
-relays (Case.relays), before its ends are closed. Once a call is "connected", the modem may
-bridge the line to a program (bridge()) until the escape.
+"""A Hayes modem on a pseudo-terminal end: it echoes what it gets, answers "OK" to every "AT"
+command line unless a script says otherwise, and keeps everything it received. A script's steps
+run in order on the modem's thread: a text is sent as a result line, a number is a pause in
+seconds, a callable is called (to wait for what the program shows). Once connected, the modem may
+bridge the line to a program until the escape. A case stops it with its relays.
 """
 
 import os
@@ -31,25 +26,17 @@ class ModemPeer:
         self.thread.start()
 
     def configure(self, gates=None, results=None):
-        """What the modem does from now on. `gates` and `results` map the start of a command
-        line to a script: a gate runs once, before the answer of the first such command; a
-        result script replaces the "OK" of every such command."""
+        """`gates` and `results` map the start of a command line to a script: a gate runs once,
+        before the first such command's answer; a result replaces the "OK" of each."""
         self.gates, self.results = dict(gates or {}), dict(results or {})
 
     def mark(self):
-        """Where the bytes received from now on start."""
         return len(self.received)
 
     def wait_for(self, mark, expected):
-        """Waits until as many bytes as `expected` came after `mark`; checks they are those."""
         wait_until(lambda: len(self.received) - mark >= len(expected), f"the modem's {expected!r}")
         got = bytes(self.received[mark:])
         check(got == expected, f"the modem got {got!r}, wanted {expected!r}")
-
-    @property
-    def seen(self):
-        """What came from the line, for a failed case's report."""
-        return {"line": self.received}
 
     def stop(self):
         if not self.stopping:
@@ -57,7 +44,7 @@ class ModemPeer:
             self.thread.join()
 
     def finish(self):
-        """Stops the modem; checks that every step of its scripts went as planned."""
+        """Stops the modem; checks that every step of its scripts went well."""
         self.stop()
         check(not self.failures, "; ".join(map(str, self.failures)))
 
@@ -83,9 +70,8 @@ class ModemPeer:
                     line.append(byte)
 
     def bridge(self, program):
-        """Connects the line to `program` (a process with stdin and stdout pipes): from now on
-        bytes cross unchanged, until the program has ended and "+++" arrives; then the modem
-        answers "OK" and takes commands again."""
+        """Bytes cross unchanged between the line and `program`'s pipes until it has ended and
+        "+++" arrives."""
         def pump():
             while data := os.read(program.stdout.fileno(), 4096):
                 write_all(self.fd, data)

@@ -1,16 +1,8 @@
 #!/usr/bin/env python3
-"""The tollan command sending to a bootloader's loadx and loady: U-Boot (Debian's u-boot-qemu)
-in QEMU, its console on a pseudo-terminal that a relay joins to tollan's line. After each load
-U-Boot's own crc32 command checks the bytes in memory, ${filesize} the length, and a command
-typed afterwards shows that the console was left clean.
-
-Facts about U-Boot (2023.01) found by trying, which the cases rely on:
-- loady acknowledges block 0 without a 'C' of its own (the 'C' comes later, by its time-out),
-  answers the EOT with ACK ACK 'C' in one burst, asks once for the closing empty block 0 and
-  aborts the download when it does not come.
-- loadx trims trailing 0x1A from what it counts in ${filesize} (a sender that pads with 0x00
-  leaves the padding counted), but only a run of three or more: one or two count as data. The
-  sizes sent leave three bytes of padding or more, or none.
+"""The tollan command sending to U-Boot's (2023.01, in QEMU) loadx and loady, its console
+relayed to tollan's line. U-Boot's crc32 checks the bytes, ${filesize} the length, and a command
+typed afterwards that the console was left clean. loadx does not count a trailing run of three
+or more 0x1A in ${filesize}: the sizes leave three bytes of padding or none.
 """
 
 import os
@@ -22,15 +14,13 @@ import zlib
 
 from interop_support import check, file_lines, main, random_bytes, write
 
-# What each loader is driven with, and the sizes sent: around each block size and a larger file.
+# Around each block size, and a larger file.
 SIZES = (1, 125, 128, 129, 1000, 1024, 1025, 20000)
 MACHINE = {"arm64": ["qemu-system-aarch64", "-M", "virt", "-cpu", "cortex-a57"],
            "arm": ["qemu-system-arm", "-M", "virt"]}
 
 
 class Console:
-    """U-Boot's console as seen from tollan's side of the relay, between transfers."""
-
     def __init__(self, case, arch):
         self.case = case
         qemu = subprocess.Popen(
@@ -51,7 +41,7 @@ class Console:
         self.prompt()
 
     def prompt(self):
-        """What U-Boot printed up to its next prompt; what waits on tollan's end is dropped."""
+        """What U-Boot printed up to its next prompt."""
         start, seen = self.mark, self.relay.seen["right"]
         self.relay.wait_for(lambda seen: seen["right"].find(b"\n=> ", start) >= 0,
                             "U-Boot's prompt")
@@ -60,8 +50,6 @@ class Console:
         return bytes(seen[start:self.mark]).decode("latin-1")
 
     def load(self, command, tollan_args, data):
-        """`command` (loadx or loady), then tollan sending data; U-Boot's own commands check the
-        size and the bytes in memory, and that the console was left clean."""
         write(self.case.path("image.bin"), data)
         # tollan waits first: the command's echo and the loader's banner come before its 'C'.
         tollan = self.case.tollan("send", *tollan_args, "-l", self.line, "image.bin")
@@ -79,7 +67,6 @@ class Console:
 
 
 def loader(arch, runs):
-    """Every size through each (command, tollan options) of `runs` on one U-Boot."""
     def run(case):
         console = Console(case, arch)
         for command, options in runs:

@@ -1,16 +1,8 @@
 #!/usr/bin/env python3
-"""The tollan command in a shell's terminal against zmodem.js, the ZModem library web terminals
-run in the browser (here in node, zmodemjs_peer.js): `tollan send -l -` to the page (a download)
-and `tollan receive -l -` from it (an upload), on a pseudo-terminal whose other end the page
-holds. A session passes when the files are byte-identical and nothing reaches the terminal's
-screen after the session.
-
-Facts about zmodem.js (0.1.10) found by trying, which the cases rely on:
-- Sending, it opens with a ZSINIT as a hex header followed by XON unless the ZRINIT asks for
-  escaped control characters, and sends data subpackets of up to 8 KiB.
-- It takes an empty file only as ZDATA, an empty end subpacket and ZEOF.
-- session.abort() sends five CANs and five backspaces.
-(tests/interop/node_modules holds zmodem.js, installed by scripts/bootstrap.)
+"""The tollan command in a shell's terminal against zmodem.js (0.1.10, in node:
+zmodemjs_peer.js), the ZModem library of web terminals: `tollan send -l -` to the page and
+`tollan receive -l -` from it. The page sends a ZSINIT first and subpackets of up to 8 KiB, an
+empty file as ZDATA, an empty end subpacket and ZEOF; its abort is five CANs and backspaces.
 """
 
 import itertools
@@ -29,7 +21,7 @@ PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zmodemjs_peer.j
 
 def session(case, tollan_args, page_args, interrupt=False):
     """tollan in a terminal, the page on its other end: tollan's exit status and stderr, and the
-    page's report. With `interrupt` the shell's Ctrl-C reaches tollan once data flows."""
+    page's report. With `interrupt` a Ctrl-C reaches tollan once data flows."""
     master, slave = os.openpty()
     tollan = case.start([TOLLAN, *tollan_args, "-l", "-"], line=os.ttyname(slave),
                         cwd=case.out if tollan_args[0] == "send" else case.into)
@@ -69,12 +61,10 @@ def session(case, tollan_args, page_args, interrupt=False):
 
 
 def zmodemjs_sessions(case):
-    """tollan send to the page (a download) and tollan receive from it (an upload: subpackets of
-    8 KiB, a ZSINIT first), a batch with an empty file, escape-heavy data and a large file, all
-    arriving with their times (the page's download keeps none); each offer tollan sends says how
-    many files and bytes are still to come, itself included, and the terminal shows nothing after
-    the session. Then a larger file, each way, ended mid-file by the page's abort and by the
-    shell's Ctrl-C: both sides end at once, tollan with its own result."""
+    """A batch with an empty file, escape-heavy data and a large file each way, with their times
+    (the page's download keeps none); each offer says how many files and bytes are still to
+    come, and the terminal shows nothing afterwards. Then a larger file each way, ended mid-file
+    by the page's abort and by Ctrl-C: both sides end at once."""
     batch = {"empty": b"", "one": b"x", "escapes": bytes([0x18, 0x11, 0x13, 0x0D, 0x10, 0x8D,
                                                          0x91, 0x93, 0x90, 0x7F, 0xFF]) * 3000,
              "blocks": random_bytes(8192, 3), "large.bin": random_bytes(300001, 4)}

@@ -4,9 +4,8 @@
 //   node zmodemjs_peer.js download DIR [--abort N]      take every file offered into DIR
 //   node zmodemjs_peer.js upload FILE... [--abort N]    offer the files, as a page's upload does
 //
-// With an abort the page calls session.abort() once N bytes of file data have gone by. When
-// stdin ends, one line of JSON goes to stderr: the session's outcome, and the start of what the
-// terminal showed after it.
+// --abort N: session.abort() once N bytes of file data have gone by. When stdin ends, one line of
+// JSON goes to stderr: the session's outcome and what the terminal showed after it.
 "use strict";
 const fs = require("fs");
 const path = require("path");
@@ -54,9 +53,6 @@ async function upload() {
             files_remaining: names.length - i, bytes_remaining: remaining,
         });
         remaining -= data.length;
-        if (!xfer) {
-            continue;
-        }
         // As a page does: pieces of a file read in slices, the last with the end.
         for (let at = 0; at < data.length && !report.aborted; at += 8192) {
             xfer.send(data.subarray(at, Math.min(at + 8192, data.length)));
@@ -81,12 +77,9 @@ const sentry = new Zmodem.Sentry({
     on_detect(detection) {
         session = detection.confirm();
         session.on("session_end", () => (report.ended = true));
-        const run = session.type === "receive" ? download : upload;
-        if ((session.type === "receive") !== (mode === "download")) {
-            report.error = "the session goes the other way: " + session.type;
-            return;
-        }
-        Promise.resolve().then(run).catch((error) => (report.error = String(error)));
+        Promise.resolve()
+            .then(mode === "download" ? download : upload)
+            .catch((error) => (report.error = String(error)));
     },
 });
 
