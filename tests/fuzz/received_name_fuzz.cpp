@@ -6,12 +6,11 @@
 #include <string_view>
 
 #include "engine/received_name.h"
-#include "fuzz_engine.h"
+#include "fuzz.h"
 
 namespace {
 
 using namespace tollan;
-using tollan::fuzz::Require;
 
 void RequirePrintable(std::string_view text) {
     for (const char c : text) {

@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fuzz_engine.h"
+#include "fuzz.h"
 
 namespace {
 
 using namespace tollan;
-using namespace tollan::fuzz;
 
 constexpr int kFrameEnds[4] = {ZCRCE, ZCRCG, ZCRCQ, ZCRCW};
 
@@ -28,7 +27,7 @@ void Decode(const std::uint8_t* data, std::size_t size, bool crc32) {
                     end == LINK_NO_DATA);
         }
     }
-    RequireRunCode(engine.Code());
+    Require(RunCode(engine.Code()));
 }
 
 void RoundTrip(const std::uint8_t* data, std::size_t size, int choice) {

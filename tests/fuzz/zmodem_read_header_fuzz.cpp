@@ -1,10 +1,9 @@
 // ReadHeader on any byte stream, once per header or with repeated searches and an error limit
 // taken from the first byte: a frame type (one byte) with its format, or a counted error.
-#include "fuzz_engine.h"
+#include "fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tollan;
-    using namespace tollan::fuzz;
     if (size == 0) {
         return 0;
     }
@@ -30,6 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(status.consecutiveErrors_ <= status.errorCount_);
         Require(status.consecutiveErrors_ <= static_cast<std::int64_t>(engine.MaxErrors()) + 1);
     }
-    RequireRunCode(engine.Code());
+    Require(RunCode(engine.Code()));
     return 0;
 }
