@@ -1,12 +1,10 @@
-"""What the interoperability tests share: a folder per case, socat pseudo-terminal pairs, the
-tollan command and lrzsz's programs on them, a relay that watches a line, and file checks.
-Time limits only guard against hangs; cases wait for events.
-
-lrzsz's programs discard their pending output (tcflush) when they exit, which on a pseudo-terminal
-loses what socat has not read yet (rx's last ACK, a cancel): they and tollan run with
-keep_output.c preloaded. Stopped with SIGTERM, sz and rz send ten CAN and ten backspaces.
+"""What the interoperability tests share: a folder per case, socat pseudo-terminal pairs with
+programs on them, a relay that watches a line, and file checks. Cases wait for events; time
+limits only guard against hangs. lrzsz and tollan discard pending output when they exit, which
+on a pseudo-terminal loses what socat has not read yet: they run with keep_output.c preloaded.
 """
 
+import contextlib
 import os
 import pathlib
 import random
@@ -61,7 +59,6 @@ class Case:
         return os.path.join(self.dir, *names)
 
     def pty_pair(self, name="tty"):
-        """A socat pseudo-terminal pair: the paths of its two ends."""
         ends = self.path(name + "A"), self.path(name + "B")
         socat = subprocess.Popen(["socat"] + [f"pty,raw,echo=0,link={end}" for end in ends],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -84,8 +81,7 @@ class Case:
         return fd
 
     def start(self, args, line=None, cwd=None):
-        """Starts a program with keep_output.c preloaded (which the sanitizers must tolerate),
-        with `line` as its stdin and stdout if given."""
+        """Starts a program with keep_output.c preloaded, `line` as its stdin and stdout."""
         env = dict(os.environ, LD_PRELOAD=KEEP_OUTPUT)
         env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
         end = open(line, "r+b", buffering=0) if line else None
@@ -120,8 +116,7 @@ class Case:
         return out, err
 
     def against(self, tollan_args, peer_args, tollan_cwd=None, peer_cwd=None, stdio=False):
-        """tollan on one end of a new pair (or with it as stdin and stdout), then the peer on the
-        other: a sender discards what waits on the line when it starts."""
+        """tollan on a new pair, then the peer: a sender discards what waits when it starts."""
         line, peer = self.pty_pair()
         tollan = self.start([TOLLAN, *tollan_args, "-l", "-" if stdio else line],
                             line=line if stdio else None, cwd=tollan_cwd)
@@ -148,20 +143,16 @@ class Case:
         for relay in self.relays:
             relay.stop()
         for process in reversed(self.processes):
-            if process.poll() is None:
-                process.kill()
-            try:
+            process.kill()  # nothing when it has been waited for
+            with contextlib.suppress(subprocess.TimeoutExpired, ValueError):
                 process.communicate(timeout=GUARD)
-            except (subprocess.TimeoutExpired, ValueError):
-                pass
         for fd in self.fds:
             os.close(fd)
         shutil.rmtree(self.dir)
 
 
 class Relay:
-    """Forwards bytes between two ends, keeping what came from each side; bytes from the left
-    for which `drop(byte)` holds do not reach the right."""
+    """Forwards bytes between two ends, keeping what came from each side, but `drop`s some."""
 
     def __init__(self, left_fd, right_fd, drop):
         self.fds = {"left": left_fd, "right": right_fd}

@@ -1,14 +1,9 @@
 #!/usr/bin/env python3
-"""The tollan command against lrzsz (0.12.21rc) over pseudo-terminal pairs: ZModem against sz
-and rz, YModem against sb and rb, XModem(-1K) against sx and rx, ACK/NAK against a second
-tollan, and the command's own refusals. What lrzsz does that the cases rely on:
-- rx asks with the checksum unless given -c (CRC-16), and runs in the case's folder (it refuses
-  absolute paths); sx -k sends 1 KiB blocks; both pad the last block with 0x1A.
-- sz -w N waits for a ZACK now and then; on a file of whole KiB it stalls after its last ZCRCE
-  until our receiver's time-out sends ZRPOS. sz -8 grows subpackets to 8 KiB; sz -e opens with a
-  ZSINIT and XON; sz -o uses CRC-16.
-- rz -r resumes a partial file from its size rounded down to 1 KiB, whatever the offer says.
-- sz -f and sb -f offer the paths as given; rb cuts each file at its size and sets its time.
+"""The tollan command against lrzsz (0.12.21rc): ZModem with sz and rz, YModem with sb and rb,
+XModem(-1K) with sx and rx, ACK/NAK with a second tollan, and the command's own refusals. rx
+asks with the checksum unless given -c and refuses absolute paths; sx and rx pad with 0x1A. sz
+-w N on a file of whole KiB stalls after its last ZCRCE until our receiver's time-out. Stopped,
+sz and rz cancel; rz -r resumes from the size rounded down to 1 KiB, whatever the offer says.
 """
 
 import itertools
