@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""The tollan command beyond a plain serial line: on a terminal's standard input and output,
-at a speed beyond the component's, and dialling through a modem played on a pseudo-terminal,
-which has no carrier wire: only --no-carrier-detect connects on "CONNECT".
+"""The tollan command on a terminal's standard input and output, at a speed beyond the
+component's, and dialling a modem on a pseudo-terminal (no carrier: see --no-carrier-detect).
 """
 
 import os

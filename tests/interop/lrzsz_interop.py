@@ -33,9 +33,8 @@ def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=Fa
 
 
 def batch(send, runs, protocol="zmodem"):
-    """Whole 128-byte and 1 KiB blocks, more than 1 MiB and names with spaces and pattern
-    characters ("ab.bin" beside them would match "a*.bin"), with each window (tollan's, and
-    lrzsz's options); "stdio" runs tollan on its standard input and output."""
+    """One batch through each window (tollan's, and lrzsz's options); "stdio": tollan on its
+    standard input and output. "ab.bin" would match "a*.bin" taken as a pattern."""
     def run(case):
         files = {"empty": b"", "blocks-128": bytes(range(256)) * 3 + bytes(128),
                  "blocks-1k": random_bytes(8192, 7), "large.bin": random_bytes((1 << 20) + 333, 5),
@@ -67,9 +66,8 @@ def ymodem_with_sb_and_rb(case):
 
 
 def stopped_mid_file(case):
-    """Mid-file, each way: the user interrupts tollan, rz/sz cancels, or the line vanishes (the
-    peer killed, the pair gone). A receiving tollan keeps the part without the announced time;
-    after a lost line the next run resumes from it, whatever the overwrite choice."""
+    """Mid-file, each way: tollan interrupted, rz/sz cancelling, or the line gone. A receiver
+    keeps the part without the sender's time; the next run resumes from it."""
     data = write(case.path("out", "big"), random_bytes(4 << 20, 1), NEW_TIME)
     target = case.path("in", "big")
     endings = {"cancel": (16, "Cancelled by remote."), "interrupt": (6, "User cancelled."),
@@ -133,8 +131,7 @@ def management(case):
 
 
 def names_outside_the_folder(case):
-    """An absolute name arrives inside the folder; one that climbs out with ".." is declined and
-    the batch goes on."""
+    """An absolute name arrives inside the folder; one climbing out with ".." is declined."""
     absolute = case.path("out", "source")
     source = write(absolute, b"the sender's own file", OLD_TIME)
     good = write(case.path("out", "good"), b"good", NEW_TIME)
@@ -217,8 +214,8 @@ def full_disk(case):
 
 
 def xmodem_with_rx_and_sx(case):
-    """Each way with CRC-16, the checksum (the relay keeps tollan's 'C's from sx, so it falls
-    back to NAK) and 1 KiB blocks; the sender's first blocks are checked on the line."""
+    """Each way with CRC-16, the checksum (the relay keeps tollan's 'C's from sx) and 1 KiB
+    blocks; the sender's first blocks are checked on the line."""
     for i, (send, protocol, options, crc, head, blocks) in enumerate((
             (True, "xmodem", ["-c"], True, SOH, 2), (True, "xmodem", [], False, SOH, 2),
             (True, "xmodem-1k", ["-c"], True, STX, 5), (False, "xmodem", [], True, SOH, 2),

@@ -1,8 +1,6 @@
-"""A Hayes modem on a pseudo-terminal end: it echoes what it gets, answers "OK" to every "AT"
-command line unless a script says otherwise, and keeps everything it received. A script's steps
-run in order on the modem's thread: a text is sent as a result line, a number is a pause in
-seconds, a callable is called (to wait for what the program shows). Once connected, the modem may
-bridge the line to a program until the escape. A case stops it with its relays.
+"""A Hayes modem on a pseudo-terminal end: it echoes and keeps what it gets and answers "OK" to
+"AT" commands unless a script says otherwise. A script's steps: a text is sent as a result line,
+a number is a pause in seconds, a callable is called. A case stops it with its relays.
 """
 
 import os

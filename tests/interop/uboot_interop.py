@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The tollan command sending to U-Boot's (2023.01, in QEMU) loadx and loady, its console
-relayed to tollan's line. U-Boot's crc32 checks the bytes, ${filesize} the length, and a command
-typed afterwards that the console was left clean. loadx does not count a trailing run of three
-or more 0x1A in ${filesize}: the sizes leave three bytes of padding or none.
+"""The tollan command sending to loadx and loady of U-Boot (2023.01, in QEMU); U-Boot's crc32
+and ${filesize} check what arrived. loadx does not count three or more trailing 0x1A.
 """
 
 import os

@@ -61,10 +61,8 @@ def session(case, tollan_args, page_args, interrupt=False):
 
 
 def zmodemjs_sessions(case):
-    """A batch with an empty file, escape-heavy data and a large file each way, with their times
-    (the page's download keeps none); each offer says how many files and bytes are still to
-    come, and the terminal shows nothing afterwards. Then a larger file each way, ended mid-file
-    by the page's abort and by Ctrl-C: both sides end at once."""
+    """A batch each way, with times (the page's download keeps none), offers saying what is
+    still to come, and nothing on the terminal afterwards; then a file cut by either side."""
     batch = {"empty": b"", "one": b"x", "escapes": bytes([0x18, 0x11, 0x13, 0x0D, 0x10, 0x8D,
                                                          0x91, 0x93, 0x90, 0x7F, 0xFF]) * 3000,
              "blocks": random_bytes(8192, 3), "large.bin": random_bytes(300001, 4)}
