@@ -8,13 +8,13 @@ empty file as ZDATA, an empty end subpacket and ZEOF; its abort is five CANs and
 import itertools
 import json
 import os
-import select
 import signal
 import subprocess
 import sys
 import threading
 
-from interop_support import GUARD, TOLLAN, Failure, check, check_files, main, random_bytes, write
+from interop_support import GUARD, TOLLAN, Failure, check, check_files, main, random_bytes, \
+    wait_until, write
 
 PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zmodemjs_peer.js")
 
@@ -31,33 +31,26 @@ def session(case, tollan_args, page_args, interrupt=False):
     case.processes.append(page)
     moved = [0]
 
-    def to_terminal():
+    def pump(source, target):  # until either end has gone
         try:
-            while data := os.read(page.stdout.fileno(), 65536):
-                moved[0] += os.write(master, data)
-        except OSError:  # the terminal has gone
+            while data := os.read(source, 65536):
+                moved[0] += os.write(target, data)
+        except OSError:
             pass
-    threading.Thread(target=to_terminal, daemon=True).start()
-    while True:  # the terminal's output to the page, until tollan has gone and all is read
-        if select.select([master], [], [], 0.05)[0]:
-            try:
-                data = os.read(master, 65536)
-            except OSError:
-                break
-            moved[0] += os.write(page.stdin.fileno(), data)
-        if interrupt and moved[0] > 100000 and tollan.poll() is None:
-            tollan.send_signal(signal.SIGINT)
-            interrupt = False
+    threading.Thread(target=pump, args=(page.stdout.fileno(), master), daemon=True).start()
+    to_page = threading.Thread(target=pump, args=(master, page.stdin.fileno()), daemon=True)
+    to_page.start()
+    if interrupt:
+        wait_until(lambda: moved[0] > 100000, "data flowing", tollan)
+        tollan.send_signal(signal.SIGINT)
+    to_page.join(GUARD)  # the terminal's output is read when tollan has gone
     code, _, err = case.finish(tollan)
     os.close(master)
-    page.stdin.close()
-    text = page.stderr.read().decode()
+    text = page.communicate(timeout=GUARD)[1].decode()
     try:
-        report = json.loads(text.strip().split("\n")[-1])
+        return code, err, json.loads(text.strip().split("\n")[-1])
     except (IndexError, ValueError):
         raise Failure(f"the page ended without its report: {text}")
-    page.wait(timeout=GUARD)
-    return code, err, report
 
 
 def zmodemjs_sessions(case):
