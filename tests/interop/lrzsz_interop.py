@@ -116,11 +116,9 @@ def management(case):
             (False, "-y", 0, b"new", [("f", "OK")])):
         write(case.path("out", "f"), b"new", NEW_TIME if send else OLD_TIME)
         write(case.path("in", "f"), b"old", OLD_TIME if send else NEW_TIME)
-        if send:
-            tollan, peer = start(case, True, ["--overwrite", option], [], ["f", "fresh"])
-        else:
-            tollan, peer = start(case, False, ["--recover", "follow", "--overwrite", "always"],
-                                 [option], ["f"])
+        tollan, peer = start(case, send, ["--overwrite", option] if send else
+                             ["--recover", "follow", "--overwrite", "always"],
+                             [] if send else [option], ["f", "fresh"] if send else ["f"])
         out, err = case.expect(tollan, status, option)
         check(case.finish(peer)[0] == 0 or not send, "rz failed")
         check(file_lines(out) == lines and read(case.path("in", "f")) == content, out + err)
@@ -216,30 +214,30 @@ def full_disk(case):
 def xmodem_with_rx_and_sx(case):
     """Each way with CRC-16, the checksum (the relay keeps tollan's 'C's from sx) and 1 KiB
     blocks; the sender's first blocks are checked on the line."""
-    for i, (send, protocol, options, crc, head, blocks) in enumerate((
-            (True, "xmodem", ["-c"], True, SOH, 2), (True, "xmodem", [], False, SOH, 2),
-            (True, "xmodem-1k", ["-c"], True, STX, 5), (False, "xmodem", [], True, SOH, 2),
-            (False, "xmodem", [], False, SOH, 2), (False, "xmodem-1k", ["-k"], True, STX, 5),
-            (False, "xmodem", ["-k"], True, STX, 5))):
+    for i, (send, protocol, options, crc) in enumerate((
+            (True, "xmodem", ["-c"], True), (True, "xmodem", [], False),
+            (True, "xmodem-1k", ["-c"], True), (False, "xmodem", [], True),
+            (False, "xmodem", [], False), (False, "xmodem-1k", ["-k"], True),
+            (False, "xmodem", ["-k"], True))):
         fall_back = not send and not crc
         line, inner_left = case.pty_pair(f"{i}left")
         inner_right, peer = case.pty_pair(f"{i}right")
         relay = case.relay(inner_left, inner_right, lambda b, drop=fall_back: drop and b == 67)
-        data = write(case.path(f"source{i}.bin"), random_bytes(70000 if "-k" in options else 5000,
-                                                               i))
-        if send:
-            tollan = case.tollan("send", "-p", protocol, "-l", line, f"source{i}.bin")
+        source, got = f"source{i}.bin", f"got{i}.bin"
+        data = write(case.path(source), random_bytes(70000 if "-k" in options else 5000, i))
+        tollan = case.tollan("send" if send else "receive", "-p", protocol, "-l", line,
+                             source if send else got)
+        if send:  # a sender discards what waits on the line: rx asks once it is open
             case.wait_opened(tollan, line)
-        else:
-            tollan = case.tollan("receive", "-p", protocol, "-l", line, f"got{i}.bin")
         if fall_back:
             relay.wait_for(lambda seen: NAK in seen["left"], "tollan's NAK")
-        peer_args = ["rx", *options, f"got{i}.bin"] if send else ["sx", *options, f"source{i}.bin"]
-        out = case.both_succeed(tollan, case.start(peer_args, line=peer))
-        check(read(case.path(f"got{i}.bin")) == data + b"\x1a" * (-len(data) % 128),
-              f"{i}: other bytes arrived")
-        check(file_lines(out) == [(f"source{i}.bin" if send else f"got{i}.bin", "OK")], out)
+        peer = case.start(["rx", *options, got] if send else ["sx", *options, source], line=peer)
+        out = case.both_succeed(tollan, peer)
+        check(read(case.path(got)) == data + b"\x1a" * (-len(data) % 128), f"{i}: other bytes")
+        check(file_lines(out) == [(source if send else got, "OK")], out)
+        # The sender's first blocks: two of 128 bytes, or five of 1 KiB.
         sent = relay.seen["left" if send else "right"]
+        head, blocks = (STX, 5) if protocol == "xmodem-1k" or "-k" in options else (SOH, 2)
         first, size = sent.find(head), (1024 if head == STX else 128) + (5 if crc else 4)
         check(bytes(sent[first + size * n] for n in range(blocks)) == bytes([head]) * blocks,
               f"{i}: {sent[:8].hex()}")
