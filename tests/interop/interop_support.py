@@ -245,10 +245,7 @@ def file_lines(text):
 
 def main(cases):
     """Runs the case (a function in `cases`) named on the command line."""
-    name = sys.argv[1] if len(sys.argv) == 2 else ""
-    if not callable(cases.get(name)):
-        print(f"usage: {sys.argv[0]} CASE", file=sys.stderr)
-        return 2
+    name = sys.argv[1]
     # An ignored SIGINT inherited from a shell's background would pass on to the children.
     signal.signal(signal.SIGINT, signal.default_int_handler)
     case = Case(name)

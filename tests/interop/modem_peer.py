@@ -24,8 +24,7 @@ class ModemPeer:
         self.thread.start()
 
     def configure(self, gates=None, results=None):
-        """`gates` and `results` map the start of a command line to a script: a gate runs once,
-        before the first such command's answer; a result replaces the "OK" of each."""
+        """Scripts by a command's start: a gate runs once before its answer, a result is it."""
         self.gates, self.results = dict(gates or {}), dict(results or {})
 
     def mark(self):
@@ -55,8 +54,14 @@ class ModemPeer:
                 data = os.read(self.fd, 4096)
             except OSError:
                 continue
-            if self.online is not None:
-                self.carry(data)
+            if self.online is not None:  # bridged, until the program has ended and "+++" came
+                if self.online.poll() is None:
+                    write_all(self.online.stdin.fileno(), data)
+                    continue
+                self.escape += data
+                if b"+++" in self.escape:
+                    self.online = None
+                    self.play(["OK"])
                 continue
             self.received += data
             write_all(self.fd, data)
@@ -68,27 +73,12 @@ class ModemPeer:
                     line.append(byte)
 
     def bridge(self, program):
-        """Bytes cross unchanged between the line and `program`'s pipes until it has ended and
-        "+++" arrives."""
         def pump():
             while data := os.read(program.stdout.fileno(), 4096):
                 write_all(self.fd, data)
         self.escape.clear()
         self.online = program
         threading.Thread(target=pump, daemon=True).start()
-
-    def carry(self, data):
-        program = self.online
-        if program.poll() is None:
-            try:
-                os.write(program.stdin.fileno(), data)
-            except OSError:
-                pass
-            return
-        self.escape += data
-        if b"+++" in self.escape:
-            self.online = None
-            self.play(["OK"])
 
     def command(self, text):
         if not text[:2].upper() == "AT":
