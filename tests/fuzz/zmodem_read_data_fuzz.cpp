@@ -10,8 +10,6 @@ namespace {
 
 using namespace tollan;
 
-constexpr int kFrameEnds[4] = {ZCRCE, ZCRCG, ZCRCQ, ZCRCW};
-
 void Decode(const std::uint8_t* data, std::size_t size, bool crc32) {
     FuzzEngine engine(data, size);
     engine.SetHeaderFormat(crc32 ? ZBIN32 : ZBIN);
@@ -32,7 +30,7 @@ void Decode(const std::uint8_t* data, std::size_t size, bool crc32) {
 
 void RoundTrip(const std::uint8_t* data, std::size_t size, int choice) {
     const bool crc32 = choice & 1;
-    const int end = kFrameEnds[(choice >> 1) & 3];
+    const int end = ZCRCE + ((choice >> 1) & 3); // ZCRCE, ZCRCG, ZCRCQ or ZCRCW
     const int length = static_cast<int>(std::min<std::size_t>(size, ZModemEngine::kDataSize));
 
     FuzzEngine writer(nullptr, 0);

@@ -69,7 +69,6 @@ class Case:
         return ends
 
     def cut(self):
-        """Cuts the line: socat and its links are gone."""
         socat = self.pairs.pop("tty")
         socat.terminate()
         socat.wait()
@@ -102,7 +101,6 @@ class Case:
                                       for fd in os.listdir(fds)}, f"{path} opened", process)
 
     def finish(self, process):
-        """Waits for a program: its exit status, stdout and stderr."""
         try:
             out, err = process.communicate(timeout=GUARD)
         except subprocess.TimeoutExpired:
@@ -178,9 +176,8 @@ class Relay:
         wait_until(lambda: predicate(self.seen), what)
 
     def stop(self):
-        if not self.stopping:
-            self.stopping = True
-            self.thread.join()
+        self.stopping = True
+        self.thread.join()
 
 
 def write_all(fd, data):
@@ -244,7 +241,6 @@ def file_lines(text):
 
 
 def main(cases):
-    """Runs the case (a function in `cases`) named on the command line."""
     name = sys.argv[1]
     # An ignored SIGINT inherited from a shell's background would pass on to the children.
     signal.signal(signal.SIGINT, signal.default_int_handler)

@@ -8,7 +8,6 @@ import signal
 import subprocess
 import sys
 import termios
-import time
 
 from interop_support import CANCEL_SEQUENCE, TOLLAN, check, main, random_bytes, read, \
     read_until, wait_for_size, wait_until, write
@@ -41,12 +40,11 @@ def stdio_terminal_given_back(case):
         tollan = case.start([TOLLAN, "receive", "-l", "-"], cwd=case.into,
                             line=os.ttyname(slave))
         wait_until(lambda: termios.tcgetattr(slave) != before, "the terminal made raw", tollan)
+        # Input waiting before the run starts is discarded: act once it asks (ZRINIT).
+        read_until(master, lambda seen: b"B01" in seen, "tollan's ZRINIT", tollan)
         if ending == "cancel":
-            # Input waiting before the run starts is discarded: cancel once it asks (ZRINIT).
-            read_until(master, lambda seen: b"B01" in seen, "tollan's ZRINIT", tollan)
             os.write(master, CANCEL_SEQUENCE)
         else:
-            time.sleep(0.2)
             tollan.send_signal(getattr(signal, ending))
         code, _, err = case.finish(tollan)
         check(code == wanted, f"{ending}: exit {code}, wanted {wanted}: {err}")

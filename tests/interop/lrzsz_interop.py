@@ -272,8 +272,7 @@ def receiver_gives_up(case):
 
 
 def refused_before_the_line(case):
-    """FILE operands are checked before the line is opened (else 18); a line that will not open
-    and the end of standard input are named with their reasons. Without --line a standard
+    """FILE operands are checked before the line is opened (else 18). Without --line a standard
     input that is no terminal is the line: a receiver asks on it."""
     write(case.path("here.bin"), b"x")
     no_line = case.path("no-such-tty")

@@ -36,12 +36,10 @@ class ModemPeer:
         check(got == expected, f"the modem got {got!r}, wanted {expected!r}")
 
     def stop(self):
-        if not self.stopping:
-            self.stopping = True
-            self.thread.join()
+        self.stopping = True
+        self.thread.join()
 
     def finish(self):
-        """Stops the modem; checks that every step of its scripts went well."""
         self.stop()
         check(not self.failures, "; ".join(map(str, self.failures)))
 

@@ -39,7 +39,6 @@ class Console:
         self.prompt()
 
     def prompt(self):
-        """What U-Boot printed up to its next prompt."""
         start, seen = self.mark, self.relay.seen["right"]
         self.relay.wait_for(lambda seen: seen["right"].find(b"\n=> ", start) >= 0,
                             "U-Boot's prompt")
