@@ -53,8 +53,7 @@ def stdio_terminal_given_back(case):
 
 
 def dial(case):
-    """Connected, the data and the escape cross, then the hang-up; a failed connect
-    initialises the modem again."""
+    """Connected, data, escape and hang-up cross; a failed connect initialises again."""
     data = write(case.path("out", "report.bin"), random_bytes(40000, 5))
     for i, (options, status, commands) in enumerate((
             (["555 1234", "--no-carrier-detect", "--modem-command", "M0"], 0,

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The tollan command in a shell's terminal against zmodem.js (0.1.10, in node:
-zmodemjs_peer.js), the ZModem library of web terminals: `tollan send -l -` to the page and
-`tollan receive -l -` from it. The page sends a ZSINIT first and subpackets of up to 8 KiB, an
-empty file as ZDATA, an empty end subpacket and ZEOF; its abort is five CANs and backspaces.
+"""The tollan command in a terminal against zmodem.js (0.1.10) in node, as a web terminal's page.
+The page sends a ZSINIT first, subpackets of up to 8 KiB, an empty file as ZDATA, an empty end
+subpacket and ZEOF; its abort is five CANs and backspaces.
 """
 
 import itertools
