@@ -198,17 +198,14 @@ def full_disk(case):
                       capture_output=True).returncode != 0:
         print("skipped: no tmpfs can be mounted here")
         return
-    try:
-        write(case.path("out", "big"), random_bytes(300000, 3))
-        tollan, sz = case.against(["receive", "--dir", full], ["sz", "-q", "big"],
-                                  peer_cwd=case.out)
-        out, err = case.expect(tollan, 12, "tollan onto a full disk")
-        case.finish(sz)
-        check("big: Unable to write to file. (No space left on device); the part received is "
-              "kept" in err, err)
-        check(0 < os.path.getsize(os.path.join(full, "big")) < 300000, "the part is not kept")
-    finally:
-        subprocess.run(["umount", "-l", full])
+    case.cleanups.append(lambda: subprocess.run(["umount", "-l", full]))
+    write(case.path("out", "big"), random_bytes(300000, 3))
+    tollan, sz = case.against(["receive", "--dir", full], ["sz", "-q", "big"], peer_cwd=case.out)
+    out, err = case.expect(tollan, 12, "tollan onto a full disk")
+    case.finish(sz)
+    check("big: Unable to write to file. (No space left on device); the part received is kept"
+          in err, err)
+    check(0 < os.path.getsize(os.path.join(full, "big")) < 300000, "the part is not kept")
 
 
 def xmodem_with_rx_and_sx(case):
