@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "engine_test_support.h"
 #include "link/tick_count.h"
@@ -35,28 +34,19 @@ Bytes Cancel(int times = 1) {
     return out;
 }
 
-struct Pair {
-    MemoryPortPair line;
-    Side tx{line.A()};
-    Side rx{line.B()};
-    AckNakEngine sender{tx.link.get(), &tx.status};
-    AckNakEngine receiver{rx.link.get(), &rx.status};
-    ScratchFolder dir;
-    std::string source = dir.Path("source.txt");
-    std::string target = dir.Path("target.txt");
-    int sent = 1;
-    int received = 1;
+// The receiver starts first; the sender once the receiver's first NAK is on the line, so that the
+// sender's first line is not mistaken for an answer to a stale NAK.
+struct Pair : EnginePair<AckNakEngine> {
+    std::string source = from.Path("source.txt");
+    std::string target = to.Path("target.txt");
 
-    // The receiver starts first; the sender once the receiver's first NAK is on the line, so
-    // that the sender's first line is not mistaken for an answer to a stale NAK.
     void Run() {
-        std::thread receiving([&] { received = receiver.Receive(target.data()); });
-        const std::uint32_t start = TickCount();
-        while (tx.link->InputCount() == 0 && TickCount() - start < kPeerWait) {
-            tx.link->Idle();
-        }
-        sent = sender.Send(source.data());
-        receiving.join();
+        EnginePair::Run(source, target, [&] {
+            const std::uint32_t start = TickCount();
+            while (tx.link->InputCount() == 0 && TickCount() - start < kPeerWait) {
+                tx.link->Idle();
+            }
+        });
     }
 };
 
@@ -83,43 +73,50 @@ TEST(AckNakEngine, CorruptedLinesAreSentAgain) {
     EXPECT_EQ(p.rx.status.errorCount_, 2);
 }
 
-// The receiver's limit counts bad lines in a row; the sender's counts every refusal of the file
-// (garbage counts as one). Either way the other side gets the cancel.
+// The receiver's limit (two) counts bad lines in a row; the sender's (three) counts every refusal
+// of the file (garbage counts as one). Either way the other side gets the cancel. A BEL from the
+// receiver is its cancel.
 TEST(AckNakEngine, ErrorLimitsEndTheRun) {
+    struct Case {
+        bool send;
+        Bytes replies; // the peer's answer to each line a sender sends
+        int result;
+    };
+    const Case cases[] = {
+        {false, {}, TE_TOO_MANY_ERRORS},
+        {true, {kNak, kAck, kNak, '?'}, TE_TOO_MANY_ERRORS},
+        {true, {kNak, kBel}, TE_REMOTE_CANCEL},
+    };
     ScratchFolder dir;
     const std::string source = dir.Path("source.txt");
     WriteFile(source, Text("one\r\ntwo\r\n"));
-    for (const bool send : {false, true}) {
-        SCOPED_TRACE(send ? "sender" : "receiver");
-        MemoryPortPair l;
-        Side side(l.A());
-        CommLink peerLink(l.B());
-        RawPeer peer(peerLink);
-        AckNakEngine engine(side.link.get(), &side.status);
-        engine.SetMaxErrors(send ? 3 : 2);
-        std::string path = send ? source : dir.Path("target.txt");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.result << (c.send ? " sender" : " receiver"));
+        PeerLine l;
+        AckNakEngine engine(l.side.link.get(), &l.side.status);
+        engine.SetMaxErrors(c.send ? 3 : 2);
+        std::string path = c.send ? source : dir.Path("target.txt");
         int result = 1;
         Bytes seen;
-        RunBoth([&] { result = send ? engine.Send(path.data()) : engine.Receive(path.data()); },
+        RunBoth([&] { result = c.send ? engine.Send(path.data()) : engine.Receive(path.data()); },
                 [&] {
-                    const char* lines[] = {"one", "one", "two", "two"};
-                    const std::uint8_t replies[] = {kNak, kAck, kNak, '?'};
                     Bytes bad = Line("abc");
                     bad.back() ^= 0x01;
-                    for (int i = 0; i < (send ? 4 : 2); ++i) {
-                        if (send) {
-                            EXPECT_EQ(peer.ReadN(5, kPeerWait), Line(lines[i]));
-                            peer.Send(replies[i]);
-                        } else {
-                            EXPECT_EQ(peer.Read(kPeerWait), kNak);
-                            peer.Send(bad);
-                        }
+                    for (int i = 0; !c.send && i < 2; ++i) {
+                        EXPECT_EQ(l.peer.Read(kPeerWait), kNak);
+                        l.peer.Send(bad);
                     }
-                    seen = peer.ReadUntilSilent(kSilence);
+                    const char* line = "one";
+                    for (const std::uint8_t reply : c.replies) {
+                        EXPECT_EQ(l.peer.ReadN(5, kPeerWait), Line(line));
+                        l.peer.Send(reply);
+                        line = reply == kAck ? "two" : line;
+                    }
+                    seen = l.peer.ReadUntilSilent(kSilence);
                 });
-        EXPECT_EQ(result, TE_TOO_MANY_ERRORS);
+        EXPECT_EQ(result, c.result);
         Bytes expected = Cancel();
-        if (!send) {
+        if (!c.send) {
             expected.insert(expected.begin(), kNak);
         }
         EXPECT_EQ(seen, expected);

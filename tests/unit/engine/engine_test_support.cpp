@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "engine/block_check.h"
 #include "engine/engine_codes.h"
+#include "engine/file_access.h"
 #include "link/tick_count.h"
 
 namespace tollan::test {
@@ -108,6 +110,40 @@ void RunBoth(const std::function<void()>& a, const std::function<void()>& b) {
     std::thread other(b);
     a();
     other.join();
+}
+
+Bytes XModemBlock(std::uint8_t number, Bytes data, bool crc, std::uint8_t pad) {
+    const std::size_t size = data.size() > 128 ? 1024 : 128;
+    data.resize(size, pad);
+    // Sized once and filled in place (mingw's bounds check misreads an insert into a short vector).
+    Bytes frame(3 + size + (crc ? 2 : 1));
+    frame[0] = static_cast<std::uint8_t>(size == 1024 ? 0x02 : 0x01);
+    frame[1] = number;
+    frame[2] = static_cast<std::uint8_t>(255 - number);
+    std::copy(data.begin(), data.end(), frame.begin() + 3);
+    if (crc) {
+        const std::uint32_t v = Crc16Check().Compute(data.data(), size, 0);
+        frame[3 + size] = static_cast<std::uint8_t>(v >> 8);
+        frame[4 + size] = static_cast<std::uint8_t>(v);
+    } else {
+        frame[3 + size] = static_cast<std::uint8_t>(BlockCheck().Compute(data.data(), size, 0));
+    }
+    return frame;
+}
+
+std::int64_t FileTime(const std::string& path, std::int32_t time) {
+    std::unique_ptr<FileAccess> file(CreateFileAccess());
+    if (file->Open(path.c_str(), "a") != 0) {
+        return -1;
+    }
+    if (time != 0) {
+        file->SetUnixTime(time);
+        file->ApplyFileTime();
+    }
+    file->FetchFileTime();
+    const std::int64_t result = file->GetUnixTime();
+    file->Close();
+    return result;
 }
 
 Bytes CancelSequence() {

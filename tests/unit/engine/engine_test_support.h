@@ -133,6 +133,51 @@ private:
 // Runs two sides at once; returns when both have.
 void RunBoth(const std::function<void()>& a, const std::function<void()>& b);
 
+// An engine's side of a memory line and a raw peer on the other end.
+struct PeerLine {
+    MemoryPortPair line;
+    Side side{line.A()};
+    CommLink peerLink{line.B()};
+    RawPeer peer{peerLink};
+};
+
+// A sending and a receiving engine over one memory line, with a folder for each side (the test
+// runs inside the receiver's).
+template <class Engine>
+struct EnginePair {
+    explicit EnginePair(const MemoryPortOptions& options = {}) : line(options) {}
+    MemoryPortPair line;
+    Side tx{line.A()};
+    Side rx{line.B()};
+    Engine sender{tx.link.get(), &tx.status};
+    Engine receiver{rx.link.get(), &rx.status};
+    ScratchFolder from;
+    ScratchFolder to{ScratchFolder::kEnter};
+    int sent = 1;
+    int received = 1;
+
+    // Sends `list` (after `first`, when given); the receiver takes the names of `names` (none:
+    // the offered names).
+    void Run(std::string list, std::string names = "", const std::function<void()>& first = {}) {
+        RunBoth(
+            [&] {
+                if (first) {
+                    first();
+                }
+                sent = sender.Send(list.data());
+            },
+            [&] { received = receiver.Receive(names.empty() ? nullptr : names.data()); });
+    }
+};
+
+// An XModem block as a sender puts it on the line: `data` padded with `pad` to 128 bytes (1024
+// when longer), then the CRC-16 or the checksum.
+Bytes XModemBlock(std::uint8_t number, Bytes data, bool crc = true, std::uint8_t pad = 0);
+
+// The file's last-write time in Unix seconds (-1 when it cannot be opened), first set to `time`
+// unless that is 0.
+std::int64_t FileTime(const std::string& path, std::int32_t time = 0);
+
 // Ten CAN followed by ten BS.
 Bytes CancelSequence();
 

@@ -54,13 +54,11 @@ TEST(TransferEngine, FailedZModemRunsCancelTheOtherSide) {
     };
     for (const auto& [withBuffer, code, expected] : cases) {
         SCOPED_TRACE(testing::Message() << code << (withBuffer ? "" : " without a buffer"));
-        MemoryPortPair line;
-        Side side(line.A());
-        CommLink peerLink(line.B());
-        ProbeEngine engine(side.link.get(), &side.status, kProtocolIdZModem, withBuffer);
-        side.status.code_ = code;
+        PeerLine l;
+        ProbeEngine engine(l.side.link.get(), &l.side.status, kProtocolIdZModem, withBuffer);
+        l.side.status.code_ = code;
         engine.FinishFile();
-        EXPECT_EQ(RawPeer(peerLink).ReadUntilSilent(kQueued), expected);
+        EXPECT_EQ(l.peer.ReadUntilSilent(kQueued), expected);
     }
 }
 
@@ -68,9 +66,8 @@ TEST(TransferEngine, FailedZModemRunsCancelTheOtherSide) {
 // but not the announced time: it is not the sender's whole file) and cancels the other side;
 // later checks stop at once. A lost carrier counts only while it is watched.
 TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
-    MemoryPortPair line;
-    Side side(line.A());
-    CommLink peerLink(line.B());
+    PeerLine l;
+    Side& side = l.side;
     ScratchFolder dir;
     const std::string name = dir.Path("partial.bin");
     ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, true);
@@ -84,12 +81,8 @@ TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
     EXPECT_EQ(side.status.code_, TE_USER_CANCEL);
     EXPECT_FALSE(engine.FileOpen());
     EXPECT_EQ(ReadFile(name), Pattern(100));
-    std::unique_ptr<FileAccess> file(CreateFileAccess());
-    ASSERT_EQ(file->Open(name.c_str(), "r"), 0);
-    file->FetchFileTime();
-    EXPECT_NE(file->GetUnixTime(), 1600000000u);
-    file->Close();
-    EXPECT_EQ(RawPeer(peerLink).ReadUntilSilent(kQueued), CancelSequence());
+    EXPECT_NE(FileTime(name), 1600000000);
+    EXPECT_EQ(l.peer.ReadUntilSilent(kQueued), CancelSequence());
     side.status.AbortWith(0);
     EXPECT_EQ(engine.AbortCheck(), 1); // the code is negative: stop at once
 
@@ -103,9 +96,8 @@ TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
 // like any other failure, so the driver sees it; one that can is handed its list with the
 // direction set and pending input gone.
 TEST(TransferEngine, EveryRunGoesThroughTheFrame) {
-    MemoryPortPair line;
-    Side side(line.A());
-    CommLink peerLink(line.B());
+    PeerLine l;
+    Side& side = l.side;
     char list[] = "a.bin;b.bin";
     {
         ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, false);
@@ -114,7 +106,7 @@ TEST(TransferEngine, EveryRunGoesThroughTheFrame) {
         EXPECT_EQ(engine.handed, "<not run>");
     }
     side.status.code_ = 0;
-    RawPeer(peerLink).Send(Text("stale"));
+    l.peer.Send(Text("stale"));
     ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, true);
     EXPECT_EQ(engine.Receive(list), 0);
     EXPECT_EQ(engine.handed, "a.bin;b.bin");

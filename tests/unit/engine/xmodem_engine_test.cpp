@@ -4,43 +4,24 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <thread>
-#include <tuple>
 
-#include "engine/block_check.h"
-#include "engine/file_access.h"
 #include "engine_test_support.h"
 #include "link/tick_count.h"
 
 namespace tollan::test {
 namespace {
 
-constexpr std::uint8_t kSoh = 0x01;
 constexpr std::uint8_t kEot = 0x04;
 constexpr std::uint8_t kAck = 0x06;
 constexpr std::uint8_t kNak = 0x15;
 constexpr std::uint8_t kCan = 0x18;
 
-// An XModem frame as a sender puts it on the line: block `number` of `data`, padded with 0x00.
+// Block `number` of `data`, as a sender puts it on the line.
 Bytes Frame(std::uint8_t number, const Bytes& data, bool crc) {
-    Bytes block(data.begin() + (number - 1) * 128,
-                data.begin() + std::min<std::size_t>(number * 128, data.size()));
-    block.resize(128, 0x00);
-    Bytes frame(3 + 128);
-    frame[0] = kSoh;
-    frame[1] = number;
-    frame[2] = static_cast<std::uint8_t>(255 - number);
-    std::copy(block.begin(), block.end(), frame.begin() + 3);
-    if (crc) {
-        const std::uint32_t v = Crc16Check().Compute(block.data(), 128, 0);
-        frame.push_back(static_cast<std::uint8_t>(v >> 8));
-        frame.push_back(static_cast<std::uint8_t>(v));
-    } else {
-        frame.push_back(static_cast<std::uint8_t>(BlockCheck().Compute(block.data(), 128, 0)));
-    }
-    return frame;
+    return XModemBlock(number,
+                       Bytes(data.begin() + (number - 1) * 128, data.begin() + number * 128), crc);
 }
 
 // XModem, XModem-1K and YModem between two engines, with bits flipped in both directions for
@@ -59,6 +40,8 @@ TEST(XModemEngine, FilesArriveOverEveryVariant) {
         std::size_t wire; // bytes the sender sends on an undamaged line (0: not checked)
     };
     // Frames of 1029 bytes (STX, 1024), of 133 (SOH, 128, block 0), EOTs.
+    constexpr std::size_t kBatchWire = (133 + 1) + (2 * 133 + 1) * 2 + (133 + 1029 + 1) +
+                                       (133 + 1029 + 133 + 1) + (133 + 39 * 1029 + 133 + 1) + 133;
     const Case cases[] = {
         {Protocol::kXModem, {1}, false, false, 133 + 1},
         {Protocol::kXModem, {33000}, true, false, 0},
@@ -66,65 +49,45 @@ TEST(XModemEngine, FilesArriveOverEveryVariant) {
         {Protocol::kXModem1K, {897}, false, false, 1029 + 1},
         {Protocol::kXModem1K, {5000}, true, false, 0},
         {Protocol::kXModem1K, {896}, false, false, 7 * 133 + 1},
-        {Protocol::kYModem,
-         {0, 1, 128, 1024, 1025, 40000},
-         false,
-         false,
-         (133 + 1) + (2 * 133 + 1) * 2 + (133 + 1029 + 1) + (133 + 1029 + 133 + 1) +
-             (133 + 39 * 1029 + 133 + 1) + 133},
+        {Protocol::kYModem, {0, 1, 128, 1024, 1025, 40000}, false, false, kBatchWire},
         {Protocol::kYModem, {3000, 70}, true, false, 0},
     };
     constexpr std::int32_t kTime = 0x40000000;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sizes.back());
-        MemoryPortPair line;
-        Side tx(line.A());
-        Side rx(line.B());
-        XModemEngine sender(tx.link.get(), &tx.status);
-        XModemEngine receiver(rx.link.get(), &rx.status);
-        for (XModemEngine* engine : {&sender, &receiver}) {
+        EnginePair<XModemEngine> p;
+        for (XModemEngine* engine : {&p.sender, &p.receiver}) {
             engine->SetProtocol(c.protocol);
             engine->SetMaxErrors(0);
         }
-        ScratchFolder from;
-        ScratchFolder to(ScratchFolder::kEnter);
         std::string list;
         std::vector<Bytes> files;
         for (std::size_t i = 0; i < c.sizes.size(); ++i) {
             files.push_back(Pattern(c.sizes[i], static_cast<unsigned>(i + 3)));
-            const std::string path = from.Path("f" + std::to_string(i) + ".bin");
+            const std::string path = p.from.Path("f" + std::to_string(i) + ".bin");
             WriteFile(path, files.back());
-            std::unique_ptr<FileAccess> file(CreateFileAccess());
-            ASSERT_EQ(file->Open(path.c_str(), "a"), 0);
-            file->SetUnixTime(kTime + static_cast<std::int32_t>(i) * 3600);
-            file->ApplyFileTime();
-            file->Close();
+            FileTime(path, kTime + static_cast<std::int32_t>(i) * 3600);
             list += (list.empty() ? "" : ";") + path;
         }
         if (c.corrupt) {
-            tx.tap.CorruptSent(1500, 0x01);
-            tx.tap.CorruptSent(3, 0x10);
-            rx.tap.CorruptSent(2, 0x02);
+            p.tx.tap.CorruptSent(1500, 0x01);
+            p.tx.tap.CorruptSent(3, 0x10);
+            p.rx.tap.CorruptSent(2, 0x02);
         }
         const bool batch = c.protocol == Protocol::kYModem;
-        std::string target = "got.bin";
-        int sent = 1;
-        int received = 1;
-        RunBoth(
-            [&] {
-                const std::uint32_t start = TickCount();
-                while (c.checksum && rx.status.SeenCheckType() != kCheckSum8 &&
-                       TickCount() - start < 60000) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-                sent = sender.Send(list.data());
-            },
-            [&] { received = receiver.Receive(batch ? nullptr : target.data()); });
-        EXPECT_EQ(sent, TE_OK);
-        EXPECT_EQ(received, TE_OK);
-        EXPECT_EQ(rx.status.fileCount_, static_cast<int>(files.size()));
-        EXPECT_EQ(rx.status.checkType_, c.checksum ? kCheckSum8 : kCheckCrc16);
-        EXPECT_EQ(rx.status.LastCode(), batch ? 0 : TE_DONE);
+        const std::string target = "got.bin";
+        p.Run(list, batch ? "" : target, [&] {
+            const std::uint32_t start = TickCount();
+            while (c.checksum && p.rx.status.SeenCheckType() != kCheckSum8 &&
+                   TickCount() - start < 60000) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        EXPECT_EQ(p.sent, TE_OK);
+        EXPECT_EQ(p.received, TE_OK);
+        EXPECT_EQ(p.rx.status.fileCount_, static_cast<int>(files.size()));
+        EXPECT_EQ(p.rx.status.checkType_, c.checksum ? kCheckSum8 : kCheckCrc16);
+        EXPECT_EQ(p.rx.status.LastCode(), batch ? 0 : TE_DONE);
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string name = batch ? "f" + std::to_string(i) + ".bin" : target;
             Bytes expected = files[i];
@@ -133,23 +96,15 @@ TEST(XModemEngine, FilesArriveOverEveryVariant) {
                                 c.protocol == Protocol::kXModem ? 0x00 : 0x1A);
             }
             EXPECT_EQ(ReadFile(name), expected) << name;
-            if (batch) {
-                std::unique_ptr<FileAccess> file(CreateFileAccess());
-                ASSERT_EQ(file->Open(name.c_str(), "r"), 0);
-                file->FetchFileTime();
-                EXPECT_EQ(file->GetUnixTime(), static_cast<std::uint32_t>(kTime + i * 3600));
-                file->Close();
-            }
+            EXPECT_TRUE(!batch || FileTime(name) == kTime + static_cast<std::int64_t>(i) * 3600);
         }
         // A batch counts errors per file; its receiver answers only with control bytes, and a NAK
         // there is a data block it refused.
-        const Bytes replies = rx.tap.Sent();
-        EXPECT_EQ(batch ? std::count(replies.begin(), replies.end(), 0x15) > 0
-                        : rx.status.errorCount_ > 0,
+        const Bytes replies = p.rx.tap.Sent();
+        EXPECT_EQ(batch ? std::count(replies.begin(), replies.end(), kNak) > 0
+                        : p.rx.status.errorCount_ > 0,
                   c.corrupt);
-        if (c.wire != 0) {
-            EXPECT_EQ(tx.tap.Sent().size(), c.wire);
-        }
+        EXPECT_TRUE(c.wire == 0 || p.tx.tap.Sent().size() == c.wire);
     }
 }
 
@@ -159,11 +114,9 @@ TEST(XModemEngine, FilesArriveOverEveryVariant) {
 // a CRC-16 block is taken, then three damaged ones in a row end the run with the cancel.
 TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
     for (const int limit : {0, 3}) {
-        MemoryPortPair line;
-        Side rx(line.A());
-        CommLink peerLink(line.B());
-        RawPeer peer(peerLink);
-        XModemEngine receiver(rx.link.get(), &rx.status);
+        PeerLine l;
+        RawPeer& peer = l.peer;
+        XModemEngine receiver(l.side.link.get(), &l.side.status);
         receiver.SetMaxErrors(limit);
         ScratchFolder dir;
         std::string target = dir.Path("t.bin");
@@ -198,8 +151,8 @@ TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
         if (limit == 0) {
             EXPECT_EQ(received, TE_OK);
             EXPECT_EQ(ReadFile(target), data);
-            EXPECT_EQ(rx.status.checkType_, kCheckSum8);
-            EXPECT_EQ(rx.status.errorCount_, 1);
+            EXPECT_EQ(l.side.status.checkType_, kCheckSum8);
+            EXPECT_EQ(l.side.status.errorCount_, 1);
         } else {
             EXPECT_EQ(received, TE_TOO_MANY_ERRORS);
             Bytes expected = CancelSequence();
@@ -215,11 +168,9 @@ TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
 // conventions plain XModem pads with 0x1A.
 TEST(XModemEngine, SenderFollowsABootloader) {
     for (const bool batch : {true, false}) {
-        MemoryPortPair line;
-        Side tx(line.A());
-        CommLink peerLink(line.B());
-        RawPeer peer(peerLink);
-        XModemEngine sender(tx.link.get(), &tx.status);
+        PeerLine l;
+        RawPeer& peer = l.peer;
+        XModemEngine sender(l.side.link.get(), &l.side.status);
         sender.SetProtocol(batch ? Protocol::kYModem : Protocol::kXModem);
         sender.SetPeerConventions(true);
         ScratchFolder dir;
@@ -247,12 +198,7 @@ TEST(XModemEngine, SenderFollowsABootloader) {
                         peer.Send('C');
                         block = peer.ReadN(133, kPeerWait);
                     }
-                    Bytes expected = Frame(1, data, true);
-                    std::fill(expected.begin() + 3 + 100, expected.begin() + 131, 0x1A);
-                    const std::uint32_t v = Crc16Check().Compute(expected.data() + 3, 128, 0);
-                    expected[131] = static_cast<std::uint8_t>(v >> 8);
-                    expected[132] = static_cast<std::uint8_t>(v);
-                    EXPECT_EQ(block, expected);
+                    EXPECT_EQ(block, XModemBlock(1, data, true, 0x1A));
                     peer.Send(kAck);
                     EXPECT_EQ(peer.Read(kPeerWait), kEot);
                     peer.Send(batch ? Bytes{kAck, kAck, 'C'} : Bytes{kAck});
@@ -262,11 +208,7 @@ TEST(XModemEngine, SenderFollowsABootloader) {
                     }
                 });
         EXPECT_EQ(sent, TE_OK);
-        if (batch) {
-            ASSERT_EQ(closing.size(), 133u);
-            EXPECT_EQ(closing[0], kSoh);
-            EXPECT_EQ(closing[1], 0);
-        }
+        EXPECT_EQ(closing, batch ? XModemBlock(0, {}) : Bytes{});
     }
 }
 
