@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -46,6 +47,8 @@ struct MemoryEnd {
     std::uint64_t idleCount = 0;
     std::uint64_t corrupted = 0;
     bool open = false;
+    std::vector<std::uint8_t> sent;
+    std::map<std::uint64_t, std::uint8_t> corrupt; // index in `sent`: the bits to flip
 };
 
 struct MemoryLine {
@@ -263,7 +266,11 @@ int MemoryPort::Write(const void* buffer, int length) {
         end.transmitSize - std::min<std::size_t>(end.transmit.size(), end.transmitSize);
     const std::size_t count = std::min(room, static_cast<std::size_t>(length));
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    end.transmit.insert(end.transmit.end(), bytes, bytes + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto flip = end.corrupt.find(end.sent.size());
+        end.transmit.push_back(bytes[i] ^ (flip != end.corrupt.end() ? flip->second : 0));
+        end.sent.push_back(bytes[i]);
+    }
     line_->Advance();
     if (count < static_cast<std::size_t>(length)) {
         SetStatus(LINK_WRITE_SHORT);
@@ -329,6 +336,16 @@ std::uint64_t MemoryPort::IdleCount() const {
 std::uint64_t MemoryPort::CorruptedCount() const {
     std::lock_guard lock(line_->mutex);
     return line_->ends[side_].corrupted;
+}
+
+std::vector<std::uint8_t> MemoryPort::Sent() const {
+    std::lock_guard lock(line_->mutex);
+    return line_->ends[side_].sent;
+}
+
+void MemoryPort::CorruptSent(std::uint64_t index, std::uint8_t mask) {
+    std::lock_guard lock(line_->mutex);
+    line_->ends[side_].corrupt[index] = mask;
 }
 
 MemoryPortPair::MemoryPortPair(const MemoryPortOptions& options)

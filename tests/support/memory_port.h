@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "link/comm_port.h"
 
@@ -63,6 +64,10 @@ public:
     std::uint64_t IdleCount() const;
     // Bytes this end has corrupted on their way out.
     std::uint64_t CorruptedCount() const;
+    // Everything this end has written, as written; and a bit flip on its way out for the byte
+    // at `index` of it.
+    std::vector<std::uint8_t> Sent() const;
+    void CorruptSent(std::uint64_t index, std::uint8_t mask);
 
 private:
     friend class MemoryPortPair;

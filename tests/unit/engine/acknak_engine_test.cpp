@@ -62,8 +62,8 @@ TEST(AckNakEngine, CorruptedLinesAreSentAgain) {
     }
     WriteFile(p.source, Text(text));
     // Each line travels as 13 characters, CR and the checksum: 15 bytes.
-    p.tx.tap.CorruptSent(15 + 3, 0x01);      // a character of line 2
-    p.tx.tap.CorruptSent(5 * 15 + 14, 0x20); // the checksum of line 4 (after one resend)
+    p.tx.memory.CorruptSent(15 + 3, 0x01);      // a character of line 2
+    p.tx.memory.CorruptSent(5 * 15 + 14, 0x20); // the checksum of line 4 (after one resend)
     p.Run();
     EXPECT_EQ(p.sent, TE_OK);
     EXPECT_EQ(p.received, TE_OK);

@@ -9,36 +9,6 @@
 
 namespace tollan::test {
 
-void TapPort::CorruptSent(std::uint64_t index, std::uint8_t mask) {
-    std::lock_guard lock(mutex_);
-    corrupt_[index] = mask;
-}
-
-Bytes TapPort::Sent() const {
-    std::lock_guard lock(mutex_);
-    return sent_;
-}
-
-int TapPort::Write(const void* buffer, int length) {
-    if (length <= 0) {
-        return inner_.Write(buffer, length);
-    }
-    std::lock_guard lock(mutex_);
-    const auto* in = static_cast<const std::uint8_t*>(buffer);
-    Bytes out(in, in + length);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const auto it = corrupt_.find(sent_.size() + i);
-        if (it != corrupt_.end()) {
-            out[i] ^= it->second;
-        }
-    }
-    const int taken = inner_.Write(out.data(), length);
-    if (taken > 0) {
-        sent_.insert(sent_.end(), in, in + taken);
-    }
-    return taken;
-}
-
 int TestStatus::Update(int code) {
     seenCheckType_.store(checkType_);
     {

@@ -1,13 +1,10 @@
-// What the engine tests share: a port that records and corrupts what one end sends, a status
-// record that the test steers, a raw peer that speaks the protocols byte by byte, and a temporary
-// folder with real files (the shared ScratchFolder).
+// What the engine tests share: a status record that the test steers, a raw peer that speaks the
+// protocols byte by byte, and a temporary folder with real files (the shared ScratchFolder).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,48 +29,6 @@ namespace tollan::test {
 inline constexpr int kPeerWait = 30000;
 inline constexpr int kSilence = 3000;
 inline constexpr int kQueued = 500;
-
-// Passes every operation to another port, records the bytes this end sends, and flips
-// bits in chosen ones (counted from 0 over everything this end has sent).
-class TapPort : public CommPort {
-public:
-    explicit TapPort(CommPort& inner) : CommPort(inner.PortNumber()), inner_(inner) {}
-
-    void CorruptSent(std::uint64_t index, std::uint8_t mask);
-    Bytes Sent() const;
-
-    // What the links and engines use; the rest stays abstract.
-    int Idle() override { return inner_.Idle(); }
-    QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override {
-        return inner_.GetQueueStatus(record, mask);
-    }
-    int SetFlowControl(int input, int output) override {
-        return inner_.SetFlowControl(input, output);
-    }
-    int GetFlowControl(int& input, int& output) override {
-        return inner_.GetFlowControl(input, output);
-    }
-    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override {
-        return inner_.SetFormat(speed, parity, dataBits, stopBits);
-    }
-    void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override {
-        inner_.GetFormat(speed, parity, dataBits, stopBits);
-    }
-    int GetLineSnapshot(LineSnapshot& snapshot) override {
-        return inner_.GetLineSnapshot(snapshot);
-    }
-    int PutByte(std::uint8_t byte) override { return Write(&byte, 1) == 1 ? 0 : inner_.Status(); }
-    int Write(const void* buffer, int length) override;
-    int GetByte() override { return inner_.GetByte(); }
-    int Read(void* buffer, int length) override { return inner_.Read(buffer, length); }
-    int Purge(int direction, int count) override { return inner_.Purge(direction, count); }
-
-private:
-    CommPort& inner_;
-    mutable std::mutex mutex_;
-    Bytes sent_;
-    std::map<std::uint64_t, std::uint8_t> corrupt_;
-};
 
 // A status record the test steers from the engine's thread: it records every code given to
 // Update, answers CheckAbort with a code set from outside, and gives up with TE_TIMEOUT after a
@@ -102,12 +57,10 @@ private:
     bool started_ = false;
 };
 
-// One end of a memory line: the port (tapped), the link on it and a status record.
+// One end of a memory line: the port, the link on it and a status record.
 struct Side {
-    explicit Side(MemoryPort& port)
-        : memory(port), tap(port), link(std::make_unique<CommLink>(tap)) {}
+    explicit Side(MemoryPort& port) : memory(port), link(std::make_unique<CommLink>(port)) {}
     MemoryPort& memory;
-    TapPort tap;
     std::unique_ptr<CommLink> link;
     TestStatus status;
 };

@@ -70,9 +70,9 @@ TEST(XModemEngine, FilesArriveOverEveryVariant) {
             list += (list.empty() ? "" : ";") + path;
         }
         if (c.corrupt) {
-            p.tx.tap.CorruptSent(1500, 0x01);
-            p.tx.tap.CorruptSent(3, 0x10);
-            p.rx.tap.CorruptSent(2, 0x02);
+            p.tx.memory.CorruptSent(1500, 0x01);
+            p.tx.memory.CorruptSent(3, 0x10);
+            p.rx.memory.CorruptSent(2, 0x02);
         }
         const bool batch = c.protocol == Protocol::kYModem;
         const std::string target = "got.bin";
@@ -100,11 +100,11 @@ TEST(XModemEngine, FilesArriveOverEveryVariant) {
         }
         // A batch counts errors per file; its receiver answers only with control bytes, and a NAK
         // there is a data block it refused.
-        const Bytes replies = p.rx.tap.Sent();
+        const Bytes replies = p.rx.memory.Sent();
         EXPECT_EQ(batch ? std::count(replies.begin(), replies.end(), kNak) > 0
                         : p.rx.status.errorCount_ > 0,
                   c.corrupt);
-        EXPECT_TRUE(c.wire == 0 || p.tx.tap.Sent().size() == c.wire);
+        EXPECT_TRUE(c.wire == 0 || p.tx.memory.Sent().size() == c.wire);
     }
 }
 

@@ -97,8 +97,8 @@ TEST(ZModemTransfer, BatchArrivesIntactWithTimesInEveryWindow) {
         EXPECT_EQ(p.sender.Window(), c.window);
         EXPECT_EQ(p.tx.status.checkType_, kCheckCrc32);
         EXPECT_EQ(p.rx.status.errorCount_, 0);
-        const int acks = Count(p.rx.tap.Sent(), Bytes{ZPAD, ZPAD, ZDLE, 'B', '0', '3'}); // ZACK
-        const int windowEnds = Count(p.tx.tap.Sent(), Bytes{ZDLE, ZCRCQ});
+        const int acks = Count(p.rx.memory.Sent(), Bytes{ZPAD, ZPAD, ZDLE, 'B', '0', '3'}); // ZACK
+        const int windowEnds = Count(p.tx.memory.Sent(), Bytes{ZDLE, ZCRCQ});
         const int windows = c.window == 0 ? 0 : static_cast<int>((1 << 20) / c.window);
         EXPECT_GE(acks, windows);
         EXPECT_GE(windowEnds, windows - 4);
@@ -121,7 +121,7 @@ TEST(ZModemTransfer, OfferCarriesNameSizeOctalTimeModeAndOptions) {
     }
     p.Run(p.from.Path("A"), p.to.Path("B"));
     ASSERT_EQ(p.sent, 0);
-    const Bytes sent = p.tx.tap.Sent();
+    const Bytes sent = p.tx.memory.Sent();
     const std::string mode = posix ? "100750" : "0";
     EXPECT_TRUE(Contains(sent, Text(std::string("A") + '\0' + "1234 10000000000 " + mode)));
     if (posix) {
@@ -215,7 +215,7 @@ TEST_P(ZModemManagement, ExistingFileIsTreatedByTheOption) {
         EXPECT_EQ(FileTime(p.to.Path("f")), c.newTime);
         EXPECT_EQ(p.rx.status.fileCount_, 2);
         // A resumed file comes from the end of what was kept.
-        EXPECT_EQ(p.tx.tap.Sent().size() < c.newSize, c.outcome == kResumed);
+        EXPECT_EQ(p.tx.memory.Sent().size() < c.newSize, c.outcome == kResumed);
     } else if (c.outcome != kAppended) {
         EXPECT_EQ(FileTime(p.to.Path("f")), c.oldTime);
         EXPECT_EQ(p.rx.status.fileCount_, 1);
