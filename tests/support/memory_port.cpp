@@ -7,6 +7,8 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 namespace tollan {
 namespace {
@@ -34,9 +36,9 @@ struct MemoryEnd {
     char parity = 'N';
     int dataBits = 8;
     int stopBits = 1;
-    int dtr = 1;
-    int rts = 1;
     int breakState = 0;
+    bool dtr = true;
+    bool rts = true;
     bool cts = true;
     bool dsr = true;
     bool ring = false;
@@ -49,6 +51,19 @@ struct MemoryEnd {
     bool open = false;
     std::vector<std::uint8_t> sent;
     std::map<std::uint64_t, std::uint8_t> corrupt; // index in `sent`: the bits to flip
+
+    // The modem line `code` names, or nullptr.
+    bool* Line(int code) {
+        const std::pair<int, bool*> lines[] = {{kSignalDtr, &dtr},   {kSignalRts, &rts},
+                                               {kSignalCts, &cts},   {kSignalDsr, &dsr},
+                                               {kSignalRing, &ring}, {kSignalCarrier, &carrier}};
+        for (const auto& [c, line] : lines) {
+            if (c == code) {
+                return line;
+            }
+        }
+        return nullptr;
+    }
 };
 
 struct MemoryLine {
@@ -128,8 +143,8 @@ int MemoryPort::Close() {
     MemoryEnd& end = line_->ends[side_];
     end.transmit.clear();
     end.receive.clear();
-    end.dtr = 0;
-    end.rts = 0;
+    end.dtr = false;
+    end.rts = false;
     end.open = false;
     return 0;
 }
@@ -191,27 +206,11 @@ int MemoryPort::Signal(int code, int value) {
     }
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
-    if (value != -1 && code == kSignalDtr) {
-        end.dtr = value != 0;
-    } else if (value != -1 && code == kSignalRts) {
-        end.rts = value != 0;
+    bool* line = end.Line(code);
+    if (line != nullptr && value != -1 && (code == kSignalDtr || code == kSignalRts)) {
+        *line = value != 0;
     }
-    switch (code) {
-    case kSignalDtr:
-        return end.dtr;
-    case kSignalRts:
-        return end.rts;
-    case kSignalCts:
-        return end.cts;
-    case kSignalDsr:
-        return end.dsr;
-    case kSignalRing:
-        return end.ring;
-    case kSignalCarrier:
-        return end.carrier;
-    default:
-        return IsErrorCode(code) && (end.errors & ErrorBit(code)) != 0;
-    }
+    return line != nullptr ? *line : IsErrorCode(code) && (end.errors & ErrorBit(code)) != 0;
 }
 
 int MemoryPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
@@ -224,21 +223,17 @@ int MemoryPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int st
         return SetStatus(LINK_BAD_SPEED);
     }
     MemoryEnd& end = line_->ends[side_];
-    end.speed = speed;
-    end.parity = parity;
-    end.dataBits = dataBits;
     // Five data bits always go with one and a half stop bits, which read back as one.
-    end.stopBits = dataBits == 5 ? 1 : stopBits;
+    std::tie(end.speed, end.parity, end.dataBits, end.stopBits) =
+        std::tuple(speed, parity, dataBits, dataBits == 5 ? 1 : stopBits);
     return 0;
 }
 
 void MemoryPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) {
     std::lock_guard lock(line_->mutex);
     const MemoryEnd& end = line_->ends[side_];
-    speed = end.speed;
-    parity = end.parity;
-    dataBits = end.dataBits;
-    stopBits = end.stopBits;
+    std::tie(speed, parity, dataBits, stopBits) =
+        std::tie(end.speed, end.parity, end.dataBits, end.stopBits);
 }
 
 int MemoryPort::GetLineSnapshot(LineSnapshot& snapshot) {
@@ -308,13 +303,8 @@ int MemoryPort::Purge(int direction, int count) {
 
 void MemoryPort::SetModemLine(int code, bool on) {
     std::lock_guard lock(line_->mutex);
-    MemoryEnd& end = line_->ends[side_];
-    bool* lines[] = {&end.cts, &end.dsr, &end.ring, &end.carrier};
-    const int codes[] = {kSignalCts, kSignalDsr, kSignalRing, kSignalCarrier};
-    for (int i = 0; i < 4; ++i) {
-        if (codes[i] == code) {
-            *lines[i] = on;
-        }
+    if (bool* line = line_->ends[side_].Line(code); line != nullptr) {
+        *line = on;
     }
 }
 

@@ -39,28 +39,31 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// The escape set: CR, DLE, XON, XOFF and ZDLE, and the first four with the top bit set.
-void Put(Bytes& out, std::uint8_t b) {
+// `body` escaped, a subpacket's frame end (ZDLE `end`; -1 after a header's body), then the CRC of
+// both, escaped: CRC-16 high byte first, CRC-32 low byte first. The escape set: CR, DLE, XON, XOFF
+// and ZDLE, and the first four with the top bit set.
+Bytes Subpacket(Bytes body, int end, bool crc32) {
     constexpr std::uint8_t kEscaped[] = {0x0D, 0x10, 0x11, 0x13, 0x18, 0x8D, 0x90, 0x91, 0x93};
-    if (std::find(std::begin(kEscaped), std::end(kEscaped), b) != std::end(kEscaped)) {
-        out.insert(out.end(), {ZDLE, static_cast<std::uint8_t>(b ^ 0x40)});
-    } else {
-        out.push_back(b);
+    const std::size_t length = body.size();
+    if (end >= 0) {
+        body.push_back(static_cast<std::uint8_t>(end));
     }
-}
-
-// The CRC of `body` as it follows a binary header or a subpacket, escaped.
-void PutCrc(Bytes& out, const Bytes& body, bool crc32) {
-    if (crc32) {
-        const std::uint32_t crc = ~Crc32Check().Compute(body.data(), body.size(), 0xFFFFFFFF);
-        for (int i = 0; i < 4; ++i) {
-            Put(out, static_cast<std::uint8_t>(crc >> (8 * i)));
+    const std::uint32_t crc = crc32 ? ~Crc32Check().Compute(body.data(), body.size(), 0xFFFFFFFF)
+                                    : Crc16Check().Compute(body.data(), body.size(), 0);
+    for (int i = 0; i < (crc32 ? 4 : 2); ++i) {
+        body.push_back(static_cast<std::uint8_t>(crc >> (crc32 ? 8 * i : 8 - 8 * i)));
+    }
+    Bytes out;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        if (i == length && end >= 0) {
+            out.insert(out.end(), {ZDLE, body[i]});
+        } else if (std::ranges::find(kEscaped, body[i]) != std::end(kEscaped)) {
+            out.insert(out.end(), {ZDLE, static_cast<std::uint8_t>(body[i] ^ 0x40)});
+        } else {
+            out.push_back(body[i]);
         }
-    } else {
-        const std::uint32_t crc = Crc16Check().Compute(body.data(), body.size(), 0);
-        Put(out, static_cast<std::uint8_t>(crc >> 8));
-        Put(out, static_cast<std::uint8_t>(crc));
     }
+    return out;
 }
 
 // A hex header as the published protocol writes it, with CR LF (and no XON).
@@ -76,25 +79,8 @@ Bytes HexHeader(int type, const Bytes& data) {
 }
 
 Bytes BinHeader(int type, const Bytes& data, bool crc32) {
-    const Bytes body = Join({{static_cast<std::uint8_t>(type)}, data});
-    Bytes out{ZPAD, ZDLE, static_cast<std::uint8_t>(crc32 ? 'C' : 'A')};
-    for (const std::uint8_t b : body) {
-        Put(out, b);
-    }
-    PutCrc(out, body, crc32);
-    return out;
-}
-
-Bytes Subpacket(const Bytes& data, std::uint8_t end, bool crc32) {
-    Bytes out;
-    for (const std::uint8_t b : data) {
-        Put(out, b);
-    }
-    out.insert(out.end(), {ZDLE, end});
-    Bytes checked = data;
-    checked.push_back(end);
-    PutCrc(out, checked, crc32);
-    return out;
+    return Join({{ZPAD, ZDLE, static_cast<std::uint8_t>(crc32 ? 'C' : 'A')},
+                 Subpacket(Join({{static_cast<std::uint8_t>(type)}, data}), -1, crc32)});
 }
 
 // The four header bytes of a position.
