@@ -162,55 +162,5 @@ TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
     }
 }
 
-// A bootloader's YModem receiver: its banner before the first 'C', block 0 acknowledged without a
-// 'C' (one follows later), the EOT answered by ACK ACK 'C' in one burst, then the closing empty
-// block 0 it waits for. The sender passes over the stray bytes and misses no 'C'. With the peers'
-// conventions plain XModem pads with 0x1A.
-TEST(XModemEngine, SenderFollowsABootloader) {
-    for (const bool batch : {true, false}) {
-        PeerLine l;
-        RawPeer& peer = l.peer;
-        XModemEngine sender(l.side.link.get(), &l.side.status);
-        sender.SetProtocol(batch ? Protocol::kYModem : Protocol::kXModem);
-        sender.SetPeerConventions(true);
-        ScratchFolder dir;
-        std::string path = dir.Path("image.bin");
-        const Bytes data = Pattern(100);
-        WriteFile(path, data);
-        int sent = 1;
-        Bytes closing;
-        RunBoth([&] { sent = sender.Send(path.data()); },
-                [&] {
-                    // Like a bootloader, the peer repeats its 'C' until a block starts: a run
-                    // begins by discarding what the line held, and this peer may speak first.
-                    peer.Send(Bytes{'#', '#', ' ', 'R', '\r', '\n', kAck, 'C'});
-                    int start = peer.Read(kPeerWait / 3);
-                    for (int tries = 0; start < 0 && tries < 5; ++tries) {
-                        peer.Send('C');
-                        start = peer.Read(kPeerWait / 3);
-                    }
-                    Bytes block{static_cast<std::uint8_t>(start)};
-                    const Bytes rest = peer.ReadN(132, kPeerWait);
-                    block.insert(block.end(), rest.begin(), rest.end());
-                    if (batch) {
-                        EXPECT_EQ(block.size(), 133u);
-                        peer.Send(kAck);
-                        peer.Send('C');
-                        block = peer.ReadN(133, kPeerWait);
-                    }
-                    EXPECT_EQ(block, XModemBlock(1, data, true, 0x1A));
-                    peer.Send(kAck);
-                    EXPECT_EQ(peer.Read(kPeerWait), kEot);
-                    peer.Send(batch ? Bytes{kAck, kAck, 'C'} : Bytes{kAck});
-                    if (batch) {
-                        closing = peer.ReadN(133, kPeerWait);
-                        peer.Send(kAck);
-                    }
-                });
-        EXPECT_EQ(sent, TE_OK);
-        EXPECT_EQ(closing, batch ? XModemBlock(0, {}) : Bytes{});
-    }
-}
-
 } // namespace
 } // namespace tollan::test

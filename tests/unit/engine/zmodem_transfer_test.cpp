@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <tuple>
 
 #include "engine/engine_codes.h"
 #include "engine/file_access.h"
-#include "engine/received_name.h"
 #include "engine/zmodem_engine.h"
 #include "engine_test_support.h"
 
@@ -104,32 +102,6 @@ TEST(ZModemTransfer, BatchArrivesIntactWithTimesInEveryWindow) {
         EXPECT_GE(windowEnds, windows - 4);
         EXPECT_TRUE(c.window != 0 || acks + windowEnds == 0);
     }
-}
-
-// Path mode 0 sends the name without its directories; the receiver takes its own from its list.
-// Where files have permission bits, the offer's mode carries them and the receiver applies them.
-TEST(ZModemTransfer, OfferCarriesNameSizeOctalTimeModeAndOptions) {
-    namespace fs = std::filesystem;
-    ZPair p;
-    p.sender.SetOverwrite(Overwrite::kNewer);
-    p.sender.SetCrashRecovery(CrashRecovery::kNever);
-    WriteFile(p.from.Path("A"), Pattern(1234));
-    FileTime(p.from.Path("A"), 0x40000000);
-    const bool posix = HostNameRules() == NameRules::kPosix;
-    if (posix) {
-        fs::permissions(p.from.Path("A"), fs::perms(0750));
-    }
-    p.Run(p.from.Path("A"), p.to.Path("B"));
-    ASSERT_EQ(p.sent, 0);
-    const Bytes sent = p.tx.memory.Sent();
-    const std::string mode = posix ? "100750" : "0";
-    EXPECT_TRUE(Contains(sent, Text(std::string("A") + '\0' + "1234 10000000000 " + mode)));
-    if (posix) {
-        EXPECT_EQ(fs::status(p.to.Path("B")).permissions() & fs::perms(0777), fs::perms(0750));
-    }
-    // ZFILE with ZF0 0x41 (no resume asked), ZF1 ZMNEW.
-    EXPECT_TRUE(Contains(sent, Bytes{ZPAD, ZDLE, 'C', ZFILE, 0x00, 0x00, ZMNEW, 0x41}));
-    EXPECT_EQ(ReadFile(p.to.Path("B")), Pattern(1234));
 }
 
 // Bit errors both ways, about one in 20,000 bytes: the batch still arrives intact. The error
