@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
+#include <numeric>
 #include <string>
 #include <tuple>
 
 #include "engine/engine_codes.h"
-#include "engine/file_access.h"
 #include "engine/zmodem_engine.h"
 #include "engine_test_support.h"
 
@@ -63,9 +62,7 @@ TEST(ZModemTransfer, BatchArrivesIntactWithTimesInEveryWindow) {
         unsigned window;    // what the sender then uses
     };
     Bytes everyByte(10240); // a whole number of subpackets
-    for (std::size_t i = 0; i < everyByte.size(); ++i) {
-        everyByte[i] = static_cast<std::uint8_t>(i);
-    }
+    std::iota(everyByte.begin(), everyByte.end(), 0);
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"empty", {}},
         {"every byte", everyByte},
