@@ -252,37 +252,31 @@ TEST(ReceivedName, YModemReceiverKeepsEveryFileInsideItsFolder) {
               static_cast<std::ptrdiff_t>(offers.size() - arrived.size()));
 }
 
-// A size that 32-bit positions cannot reach gets the file declined (its data dropped); a time
-// that does not fit is not set; a file's padding is cut at the announced size.
-TEST(ReceivedName, YModemReceiverTrustsNoSizeOrTimeThatDoesNotFit) {
+// The user's explicit choice of offered paths as they are: a file goes where the sender says,
+// folders made on the way. A size that 32-bit positions cannot reach gets the file declined (its
+// data dropped); a time that does not fit is not set; a file's padding is cut at the announced
+// size.
+TEST(ReceivedName, AsOfferedPathsAndSizesOrTimesThatDoNotFit) {
+    ScratchFolder outside;
     ScratchFolder into(ScratchFolder::kEnter);
+    const std::string target = (outside.Root() / "made" / "there.txt").string();
     const std::string nul(1, '\0');
     YModemBatch batch;
-    EXPECT_EQ(batch.Run({{Text("big.bin" + nul + "4294967296 14000000000"), Text("abcdef")},
+    batch.receiver.SetOfferedPaths(OfferedPaths::kAsOffered);
+    EXPECT_EQ(batch.Run({{Text(target + nul + "2"), Text("ok")},
+                         {Text("big.bin" + nul + "4294967296 14000000000"), Text("abcdef")},
                          {Text("late.bin" + nul + "3 77777777777"), Text("abcdef")},
                          {Text("ok.bin" + nul + "3 1"), Text("abcdef")}}),
               TE_OK);
+    EXPECT_EQ(ReadFile(target), Text("ok"));
     EXPECT_EQ(FilesUnder(into.Root()), (std::set<std::string>{"late.bin", "ok.bin"}));
     EXPECT_EQ(ReadFile("ok.bin"), Text("abc"));
     EXPECT_EQ(ReadFile("late.bin"), Text("abc"));
-    const std::vector<int> codes = batch.side.status.Codes();
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), TE_FILE_SKIPPED), 1);
+    EXPECT_EQ(std::ranges::count(batch.side.status.Codes(), TE_FILE_SKIPPED), 1);
     // 1970-01-01 00:00:01 cannot be a file time here and 2^33 - 1 seconds does not fit 32 bits:
     // both files keep the time they arrived at.
     EXPECT_GT(FileTime("late.bin"), 0x60000000);
     EXPECT_GT(FileTime("ok.bin"), 0x60000000);
-}
-
-// The user's explicit choice: offered paths written as they are, folders made on the way.
-TEST(ReceivedName, AsOfferedWritesWhereTheSenderSays) {
-    ScratchFolder outside;
-    ScratchFolder into(ScratchFolder::kEnter);
-    const std::string target = (outside.Root() / "made" / "there.txt").string();
-    YModemBatch batch;
-    batch.receiver.SetOfferedPaths(OfferedPaths::kAsOffered);
-    EXPECT_EQ(batch.Run({{Text(target + std::string(1, '\0') + "2"), Text("ok")}}), TE_OK);
-    EXPECT_EQ(ReadFile(target), Text("ok"));
-    EXPECT_TRUE(FilesUnder(into.Root()).empty());
 }
 
 } // namespace
