@@ -1,12 +1,14 @@
-// What the modem profile tests share: the strings of an installed modem, laid out as its driver
-// key holds them (values of the key and of its "Init", "Hangup" and "Settings" subkeys), its
-// default configuration, and a profile on one end of an in-memory pair whose other end the test
-// plays as the modem: answers queued in advance, the profile's bytes read back.
+// What the modem tests share: the strings of an installed modem, laid out as its driver key holds
+// them (values of the key and of its "Init", "Hangup" and "Settings" subkeys), its default
+// configuration, that modem in an in-memory source, and a profile on one end of an in-memory pair
+// whose other end the test plays as the modem: answers queued in advance, the profile's bytes read
+// back.
 #pragma once
 
 #include <string>
 
 #include "link/comm_link.h"
+#include "link/memory_modem_source.h"
 #include "link/modem_profile.h"
 #include "link/modem_source.h"
 #include "support/memory_port.h"
@@ -71,12 +73,26 @@ inline ModemDefaults StandardModemDefaults() {
     return defaults;
 }
 
+inline constexpr const char* kStandardModemKey = "Modem\\0000"; // the driver key's path
+
+inline MemoryModemSource StandardModem() {
+    MemoryModemSource source;
+    for (const ModemValue& value : kStandardModemValues) {
+        const std::string subkey = value.subkey;
+        source.SetValue(subkey.empty() ? kStandardModemKey
+                                       : std::string(kStandardModemKey) + "\\" + subkey,
+                        value.name, value.text);
+    }
+    source.SetDefaults(StandardModemDefaults());
+    return source;
+}
+
 // A profile on one end of a pair; the test plays the modem on the other.
 struct ScriptedModem {
     MemoryPortPair pair;
     CommLink link{pair.A()};
     ModemProfile profile;
-    std::string key = "Modem\\0000"; // the driver key's path in the source
+    std::string key = kStandardModemKey;
     std::string name = "Standard Modem";
 
     ScriptedModem() { profile.SetResponseTimeout(300); }

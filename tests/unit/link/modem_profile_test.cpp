@@ -6,27 +6,14 @@
 #include <string>
 
 #include "link/link_codes.h"
-#include "link/memory_modem_source.h"
 #include "support/modem_fixture.h"
 
 namespace tollan {
 namespace {
 
-constexpr const char* kKey = "Modem\\0000";
+constexpr const char* kKey = kStandardModemKey;
 const std::string kSettings = std::string(kKey) + "\\Settings";
 const std::string kInit = std::string(kKey) + "\\Init";
-const std::string kHangup = std::string(kKey) + "\\Hangup";
-
-MemoryModemSource StandardModem() {
-    MemoryModemSource source;
-    for (const ModemValue& value : kStandardModemValues) {
-        const std::string subkey = value.subkey;
-        source.SetValue(subkey.empty() ? kKey : std::string(kKey) + "\\" + subkey, value.name,
-                        value.text);
-    }
-    source.SetDefaults(StandardModemDefaults());
-    return source;
-}
 
 // Each case changes the standard modem and states what the settings then give.
 struct SettingsCase {

@@ -14,10 +14,9 @@
 #include "link/comm_link.h"
 #include "link/line_control.h"
 #include "link/link_codes.h"
-#include "link/memory_modem_source.h"
-#include "link/modem_profile.h"
 #include "link/tick_count.h"
 #include "recording_view.h"
+#include "support/modem_fixture.h"
 #include "support/scratch_folder.h"
 #include "support/simulated_modem.h"
 #include "support/test_files.h"
@@ -30,33 +29,12 @@ namespace {
 
 using test::RunSide;
 
-constexpr const char* kKey = "Modem\\0000";
-
-// An installed modem as its settings describe it: echo left on, carrier detect following the
-// carrier, DTR drop hanging up; tone dialling and no flow control by its default configuration.
+// The standard installed modem: its reset and init list, then its default configuration.
 std::shared_ptr<MemoryModemSource> InstalledModem() {
-    auto source = std::make_shared<MemoryModemSource>();
-    const std::string key = kKey;
-    source->SetValue(key, "Reset", "ATZ<cr>");
-    source->SetValue(key + "\\Init", "1", "AT<cr>");
-    source->SetValue(key + "\\Init", "2", "AT&F&C1&D2<cr>");
-    source->SetValue(key + "\\Hangup", "1", "ATH<cr>");
-    const std::string settings = key + "\\Settings";
-    source->SetValue(settings, "Prefix", "AT");
-    source->SetValue(settings, "Terminator", "<cr>");
-    source->SetValue(settings, "DialPrefix", "D");
-    source->SetValue(settings, "CallSetupFailTimer", "S7=<");
-    source->SetValue(settings, "FlowControl_Off", "&K0");
-    source->SetValue(settings, "Tone", "T");
-    ModemDefaults defaults;
-    defaults.callSetupFailTimer = 60;
-    defaults.preferredOptions = kModemToneDial;
-    source->SetDefaults(defaults);
-    return source;
+    return std::make_shared<MemoryModemSource>(StandardModem());
 }
-
-const std::string kInitBytes = "ATZ\rAT\rAT&F&C1&D2\r";
-const std::string kSettingsBytes = "ATS7=60&K0\r";
+const std::string kInitBytes = "ATZ\rAT\rAT&FE0V1\r";
+const std::string kSettingsBytes = "ATS7=60S30=10L2M1%C1\\N3&K3B1N0X4\r";
 
 // One side of a run through a modem. A run that is over and waits for its view to be closed is
 // closed at once, as the command does.
@@ -65,7 +43,7 @@ struct ModemSide : RunSide {
         : RunSide(protocol, transmit, files), modem(modem) {
         settings.useModem = true;
         settings.modemName = "Standard Modem";
-        settings.modemKey = kKey;
+        settings.modemKey = kStandardModemKey;
         settings.telephone = "5551234";
         settings.sendTimeout = 60;
         settings.recvTimeout = 60;
@@ -229,7 +207,9 @@ struct Bench {
         link = std::make_unique<CommLink>(*port);
         line = std::make_unique<LineControl>(*link);
         profile.SetResponseTimeout(2000);
-        EXPECT_EQ(profile.Initialize(link.get(), *InstalledModem(), "Standard Modem", kKey), 0);
+        EXPECT_EQ(
+            profile.Initialize(link.get(), *InstalledModem(), "Standard Modem", kStandardModemKey),
+            0);
     }
     std::int32_t Connect() {
         since = TickCount();
