@@ -54,18 +54,12 @@ const SettingsCase kSettingsCases[] = {
      "S7=60S30=10%C0\\N0&K0B1N0X4", "DT", kModemFlowNone},
     {"no default configuration: the modem keeps its own",
      [](MemoryModemSource& s) { s.ClearDefaults(); }, "", "D", kModemFlowNone},
-    {"a timer template without '<' stays as it is",
+    {"a timer template without '<' stays as it is; one that does not fit the command is left out",
      [](MemoryModemSource& s) {
          s.SetValue(kSettings, "CallSetupFailTimer", "S7=50");
-         s.SetValue(kSettings, "InactivityTimeout", "");
-     },
-     "S7=50L2M1%C1\\N3&K3B1N0X4", "DT", kModemFlowRtsCts},
-    {"a settings value that does not fit the command is left out",
-     [](MemoryModemSource& s) {
-         s.SetValue(kSettings, "CallSetupFailTimer", "S7=<");
          s.SetValue(kSettings, "InactivityTimeout", "&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&S30=<");
      },
-     "S7=60L2M1%C1\\N3&K3B1N0X4", "DT", kModemFlowRtsCts},
+     "S7=50L2M1%C1\\N3&K3B1N0X4", "DT", kModemFlowRtsCts},
 };
 
 TEST(ModemProfileInitializeTest, BuildsTheSettingsCommandFromTheDefaultConfiguration) {
