@@ -45,7 +45,6 @@ struct ModemCore {
     CallState state = CallState::kIdle;
     bool online = false;
     bool ringing = false;
-    int rings = 0;
     // The modem's one pending event; what it is follows from the state: the next ring, the dial's
     // outcome, the end of the handshake, or the guard time after "+++".
     bool stepArmed = false;
@@ -113,14 +112,11 @@ struct ModemCore {
 
     void StartRinging(std::uint32_t at) {
         ringing = true;
-        rings = 0;
         Arm(at);
     }
     void StopRinging() {
-        if (ringing) {
-            ringing = false;
-            stepArmed = false;
-        }
+        stepArmed = stepArmed && !ringing;
+        ringing = false;
     }
 
     // Picks up the ringing call: both modems train.
@@ -141,8 +137,7 @@ struct ModemCore {
         if (ringing) {
             Say("RING");
             Arm(at + kRingIntervalMs);
-            if (s[0] > 0 && ++rings >= s[0] && cable != nullptr &&
-                cable->A().Signal(kSignalDtr, -1) != 0) {
+            if (s[0] > 0 && cable != nullptr && cable->A().Signal(kSignalDtr, -1) != 0) {
                 AnswerCall(at);
             }
         } else if (state == CallState::kDialling && peer != nullptr && !peer->OffHook() &&

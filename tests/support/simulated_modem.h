@@ -5,14 +5,14 @@
 // Command mode: characters are echoed, line feeds are ignored, and a carriage return ends a
 // line; from its "AT" (any case) on, the line is a command line and answers one result in words
 // ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
-// commands: H, Z, &F, Sn=v and D act (S0: the rings before answering, S12: the guard time
-// in fiftieths of a second); every other command is taken with its number as a setting that
+// commands: H, Z, &F, Sn=v and D act (S0 not zero: answer at the first ring, S12: the guard
+// time in fiftieths of a second); every other command is taken with its number as a setting that
 // changes nothing here.
 //
 // Calls: "D" dials. A modem on its own refuses the dial as scripted, or stays silent, after the
 // dial delay; two modems of a SimulatedLine call each other (BUSY while the other is in a call or
 // ringing): the called one rings ("RING" every two
-// seconds), answers after S0 rings while its terminal holds DTR, and after a second's
+// seconds), answers at a ring once S0 is set while its terminal holds DTR, and after a second's
 // handshake both report "CONNECT 33600" and raise carrier detect. A character from the terminal
 // while dialling or in the handshake ends the attempt with "NO CARRIER" (the character is dropped).
 //
