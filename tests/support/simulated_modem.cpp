@@ -367,9 +367,6 @@ public:
     int GetByte() override {
         return Forward([](MemoryPort& port) { return port.GetByte(); });
     }
-    int Read(void* buffer, int length) override {
-        return Forward([&](MemoryPort& port) { return port.Read(buffer, length); });
-    }
     int Purge(int direction, int count) override {
         return Forward([&](MemoryPort& port) { return port.Purge(direction, count); });
     }

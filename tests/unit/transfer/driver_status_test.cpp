@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "engine/engine_codes.h"
@@ -97,6 +96,7 @@ struct Record {
 
 TEST(DriverStatus, FirstCodeOfAFileDecidesItsOnlyLine) {
     Record record(false);
+    record.status.systemError_ = EACCES; // only the command's lines carry the system's reason
     record.Report("a.txt", 256, TE_OK);
     record.Report("a.txt", 256, TE_TOO_MANY_ERRORS);
     // The abort checks and the final report repeat the code; a later code changes the result.
@@ -161,25 +161,6 @@ TEST(DriverStatus, HostRunKeepsAnEarlierErrorAndGoesOn) {
     EXPECT_EQ(record.view.lines[1].bytes, 300);
     EXPECT_EQ(record.result.result, kResultFileExists);
     EXPECT_EQ(record.driver.FilesSeen(), 3);
-}
-
-// With the command's habits a line carries the system's reason of a failure and where a resumed
-// file started; without them (the component) the words stay the result's.
-TEST(DriverStatus, CommandLinesCarryReasonsAndResumePoints) {
-    for (const bool command : {true, false}) {
-        Record record(false);
-        record.status.SkipDeclined(command);
-        record.status.systemError_ = EACCES;
-        record.Report("locked", 0, TE_OPEN_FAILED);
-        record.status.systemError_ = 0;
-        record.status.resumedAt_ = 1000;
-        record.Report("big", 5000, TE_DONE);
-        ASSERT_EQ(record.view.lines.size(), 2u);
-        EXPECT_EQ(record.view.lines[0].status,
-                  command ? "Unable to open file. (" + std::generic_category().message(EACCES) + ")"
-                          : "Unable to open file.");
-        EXPECT_EQ(record.view.lines[1].status, command ? "OK, resumed at 1000 bytes" : "OK");
-    }
 }
 
 } // namespace
