@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "link/link_codes.h"
@@ -164,9 +163,8 @@ TEST_F(TransferDriverTest, LogThatCannotBeMadeSwitchesLoggingOff) {
 }
 
 // The log file on its own: recreated or appended, each run under its own header.
-TEST(TransferLog, AppendedRunsEachUnderAHeaderOrOneRunAfresh) {
-    test::ScratchFolder folder;
-    const fs::path path = folder.Root() / "tollan.log";
+TEST_F(TransferDriverTest, LogRunsAreAppendedEachUnderAHeaderOrOneRunAfresh) {
+    const fs::path path = dir_ / "tollan.log";
     const auto run = [&path](bool append, const char* name) {
         TransferLog log;
         ASSERT_TRUE(log.Open(path.string().c_str(), append));
@@ -195,8 +193,6 @@ TEST(TransferLog, AppendedRunsEachUnderAHeaderOrOneRunAfresh) {
     EXPECT_EQ(lines(), appended);
     run(false, "second");
     EXPECT_EQ(lines(), std::vector<std::string>(appended.begin() + 2, appended.end()));
-    std::error_code ignored;
-    fs::remove(path, ignored);
 }
 
 } // namespace
