@@ -93,9 +93,6 @@ public:
     SimulatedLine();
     ~SimulatedLine();
 
-    SimulatedLine(const SimulatedLine&) = delete;
-    SimulatedLine& operator=(const SimulatedLine&) = delete;
-
     SimulatedModem& A() { return *a_; }
     SimulatedModem& B() { return *b_; }
 

@@ -56,14 +56,6 @@ struct ModemSide : RunSide {
         RunSide::Start(
             [this](std::uint32_t rx, std::uint32_t tx) { return modem.OpenPort(rx, tx); }, source);
     }
-    // Cancels once the status line has shown `status`.
-    void CancelAt(const std::string& status) {
-        view.onStatus = [this, status](const std::string& text) {
-            if (text == status) {
-                driver->Stop();
-            }
-        };
-    }
 
     SimulatedModem& modem;
     std::shared_ptr<MemoryModemSource> source = InstalledModem();
@@ -159,9 +151,11 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         side.settings.sendTimeout = c.sendTimeout;
         side.settings.modemCmd = "M0";
         side.result.showErrors = c.showErrors;
-        if (!c.cancelAt.empty()) {
-            side.CancelAt(c.cancelAt);
-        }
+        side.view.onStatus = [&](const std::string& text) {
+            if (text == c.cancelAt) {
+                side.driver->Stop();
+            }
+        };
         side.Start();
         EXPECT_EQ(side.Finish(), c.result);
         EXPECT_EQ(side.driver->HelpTopic(), c.result + 12);
@@ -191,8 +185,8 @@ public:
     std::function<int()> onPoll;
 };
 
-// The connect step on its own: the modem, its port and link, an initialised profile, and what the
-// step showed.
+// The connect step on its own: the modem, its port and link, an initialised profile, and how long
+// the step took (its statuses are the modem runs' checks).
 struct Bench {
     explicit Bench(const SimulatedModemOptions& options = {}) : modem(options) {
         port = modem.OpenPort(4096, 2048);
@@ -205,8 +199,7 @@ struct Bench {
     }
     std::int32_t Connect() {
         since = TickCount();
-        std::int32_t result = ConnectModem(
-            profile, *line, settings, [this](const char* text) { statuses.emplace_back(text); });
+        std::int32_t result = ConnectModem(profile, *line, settings, [](const char*) {});
         took = TickCount() - since;
         return result;
     }
@@ -217,7 +210,6 @@ struct Bench {
     std::unique_ptr<LineControl> line;
     WatchedProfile profile;
     ConnectSettings settings;
-    std::vector<std::string> statuses;
     std::uint32_t since = 0;
     std::uint32_t took = 0;
 };
@@ -229,8 +221,6 @@ TEST(ModemConnectTest, ARefusalEndsTheWaitWhenItComes) {
     EXPECT_EQ(bench.Connect(), kResultConnectFailed);
     EXPECT_GE(bench.took, 10000u);
     EXPECT_LT(bench.took, 30000u);
-    EXPECT_EQ(bench.statuses, (std::vector<std::string>{"Resetting modem...", "Dialing modem...",
-                                                        "Waiting for answer..."}));
 }
 
 TEST(ModemConnectTest, AnsweringWithoutLimitWaitsForACallOrCancel) {
