@@ -135,9 +135,11 @@ TEST(ModemProfileInitializeTest, MissingPartsOfTheModemFailIt) {
     }
 }
 
-TEST(ModemProfileCommandTest, WaitsForAnOkLineAndNothingElse) {
+TEST(ModemProfileCommandTest, CommandsWaitForAnOkLineAndNothingElse) {
     ScriptedModem modem;
-    ASSERT_EQ(modem.Initialize(StandardModem(), 3), 0);
+    MemoryModemSource source = StandardModem();
+    source.SetValue(kSettings, "DialSuffix", ";<cr>");
+    ASSERT_EQ(modem.Initialize(source, 3), 0);
     modem.Written();
 
     // The echo, an empty line, then OK: three lines read.
@@ -165,18 +167,12 @@ TEST(ModemProfileCommandTest, WaitsForAnOkLineAndNothingElse) {
     modem.Answer("OK\r");
     EXPECT_EQ(modem.profile.SendCommand("", true), 0);
     EXPECT_EQ(modem.link.CharDelay(), 5);
-}
 
-TEST(ModemProfileCommandTest, DialAndAnswerWrapTheirCommands) {
-    ScriptedModem modem;
-    MemoryModemSource source = StandardModem();
-    source.SetValue(kSettings, "DialSuffix", ";<cr>");
-    ASSERT_EQ(modem.Initialize(source, 3), 0);
-    modem.Written();
+    // Dial and answer wrap their commands.
     modem.Answer("OK\rOK\r");
     EXPECT_EQ(modem.profile.Dial("5551234"), 0);
     EXPECT_EQ(modem.profile.Answer(), 0);
-    EXPECT_EQ(modem.Written(), "ATDT5551234;\r\rATS0=1\r");
+    EXPECT_EQ(modem.Written(), "AT\rATDT5551234;\r\rATS0=1\r"); // the empty command, then these
 
     // A number that makes the dial command too long is not dialled in part.
     EXPECT_EQ(modem.profile.Dial(std::string(40, '9')), LINK_BAD_PARAMETER);

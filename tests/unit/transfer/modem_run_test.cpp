@@ -28,10 +28,8 @@ namespace {
 
 using test::RunSide;
 
-// The standard installed modem: its reset and init list, then its default configuration.
-std::shared_ptr<MemoryModemSource> InstalledModem() {
-    return std::make_shared<MemoryModemSource>(StandardModem());
-}
+// What the standard installed modem is sent: its reset and init list, then its default
+// configuration.
 const std::string kInitBytes = "ATZ\rAT\rAT&FE0V1\r";
 const std::string kSettingsBytes = "ATS7=60S30=10L2M1%C1\\N3&K3B1N0X4\r";
 
@@ -58,7 +56,8 @@ struct ModemSide : RunSide {
     }
 
     SimulatedModem& modem;
-    std::shared_ptr<MemoryModemSource> source = InstalledModem();
+    std::shared_ptr<MemoryModemSource> source =
+        std::make_shared<MemoryModemSource>(StandardModem());
     bool endedItself = false; // the run was over before its view was closed
 };
 
@@ -194,7 +193,7 @@ struct Bench {
         line = std::make_unique<LineControl>(*link);
         profile.SetResponseTimeout(2000);
         EXPECT_EQ(
-            profile.Initialize(link.get(), *InstalledModem(), "Standard Modem", kStandardModemKey),
+            profile.Initialize(link.get(), StandardModem(), "Standard Modem", kStandardModemKey),
             0);
     }
     std::int32_t Connect() {
@@ -214,16 +213,15 @@ struct Bench {
     std::uint32_t took = 0;
 };
 
-TEST(ModemConnectTest, ARefusalEndsTheWaitWhenItComes) {
-    Bench bench({.dialOutcome = DialOutcome::kBusy, .dialDelayMs = 10000});
-    bench.settings.telephone = "5551234";
-    bench.settings.timeLimit = 30;
-    EXPECT_EQ(bench.Connect(), kResultConnectFailed);
-    EXPECT_GE(bench.took, 10000u);
-    EXPECT_LT(bench.took, 30000u);
-}
-
-TEST(ModemConnectTest, AnsweringWithoutLimitWaitsForACallOrCancel) {
+TEST(ModemConnectTest, WaitsUntilARefusalACallOrCancel) {
+    { // A refusal ends the dial's wait when it comes.
+        Bench bench({.dialOutcome = DialOutcome::kBusy, .dialDelayMs = 10000});
+        bench.settings.telephone = "5551234";
+        bench.settings.timeLimit = 30;
+        EXPECT_EQ(bench.Connect(), kResultConnectFailed);
+        EXPECT_GE(bench.took, 10000u);
+        EXPECT_LT(bench.took, 30000u);
+    }
     // Rings before the answer do not end the wait; nor does the time, with no limit, however
     // long the call takes to come.
     {
