@@ -172,46 +172,44 @@ TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
     EXPECT_TRUE(command.help);
 }
 
-TEST(CommandLine, FilesTooLargeForThirtyTwoBitPositions) {
+// Operands are checked before the line opens. A name that exists is that file, pattern characters
+// and all; a folder or (on POSIX) a pattern is refused with a reason (the interoperability test
+// has more); a file is too large beyond 32-bit positions. A receiver's operands are not looked at.
+TEST(CommandLine, SendersOperandsAreCheckedBeforeTheLineOpens) {
     test::ScratchFolder folder(test::ScratchFolder::kEnter);
     std::ofstream("small.bin") << "x";
+    std::ofstream("a[1].txt") << "x";
     std::ofstream("edge.bin").close();
     std::ofstream("huge.bin").close();
     fs::resize_file("edge.bin", 0x7FFFFFFF);
     fs::resize_file("huge.bin", 0x100000000ull);
-    const std::pair<std::vector<const char*>, std::string> cases[] = {
-        {{"send", "-l", "x", "small.bin", "edge.bin"}, ""},
-        {{"send", "-l", "x", "small.bin", "*.bin"}, "huge.bin"},
-        {{"receive", "-l", "x", "-p", "xmodem", "huge.bin"}, ""},
-    };
-    for (const auto& [words, large] : cases) {
-        CommandLine command;
-        ASSERT_TRUE(Parse(words, command));
-        EXPECT_EQ(FirstTooLargeFile(command), large);
-    }
-}
-
-// Operands are checked before the line opens: a name that exists is that file, pattern
-// characters and all; a folder or (on POSIX) a pattern is refused with a reason (the
-// interoperability test has more).
-TEST(CommandLine, RefusedFileLooksOnlyAtTheSendersFiles) {
-    test::ScratchFolder folder(test::ScratchFolder::kEnter);
-    std::ofstream("here.txt") << "x";
-    std::ofstream("a[1].txt") << "x";
     fs::create_directory("dir");
     const bool patterns = fs::path("a\\b").has_parent_path(); // Windows
-    const std::pair<std::vector<const char*>, std::string> cases[] = {
-        {{"send", "-l", "x", "a[1].txt", "dir"}, "dir: " + std::generic_category().message(EISDIR)},
-        {{"send", "-l", "x", "here.txt", "*.txt"},
+    struct Case {
+        std::vector<const char*> words;
+        std::string (*check)(const CommandLine&);
+        std::string found;
+    };
+    const Case cases[] = {
+        {{"send", "-l", "x", "small.bin", "edge.bin"}, FirstTooLargeFile, ""},
+        {{"send", "-l", "x", "small.bin", "*.bin"}, FirstTooLargeFile, "huge.bin"},
+        {{"receive", "-l", "x", "-p", "xmodem", "huge.bin"}, FirstTooLargeFile, ""},
+        {{"send", "-l", "x", "a[1].txt", "dir"},
+         RefusedFile,
+         "dir: " + std::generic_category().message(EISDIR)},
+        {{"send", "-l", "x", "small.bin", "*.txt"},
+         RefusedFile,
          patterns ? "" : "*.txt: " + std::generic_category().message(ENOENT)},
         // With receiver names every second operand is a name for the other side.
-        {{"send", "-l", "x", "--paths", "pairs", "here.txt", "there.txt", "here.txt", "b"}, ""},
-        {{"receive", "-l", "x", "-p", "xmodem", "new.txt"}, ""},
+        {{"send", "-l", "x", "--paths", "pairs", "small.bin", "there", "small.bin", "b"},
+         RefusedFile,
+         ""},
+        {{"receive", "-l", "x", "-p", "xmodem", "new.txt"}, RefusedFile, ""},
     };
-    for (const auto& [words, refused] : cases) {
+    for (const Case& c : cases) {
         CommandLine command;
-        ASSERT_TRUE(Parse(words, command));
-        EXPECT_EQ(RefusedFile(command), refused);
+        ASSERT_TRUE(Parse(c.words, command));
+        EXPECT_EQ(c.check(command), c.found) << c.words.back();
     }
 }
 

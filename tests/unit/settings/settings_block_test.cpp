@@ -326,8 +326,6 @@ TEST(SettingsPersistence, HandEditedValuesAreTakenAsStoredAndCut) {
     EXPECT_EQ(block.ModemCmd.view(), "ATZ");
     EXPECT_EQ(block.ModemName, 0); // a vanished modem falls back to the first entry
     EXPECT_EQ(block.PortNumber(lists), 9) << "a vanished port is kept, not another one used";
-    block.SetProtocol(NumberOf(block.Protocol));
-    EXPECT_EQ(NumberOf(block.Protocol), 2);
 
     block.UseModem = 1; // without modems UseModem is not read and becomes zero
     EXPECT_EQ(LoadSettings(block, Devices(false), store), 0);
