@@ -410,8 +410,6 @@ SimulatedModem::SimulatedModem(const SimulatedModemOptions& options)
 SimulatedModem::SimulatedModem(std::shared_ptr<ModemExchange> exchange, int index)
     : exchange_(std::move(exchange)), index_(index) {}
 
-SimulatedModem::~SimulatedModem() = default;
-
 std::shared_ptr<CommPort> SimulatedModem::OpenPort(std::uint32_t receiveSize,
                                                    std::uint32_t transmitSize) {
     return std::make_shared<SimulatedModemPort>(
@@ -447,7 +445,5 @@ SimulatedLine::SimulatedLine() {
     a_.reset(new SimulatedModem(exchange, 0));
     b_.reset(new SimulatedModem(exchange, 1));
 }
-
-SimulatedLine::~SimulatedLine() = default;
 
 } // namespace tollan

@@ -59,7 +59,6 @@ struct ModemExchange;
 class SimulatedModem {
 public:
     explicit SimulatedModem(const SimulatedModemOptions& options = {});
-    ~SimulatedModem();
 
     SimulatedModem(const SimulatedModem&) = delete;
     SimulatedModem& operator=(const SimulatedModem&) = delete;
@@ -91,7 +90,6 @@ private:
 class SimulatedLine {
 public:
     SimulatedLine();
-    ~SimulatedLine();
 
     SimulatedModem& A() { return *a_; }
     SimulatedModem& B() { return *b_; }

@@ -77,7 +77,6 @@ TEST(ModemProfileInitializeTest, BuildsTheSettingsCommandFromTheDefaultConfigura
 
 TEST(ModemProfileInitializeTest, StringsTakeTheirDefaultsAndExpandCarriageReturns) {
     MemoryModemSource source = StandardModem();
-    source.SetValue(kSettings, "Prefix", "");
     source.RemoveKey(kSettings);
     source.AddKey(kSettings);                          // no Prefix, no Terminator, no DialPrefix
     source.SetValue(kKey, "Reset", "AT&F<cr>ATZ<cr>"); // unwrapped, both expanded

@@ -57,7 +57,6 @@ TEST(TransferRequest, ChecksAndCountsInOrder) {
         {"X a;b;", {X, Send, false, None, Strip}, u"a;b;", 0, 1},
         {"Z ;", {Z, Send, false, None, SendPath}, u";", 0, 2},
         {"Z pairs, three", {Z, Send, false, None, Pairs}, u"a;b;c", kNoPair, 0},
-        {"Z pairs, three, receiving", {Z, Receive, false, None, Pairs}, u"a;b;c", kNoPair, 0},
         {"Z pairs, four", {Z, Send, false, None, Pairs}, u"a;A;b;B", 0, 2},
         {"X ignores pairs", {X, Send, false, None, Pairs}, u"a;b;c", 0, 1},
     };
