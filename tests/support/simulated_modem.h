@@ -58,10 +58,8 @@ struct ModemExchange;
 
 class SimulatedModem {
 public:
+    // A copy is another handle on the same modem.
     explicit SimulatedModem(const SimulatedModemOptions& options = {});
-
-    SimulatedModem(const SimulatedModem&) = delete;
-    SimulatedModem& operator=(const SimulatedModem&) = delete;
 
     // A fresh port to the modem, open, with DTR and RTS raised. Dropping or closing the port
     // drops DTR: the modem hangs up and returns to command mode.
