@@ -1,7 +1,6 @@
 #include "support/simulated_modem.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <deque>
 #include <mutex>
@@ -16,6 +15,7 @@ namespace {
 constexpr std::uint32_t kRingIntervalMs = 2000;
 constexpr std::uint32_t kHandshakeMs = 1000; // from the answer to "CONNECT"
 constexpr std::size_t kTransmitSize = 2048;  // data held for the far end
+constexpr std::uint32_t kGuardMs = 1000;     // the escape's guard time
 
 enum class CallState {
     kIdle,      // on-hook; may be ringing
@@ -40,8 +40,7 @@ struct ModemCore {
     SimulatedModemOptions options;
     ModemCore* peer = nullptr; // the other modem of a line
 
-    std::array<int, 256> s{};
-
+    bool autoAnswer = false; // S0 not zero
     CallState state = CallState::kIdle;
     bool online = false;
     bool ringing = false;
@@ -61,12 +60,7 @@ struct ModemCore {
     std::deque<std::uint8_t> outbound; // data for the far end
     std::string received;
 
-    explicit ModemCore(const SimulatedModemOptions& options) : options(options) { Reset(); }
-
-    void Reset() {
-        s.fill(0);
-        s[12] = 50;
-    }
+    explicit ModemCore(const SimulatedModemOptions& options) : options(options) {}
 
     void Arm(std::uint32_t at) {
         stepArmed = true;
@@ -137,7 +131,7 @@ struct ModemCore {
         if (ringing) {
             Say("RING");
             Arm(at + kRingIntervalMs);
-            if (s[0] > 0 && cable != nullptr && cable->A().Signal(kSignalDtr, -1) != 0) {
+            if (autoAnswer && cable != nullptr && cable->A().Signal(kSignalDtr, -1) != 0) {
                 AnswerCall(at);
             }
         } else if (state == CallState::kDialling && peer != nullptr && !peer->OffHook() &&
@@ -162,12 +156,11 @@ struct ModemCore {
     }
 
     void DataByte(std::uint8_t byte, std::uint32_t now) {
-        const std::uint32_t guard = static_cast<std::uint32_t>(s[12]) * 20u;
         if (byte == '+') {
-            if (pluses > 0 && pluses < 3 && now - lastPlus < guard) {
+            if (pluses > 0 && pluses < 3 && now - lastPlus < kGuardMs) {
                 ++pluses;
             } else {
-                pluses = now - lastData >= guard ? 1 : 0;
+                pluses = now - lastData >= kGuardMs ? 1 : 0;
             }
             lastPlus = now;
         } else {
@@ -176,7 +169,7 @@ struct ModemCore {
         lastData = now;
         outbound.push_back(byte);
         if (pluses == 3) {
-            Arm(now + guard);
+            Arm(now + kGuardMs);
         } else {
             stepArmed = false;
         }
@@ -205,7 +198,8 @@ struct ModemCore {
         }
     }
 
-    // The commands after "AT"; every one not named here is taken as a setting.
+    // The commands after "AT"; every one not named here is taken as a setting. Of the S registers
+    // only S0 acts.
     void Execute(const std::string& body, std::uint32_t now) {
         if (options.mute) {
             return;
@@ -216,25 +210,20 @@ struct ModemCore {
                 name += body[pos++];
             }
             if (name == "D") {
-                if (OffHook() || ringing) {
-                    return Say("ERROR");
-                }
                 state = CallState::kDialling;
                 Arm(now + options.dialDelayMs);
                 return; // the rest of the line is the number
             }
             const int value = Number(body, pos);
             if (name == "S") {
-                if (pos >= body.size() || body[pos] != '=' || value > 255) {
-                    return Say("ERROR");
-                }
-                ++pos;
-                s[static_cast<std::size_t>(value)] = std::min(Number(body, pos), 255);
+                ++pos; // the '='
+                const int setting = Number(body, pos);
+                autoAnswer = value == 0 ? setting > 0 : autoAnswer;
             } else if (name == "H" || name == "Z") {
                 EndCall();
             }
             if (name == "Z" || name == "&F") {
-                Reset();
+                autoAnswer = false;
             }
         }
         Say("OK");

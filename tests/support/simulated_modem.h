@@ -5,9 +5,8 @@
 // Command mode: characters are echoed, line feeds are ignored, and a carriage return ends a
 // line; from its "AT" (any case) on, the line is a command line and answers one result in words
 // ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
-// commands: H, Z, &F, Sn=v and D act (S0 not zero: answer at the first ring, S12: the guard
-// time in fiftieths of a second); every other command is taken with its number as a setting that
-// changes nothing here.
+// commands: H, Z, &F, S0=n (not zero: answer at the first ring) and D act; every other command
+// is taken with its number as a setting that changes nothing here.
 //
 // Calls: "D" dials. A modem on its own refuses the dial as scripted, or stays silent, after the
 // dial delay; two modems of a SimulatedLine call each other (BUSY while the other is in a call or
@@ -18,8 +17,8 @@
 //
 // Data mode: bytes cross to the other modem's terminal unchanged and wait in the sender's
 // transmit queue while the other side's receive queue is full or that modem is in command mode;
-// a modem on its own swallows them. The escape is a guard time of silence, "+++" with less than
-// a guard time between the characters, and a guard time of silence: then "OK" in command mode
+// a modem on its own swallows them. The escape is a second of silence, "+++" with less than a
+// second between the characters, and a second of silence: then "OK" in command mode
 // with the carrier kept ("H" hangs up). A hang-up of either side (H, Z, the
 // terminal dropping DTR or its port) ends the call on both: the other terminal gets "NO CARRIER".
 //
