@@ -23,9 +23,9 @@ class ModemPeer:
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
 
-    def configure(self, gates=None, results=None):
-        """Scripts by a command's start: a gate runs once before its answer, a result is it."""
-        self.gates, self.results = dict(gates or {}), dict(results or {})
+    def configure(self, results=None):
+        """Scripts the results by a command's start."""
+        self.results = dict(results or {})
 
     def mark(self):
         return len(self.received)
@@ -81,9 +81,7 @@ class ModemPeer:
     def command(self, text):
         if not text[:2].upper() == "AT":
             return
-        gate = next((key for key in self.gates if text.startswith(key)), None)
         result = next((steps for key, steps in self.results.items() if text.startswith(key)), None)
-        self.play(self.gates.pop(gate) if gate is not None else [])
         self.play(["OK"] if result is None else result)
 
     def play(self, steps):

@@ -186,11 +186,8 @@ struct ModemCore {
         }
         ToTerminal(std::string(1, c));
         if (c == '\r') {
-            std::string upper = line;
-            std::transform(upper.begin(), upper.end(), upper.begin(),
-                           [](unsigned char u) { return std::toupper(u); });
-            if (const std::size_t at = upper.find("AT"); at != std::string::npos) {
-                Execute(upper.substr(at + 2), now);
+            if (const std::size_t at = line.find("AT"); at != std::string::npos) {
+                Execute(line.substr(at + 2), now);
             }
             line.clear();
         } else if (c != '\n') {

@@ -3,7 +3,7 @@
 // port that OpenPort() hands out (the terminal's end of the cable) and drops when its run ends.
 //
 // Command mode: characters are echoed, line feeds are ignored, and a carriage return ends a
-// line; from its "AT" (any case) on, the line is a command line and answers one result in words
+// line; from its "AT" on, the line is a command line and answers one result in words
 // ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
 // commands: H, Z, &F, S0=n (not zero: answer at the first ring) and D act; every other command
 // is taken with its number as a setting that changes nothing here.

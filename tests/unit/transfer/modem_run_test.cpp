@@ -121,7 +121,7 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
 // for all (the connect step's test below has BUSY); an ERROR for the dial leaves the wait to run
 // out like silence. A CONNECT without carrier detect is the interoperability test's; a modem whose
 // settings lack a part (result 21) is the component's modem test under Wine
-// (modem_dial_answer_and_missing_hangup).
+// (modem_dial_and_missing_hangup).
 TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
     struct Case {
         const char* name;
@@ -240,11 +240,11 @@ TEST(ModemConnectTest, WaitsUntilARefusalACallOrCancel) {
         EXPECT_GT(bench.took, 20000u);
     }
     // A host run waits the same way with a limit, starting it again each time it runs out.
-    for (std::int32_t limit : {0, 5}) {
+    {
         Bench bench;
         bench.settings.transmitting = false;
-        bench.settings.timeLimit = limit;
-        bench.settings.waitForever = limit != 0;
+        bench.settings.timeLimit = 5;
+        bench.settings.waitForever = true;
         bench.profile.onPoll = [&] { return TickCount() - bench.since > 20000 ? -901 : 0; };
         EXPECT_EQ(bench.Connect(), kResultUserCancelled);
         EXPECT_GT(bench.took, 20000u);
