@@ -104,10 +104,6 @@ struct ModemCore {
         }
     }
 
-    void StartRinging(std::uint32_t at) {
-        ringing = true;
-        Arm(at);
-    }
     void StopRinging() {
         stepArmed = stepArmed && !ringing;
         ringing = false;
@@ -136,7 +132,8 @@ struct ModemCore {
             }
         } else if (state == CallState::kDialling && peer != nullptr && !peer->OffHook() &&
                    !peer->ringing) {
-            peer->StartRinging(at);
+            peer->ringing = true;
+            peer->Arm(at);
         } else if (state == CallState::kHandshake) {
             state = CallState::kConnected;
             online = true;
@@ -400,14 +397,6 @@ std::shared_ptr<CommPort> SimulatedModem::OpenPort(std::uint32_t receiveSize,
                                                    std::uint32_t transmitSize) {
     return std::make_shared<SimulatedModemPort>(
         exchange_, *exchange_->cores[static_cast<std::size_t>(index_)], receiveSize, transmitSize);
-}
-
-void SimulatedModem::CallFromFarEnd() {
-    Inspect(*exchange_, index_, [&](ModemCore& core) {
-        if (core.peer == nullptr && !core.OffHook() && !core.ringing) {
-            core.StartRinging(TickCount());
-        }
-    });
 }
 
 std::string SimulatedModem::Received() const {

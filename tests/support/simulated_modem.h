@@ -66,9 +66,6 @@ public:
     //     [&modem](std::uint32_t rx, std::uint32_t tx) { return modem.OpenPort(rx, tx); }
     std::shared_ptr<CommPort> OpenPort(std::uint32_t receiveSize, std::uint32_t transmitSize);
 
-    // A caller at the far end of a modem that is not on a line: it rings until answered.
-    void CallFromFarEnd();
-
     // Every byte the terminal sent while the modem was not in data mode, in order.
     std::string Received() const;
     // In a call or setting one up (whatever the terminal's carrier detect shows).

@@ -5,21 +5,19 @@
 // clock milliseconds or seconds (ten of which pass in a real one).
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "link/comm_link.h"
-#include "link/line_control.h"
-#include "link/link_codes.h"
 #include "link/tick_count.h"
 #include "recording_view.h"
 #include "support/modem_fixture.h"
 #include "support/scratch_folder.h"
 #include "support/simulated_modem.h"
 #include "support/test_files.h"
-#include "transfer/modem_connect.h"
 #include "transfer/result_code.h"
 #include "transfer/transfer_driver.h"
 
@@ -72,29 +70,50 @@ protected:
     test::ScratchFolder folder_{test::ScratchFolder::kEnter};
 };
 
+// Waits until `ms` clock milliseconds have passed since the run recorded `since`.
+void WaitPast(const std::atomic<std::uint32_t>& since, std::uint32_t ms) {
+    while (since == 0 || TickCount() - since <= ms) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 // A call is dialled, answered by a host run, carried through with ZModem (whose runs set their
 // own transmit queue; the driver's modem steps are the same for every protocol, and the engines
-// have their own tests) and hung up; the host then waits for the next call, without limit, until
-// the user cancels. The sender names its file by its full path.
+// have their own tests) and hung up; the host then waits for the next call until the user cancels.
+// The caller, with no time limit, waits for the host to come up long after it dialled; the host's
+// wait outlasts its limit, which starts again each time it runs out, and its modem's ring does not
+// end it. The sender names its file by its full path.
 TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
     std::filesystem::create_directory("in");
     const std::string source = (std::filesystem::current_path() / "out.bin").string();
     test::WriteFile(source, test::Pattern(20480, 9));
 
     SimulatedLine line;
+    ModemSide caller(line.A(), Protocol::kZModem, true, source);
+    caller.settings.sendTimeout = 0;
+    std::atomic<std::uint32_t> dialled = 0;
+    std::atomic<std::uint32_t> waitingAgain = 0;
+    caller.view.onStatus = [&](const std::string& text) {
+        if (text == "Waiting for answer...") {
+            dialled = TickCount();
+        }
+    };
     ModemSide host(line.B(), Protocol::kZModem, false, "");
     host.settings.hostMode = true;
+    host.settings.recvTimeout = 5;
     host.settings.defaultDir = (std::filesystem::current_path() / "in").string();
     int waits = 0;
     host.view.onStatus = [&](const std::string& text) {
         if (text == "Waiting to answer modem..." && ++waits == 2) {
-            host.driver->Stop();
+            waitingAgain = TickCount();
         }
     };
-    host.Start();
-    ModemSide caller(line.A(), Protocol::kZModem, true, source);
     caller.Start();
+    WaitPast(dialled, 20000);
+    host.Start();
     EXPECT_EQ(caller.Finish(), 0);
+    WaitPast(waitingAgain, 20000);
+    host.driver->Stop();
     EXPECT_EQ(host.Finish(), kResultUserCancelled);
     EXPECT_EQ(test::ReadFile("in/out.bin"), test::ReadFile(source));
     EXPECT_TRUE(
@@ -107,9 +126,9 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
                           "Disconnecting...", "1 / 1 File(s) received.", "Resetting modem...",
                           "Waiting to answer modem..."}));
     // No extra AT command is set: none is sent between the settings and the dial.
-    const std::string dialled = kInitBytes + kSettingsBytes + "ATDT5551234\r";
+    const std::string dial = kInitBytes + kSettingsBytes + "ATDT5551234\r";
     const std::string answered = kInitBytes + kSettingsBytes + "ATS0=1\r";
-    EXPECT_EQ(line.A().Received().substr(0, dialled.size()), dialled);
+    EXPECT_EQ(line.A().Received().substr(0, dial.size()), dial);
     EXPECT_EQ(line.B().Received().substr(0, answered.size()), answered);
     ExpectHungUpAndClosed(line.A());
     ExpectHungUpAndClosed(line.B());
@@ -117,8 +136,8 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
 
 // What a modem on its own does with the dial, and what the run makes of it: each failure ends
 // with its code and "Failed to connect.", the modem is initialised again (which also ends a dial
-// still under way), and the run leaves the port closed and the modem on-hook. One refusal stands
-// for all (the connect step's test below has BUSY); an ERROR for the dial leaves the wait to run
+// still under way), and the run leaves the port closed and the modem on-hook. Both refusals end the
+// wait when they come; an ERROR for the dial leaves the wait to run
 // out like silence. A CONNECT without carrier detect is the interoperability test's; a modem whose
 // settings lack a part (result 21) is the component's modem test under Wine
 // (modem_dial_and_missing_hangup).
@@ -135,13 +154,15 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
     };
     using Options = SimulatedModemOptions;
     const Options noCarrier{.dialOutcome = DialOutcome::kNoCarrier, .dialDelayMs = 5000};
+    const Options busy{.dialOutcome = DialOutcome::kBusy, .dialDelayMs = 10000};
     const Options silent{.dialOutcome = DialOutcome::kSilent, .dialDelayMs = 0};
     const Case cases[] = {
         {"NO CARRIER", noCarrier, 30, "", kResultConnectFailed},
         {"no result within the time", silent, 8, "", kResultConnectFailed},
         {"no answer to anything", {.mute = true}, 8, "", kResultConnectFailed, "ATZ\rAT\r"},
         {"Cancel while dialling", silent, 60, "Waiting for answer...", kResultUserCancelled},
-        {"NO CARRIER, errors shown", noCarrier, 30, "", kResultConnectFailed, kInitBytes, true},
+        // No time limit: the refusal alone ends the wait.
+        {"BUSY, errors shown", busy, 0, "", kResultConnectFailed, kInitBytes, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -175,86 +196,6 @@ TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
         EXPECT_NE(received.find("AT\r", dialled.size()), std::string::npos);
         ExpectHungUpAndClosed(modem);
     }
-}
-
-// A profile whose every poll may act: call the modem, or cancel.
-class WatchedProfile : public ModemProfile {
-public:
-    int Poll() override { return onPoll ? onPoll() : 0; }
-    std::function<int()> onPoll;
-};
-
-// The connect step on its own: the modem, its port and link, an initialised profile, and how long
-// the step took (its statuses are the modem runs' checks).
-struct Bench {
-    explicit Bench(const SimulatedModemOptions& options = {}) : modem(options) {
-        port = modem.OpenPort(4096, 2048);
-        link = std::make_unique<CommLink>(*port);
-        line = std::make_unique<LineControl>(*link);
-        profile.SetResponseTimeout(2000);
-        EXPECT_EQ(
-            profile.Initialize(link.get(), StandardModem(), "Standard Modem", kStandardModemKey),
-            0);
-    }
-    std::int32_t Connect() {
-        since = TickCount();
-        std::int32_t result = ConnectModem(profile, *line, settings, [](const char*) {});
-        took = TickCount() - since;
-        return result;
-    }
-
-    SimulatedModem modem;
-    std::shared_ptr<CommPort> port;
-    std::unique_ptr<CommLink> link;
-    std::unique_ptr<LineControl> line;
-    WatchedProfile profile;
-    ConnectSettings settings;
-    std::uint32_t since = 0;
-    std::uint32_t took = 0;
-};
-
-TEST(ModemConnectTest, WaitsUntilARefusalACallOrCancel) {
-    { // A refusal ends the dial's wait when it comes.
-        Bench bench({.dialOutcome = DialOutcome::kBusy, .dialDelayMs = 10000});
-        bench.settings.telephone = "5551234";
-        bench.settings.timeLimit = 30;
-        EXPECT_EQ(bench.Connect(), kResultConnectFailed);
-        EXPECT_GE(bench.took, 10000u);
-        EXPECT_LT(bench.took, 30000u);
-    }
-    // Rings before the answer do not end the wait; nor does the time, with no limit, however
-    // long the call takes to come.
-    {
-        Bench bench;
-        bench.settings.transmitting = false;
-        bench.settings.timeLimit = 0;
-        bool called = false;
-        bench.profile.onPoll = [&] {
-            if (!called && TickCount() - bench.since > 20000) {
-                called = true;
-                bench.modem.CallFromFarEnd();
-            }
-            return 0;
-        };
-        EXPECT_EQ(bench.Connect(), kResultOk);
-        EXPECT_GT(bench.took, 20000u);
-    }
-    // A host run waits the same way with a limit, starting it again each time it runs out.
-    {
-        Bench bench;
-        bench.settings.transmitting = false;
-        bench.settings.timeLimit = 5;
-        bench.settings.waitForever = true;
-        bench.profile.onPoll = [&] { return TickCount() - bench.since > 20000 ? -901 : 0; };
-        EXPECT_EQ(bench.Connect(), kResultUserCancelled);
-        EXPECT_GT(bench.took, 20000u);
-    }
-    // Outside a host run the limit ends it.
-    Bench bench;
-    bench.settings.transmitting = false;
-    bench.settings.timeLimit = 5;
-    EXPECT_EQ(bench.Connect(), kResultConnectFailed);
-    EXPECT_GE(bench.took, 5000u);
 }
 
 } // namespace
