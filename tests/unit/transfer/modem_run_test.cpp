@@ -1,7 +1,7 @@
-// Runs through modems: the driver's modem steps, and the connect step on its own, against
-// simulated Hayes modems. Two modems on one line carry whole transfers, dialled, answered and hung
-// up; a modem on its own plays the failures a user meets (NO CARRIER, silence, no carrier detect, a
-// modem that answers nothing, Cancel while dialling). The clock runs fast: every time below is in
+// Runs through modems: the driver's modem steps and the connect step's waits, against simulated
+// Hayes modems. Two modems on one line carry whole transfers, dialled, answered and hung up; a
+// modem on its own plays the failures a user meets (NO CARRIER, BUSY, silence, a modem that
+// answers nothing, Cancel while dialling). The clock runs fast: every time below is in
 // clock milliseconds or seconds (ten of which pass in a real one).
 #include <gtest/gtest.h>
 
@@ -137,10 +137,9 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
 // What a modem on its own does with the dial, and what the run makes of it: each failure ends
 // with its code and "Failed to connect.", the modem is initialised again (which also ends a dial
 // still under way), and the run leaves the port closed and the modem on-hook. Both refusals end the
-// wait when they come; an ERROR for the dial leaves the wait to run
-// out like silence. A CONNECT without carrier detect is the interoperability test's; a modem whose
-// settings lack a part (result 21) is the component's modem test under Wine
-// (modem_dial_and_missing_hangup).
+// wait when they come; an ERROR for the dial leaves the wait to run out like silence. A CONNECT
+// without carrier detect is the interoperability test's; a modem whose settings lack a part (result
+// 21) is the component's modem test under Wine (modem_dial_and_missing_hangup).
 TEST_F(ModemRunTest, EveryFailedDialEndsWithItsCodeAndTheModemHungUp) {
     struct Case {
         const char* name;
