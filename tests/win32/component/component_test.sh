@@ -64,6 +64,7 @@ expect_value() {
 expect_key() { key_exists "$1" || fail "$1 is missing"; }
 expect_no_key() { ! key_exists "$1" || fail "$1 is still there"; }
 
+# Every mode starts from no saved settings and leaves none.
 start_session() {
     if [ -z "${WINEPREFIX:-}" ]; then
         wine_session_start
@@ -72,6 +73,8 @@ start_session() {
         wine_environment
         trap cleanup EXIT
     fi
+    forget_settings
+    cleanup_actions+=(forget_settings)
 }
 
 dll_path=
@@ -139,8 +142,6 @@ registration)
 run)
     start_session
     dll_path=$(winepath -w "$1" 2>/dev/null)
-    forget_settings
-    cleanup_actions+=(forget_settings)
     register
     run_test "$2"
     ;;
@@ -149,8 +150,6 @@ side-by-side)
     start_session
     dll32=$(winepath -w "$1" 2>/dev/null)
     dll64=$(winepath -w "$2" 2>/dev/null)
-    forget_settings
-    cleanup_actions+=(forget_settings)
     probe=$(mktemp /tmp/tollan-probe.XXXXXX.vbs)
     cleanup_actions+=("rm -f '$probe'")
     printf '%s\r\n' 'On Error Resume Next' 'Set q = CreateObject("Tollan.Quill32")' \

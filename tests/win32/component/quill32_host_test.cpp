@@ -28,6 +28,22 @@ std::wstring Take(BSTR text) {
     return result;
 }
 
+// A text for a property setter, freed after the call (the object keeps its own copy).
+struct Text {
+    explicit Text(const wchar_t* text) : bstr(SysAllocString(text)) {}
+    ~Text() { SysFreeString(bstr); }
+    operator BSTR() const { return bstr; }
+    BSTR bstr;
+};
+
+// What a property getter returns.
+template <class Value>
+Value Get(IQuill32* q, HRESULT (STDMETHODCALLTYPE IQuill32::*get)(Value*)) {
+    Value value{};
+    (q->*get)(&value);
+    return value;
+}
+
 HRESULT CallExport(const char* name) {
     auto function = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"tollan.dll"), name)));
@@ -53,12 +69,8 @@ TEST(Quill32Devices, AModemPluggedInAfterLoadingIsListed) {
 
     IQuill32* q = nullptr;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IQuill32, reinterpret_cast<void**>(&q)), S_OK);
-    BSTR prefix = SysAllocString(L"Plugged");
-    q->put_ModemName(prefix);
-    SysFreeString(prefix);
-    BSTR name = nullptr;
-    q->get_ModemName(&name);
-    EXPECT_EQ(Take(name), L"Plugged In Later");
+    q->put_ModemName(Text(L"Plugged"));
+    EXPECT_EQ(Take(Get(q, &IQuill32::get_ModemName)), L"Plugged In Later");
     q->Release();
     factory->Release();
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, modems.c_str());
@@ -100,13 +112,9 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
     ASSERT_EQ(q_->get_FileList(&list), S_OK);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(Take(list), L"");
-    BSTR name = SysAllocString(L"a.txt;b.txt");
-    q_->put_FileList(name);
-    SysFreeString(name); // the object keeps its own copy
-    BSTR first = nullptr;
-    BSTR second = nullptr;
-    q_->get_FileList(&first);
-    q_->get_FileList(&second);
+    q_->put_FileList(Text(L"a.txt;b.txt"));
+    BSTR first = Get(q_, &IQuill32::get_FileList);
+    BSTR second = Get(q_, &IQuill32::get_FileList);
     EXPECT_NE(first, second);
     EXPECT_EQ(Take(first), L"a.txt;b.txt");
     EXPECT_EQ(Take(second), L"a.txt;b.txt");
@@ -116,9 +124,7 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
     std::wstring help(path);
     help.resize(help.rfind(L'\\'));
     help += L"\\tollan.hlp";
-    BSTR got = nullptr;
-    q_->get_HelpFile(&got);
-    EXPECT_EQ(_wcsicmp(Take(got).c_str(), help.c_str()), 0);
+    EXPECT_EQ(_wcsicmp(Take(Get(q_, &IQuill32::get_HelpFile)).c_str(), help.c_str()), 0);
 }
 
 TEST_F(Quill32Host, TheModuleStaysWhileObjectsOrLocksAreAlive) {
@@ -146,9 +152,7 @@ TEST_F(Quill32Host, TheModuleStaysWhileObjectsOrLocksAreAlive) {
 // confirmed with OK is in the object's settings afterwards. (The sheet's pages, Cancel and the
 // Modem page are tested in tests/win32/setup.)
 TEST_F(Quill32Host, SetupShowsTheSheetAndKeepsWhatTheUserChose) {
-    BSTR title = SysAllocString(L"Host");
-    q_->put_MaxTitle(title);
-    SysFreeString(title);
+    q_->put_MaxTitle(Text(L"Host"));
     short shown = -1;
     RunDriven(
         "Setup Host", [&] { return static_cast<int>(q_->Setup(1, 1, 0, 0, &shown)); },
@@ -160,20 +164,14 @@ TEST_F(Quill32Host, SetupShowsTheSheetAndKeepsWhatTheUserChose) {
             WaitUntilClosed(sheet);
         });
     EXPECT_EQ(shown, 0);
-    short protocol = -1;
-    LONG timeout = 0;
-    q_->get_Protocol(&protocol);
-    q_->get_SendTimeout(&timeout);
-    EXPECT_EQ(protocol, 0);
-    EXPECT_EQ(timeout, 120);
+    EXPECT_EQ(Get(q_, &IQuill32::get_Protocol), 0);
+    EXPECT_EQ(Get(q_, &IQuill32::get_SendTimeout), 120);
 }
 
 TEST_F(Quill32Host, SaveWritesRegistryTypesAndLoadSkipsWhatDoesNotFit) {
     short result = 1;
     q_->put_Protocol(1);
-    BSTR cmd = SysAllocString(L"ATX3");
-    q_->put_ModemCmd(cmd);
-    SysFreeString(cmd);
+    q_->put_ModemCmd(Text(L"ATX3"));
     ASSERT_EQ(q_->Save(&result), S_OK);
     EXPECT_EQ(result, 0);
 
@@ -195,12 +193,8 @@ TEST_F(Quill32Host, SaveWritesRegistryTypesAndLoadSkipsWhatDoesNotFit) {
     q_->put_BaudRate(57600);
     ASSERT_EQ(q_->Load(&result), S_OK);
     EXPECT_EQ(result, -1);
-    LONG baud = 0;
-    q_->get_BaudRate(&baud);
-    EXPECT_EQ(baud, 57600);
-    short loaded = 0;
-    q_->get_Protocol(&loaded);
-    EXPECT_EQ(loaded, 2);
+    EXPECT_EQ(Get(q_, &IQuill32::get_BaudRate), 57600);
+    EXPECT_EQ(Get(q_, &IQuill32::get_Protocol), 2);
 }
 
 } // namespace

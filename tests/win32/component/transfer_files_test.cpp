@@ -70,12 +70,10 @@ struct Closing {
     bool listVisible = false;
 };
 Closing closing;
-HHOOK closingHook = nullptr;
 
 // Whether the progress dialog took the minimised caption, seen on the host thread (Wine soon
 // shows a minimised dialog box again in its normal size).
 std::atomic<bool> sawMinTitle = false;
-HHOOK sizeHook = nullptr;
 
 LRESULT CALLBACK WatchSize(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<CWPSTRUCT*>(lParam);
@@ -83,7 +81,7 @@ LRESULT CALLBACK WatchSize(int code, WPARAM wParam, LPARAM lParam) {
         lstrcmpA(reinterpret_cast<const char*>(message->lParam), kMinTitle) == 0) {
         sawMinTitle = true;
     }
-    return CallNextHookEx(sizeHook, code, wParam, lParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 LRESULT CALLBACK CatchClosing(int code, WPARAM wParam, LPARAM lParam) {
@@ -96,7 +94,7 @@ LRESULT CALLBACK CatchClosing(int code, WPARAM wParam, LPARAM lParam) {
         closing.rows = Rows(message->hwnd, IDC_PROGRESS_LIST, 5);
         closing.listVisible = IsWindowVisible(GetDlgItem(message->hwnd, IDC_PROGRESS_LIST));
     }
-    return CallNextHookEx(closingHook, code, wParam, lParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 RECT ScreenRect(HWND window) {
@@ -123,13 +121,12 @@ protected:
     // Runs TransferFiles on a host thread of its own, where its modal dialogs live.
     void Start(bool prompt, bool showErrors) {
         run_ = std::async(std::launch::async, [this, prompt, showErrors] {
-            closingHook =
-                SetWindowsHookExA(WH_GETMESSAGE, CatchClosing, nullptr, GetCurrentThreadId());
-            sizeHook = SetWindowsHookExA(WH_CALLWNDPROC, WatchSize, nullptr, GetCurrentThreadId());
+            const HHOOK hooks[] = {
+                SetWindowsHookExA(WH_GETMESSAGE, CatchClosing, nullptr, GetCurrentThreadId()),
+                SetWindowsHookExA(WH_CALLWNDPROC, WatchSize, nullptr, GetCurrentThreadId())};
             std::int32_t result =
                 RunTransferFiles(block_, lists_, GetModuleHandleA(nullptr), prompt, showErrors);
-            UnhookWindowsHookEx(closingHook);
-            UnhookWindowsHookEx(sizeHook);
+            std::for_each(std::begin(hooks), std::end(hooks), UnhookWindowsHookEx);
             return result;
         });
     }
@@ -358,12 +355,11 @@ TEST_F(TransferFilesTest, BatchListsEachFileInTheDialog) {
     EXPECT_EQ(closing.texts[IDC_PROGRESS_FILE], secondPath);
     EXPECT_EQ(closing.texts[IDC_PROGRESS_BYTES], "13 / 13 bytes");
     EXPECT_TRUE(closing.listVisible);
-    ASSERT_EQ(closing.rows.size(), 2u);
-    EXPECT_EQ(closing.rows[0][0], firstPath);
-    EXPECT_EQ(closing.rows[0][1], "OK");
-    EXPECT_EQ(closing.rows[0][4], "70000");
-    EXPECT_EQ(closing.rows[1][0], secondPath);
-    EXPECT_EQ(closing.rows[1][4], "13");
+    Table rows; // the name, the outcome and the size of each file
+    for (const auto& row : closing.rows) {
+        rows.push_back({row[0], row[1], row[4]});
+    }
+    EXPECT_EQ(rows, (Table{{firstPath, "OK", "70000"}, {secondPath, "OK", "13"}}));
 
     EXPECT_TRUE(test::ReadFile(receive.defaultDir + "\\first.bin") == first);
 }
