@@ -50,34 +50,6 @@ HRESULT CallExport(const char* name) {
     return function != nullptr ? function() : E_UNEXPECTED;
 }
 
-// A plug-and-play modem that appears once the module is loaded (plugged in while the host runs)
-// is in the modem list: the lists are read when first asked for, not while the module loads.
-TEST(Quill32Devices, AModemPluggedInAfterLoadingIsListed) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IClassFactory* factory = nullptr;
-    ASSERT_EQ(CoGetClassObject(CLSID_Quill32, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory)),
-              S_OK);
-    const std::string modems = "SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum";
-    const std::string device = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7011&PID_0001";
-    const std::string instance = device + "\\5&2d&0&1";
-    const DWORD count = 1;
-    SetRegistryValue(HKEY_LOCAL_MACHINE, modems, "Count", REG_DWORD, &count, 4);
-    SetRegistryText(HKEY_LOCAL_MACHINE, modems, "0", instance.substr(30)); // below Enum
-    SetRegistryText(HKEY_LOCAL_MACHINE, instance, "FriendlyName", "Plugged In Later");
-    SetRegistryText(HKEY_LOCAL_MACHINE, instance + "\\Device Parameters", "PortName", "COM7");
-
-    IQuill32* q = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IQuill32, reinterpret_cast<void**>(&q)), S_OK);
-    q->put_ModemName(Text(L"Plugged"));
-    EXPECT_EQ(Take(Get(q, &IQuill32::get_ModemName)), L"Plugged In Later");
-    q->Release();
-    factory->Release();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, modems.c_str());
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, device.c_str());
-    CoUninitialize();
-}
-
 class Quill32Host : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
@@ -97,6 +69,23 @@ protected:
 
     IQuill32* q_ = nullptr;
 };
+
+// A plug-and-play modem that appears once the module is loaded and the object made (plugged in
+// while the host runs) is in the modem list: the lists are read when first asked for.
+TEST_F(Quill32Host, AModemPluggedInAfterLoadingIsListed) {
+    const std::string modems = "SYSTEM\\CurrentControlSet\\Services\\Modem\\Enum";
+    const std::string device = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7011&PID_0001";
+    const std::string instance = device + "\\5&2d&0&1";
+    const DWORD count = 1;
+    SetRegistryValue(HKEY_LOCAL_MACHINE, modems, "Count", REG_DWORD, &count, 4);
+    SetRegistryText(HKEY_LOCAL_MACHINE, modems, "0", instance.substr(30)); // below Enum
+    SetRegistryText(HKEY_LOCAL_MACHINE, instance, "FriendlyName", "Plugged In Later");
+    SetRegistryText(HKEY_LOCAL_MACHINE, instance + "\\Device Parameters", "PortName", "COM7");
+    q_->put_ModemName(Text(L"Plugged"));
+    EXPECT_EQ(Take(Get(q_, &IQuill32::get_ModemName)), L"Plugged In Later");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, modems.c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, device.c_str());
+}
 
 TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
     EXPECT_EQ(q_->get_BaudRate(nullptr), E_POINTER);

@@ -27,7 +27,7 @@ os.environ.setdefault("TOLLAN_KEEP_OUTPUT",
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "interop"))
 
-from interop_support import GUARD, Failure, check, check_files, main, random_bytes, read, \
+from interop_support import GUARD, check, check_files, main, random_bytes, read, \
     wait_for_size, wait_until, write  # noqa: E402
 
 DLL = os.environ["TOLLAN_DLL"]
@@ -99,16 +99,17 @@ class Host:
             changes = dict(changes, MaxTitle=title)
             args += [f"{name}={value}" for name, value in changes.items()]
         self.process = subprocess.Popen(args, cwd=cwd or case.dir, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        encoding="utf-8", errors="replace")
         case.processes.append(self.process)
 
     def hand(self, *steps, run=0):
         """dialog_hand on the dialog of this host's run `run`: its printed lines as a dict."""
         done = subprocess.run(["wine", HAND, self.titles[run], *map(str, steps)],
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=GUARD)
-        check(done.returncode == 0, f"dialog_hand {steps}: {done.stderr.decode()}")
-        lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=GUARD,
+                              encoding="utf-8", errors="replace")
+        check(done.returncode == 0, f"dialog_hand {steps}: {done.stderr}")
+        lines = done.stdout.replace("\r", "").splitlines()
         return dict(line.split("=", 1) for line in lines if "=" in line)
 
     def waiting(self):
@@ -117,11 +118,7 @@ class Host:
 
     def outcomes(self):
         """Waits for the host: what each of its runs printed, as dicts of numbers."""
-        try:
-            out, _ = self.process.communicate(timeout=GUARD)
-        except subprocess.TimeoutExpired:
-            raise Failure("the host did not end")
-        lines = out.decode("utf-8", "replace").replace("\r", "").splitlines()
+        lines = self.case.finish(self.process)[1].replace("\r", "").splitlines()
         check("DONE" in lines, f"the host script failed: {lines!r}")
         return [{name: int(value) for name, value in (item.split("=") for item in line.split())}
                 for line in lines if line.startswith("result=")]
