@@ -2,7 +2,7 @@
 ' and clamped, a telephone number from the listing in the registry, two objects sharing one set
 ' of settings, and every property written and read, then Save, Reset and Load over the current
 ' user's registry. (What each Reset type sets is tested in tests/unit/settings.) Same compares
-' and counts the failures, Listed joins values for one comparison of several, Finish prints the
+' and counts the failures, Listed joins values for one comparison of several; the end prints the
 ' verdict the driver requires.
 Option Explicit
 Dim failures : failures = 0
@@ -27,14 +27,6 @@ If WScript.Arguments.Count > 0 Then
     Same CreateObject("WScript.Shell").Environment("Process")("PROCESSOR_ARCHITECTURE"), _
         WScript.Arguments(0), "the host's processor"
 End If
-
-Sub Finish()
-    If failures > 0 Then
-        WScript.Echo failures & " check(s) failed"
-        WScript.Quit 1
-    End If
-    WScript.Echo "PASS"
-End Sub
 
 Const SettingsKey = "HKCU\Software\Brindle\Tollan\"
 
@@ -81,4 +73,8 @@ Same Saved(), AllSaved, "the loaded settings"
 Same q.MaxTitle, "other", "MaxTitle is not loaded"
 
 Set q = Nothing
-Finish
+If failures > 0 Then
+    WScript.Echo failures & " check(s) failed"
+    WScript.Quit 1
+End If
+WScript.Echo "PASS"
