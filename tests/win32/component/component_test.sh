@@ -64,7 +64,7 @@ expect_value() {
 expect_key() { key_exists "$1" || fail "$1 is missing"; }
 expect_no_key() { ! key_exists "$1" || fail "$1 is still there"; }
 
-# Every mode starts from no saved settings and leaves none.
+# Every mode starts from no saved settings and leaves none; the DLL is the first argument's.
 start_session() {
     if [ -z "${WINEPREFIX:-}" ]; then
         wine_session_start
@@ -73,6 +73,7 @@ start_session() {
         wine_environment
         trap cleanup EXIT
     fi
+    dll_path=$(winepath -w "$1" 2>/dev/null)
     forget_settings
     cleanup_actions+=(forget_settings)
 }
@@ -109,8 +110,7 @@ run_test() {
 
 case $mode in
 registration)
-    start_session
-    dll_path=$(winepath -w "$1" 2>/dev/null)
+    start_session "$1"
     folder=${dll_path%\\*}
 
     # The help value goes under an existing key only.
@@ -140,15 +140,14 @@ registration)
     ;;
 
 run)
-    start_session
-    dll_path=$(winepath -w "$1" 2>/dev/null)
+    start_session "$1"
     register
     run_test "$2"
     ;;
 
 side-by-side)
-    start_session
-    dll32=$(winepath -w "$1" 2>/dev/null)
+    start_session "$1"
+    dll32=$dll_path
     dll64=$(winepath -w "$2" 2>/dev/null)
     probe=$(mktemp /tmp/tollan-probe.XXXXXX.vbs)
     cleanup_actions+=("rm -f '$probe'")
@@ -197,8 +196,7 @@ imports)
     while IFS= read -r binary; do
         count=$((count + 1))
         while IFS= read -r name; do
-            lower=$(tr '[:upper:]' '[:lower:]' <<<"$name")
-            [[ $lower =~ $allowed ]] || fail "$binary imports $name"
+            [[ ${name,,} =~ $allowed ]] || fail "$binary imports $name"
         done < <(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\tDLL Name: //p')
     done < <(find "$1" -path '*/CMakeFiles' -prune -o \( -name '*.exe' -o -name '*.dll' \) -type f -print)
     [ "$count" -gt 0 ] || fail "no binaries under $1"

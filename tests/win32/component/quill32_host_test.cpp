@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <oleauto.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -110,9 +111,7 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
 
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(GetModuleHandleW(L"tollan.dll"), path, MAX_PATH);
-    std::wstring help(path);
-    help.resize(help.rfind(L'\\'));
-    help += L"\\tollan.hlp";
+    const std::wstring help = std::filesystem::path(path).replace_filename(L"tollan.hlp");
     EXPECT_EQ(_wcsicmp(Take(Get(q_, &IQuill32::get_HelpFile)).c_str(), help.c_str()), 0);
 }
 

@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>

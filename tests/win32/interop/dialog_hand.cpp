@@ -13,12 +13,8 @@
 
 using namespace tollan::testing;
 
-namespace {
-
 constexpr int kStatusId = 284;
 constexpr DWORD kLimitMs = 60000;
-
-} // namespace
 
 int main(int argc, char** argv) {
     HWND dialog = argc < 2 ? nullptr : WaitForDialog(argv[1], kLimitMs, false);

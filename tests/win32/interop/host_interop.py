@@ -55,9 +55,8 @@ def host_program(name):
 def wine(program, *args):
     builtin = program in ("cscript", "reg", "regsvr32")
     command = host_program(program) if builtin else ["wine", program]
-    return subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=GUARD).stdout.decode(
-                              "utf-8", "replace").replace("\r", "")
+    subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=GUARD)
 
 
 def prepare(line_end):
@@ -112,10 +111,6 @@ class Host:
         lines = done.stdout.replace("\r", "").splitlines()
         return dict(line.split("=", 1) for line in lines if "=" in line)
 
-    def waiting(self):
-        """Waits until the run waits for its peer."""
-        self.hand("wait-status", "Waiting for")
-
     def outcomes(self):
         """Waits for the host: what each of its runs printed, as dicts of numbers."""
         lines = self.case.finish(self.process)[1].replace("\r", "").splitlines()
@@ -139,11 +134,10 @@ def host_run_two_senders_then_cancel(case):
     host = Host(case, {"Port": LINE_PORT, "Protocol": ZMODEM, "Transfer": 0, "HostMode": 1,
                        "DefaultDir": windows_path(case.into), "LogToScreen": 1})
     for name in files:
-        host.waiting()
+        host.hand("wait-status", "Waiting for")
         case.expect(case.start(["sz", "-q", name], line=peer, cwd=case.out), 0, "sz " + name)
         wait_for_size(case.path("in", name), len(files[name]))
-    host.waiting()
-    host.hand("click", 2)
+    host.hand("wait-status", "Waiting for", "click", 2)
     host.expect(6, 0, 2)
     check_files(case.into, files)
 
