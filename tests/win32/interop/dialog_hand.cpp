@@ -26,11 +26,13 @@ int main(int argc, char** argv) {
         const std::string step = argv[i];
         const std::string value = argv[i + 1];
         const int id = std::atoi(value.c_str());
-        bool done = true;
         if (step == "wait-status") {
-            done =
-                WaitFor([&] { return TextOf(dialog, kStatusId).find(value) != std::string::npos; },
-                        kLimitMs);
+            if (!WaitFor([&] { return TextOf(dialog, kStatusId).find(value) != std::string::npos; },
+                         kLimitMs)) {
+                std::fprintf(stderr, "wait-status %s never came (status: \"%s\")\n", value.c_str(),
+                             TextOf(dialog, kStatusId).c_str());
+                return 2;
+            }
         } else if (step == "print") {
             std::printf("%d=%s\n", id, TextOf(dialog, id).c_str());
             std::fflush(stdout);
@@ -39,11 +41,6 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "unknown step %s\n", step.c_str());
             return 64;
-        }
-        if (!done) {
-            std::fprintf(stderr, "%s %s never came (status: \"%s\")\n", step.c_str(), value.c_str(),
-                         TextOf(dialog, kStatusId).c_str());
-            return 2;
         }
     }
     return 0;
