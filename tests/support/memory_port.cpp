@@ -6,24 +6,12 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <tuple>
 #include <utility>
 
 namespace tollan {
-namespace {
-
-// Accumulated line errors, one bit per error signal code (25 to 31).
-std::uint32_t ErrorBit(int code) {
-    return 1u << (code - 24);
-}
-
-bool IsErrorCode(int code) {
-    return code == kSignalOverrun || code == kSignalParityError || code == kSignalFramingError ||
-           code == kSignalBreakReceived || code == kSignalReceiveOverflow;
-}
-
-} // namespace
 
 struct MemoryEnd {
     std::deque<std::uint8_t> transmit; // bytes waiting to leave this end
@@ -37,13 +25,10 @@ struct MemoryEnd {
     int dataBits = 8;
     int stopBits = 1;
     int breakState = 0;
-    bool dtr = true;
-    bool rts = true;
-    bool cts = true;
-    bool dsr = true;
-    bool ring = false;
-    bool carrier = true;
-    std::uint32_t errors = 0;
+    // The modem lines by their signal code: what this end sets (DTR, RTS) and what it sees.
+    std::map<int, bool> lines{{kSignalDtr, true}, {kSignalRts, true},   {kSignalCts, true},
+                              {kSignalDsr, true}, {kSignalRing, false}, {kSignalCarrier, true}};
+    std::set<int> errors; // the line errors seen since the last snapshot
     bool held = false; // sending held: the other end's queue is full or the handshake line is off
     int idleResult = 0;
     std::uint64_t idleCount = 0;
@@ -51,19 +36,6 @@ struct MemoryEnd {
     bool open = false;
     std::vector<std::uint8_t> sent;
     std::map<std::uint64_t, std::uint8_t> corrupt; // index in `sent`: the bits to flip
-
-    // The modem line `code` names, or nullptr.
-    bool* Line(int code) {
-        const std::pair<int, bool*> lines[] = {{kSignalDtr, &dtr},   {kSignalRts, &rts},
-                                               {kSignalCts, &cts},   {kSignalDsr, &dsr},
-                                               {kSignalRing, &ring}, {kSignalCarrier, &carrier}};
-        for (const auto& [c, line] : lines) {
-            if (c == code) {
-                return line;
-            }
-        }
-        return nullptr;
-    }
 };
 
 struct MemoryLine {
@@ -81,8 +53,9 @@ struct MemoryLine {
     }
 
     void Carry(MemoryEnd& from, MemoryEnd& to) {
-        from.held = !from.transmit.empty() && ((from.outputFlow == kFlowCts && !from.cts) ||
-                                               (from.outputFlow == kFlowDsr && !from.dsr));
+        from.held =
+            !from.transmit.empty() && ((from.outputFlow == kFlowCts && !from.lines[kSignalCts]) ||
+                                       (from.outputFlow == kFlowDsr && !from.lines[kSignalDsr]));
         while (!from.held && !from.transmit.empty()) {
             if (to.receive.size() >= to.receiveSize) {
                 from.held = true;
@@ -109,23 +82,21 @@ MemoryPort::~MemoryPort() {
 }
 
 int MemoryPort::Idle() {
-    int result;
-    {
-        std::lock_guard lock(line_->mutex);
-        line_->Advance();
-        MemoryEnd& end = line_->ends[side_];
-        ++end.idleCount;
-        result = end.idleResult;
-    }
     std::this_thread::sleep_for(std::chrono::microseconds(500));
-    return result;
+    std::lock_guard lock(line_->mutex);
+    line_->Advance();
+    MemoryEnd& end = line_->ends[side_];
+    ++end.idleCount;
+    return end.idleResult;
 }
 
 int MemoryPort::ReadModemStatus() {
     std::lock_guard lock(line_->mutex);
-    const MemoryEnd& end = line_->ends[side_];
-    return (end.cts ? 0x10 : 0) | (end.dsr ? 0x20 : 0) | (end.ring ? 0x40 : 0) |
-           (end.carrier ? 0x80 : 0);
+    int status = 0;
+    for (const auto& [code, on] : line_->ends[side_].lines) {
+        status |= code >= kSignalCts && on ? 1 << (code - 8) : 0; // 0x10 CTS ... 0x80 DCD
+    }
+    return status;
 }
 
 void MemoryPort::Open(std::uint32_t) {
@@ -143,8 +114,7 @@ int MemoryPort::Close() {
     MemoryEnd& end = line_->ends[side_];
     end.transmit.clear();
     end.receive.clear();
-    end.dtr = false;
-    end.rts = false;
+    end.lines[kSignalDtr] = end.lines[kSignalRts] = false;
     end.open = false;
     return 0;
 }
@@ -206,11 +176,14 @@ int MemoryPort::Signal(int code, int value) {
     }
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
-    bool* line = end.Line(code);
-    if (line != nullptr && value != -1 && (code == kSignalDtr || code == kSignalRts)) {
-        *line = value != 0;
+    const auto line = end.lines.find(code);
+    if (line == end.lines.end()) {
+        return static_cast<int>(end.errors.count(code));
     }
-    return line != nullptr ? *line : IsErrorCode(code) && (end.errors & ErrorBit(code)) != 0;
+    if (value != -1 && (code == kSignalDtr || code == kSignalRts)) {
+        line->second = value != 0;
+    }
+    return line->second;
 }
 
 int MemoryPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
@@ -239,7 +212,7 @@ void MemoryPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, in
 int MemoryPort::GetLineSnapshot(LineSnapshot& snapshot) {
     FillLineSnapshot(snapshot);
     std::lock_guard lock(line_->mutex);
-    line_->ends[side_].errors = 0;
+    line_->ends[side_].errors.clear();
     return 0;
 }
 
@@ -303,14 +276,12 @@ int MemoryPort::Purge(int direction, int count) {
 
 void MemoryPort::SetModemLine(int code, bool on) {
     std::lock_guard lock(line_->mutex);
-    if (bool* line = line_->ends[side_].Line(code); line != nullptr) {
-        *line = on;
-    }
+    line_->ends[side_].lines[code] = on;
 }
 
 void MemoryPort::InjectLineError(int code) {
     std::lock_guard lock(line_->mutex);
-    line_->ends[side_].errors |= IsErrorCode(code) ? ErrorBit(code) : 0;
+    line_->ends[side_].errors.insert(code);
 }
 
 void MemoryPort::SetIdleResult(int result) {
