@@ -24,10 +24,10 @@ struct MemoryEnd {
     char parity = 'N';
     int dataBits = 8;
     int stopBits = 1;
-    int breakState = 0;
-    // The modem lines by their signal code: what this end sets (DTR, RTS) and what it sees.
-    std::map<int, bool> lines{{kSignalDtr, true}, {kSignalRts, true},   {kSignalCts, true},
-                              {kSignalDsr, true}, {kSignalRing, false}, {kSignalCarrier, true}};
+    // The lines by their signal code: what this end sets (DTR, RTS, break) and what it sees.
+    std::map<int, bool> lines{
+        {kSignalDtr, true}, {kSignalBreakState, false}, {kSignalRts, true},    {kSignalCts, true},
+        {kSignalDsr, true}, {kSignalRing, false},       {kSignalCarrier, true}};
     std::set<int> errors; // the line errors seen since the last snapshot
     bool held = false; // sending held: the other end's queue is full or the handshake line is off
     int idleResult = 0;
@@ -162,25 +162,17 @@ int MemoryPort::GetFlowControl(int& input, int& output) {
 }
 
 int MemoryPort::SetBreak(int state) {
-    std::lock_guard lock(line_->mutex);
-    MemoryEnd& end = line_->ends[side_];
-    if (state >= 0) {
-        end.breakState = state;
-    }
-    return end.breakState;
+    return Signal(kSignalBreakState, state < 0 ? -1 : state == 1);
 }
 
 int MemoryPort::Signal(int code, int value) {
-    if (code == kSignalBreakState) {
-        return SetBreak(value);
-    }
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
     const auto line = end.lines.find(code);
     if (line == end.lines.end()) {
         return static_cast<int>(end.errors.count(code));
     }
-    if (value != -1 && (code == kSignalDtr || code == kSignalRts)) {
+    if (value != -1 && (code == kSignalDtr || code == kSignalRts || code == kSignalBreakState)) {
         line->second = value != 0;
     }
     return line->second;

@@ -1,6 +1,6 @@
 // Names, sizes and times a sender offers: the table of hostile names with what each becomes under
-// POSIX and Win32 rules (the README shows the same table), and the same names offered for real
-// to the YModem receiver of this platform, which must write every accepted file inside its
+// POSIX and Win32 rules (one of each kind the README's table lists), and the same names offered for
+// real to the YModem receiver of this platform, which must write every accepted file inside its
 // folder, nothing anywhere else, and go on with the batch after each declined one (the receivers
 // share that step; the ZModem receiver's skipping is also met by the lrzsz interop tests).
 #include <gtest/gtest.h>
@@ -55,22 +55,17 @@ const std::vector<HostileName>& HostileNames() {
         {"folders, '/'", "logs/2024/jan.txt", Taken("logs/2024/jan.txt")},
         {"folders, '\\'", "logs\\jan.txt", Taken("logs/jan.txt")},
         {"absolute, '/'", "/etc/passwd", Rooted("etc/passwd")},
-        {"absolute, '\\'", "\\Windows\\win.ini", Rooted("Windows/win.ini")},
         {"drive letter", "C:\\boot.ini", Rooted("boot.ini")},
         {"drive-relative", "d:notes.txt", Rooted("notes.txt")},
         {"UNC, '\\'", "\\\\server\\share\\dir\\f.txt", Rooted("dir/f.txt")},
-        {"UNC, '/'", "//server/share/f.txt", Rooted("f.txt")},
         {"long-path prefix", "\\\\?\\C:\\x\\y.txt", Rooted("x/y.txt")},
         {"long UNC prefix", "\\\\?\\UNC\\srv\\sh\\z.txt", Rooted("z.txt")},
         {"'..' at the start", "../escape.txt", Declined(V::kClimbsOut)},
-        {"'..' at the start, '\\'", "..\\..\\escape.txt", Declined(V::kClimbsOut)},
         {"'..' in the middle", "dir/../../escape.txt", Declined(V::kClimbsOut)},
         {"'..' at the end", "dir\\..", Declined(V::kClimbsOut)},
         {"'..' after a root", "/../escape.txt", Declined(V::kClimbsOut)},
         {"'.' and empty steps", "a/./b//c.txt", Taken("a/b/c.txt")},
         {"dots in a name", "..hidden...txt", Taken("..hidden...txt")},
-        {"control character", "bell\x07.txt", Declined(V::kControlCharacter)},
-        {"line feed", "two\nlines", Declined(V::kControlCharacter)},
         {"escape sequence", "\x1b[2Jclear", Declined(V::kControlCharacter)},
         {"DEL", "del\x7f", Declined(V::kControlCharacter)},
         {"unit separator", "a\x1f", Declined(V::kControlCharacter)},
@@ -82,7 +77,6 @@ const std::vector<HostileName>& HostileNames() {
         {"device with extension", "nul.txt", Taken("nul.txt"), Declined(V::kNotAName)},
         {"device in a folder", "dir/com1.log", Taken("dir/com1.log"), Declined(V::kNotAName)},
         {"printer device", "LPT9", Taken("LPT9"), Declined(V::kNotAName)},
-        {"wildcard", "what?.txt", Taken("what?.txt"), Declined(V::kNotAName)},
         {"colon inside", "notes:v2.txt", Taken("notes:v2.txt"), Declined(V::kNotAName)},
         {"angle brackets", "a<b>.txt", Taken("a<b>.txt"), Declined(V::kNotAName)},
         {"trailing dot", "name.", Taken("name."), Declined(V::kNotAName)},
