@@ -1,6 +1,7 @@
 #include "engine_test_support.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/block_check.h"
 #include "engine/engine_codes.h"
@@ -11,25 +12,17 @@ namespace tollan::test {
 
 int TestStatus::Update(int code) {
     seenCheckType_.store(checkType_);
-    {
-        std::lock_guard lock(mutex_);
-        codes_.push_back(code);
-    }
+    std::lock_guard lock(mutex_);
+    codes_.push_back(code);
     return 0;
 }
 
 int TestStatus::CheckAbort() {
-    if (!started_) {
-        started_ = true;
+    if (!std::exchange(started_, true)) {
         start_ = TickCount();
     }
-    if (const int code = abort_.load(); code != 0) {
-        return code;
-    }
-    if (TickCount() - start_ >= 600000) {
-        return TE_TIMEOUT;
-    }
-    return 0;
+    const int code = abort_.load();
+    return code != 0 ? code : TickCount() - start_ >= 600000 ? TE_TIMEOUT : 0;
 }
 
 std::vector<int> TestStatus::Codes() const {
@@ -56,11 +49,7 @@ int RawPeer::Read(int ms) {
 
 Bytes RawPeer::ReadN(std::size_t n, int ms) {
     Bytes out;
-    while (out.size() < n) {
-        const int c = Read(ms);
-        if (c < 0) {
-            break;
-        }
+    for (int c = 0; out.size() < n && (c = Read(ms)) >= 0;) {
         out.push_back(static_cast<std::uint8_t>(c));
     }
     return out;
