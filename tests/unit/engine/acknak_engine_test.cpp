@@ -100,8 +100,7 @@ TEST(AckNakEngine, ErrorLimitsEndTheRun) {
         Bytes seen;
         RunBoth([&] { result = c.send ? engine.Send(path.data()) : engine.Receive(path.data()); },
                 [&] {
-                    Bytes bad = Line("abc");
-                    bad.back() ^= 0x01;
+                    const Bytes bad = Flipped(Line("abc"), -1, 0x01);
                     for (int i = 0; !c.send && i < 2; ++i) {
                         EXPECT_EQ(l.peer.Read(kPeerWait), kNak);
                         l.peer.Send(bad);

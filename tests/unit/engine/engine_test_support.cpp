@@ -105,6 +105,11 @@ std::int64_t FileTime(const std::string& path, std::int32_t time) {
     return result;
 }
 
+Bytes Flipped(Bytes bytes, std::ptrdiff_t at, std::uint8_t mask) {
+    bytes[static_cast<std::size_t>(at < 0 ? std::ssize(bytes) + at : at)] ^= mask;
+    return bytes;
+}
+
 Bytes CancelSequence() {
     Bytes out(10, 0x18);
     out.insert(out.end(), 10, 0x08);

@@ -131,6 +131,9 @@ Bytes XModemBlock(std::uint8_t number, Bytes data, bool crc = true, std::uint8_t
 // unless that is 0.
 std::int64_t FileTime(const std::string& path, std::int32_t time = 0);
 
+// `bytes` with the bits of `mask` flipped in the byte at `at` (negative: counted from the end).
+Bytes Flipped(Bytes bytes, std::ptrdiff_t at, std::uint8_t mask);
+
 // Ten CAN followed by ten BS.
 Bytes CancelSequence();
 

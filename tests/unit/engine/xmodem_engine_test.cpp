@@ -129,8 +129,7 @@ TEST(XModemEngine, ReceiverFallbackRepeatsAndErrorLimit) {
                         EXPECT_EQ(peer.Read(kPeerWait), 'C');
                         peer.Send(Frame(1, data, true));
                         EXPECT_EQ(peer.Read(kPeerWait), kAck);
-                        Bytes bad = Frame(2, data, true);
-                        bad[60] ^= 0x04;
+                        const Bytes bad = Flipped(Frame(2, data, true), 60, 0x04);
                         for (int i = 0; i < 3; ++i) {
                             peer.Send(bad);
                             EXPECT_EQ(peer.Read(kPeerWait), kNak);

@@ -166,12 +166,6 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
         int format; // 0: a header read; else a subpacket read after a header of this format
         int expected;
     };
-    Bytes upper = HexHeader(ZACK, {0xAB, 0, 0, 0});
-    upper[6] = 'A';
-    Bytes hex = HexHeader(ZACK, {1, 0, 0, 0});
-    hex[7] = '2';
-    Bytes bin32 = BinHeader(ZDATA, {1, 0, 0, 0}, true);
-    bin32.back() ^= 0x01;
     // Pads, the top bit set on every character after them, XOFF/XON in between.
     Bytes parity{ZPAD, ZPAD};
     const Bytes ack = HexHeader(ZACK, {9, 0, 0, 0});
@@ -189,17 +183,17 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
     Bytes flow = Subpacket(Bytes(8192, 'z'), ZCRCG, true);
     flow.insert(flow.begin() + 1, {0x11, 0x93});
     flow.insert(flow.end() - 5, 0x91);
-    Bytes sub16 = Subpacket({1, 2, 3}, ZCRCG, false);
     const Bytes znak = HexHeader(ZNAK, At(0));
-    sub16[1] ^= 0x20;
     const Case cases[] = {
-        {"upper-case hex digit", upper, 0, TE_BAD_HEADER},
-        {"hex CRC", hex, 0, TE_BAD_CRC16},
-        {"binary CRC-32", bin32, 0, TE_BAD_CRC32},
+        {"upper-case hex digit", Flipped(HexHeader(ZACK, {0xAB, 0, 0, 0}), 6, 0x20), 0,
+         TE_BAD_HEADER}, // 'a' made 'A'
+        {"hex CRC", Flipped(HexHeader(ZACK, {1, 0, 0, 0}), 7, 0x03), 0, TE_BAD_CRC16},
+        {"binary CRC-32", Flipped(BinHeader(ZDATA, {1, 0, 0, 0}, true), -1, 0x01), 0, TE_BAD_CRC32},
         {"unknown format", Bytes{ZPAD, ZPAD, ZDLE, 'D', '0', '0', '0', '0'}, 0, TE_BAD_HEADER},
         {"parity, pads and flow bytes", parity, 0, ZACK},
         {"escaped 0x7F and 0xFF", special, 'A', ZCRCE},
-        {"subpacket CRC-16", sub16, 'A', TE_BAD_CRC16},
+        {"subpacket CRC-16", Flipped(Subpacket({1, 2, 3}, ZCRCG, false), 1, 0x20), 'A',
+         TE_BAD_CRC16},
         {"8 KiB and bare XON/XOFF", flow, 'C', ZCRCG},
         {"8,193 data bytes", Subpacket(Bytes(8193, 'z'), ZCRCG, true), 'C', LINK_WRITE_SHORT},
         {"2,000 bytes of garbage", Join({Bytes(2000, 'x'), znak}), 0, ZNAK},
@@ -250,16 +244,13 @@ TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
                 ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, At(0))));
 
                 // The second subpacket is damaged: a resend from 1024 is asked for.
-                Bytes damaged = data(1024, 1024, ZCRCG);
-                damaged[10] ^= 0x04;
-                peer.Send(Join({zdata(0), data(0, 1024, ZCRCG), damaged}));
+                peer.Send(Join(
+                    {zdata(0), data(0, 1024, ZCRCG), Flipped(data(1024, 1024, ZCRCG), 10, 0x04)}));
                 ASSERT_TRUE(Contains(peer.ReadUntilSilent(kQueued), HexHeader(ZRPOS, At(1024))));
 
                 // What was already on its way, then the answer to an earlier request.
-                Bytes badHeader = zdata(2048);
-                badHeader[5] ^= 0x01;
-                peer.Send(Join({Bytes(5000, 'x'), badHeader, BinHeader(ZEOF, At(3072), true),
-                                zdata(0), data(0, 512, ZCRCW)}));
+                peer.Send(Join({Bytes(5000, 'x'), Flipped(zdata(2048), 5, 0x01),
+                                BinHeader(ZEOF, At(3072), true), zdata(0), data(0, 512, ZCRCW)}));
                 afterStale = peer.ReadUntilSilent(kQueued);
 
                 peer.Send(Join({zdata(512), data(512, 1024, ZCRCG), data(1536, 1024, ZCRCG),
