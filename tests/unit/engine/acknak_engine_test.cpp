@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 
 #include "engine_test_support.h"
@@ -17,11 +18,7 @@ constexpr std::uint8_t kBel = 0x07;
 // A line as it travels: the characters, CR, and the sum of both modulo 256.
 Bytes Line(const std::string& text) {
     Bytes line = Text(text + "\r");
-    std::uint8_t sum = 0;
-    for (const std::uint8_t b : line) {
-        sum = static_cast<std::uint8_t>(sum + b);
-    }
-    line.push_back(sum);
+    line.push_back(static_cast<std::uint8_t>(std::accumulate(line.begin(), line.end(), 0)));
     return line;
 }
 
