@@ -78,7 +78,6 @@ const std::vector<HostileName>& HostileNames() {
         {"device in a folder", "dir/com1.log", Taken("dir/com1.log"), Declined(V::kNotAName)},
         {"printer device", "LPT9", Taken("LPT9"), Declined(V::kNotAName)},
         {"colon inside", "notes:v2.txt", Taken("notes:v2.txt"), Declined(V::kNotAName)},
-        {"angle brackets", "a<b>.txt", Taken("a<b>.txt"), Declined(V::kNotAName)},
         {"trailing dot", "name.", Taken("name."), Declined(V::kNotAName)},
         {"trailing space", "name ", Taken("name "), Declined(V::kNotAName)},
     };
