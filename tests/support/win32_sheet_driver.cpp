@@ -99,17 +99,6 @@ int ItemCount(HWND dialog, int id) {
     return static_cast<int>(SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0));
 }
 
-std::string SelectedText(HWND dialog, int id) {
-    const LRESULT item = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
-    const LRESULT length = SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, item, 0);
-    if (item == CB_ERR || length == CB_ERR) {
-        return {};
-    }
-    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
-    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(text.data()));
-    return text.data();
-}
-
 void TypeText(HWND dialog, int id, const std::string& text) {
     // The edit control announces EN_CHANGE itself.
     SetDlgItemTextA(dialog, id, text.c_str());
@@ -158,18 +147,9 @@ bool IsEnabled(HWND dialog, int id) {
     return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
 }
 
-bool IsCheckedBox(HWND dialog, int id) {
-    return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
 std::string CellText(HWND dialog, int id, int row, int column) {
     char text[300] = {};
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendDlgItemMessageA(dialog, id, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
-                        reinterpret_cast<LPARAM>(&item));
+    ListView_GetItemText(GetDlgItem(dialog, id), row, column, text, sizeof text);
     return text;
 }
 
@@ -185,21 +165,14 @@ std::vector<std::vector<std::string>> Rows(HWND dialog, int id, int columns) {
 }
 
 int SelectedRow(HWND dialog, int id) {
-    return static_cast<int>(
-        SendDlgItemMessageA(dialog, id, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return ListView_GetNextItem(GetDlgItem(dialog, id), -1, LVNI_SELECTED);
 }
 
 void SelectRow(HWND dialog, int id, int row) {
-    LVITEMA none = {};
-    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendDlgItemMessageA(dialog, id, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                        reinterpret_cast<LPARAM>(&none));
+    constexpr UINT kChosen = LVIS_SELECTED | LVIS_FOCUSED;
+    ListView_SetItemState(GetDlgItem(dialog, id), -1, 0, kChosen);
     if (row >= 0) {
-        LVITEMA chosen = {};
-        chosen.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        chosen.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendDlgItemMessageA(dialog, id, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                            reinterpret_cast<LPARAM>(&chosen));
+        ListView_SetItemState(GetDlgItem(dialog, id), row, kChosen, kChosen);
     }
 }
 

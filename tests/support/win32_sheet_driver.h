@@ -43,10 +43,10 @@ void PressSheetButton(HWND sheet, int button);
 // Controls, by the dialog (or page) that holds them and their id. Changes are announced to the
 // dialog with the notification the control would send.
 void ChooseItem(HWND dialog, int id, int item);
-std::string SelectedText(HWND dialog, int id); // empty when nothing is selected
 int ItemCount(HWND dialog, int id);
 void TypeText(HWND dialog, int id, const std::string& text); // announces EN_CHANGE
 void LeaveControl(HWND dialog, int id);                      // announces EN_KILLFOCUS
+// A control's text; a drop-down list's is its selected item (empty when none is).
 std::string TextOf(HWND dialog, int id);
 // The texts of every static control of a window (a message box's text among them).
 std::vector<std::string> StaticTexts(HWND window);
@@ -55,7 +55,6 @@ void Click(HWND dialog, int id);
 // (the button's handler may run a modal dialog), and it works across processes.
 void ClickLater(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
-bool IsCheckedBox(HWND dialog, int id);
 
 // List views (report view): a cell's text, the selected row, selecting a row (-1 selects none),
 // and the notifications of a click or double click.
