@@ -7,6 +7,7 @@
 #include "support/win32_sheet_driver.h"
 
 #include <string>
+#include <vector>
 
 namespace tollan {
 namespace {
@@ -50,12 +51,25 @@ protected:
         return lists;
     }
 
+    // What was found: the ports' names, then each modem as "name @port number".
+    static std::vector<std::string> Devices(const DeviceLists& lists) {
+        std::vector<std::string> found;
+        for (const PortName& port : lists.ports) {
+            found.emplace_back(port.view());
+        }
+        for (const ModemEntry& modem : lists.modems) {
+            found.push_back(std::string(modem.name.view()) + " @" + std::to_string(modem.port));
+        }
+        return found;
+    }
+
     std::string path_;
     HKEY root_ = nullptr;
 };
 
 // An unreadable entry is passed over; a plug-and-play modem's port is in its instance's
-// "Device Parameters", as Windows writes it.
+// "Device Parameters", as Windows writes it. Ports come in registry order, passing over a name
+// too long to be one.
 TEST_F(DeviceEnumeration, NtFamilyModemsWithoutPortInformationAreLeftOut) {
     const DWORD count = 6;
     testing::SetRegistryValue(root_, kNtModems, "Count", REG_DWORD, &count, sizeof count);
@@ -68,19 +82,18 @@ TEST_F(DeviceEnumeration, NtFamilyModemsWithoutPortInformationAreLeftOut) {
     NtModem(5, "USB Modem", "", "Model");
     Set("SYSTEM\\CurrentControlSet\\Enum\\MODEM\\TEST\\0005\\Device Parameters", "PortName",
         "COM12");
+    const std::string serial = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    Set(serial, "A", "COM3");
+    Set(serial, "B", "COM1");
+    Set(serial, "C", "COM1234567890"); // longer than a port name may be
+    Set(serial, "D", "COM2");
 
     DeviceLists lists = Enumerate(true);
     EXPECT_TRUE(lists.ntFamily);
-    ASSERT_EQ(lists.modems.size(), 4u);
-    EXPECT_EQ(lists.modems[0].name.view(), "Courier V.Everything");
-    EXPECT_EQ(lists.modems[0].key.view(), kNtClass + "0");
-    EXPECT_EQ(lists.modems[0].port, 0);
-    EXPECT_EQ(lists.modems[1].name.view(), "Courier 28800");
-    EXPECT_EQ(lists.modems[1].port, 3);
-    EXPECT_EQ(lists.modems[2].name.view(), "After");
-    EXPECT_EQ(lists.modems[3].name.view(), "USB Modem");
-    EXPECT_EQ(lists.modems[3].port, 11);
-    EXPECT_TRUE(lists.ports.empty());             // no serial device map here
+    EXPECT_EQ(Devices(lists),
+              (std::vector<std::string>{"COM3", "COM1", "COM2", "Courier V.Everything @0",
+                                        "Courier 28800 @3", "After @1", "USB Modem @11"}));
+    EXPECT_EQ(lists.modems.at(0).key.view(), kNtClass + "0");
     EXPECT_TRUE(Enumerate(false).modems.empty()); // the other family's layout
 }
 
@@ -99,25 +112,10 @@ TEST_F(DeviceEnumeration, Win95FamilyModemsAreTheSubkeysOfTheModemClass) {
 
     DeviceLists lists = Enumerate(false);
     EXPECT_FALSE(lists.ntFamily);
-    ASSERT_EQ(lists.modems.size(), 2u);
-    EXPECT_EQ(lists.modems[0].name.view(), "Sportster 14400");
-    EXPECT_EQ(lists.modems[0].key.view(), kWin95Modems + "0");
-    EXPECT_EQ(lists.modems[0].port, 1);
-    EXPECT_EQ(lists.modems[1].name.view(), "Plug and Play 33600");
-    EXPECT_EQ(lists.modems[1].port, 5);
-}
-
-TEST_F(DeviceEnumeration, PortsComeInRegistryOrderPassingOverUnreadableOnes) {
-    const std::string serial = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-    Set(serial, "A", "COM3");
-    Set(serial, "B", "COM1");
-    Set(serial, "C", "COM1234567890"); // longer than a port name may be
-    Set(serial, "D", "COM2");
-    DeviceLists lists = Enumerate(true);
-    ASSERT_EQ(lists.ports.size(), 3u);
-    EXPECT_EQ(lists.ports[0].view(), "COM3");
-    EXPECT_EQ(lists.ports[1].view(), "COM1");
-    EXPECT_EQ(lists.ports[2].view(), "COM2");
+    // No serial device map here: no ports.
+    EXPECT_EQ(Devices(lists),
+              (std::vector<std::string>{"Sportster 14400 @1", "Plug and Play 33600 @5"}));
+    EXPECT_EQ(lists.modems.at(0).key.view(), kWin95Modems + "0");
 }
 
 } // namespace
