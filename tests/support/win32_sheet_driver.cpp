@@ -176,20 +176,13 @@ void SelectRow(HWND dialog, int id, int row) {
     }
 }
 
-void NotifyClick(HWND dialog, int id, UINT code) {
-    NMITEMACTIVATE click = {};
-    click.hdr.hwndFrom = GetDlgItem(dialog, id);
-    click.hdr.idFrom = static_cast<UINT_PTR>(id);
-    click.hdr.code = code;
+void DoubleClickRow(HWND dialog, int id) {
+    // Posted: the dialog answers a double click with a modal dialog.
+    static NMITEMACTIVATE click;
+    click = {};
+    click.hdr = {GetDlgItem(dialog, id), static_cast<UINT_PTR>(id), static_cast<UINT>(NM_DBLCLK)};
     click.iItem = SelectedRow(dialog, id);
-    if (code == NM_DBLCLK) {
-        // The page answers a double click with a modal dialog.
-        static NMITEMACTIVATE posted;
-        posted = click;
-        PostMessageA(dialog, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&posted));
-        return;
-    }
-    SendMessageA(dialog, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&click));
+    PostMessageA(dialog, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&click));
 }
 
 bool SetRegistryValue(HKEY root, const std::string& key, const char* name, DWORD type,

@@ -57,13 +57,13 @@ void ClickLater(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
 
 // List views (report view): a cell's text, the selected row, selecting a row (-1 selects none),
-// and the notifications of a click or double click.
+// and a double click on the selected row (the hand goes on at once).
 std::string CellText(HWND dialog, int id, int row, int column);
 // Every row of a list view, `columns` cells each.
 std::vector<std::vector<std::string>> Rows(HWND dialog, int id, int columns);
 int SelectedRow(HWND dialog, int id);
 void SelectRow(HWND dialog, int id, int row);
-void NotifyClick(HWND dialog, int id, UINT code);
+void DoubleClickRow(HWND dialog, int id);
 
 // Writes a value below `root`, creating its key (`key` empty: `root` itself); false if refused.
 // The text form writes a string with its terminating zero.
