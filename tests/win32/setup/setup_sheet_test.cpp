@@ -62,43 +62,25 @@ std::optional<Values> StoredListing() {
     return values;
 }
 
-// One thing the driver does on the open page, or checks there.
-struct Step {
-    enum Kind { Choose, Type, Leave, Click, Shows, Items, Enabled } kind;
-    int id;
-    int number = 0;        // Choose: the item; Items: how many; Enabled: 1 or 0
-    std::string text = {}; // Type: the text; Shows: the selected item's or the edit's text
+// One thing the driver does on the open page, or checks there (a failed check names its control).
+using Step = std::function<void(HWND page)>;
+const auto Choose = [](int id, int item) -> Step {
+    return [=](HWND p) { ChooseItem(p, id, item); };
 };
-const auto Choose = [](int id, int item) { return Step{Step::Choose, id, item}; };
-const auto Type = [](int id, std::string text) { return Step{Step::Type, id, 0, text}; };
-const auto Leave = [](int id) { return Step{Step::Leave, id}; };
-const auto ClickOn = [](int id) { return Step{Step::Click, id}; };
-const auto Shows = [](int id, std::string text) { return Step{Step::Shows, id, 0, text}; };
-const auto Items = [](int id, int count) { return Step{Step::Items, id, count}; };
-const auto Enabled = [](int id, bool on) { return Step{Step::Enabled, id, on ? 1 : 0}; };
-
-void Perform(HWND page, const Step& step) {
-    SCOPED_TRACE("control " + std::to_string(step.id));
-    switch (step.kind) {
-    case Step::Choose:
-        return ChooseItem(page, step.id, step.number);
-    case Step::Type:
-        return TypeText(page, step.id, step.text);
-    case Step::Leave:
-        return LeaveControl(page, step.id);
-    case Step::Click:
-        return Click(page, step.id);
-    case Step::Shows:
-        EXPECT_EQ(TextOf(page, step.id), step.text);
-        return;
-    case Step::Items:
-        EXPECT_EQ(ItemCount(page, step.id), step.number);
-        return;
-    case Step::Enabled:
-        EXPECT_EQ(IsEnabled(page, step.id), step.number != 0);
-        return;
-    }
-}
+const auto Type = [](int id, std::string text) -> Step {
+    return [=](HWND p) { TypeText(p, id, text); };
+};
+const auto Leave = [](int id) -> Step { return [=](HWND p) { LeaveControl(p, id); }; };
+const auto ClickOn = [](int id) -> Step { return [=](HWND p) { Click(p, id); }; };
+const auto Shows = [](int id, std::string text) -> Step {
+    return [=](HWND p) { EXPECT_EQ(TextOf(p, id), text) << "control " << id; };
+};
+const auto Items = [](int id, int count) -> Step {
+    return [=](HWND p) { EXPECT_EQ(ItemCount(p, id), count) << "control " << id; };
+};
+const auto Enabled = [](int id, bool on) -> Step {
+    return [=](HWND p) { EXPECT_EQ(IsEnabled(p, id), on) << "control " << id; };
+};
 
 // A row of a page's table: the settings before, what the user does, the button that closes the
 // sheet, and the settings that must differ afterwards (all others must stay as they were).
@@ -168,7 +150,7 @@ protected:
                 ShowPage(sheet, index);
                 HWND page = CurrentPage(sheet);
                 for (const Step& step : row.steps) {
-                    Perform(page, step);
+                    step(page);
                 }
                 PressSheetButton(sheet, row.button);
             });
