@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -18,19 +19,14 @@ namespace {
 using namespace tollan;
 using namespace tollan::testing;
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Announces picture `name` and waits until it has been taken.
 void Pose(const std::string& folder, const std::string& name) {
     // Give the windows time to draw.
     Sleep(500);
-    std::FILE* ready = std::fopen((folder + "\\" + name + ".ready").c_str(), "w");
-    if (ready != nullptr) {
-        std::fclose(ready);
-    }
-    for (int waited = 0; waited < 600 && !Exists(folder + "\\" + name + ".done"); ++waited) {
+    std::ofstream(folder + "\\" + name + ".ready");
+    const std::string done = folder + "\\" + name + ".done";
+    for (int waited = 0;
+         waited < 600 && GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++waited) {
         Sleep(100);
     }
 }
@@ -59,10 +55,7 @@ int main(int argc, char** argv) {
 
     DeviceLists devices;
     devices.ports = {PortName("COM1"), PortName("COM2")};
-    ModemEntry modem;
-    modem.name.Assign("Standard 56000 bps Modem");
-    modem.port = 1;
-    devices.modems.push_back(modem);
+    devices.modems.emplace_back().name.Assign("Standard 56000 bps Modem");
 
     SettingsBlock settings;
     settings.Reset("C:\\Program Files\\tollan\\", 2);
