@@ -42,7 +42,6 @@ struct MemoryLine {
     std::mutex mutex;
     MemoryEnd ends[2];
     std::uint32_t errorInterval = 0;
-    std::uint32_t maxSpeed = 0;
     std::mt19937 random;
 
     // Moves what may cross in both directions. Holds the lock.
@@ -88,25 +87,6 @@ int MemoryPort::Idle() {
     MemoryEnd& end = line_->ends[side_];
     ++end.idleCount;
     return end.idleResult;
-}
-
-int MemoryPort::ReadModemStatus() {
-    std::lock_guard lock(line_->mutex);
-    int status = 0;
-    for (const auto& [code, on] : line_->ends[side_].lines) {
-        status |= code >= kSignalCts && on ? 1 << (code - 8) : 0; // 0x10 CTS ... 0x80 DCD
-    }
-    return status;
-}
-
-void MemoryPort::Open(std::uint32_t) {
-    OpenDevice();
-}
-
-int MemoryPort::OpenDevice() {
-    std::lock_guard lock(line_->mutex);
-    line_->ends[side_].open = true;
-    return 0;
 }
 
 int MemoryPort::Close() {
@@ -161,10 +141,6 @@ int MemoryPort::GetFlowControl(int& input, int& output) {
     return 0;
 }
 
-int MemoryPort::SetBreak(int state) {
-    return Signal(kSignalBreakState, state < 0 ? -1 : state == 1);
-}
-
 int MemoryPort::Signal(int code, int value) {
     std::lock_guard lock(line_->mutex);
     MemoryEnd& end = line_->ends[side_];
@@ -184,7 +160,7 @@ int MemoryPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int st
         return r;
     }
     std::lock_guard lock(line_->mutex);
-    if (speed == 0 || (line_->maxSpeed != 0 && speed > line_->maxSpeed)) {
+    if (speed == 0) {
         return SetStatus(LINK_BAD_SPEED);
     }
     MemoryEnd& end = line_->ends[side_];
@@ -304,18 +280,15 @@ void MemoryPort::CorruptSent(std::uint64_t index, std::uint8_t mask) {
 MemoryPortPair::MemoryPortPair(const MemoryPortOptions& options)
     : line_(std::make_shared<MemoryLine>()) {
     line_->errorInterval = options.errorInterval;
-    line_->maxSpeed = options.maxSpeed;
     line_->random.seed(options.seed);
+    for (MemoryEnd& end : line_->ends) {
+        end.transmitSize = options.transmitSize;
+        end.open = options.openStatus == 0;
+    }
     a_ = std::make_unique<MemoryPort>(line_, 0);
     b_ = std::make_unique<MemoryPort>(line_, 1);
-    for (MemoryPort* port : {a_.get(), b_.get()}) {
-        line_->ends[port == b_.get() ? 1 : 0].transmitSize = options.transmitSize;
-        if (options.openStatus != 0) {
-            port->SetStatus(options.openStatus);
-        } else {
-            port->Open(0);
-        }
-    }
+    a_->SetStatus(options.openStatus);
+    b_->SetStatus(options.openStatus);
 }
 
 } // namespace tollan

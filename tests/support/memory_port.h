@@ -20,8 +20,7 @@ struct MemoryPortOptions {
     std::uint32_t errorInterval = 0; // on average one corrupted byte per this many; 0: none
     std::uint32_t seed = 1;          // for the corruption
     std::uint32_t transmitSize = 2048;
-    std::uint32_t maxSpeed = 0; // SetFormat refuses speeds above it (0: any non-zero speed)
-    int openStatus = 0;         // non-zero: both ends fail to open with this code
+    int openStatus = 0; // non-zero: both ends fail to open with this code
 };
 
 class MemoryPortPair;
@@ -33,16 +32,12 @@ public:
     ~MemoryPort() override;
 
     int Idle() override;
-    int ReadModemStatus() override;
-    void Open(std::uint32_t portNumber) override;
-    int OpenDevice() override;
     int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
     int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
                   std::uint32_t transmitSize) override;
     int SetFlowControl(int input, int output) override;
     int GetFlowControl(int& input, int& output) override;
-    int SetBreak(int state) override;
     int Signal(int code, int value) override;
     int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
     void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
