@@ -70,7 +70,7 @@ struct ModemCore {
     bool DataMode() const { return state == CallState::kConnected && online; }
 
     void ToTerminal(const std::string& text) {
-        if (cable != nullptr && !options.mute) {
+        if (cable != nullptr) {
             cable->B().Write(text.data(), static_cast<int>(text.size()));
         }
     }
@@ -195,9 +195,6 @@ struct ModemCore {
     // The commands after "AT"; every one not named here is taken as a setting. Of the S registers
     // only S0 acts.
     void Execute(const std::string& body, std::uint32_t now) {
-        if (options.mute) {
-            return;
-        }
         for (std::size_t pos = 0; pos < body.size();) {
             std::string name(1, body[pos++]);
             if (std::string("&\\%").find(name[0]) != std::string::npos && pos < body.size()) {

@@ -49,8 +49,6 @@ struct SimulatedModemOptions {
     // From the dial to the scripted outcome (a modem on its own) or to the other modem's first
     // ring (a line), in milliseconds.
     std::uint32_t dialDelayMs = 2000;
-    // True: the modem takes the commands in (they are recorded) and neither echoes nor answers.
-    bool mute = false;
 };
 
 struct ModemExchange;
