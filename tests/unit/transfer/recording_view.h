@@ -14,12 +14,6 @@
 
 namespace tollan::test {
 
-struct RecordedLine {
-    std::string name;
-    std::string status;
-    long bytes;
-};
-
 struct RecordingView : TransferView {
     void ShowStatus(const char* text) override {
         statuses.emplace_back(text);
@@ -33,7 +27,8 @@ struct RecordingView : TransferView {
         }
     }
     void AddFileLine(const FileLine& line) override {
-        lines.push_back(RecordedLine{line.name, line.status, line.bytes});
+        lines.push_back(std::string(line.name) + " | " + line.status + " | " +
+                        std::to_string(line.bytes));
     }
     void EndOfRun(bool offerHelp) override { endOfRuns.push_back(offerHelp); }
     void TransferEnded() override {
@@ -43,7 +38,7 @@ struct RecordingView : TransferView {
     }
 
     std::vector<std::string> statuses;
-    std::vector<RecordedLine> lines;
+    std::vector<std::string> lines; // a file's line: "name | status | bytes"
     std::vector<bool> endOfRuns;
     std::function<void(const std::string&)> onStatus;
     std::function<void(long)> onProgress;
