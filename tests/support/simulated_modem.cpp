@@ -196,25 +196,19 @@ struct ModemCore {
     // only S0 acts.
     void Execute(const std::string& body, std::uint32_t now) {
         for (std::size_t pos = 0; pos < body.size();) {
-            std::string name(1, body[pos++]);
-            if (std::string("&\\%").find(name[0]) != std::string::npos && pos < body.size()) {
-                name += body[pos++];
-            }
-            if (name == "D") {
+            const char name = body[pos++];
+            if (name == 'D') {
                 state = CallState::kDialling;
                 Arm(now + options.dialDelayMs);
                 return; // the rest of the line is the number
             }
             const int value = Number(body, pos);
-            if (name == "S") {
+            if (name == 'S') {
                 ++pos; // the '='
                 const int setting = Number(body, pos);
                 autoAnswer = value == 0 ? setting > 0 : autoAnswer;
-            } else if (name == "H" || name == "Z") {
+            } else if (name == 'H' || name == 'Z') {
                 EndCall();
-            }
-            if (name == "Z" || name == "&F") {
-                autoAnswer = false;
             }
         }
         Say("OK");

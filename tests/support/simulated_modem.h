@@ -4,9 +4,9 @@
 //
 // Command mode: characters are echoed, line feeds are ignored, and a carriage return ends a
 // line; from its "AT" on, the line is a command line and answers one result in words
-// ("\r\nOK\r\n", "\r\nERROR\r\n", ...), a line without "AT" answers nothing. A line holds several
-// commands: H, Z, &F, S0=n (not zero: answer at the first ring) and D act; every other command
-// is taken with its number as a setting that changes nothing here.
+// ("\r\nOK\r\n"), a line without "AT" answers nothing. A line holds several commands of one
+// character and a number each: H and Z hang up, S0=n (not zero: answer at the first ring) and D
+// act; every other command is taken as a setting that changes nothing here.
 //
 // Calls: "D" dials. A modem on its own refuses the dial as scripted, or stays silent, after the
 // dial delay; two modems of a SimulatedLine call each other (BUSY while the other is in a call or
