@@ -117,9 +117,8 @@ TEST_F(ModemRunTest, AHostRunAnswersCallAfterCall) {
     EXPECT_EQ(host.Finish(), kResultUserCancelled);
     EXPECT_EQ(test::ReadFile("in/out.bin"), test::ReadFile(source));
     EXPECT_TRUE(
-        caller.view.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
-                            "Dialing modem...", "Waiting for answer...", "Modem Connected.",
-                            "Waiting for receiver...", "Disconnecting..."}));
+        caller.view.Showed({"Waiting for answer...", "Modem Connected.", "Waiting for receiver...",
+                            "Disconnecting..."})); // the steps before: the failed dials' test
     EXPECT_TRUE(
         host.view.Showed({"Initializing modem...", "Modem Initialized...", "Resetting modem...",
                           "Waiting to answer modem...", "Modem Connected.", "Waiting for sender...",
