@@ -29,7 +29,6 @@ struct MemoryEnd {
         {kSignalDtr, true}, {kSignalBreakState, false}, {kSignalRts, true},    {kSignalCts, true},
         {kSignalDsr, true}, {kSignalRing, false},       {kSignalCarrier, true}};
     std::set<int> errors; // the line errors seen since the last snapshot
-    bool held = false; // sending held: the other end's queue is full or the handshake line is off
     int idleResult = 0;
     std::uint64_t idleCount = 0;
     std::uint64_t corrupted = 0;
@@ -52,14 +51,10 @@ struct MemoryLine {
     }
 
     void Carry(MemoryEnd& from, MemoryEnd& to) {
-        from.held =
-            !from.transmit.empty() && ((from.outputFlow == kFlowCts && !from.lines[kSignalCts]) ||
-                                       (from.outputFlow == kFlowDsr && !from.lines[kSignalDsr]));
-        while (!from.held && !from.transmit.empty()) {
-            if (to.receive.size() >= to.receiveSize) {
-                from.held = true;
-                break;
-            }
+        // Sending waits for room at the other end and for the handshake line.
+        const bool held = (from.outputFlow == kFlowCts && !from.lines[kSignalCts]) ||
+                          (from.outputFlow == kFlowDsr && !from.lines[kSignalDsr]);
+        while (!held && !from.transmit.empty() && to.receive.size() < to.receiveSize) {
             std::uint8_t byte = from.transmit.front();
             from.transmit.pop_front();
             if (errorInterval != 0 && random() % errorInterval == 0) {
@@ -109,7 +104,6 @@ QueueStatus& MemoryPort::GetQueueStatus(QueueStatus& record, int) {
     record.transmitValid = 1;
     record.transmitCount = static_cast<std::uint32_t>(end.transmit.size());
     record.transmitSize = end.transmitSize;
-    record.holdFlags = end.held ? kHoldBlockReceived : 0;
     return record;
 }
 

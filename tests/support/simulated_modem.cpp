@@ -296,12 +296,7 @@ public:
     }
 
     int Signal(int code, int value) override {
-        return Forward([&](MemoryPort& port) {
-            if (code == kSignalDtr && value == 0 && port.Signal(kSignalDtr, -1) != 0) {
-                core_.EndCall();
-            }
-            return port.Signal(code, value);
-        });
+        return Forward([&](MemoryPort& port) { return port.Signal(code, value); });
     }
 
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override {

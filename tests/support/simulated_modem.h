@@ -19,8 +19,8 @@
 // transmit queue while the other side's receive queue is full or that modem is in command mode;
 // a modem on its own swallows them. The escape is a second of silence, "+++" with less than a
 // second between the characters, and a second of silence: then "OK" in command mode
-// with the carrier kept ("H" hangs up). A hang-up of either side (H, Z, the
-// terminal dropping DTR or its port) ends the call on both: the other terminal gets "NO CARRIER".
+// with the carrier kept ("H" hangs up). A hang-up of either side (H, Z, the terminal closing or
+// dropping its port) ends the call on both: the other terminal gets "NO CARRIER".
 //
 // Every time is measured on TickCount(), so a test program with a fast clock runs the modem fast
 // too. The modem has no thread: it catches up whenever one of its ports or its inspection
@@ -41,7 +41,7 @@ namespace tollan {
 enum class DialOutcome {
     kBusy,      // "BUSY"
     kNoCarrier, // "NO CARRIER"
-    kSilent,    // nothing at all, until the terminal types or drops DTR
+    kSilent,    // nothing at all, until the terminal types or closes its port
 };
 
 struct SimulatedModemOptions {
