@@ -389,12 +389,9 @@ std::string SimulatedModem::Received() const {
     return Inspect(*exchange_, index_, [](ModemCore& core) { return core.received; });
 }
 
-bool SimulatedModem::OffHook() const {
-    return Inspect(*exchange_, index_, [](ModemCore& core) { return core.OffHook(); });
-}
-
-bool SimulatedModem::PortOpen() const {
-    return Inspect(*exchange_, index_, [](ModemCore& core) { return core.cable != nullptr; });
+bool SimulatedModem::HungUpAndClosed() const {
+    return Inspect(*exchange_, index_,
+                   [](ModemCore& core) { return !core.OffHook() && core.cable == nullptr; });
 }
 
 SimulatedLine::SimulatedLine() {

@@ -66,9 +66,9 @@ public:
 
     // Every byte the terminal sent while the modem was not in data mode, in order.
     std::string Received() const;
-    // In a call or setting one up (whatever the terminal's carrier detect shows).
-    bool OffHook() const;
-    bool PortOpen() const;
+    // On-hook (whatever the terminal's carrier detect showed) with no port open: how every run
+    // leaves its modem.
+    bool HungUpAndClosed() const;
 
 private:
     friend class SimulatedLine;

@@ -136,7 +136,6 @@ TEST_F(PtyPairTest, FlowControlCodesReachTermios) {
     };
     const Case cases[] = {
         {kFlowXonXoff, kFlowXonXoff, IXON | IXOFF, 0},
-        {kFlowRts, kFlowCts, 0, CRTSCTS},
         {kFlowNone, kFlowNone, 0, 0},
         {kFlowNone, kFlowCts, 0, CRTSCTS},
         {kFlowNone, kFlowXonXoff, IXON, 0},
