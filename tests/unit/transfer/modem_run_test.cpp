@@ -1,8 +1,8 @@
 // Runs through modems: the driver's modem steps and the connect step's waits, against simulated
 // Hayes modems. Two modems on one line carry whole transfers, dialled, answered and hung up; a
 // modem on its own plays the failures a user meets (NO CARRIER, BUSY, silence, Cancel while
-// dialling). The clock runs fast: every time below is in
-// clock milliseconds or seconds (ten of which pass in a real one).
+// dialling). The clock runs fast: every time below is in clock milliseconds or seconds (ten of
+// which pass in a real one).
 #include <gtest/gtest.h>
 
 #include <atomic>
