@@ -131,8 +131,8 @@ class Case:
         shutil.rmtree(folder)
         os.mkdir(folder)
 
-    def relay(self, left, right, drop=lambda byte: False):
-        self.relays.append(Relay(self.open_end(left), self.open_end(right), drop))
+    def relay(self, left, right):
+        self.relays.append(Relay(self.open_end(left), self.open_end(right)))
         return self.relays[-1]
 
     def close(self):
@@ -150,12 +150,11 @@ class Case:
 
 
 class Relay:
-    """Forwards bytes between two ends, keeping what came from each side, but `drop`s some."""
+    """Forwards bytes between two ends, keeping what came from each side."""
 
-    def __init__(self, left_fd, right_fd, drop):
+    def __init__(self, left_fd, right_fd):
         self.fds = {"left": left_fd, "right": right_fd}
         self.seen = {"left": bytearray(), "right": bytearray()}
-        self.drop = drop
         self.stopping = False
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
@@ -169,7 +168,7 @@ class Relay:
                 except OSError:
                     continue
                 other = self.fds["right" if side == "left" else "left"]
-                write_all(other, bytes(b for b in data if side == "right" or not self.drop(b)))
+                write_all(other, data)
                 self.seen[side] += data
 
     def wait_for(self, predicate, what):

@@ -16,7 +16,6 @@ from interop_support import CAN, CANCEL_SEQUENCE, check, check_files, file_lines
     random_bytes, read, read_until, wait_for_size, write
 
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
-NAK, SOH, STX = 0x15, 0x01, 0x02
 
 
 def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=False):
@@ -209,35 +208,22 @@ def full_disk(case):
 
 
 def xmodem_with_rx_and_sx(case):
-    """Each way with CRC-16, the checksum (the relay keeps tollan's 'C's from sx) and 1 KiB
-    blocks; the sender's first blocks are checked on the line."""
-    for i, (send, protocol, options, crc) in enumerate((
-            (True, "xmodem", ["-c"], True), (True, "xmodem", [], False),
-            (True, "xmodem-1k", ["-c"], True), (False, "xmodem", [], True),
-            (False, "xmodem", [], False), (False, "xmodem-1k", ["-k"], True),
-            (False, "xmodem", ["-k"], True))):
-        fall_back = not send and not crc
-        line, inner_left = case.pty_pair(f"{i}left")
-        inner_right, peer = case.pty_pair(f"{i}right")
-        relay = case.relay(inner_left, inner_right, lambda b, drop=fall_back: drop and b == 67)
+    """Each way with CRC-16, the checksum (rx without -c) and 1 KiB blocks (sx -k also under
+    plain XModem)."""
+    for i, (send, protocol, options) in enumerate((
+            (True, "xmodem", ["-c"]), (True, "xmodem", []), (True, "xmodem-1k", ["-c"]),
+            (False, "xmodem", []), (False, "xmodem-1k", ["-k"]), (False, "xmodem", ["-k"]))):
+        line, peer = case.pty_pair(str(i))
         source, got = f"source{i}.bin", f"got{i}.bin"
         data = write(case.path(source), random_bytes(70000 if "-k" in options else 5000, i))
         tollan = case.tollan("send" if send else "receive", "-p", protocol, "-l", line,
                              source if send else got)
         if send:  # a sender discards what waits on the line: rx asks once it is open
             case.wait_opened(tollan, line)
-        if fall_back:
-            relay.wait_for(lambda seen: NAK in seen["left"], "tollan's NAK")
         peer = case.start(["rx", *options, got] if send else ["sx", *options, source], line=peer)
         out = case.both_succeed(tollan, peer)
         check(read(case.path(got)) == data + b"\x1a" * (-len(data) % 128), f"{i}: other bytes")
         check(file_lines(out) == [(source if send else got, "OK")], out)
-        # The sender's first blocks: two of 128 bytes, or five of 1 KiB.
-        sent = relay.seen["left" if send else "right"]
-        head, blocks = (STX, 5) if protocol == "xmodem-1k" or "-k" in options else (SOH, 2)
-        first, size = sent.find(head), (1024 if head == STX else 128) + (5 if crc else 4)
-        check(bytes(sent[first + size * n] for n in range(blocks)) == bytes([head]) * blocks,
-              f"{i}: {sent[:8].hex()}")
 
 
 def acknak_between_two_tollans(case):
@@ -274,8 +260,7 @@ def refused_before_the_line(case):
     write(case.path("here.bin"), b"x")
     no_line = case.path("no-such-tty")
     for operand, reason in (("not-here.bin", "No such file or directory"),
-                            ("a?.bin", "No such file or directory"),
-                            (".", "Is a directory"), ("/dev/null", "not a regular file")):
+                            ("/dev/null", "not a regular file")):
         tollan = case.tollan("send", "-p", "xmodem", "-l", no_line, "here.bin", operand)
         out, err = case.expect(tollan, 11, "tollan with " + operand)
         check(f"{operand}: {reason}\nUnable to open file." in err and out == "", out + err)
