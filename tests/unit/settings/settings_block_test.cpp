@@ -28,7 +28,7 @@ DeviceLists Devices(bool withModems = true) {
     return lists;
 }
 
-TEST(SettingsReset, GivesTheDefaultsAndKeepsTheCounters) {
+TEST(SettingsReset, GivesTheDefaultsOfItsTypeAndKeepsTheCounters) {
     SettingsBlock block;
     block.Attempted = 4;
     block.Transferred = 3;
@@ -49,14 +49,11 @@ TEST(SettingsReset, GivesTheDefaultsAndKeepsTheCounters) {
     EXPECT_EQ(block.LogFilename.view(), "C:\\Program Files\\tollan\\tollan.log");
     EXPECT_TRUE(block.FileList.empty() && block.MaxTitle.empty());
     EXPECT_EQ(block.ModemName + block.Port + block.UseModem, 0);
-}
 
-TEST(SettingsReset, DefaultTypeSelectsTheProtocolDefaults) {
     struct Case {
         int16_t type, protocol, flow, window;
     };
     for (Case c : {Case{1, 0, 0, 0}, Case{2, 1, 2, 0}, Case{3, 1, 1, 1024}, Case{7, 0, 0, 0}}) {
-        SettingsBlock block;
         block.SetWindowSize(4096);
         block.SetFlowControl(1);
         block.Reset("C:\\", c.type);
@@ -215,31 +212,15 @@ std::map<std::string, std::string> Saved(const SettingsBlock& block, const Devic
     return store.values;
 }
 
-TEST(SettingsPersistence, SaveWritesEveryValue) {
-    DeviceLists lists = Devices();
-    MemoryStore store;
-    SettingsBlock block = Changed(lists);
-    block.WindowSize =
-        static_cast<WindowSize>(INT16_MIN); // as a hand-edited value may have loaded it
-    SaveSettings(block, lists, store);
-    EXPECT_EQ(store.values.size(), 20u);
-    EXPECT_EQ(store.values["AppendToLog"], Dword(0xFFFFFFFFu));
-    EXPECT_EQ(store.values["WindowSize"], Dword(0x8000u)); // short fields are zero-extended
-    EXPECT_EQ(store.values["Port"], Dword(10));            // saved by number, not position
-    EXPECT_EQ(store.values["ModemName"], std::string("Sportster 28800\0", 16));
-
-    DeviceLists none;
-    block.Reset("C:\\", 1);
-    SaveSettings(block, none, store);
-    EXPECT_EQ(store.values["Port"], Dword(0));
-    EXPECT_EQ(store.values["ModemName"], std::string(1, '\0'));
-}
-
-TEST(SettingsPersistence, LoadGivesBackWhatWasSavedAndNothingElse) {
+TEST(SettingsPersistence, SaveWritesEveryValueAndLoadGivesBackThoseAlone) {
     DeviceLists lists = Devices();
     MemoryStore store;
     SettingsBlock saved = Changed(lists);
     SaveSettings(saved, lists, store);
+    EXPECT_EQ(store.values.size(), 20u);
+    EXPECT_EQ(store.values["AppendToLog"], Dword(0xFFFFFFFFu));
+    EXPECT_EQ(store.values["Port"], Dword(10)); // saved by number, not position
+    EXPECT_EQ(store.values["ModemName"], std::string("Sportster 28800\0", 16));
 
     SettingsBlock loaded;
     loaded.Reset("C:\\elsewhere\\", 2);
@@ -254,6 +235,14 @@ TEST(SettingsPersistence, LoadGivesBackWhatWasSavedAndNothingElse) {
     MemoryStore empty;
     EXPECT_EQ(LoadSettings(loaded, lists, empty), -1);
     EXPECT_EQ(Saved(loaded, lists), Saved(saved, lists));
+
+    loaded.WindowSize = static_cast<WindowSize>(INT16_MIN); // as a hand-edited value loads
+    SaveSettings(loaded, lists, store);
+    EXPECT_EQ(store.values["WindowSize"], Dword(0x8000u)); // short fields are zero-extended
+    loaded.Reset("C:\\", 1);
+    SaveSettings(loaded, DeviceLists{}, store);
+    EXPECT_EQ(store.values["Port"], Dword(0));
+    EXPECT_EQ(store.values["ModemName"], std::string(1, '\0'));
 }
 
 TEST(SettingsPersistence, UnreadableValuesFailTheLoadButTheRestIsTaken) {
