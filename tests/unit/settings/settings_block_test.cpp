@@ -99,8 +99,10 @@ TEST(SettingsWrites, ChoicesAreClampedToTheirRanges) {
     }
 }
 
-// A number no listed port has is kept: another device is never used in its place.
-TEST(SettingsWrites, PortIsLookedUpByItsExactNumber) {
+// A port is looked up by its exact number, and a number no listed port has is kept: another
+// device is never used in its place. A modem is the first whose name has the prefix; UseModem is
+// kept only when there are modems.
+TEST(SettingsWrites, DevicesAreChosenFromTheLists) {
     EXPECT_EQ(PortNumberOf("COM"), 0);
     EXPECT_EQ(PortNumberOf("COM99999999999"), INT32_MAX);
 
@@ -112,20 +114,13 @@ TEST(SettingsWrites, PortIsLookedUpByItsExactNumber) {
     block.SetPort(7, lists); // "COM07" is not 7
     EXPECT_EQ(block.Port, kUnlistedPort);
     EXPECT_EQ(block.PortNumber(lists), 7);
-}
 
-// A modem is chosen by the first name with the prefix; UseModem is kept only when there are modems.
-TEST(SettingsWrites, ModemChoicesNeedModems) {
-    DeviceLists lists = Devices();
-    SettingsBlock block;
-    struct Case {
-        const char* prefix;
-        uint16_t modem;
-    };
-    for (Case c : {Case{"Sport", 1}, Case{"Standard 9", 2}, Case{"Standard", 0},
-                   Case{"sportster", 0}, Case{"Sportster 28800 plus", 0}, Case{"", 0}}) {
-        block.SetModemName(c.prefix, lists);
-        EXPECT_EQ(block.ModemName, c.modem) << c.prefix;
+    const std::pair<const char*, uint16_t> modems[] = {
+        {"Sport", 1},     {"Standard 9", 2},           {"Standard", 0},
+        {"sportster", 0}, {"Sportster 28800 plus", 0}, {"", 0}};
+    for (auto [prefix, modem] : modems) {
+        block.SetModemName(prefix, lists);
+        EXPECT_EQ(block.ModemName, modem) << prefix;
     }
     block.SetUseModem(1, Devices(false));
     EXPECT_EQ(block.UseModem, 0);
