@@ -61,9 +61,11 @@ TEST(CommandLine, Options) {
         {"send", "-l", "x", "--dial", "5", "--modem-init", "ATZ", "--modem-init", "AT&C1", "f"},
         command));
     EXPECT_EQ(command.modem.init, (std::vector<std::string>{"ATZ", "AT&C1"}));
-    ASSERT_TRUE(Parse({"receive", "-l", "x", "--answer", "--host"}, command));
+    ASSERT_TRUE(
+        Parse({"receive", "-l", "x", "--answer", "--host", "--offered-paths=as-offered"}, command));
     EXPECT_TRUE(command.run.useModem);
     EXPECT_TRUE(command.run.HostRun());
+    EXPECT_EQ(command.run.offeredPaths, OfferedPaths::kAsOffered);
 
     ASSERT_TRUE(
         Parse({"send", "-l", "x", "--paths", "pairs", "a.txt", "b.txt", "--", "-dash.txt", "d.txt"},
@@ -75,6 +77,7 @@ TEST(CommandLine, Options) {
     EXPECT_EQ(command.block->AppendToLog, 1);
     EXPECT_EQ(fs::path(command.run.logFilename), fs::absolute("t.log"));
     EXPECT_EQ(fs::path(command.run.defaultDir), fs::absolute("in"));
+    EXPECT_EQ(command.run.offeredPaths, OfferedPaths::kInsideFolder);
     ASSERT_TRUE(Parse({"-h"}, command)); // no mode needed
     EXPECT_TRUE(command.help);
 }
@@ -123,33 +126,23 @@ TEST(CommandLine, CombinationsTheComponentRefuses) {
 
 // What the settings block cannot hold reaches the run: the protocols only the command has (the
 // block keeps XModem), speeds the serial interface offers beyond BaudRate's (others snap as
-// BaudRate does), the offered-paths choice.
-TEST(CommandLine, ProtocolsSpeedsAndLinesOfTheCommandAlone) {
+// BaudRate does).
+TEST(CommandLine, ProtocolsAndSpeedsOfTheCommandAlone) {
     struct Case {
         std::vector<const char*> words;
         Protocol protocol;
         std::int32_t speed;
-        OfferedPaths offered;
     };
-    constexpr OfferedPaths kInside = OfferedPaths::kInsideFolder;
     const Case cases[] = {
-        {{"receive", "-l", "x", "-p", "ymodem"}, Protocol::kYModem, 115200, kInside},
-        {{"send", "-l", "x", "-p", "xmodem-1k", "-b", "921600", "f"},
-         Protocol::kXModem1K,
-         921600,
-         kInside},
-        {{"send", "-l", "x", "-p", "ZModem", "-b", "12345", "f"}, Protocol::kZModem, 9600, kInside},
-        {{"receive", "-l", "x", "--offered-paths", "as-offered"},
-         Protocol::kZModem,
-         115200,
-         OfferedPaths::kAsOffered},
+        {{"receive", "-l", "x", "-p", "ymodem"}, Protocol::kYModem, 115200},
+        {{"send", "-l", "x", "-p", "xmodem-1k", "-b", "921600", "f"}, Protocol::kXModem1K, 921600},
+        {{"send", "-l", "x", "-p", "ZModem", "-b", "12345", "f"}, Protocol::kZModem, 9600},
     };
     for (const Case& c : cases) {
         CommandLine command;
         ASSERT_TRUE(Parse(c.words, command)) << c.words[3];
         EXPECT_EQ(command.run.protocol, c.protocol);
         EXPECT_EQ(command.run.baudRate, c.speed);
-        EXPECT_EQ(command.run.offeredPaths, c.offered);
         EXPECT_LE(NumberOf(command.block->Protocol), NumberOf(Protocol::kAckNak));
         EXPECT_LE(command.block->BaudRate, 115200);
         // A speed that snapped is named with the one that runs.

@@ -266,8 +266,7 @@ TEST(SettingsPersistence, HandEditedValuesAreTakenAsStoredAndCut) {
     store.values["CrashRecovery"] = Dword(0x00070002);      // only the low 16 bits count
     store.values["MaxErrors"] = std::string("\x05\x00", 2); // short data is fine
     store.values["DefaultDir"] = std::string(1024, 'd');    // fits the buffer exactly
-    store.values["Telephone"] = std::string(50, '1') + '\0';
-    store.values["ModemCmd"] = "ATZ"; // no terminator stored
+    store.values["ModemCmd"] = "ATZ";                       // no terminator stored
     store.values["ModemName"] = std::string("Gone 14400\0", 11);
     store.values["Port"] = Dword(9);
 
@@ -278,7 +277,6 @@ TEST(SettingsPersistence, HandEditedValuesAreTakenAsStoredAndCut) {
     EXPECT_EQ(NumberOf(block.CrashRecovery), 2);
     EXPECT_EQ(block.MaxErrors, 5);
     EXPECT_EQ(block.DefaultDir.view(), std::string(260, 'd'));
-    EXPECT_EQ(block.Telephone.view(), std::string(40, '1'));
     EXPECT_EQ(block.ModemCmd.view(), "ATZ");
     EXPECT_EQ(block.ModemName, 0); // a vanished modem falls back to the first entry
     EXPECT_EQ(block.PortNumber(lists), 9) << "a vanished port is kept, not another one used";
