@@ -91,7 +91,7 @@ BOOL WINAPI Write(HANDLE, LPCVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPE
         return TRUE;
     }
     // The rest waits for the other side until the write's time-out ends the request.
-    Complete(request, d.timeoutError, n);
+    Complete(request, ERROR_SEM_TIMEOUT, n);
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }

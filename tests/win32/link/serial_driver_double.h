@@ -29,9 +29,8 @@ struct SerialDriverDouble {
     // Bytes the device has sent.
     std::string output;
     // Bytes writes may still move before the other side's hold lets them time out; a write that
-    // times out completes successfully, or fails with `timeoutError` when that is set.
+    // times out completes with fewer bytes and ERROR_SEM_TIMEOUT, as some drivers report it.
     DWORD writeRoom = MAXDWORD;
-    DWORD timeoutError = 0;
     // The next read fails at once with this error (0: it does not).
     DWORD readFailsAtOnce = 0;
     // A read of an empty device that is cancelled delivers this byte first (-1: none).

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -30,22 +31,17 @@ protected:
 
 TEST_F(Win32SerialFaultsTest, AWriteHeldToItsTimeOutReportsWhatWent) {
     struct Case {
-        DWORD room, timeoutError;
-        int length, taken, status;
+        DWORD room;
+        int taken, status;
     };
-    const Case cases[] = {
-        {3, 0, 10, 3, LINK_WRITE_SHORT},
-        {3, ERROR_SEM_TIMEOUT, 10, 3, LINK_WRITE_SHORT},
-        {0, 0, 1, 0, LINK_WRITE_SHORT},
-        {MAXDWORD, 0, 10, 10, 0},
-    };
+    // The request that timed out failed; the count says what went all the same.
+    const Case cases[] = {{3, 3, LINK_WRITE_SHORT}, {MAXDWORD, 10, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.room);
         driver_.writeRoom = c.room;
-        driver_.timeoutError = c.timeoutError;
         driver_.output.clear();
         auto port = Open();
-        EXPECT_EQ(port->Write("0123456789", c.length), c.taken);
+        EXPECT_EQ(port->Write("0123456789", 10), c.taken);
         EXPECT_EQ(port->TakeStatus(), c.status);
         EXPECT_EQ(driver_.output, std::string("0123456789", c.taken));
     }
@@ -99,24 +95,11 @@ TEST_F(Win32SerialFaultsTest, AVanishedDeviceEndsEveryWaitOnceWhatArrivedIsTaken
 }
 
 TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOnAndFormatAndFlowSetTheirs) {
-    // Another program left another format, handshakes, software flow control with its own
-    // characters, input dropped while DSR is low, sending stopped while it held the other side,
-    // and calls aborted on a line error.
-    DCB& left = driver_.dcb;
-    left.BaudRate = 2400;
-    left.ByteSize = 7;
-    left.Parity = EVENPARITY;
-    left.StopBits = TWOSTOPBITS;
-    left.fOutxCtsFlow = left.fOutxDsrFlow = left.fDsrSensitivity = TRUE;
-    left.fOutX = left.fInX = left.fAbortOnError = left.fErrorChar = left.fNull = TRUE;
-    left.fParity = TRUE;
-    left.fTXContinueOnXoff = FALSE;
-    left.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    left.fRtsControl = RTS_CONTROL_TOGGLE;
-    left.EvtChar = 0x7E;
-    left.XonChar = 1;
-    left.XoffChar = 2;
-    left.XonLim = left.XoffLim = 3;
+    // Another program left every field set (handshakes, software flow control with its own
+    // characters, input dropped while DSR is low, calls aborted on a line error...) but binary
+    // mode and sending on while it held the other side.
+    std::memset(&driver_.dcb, 0xFF, sizeof(DCB));
+    driver_.dcb.fBinary = driver_.dcb.fTXContinueOnXoff = FALSE;
     auto port = Open();
     const DCB& set = driver_.dcb;
     using Fields = std::vector<DWORD>;
@@ -167,11 +150,10 @@ TEST_F(Win32SerialFaultsTest, OpenSetsEveryFieldTheRunDependsOnAndFormatAndFlowS
 
 TEST_F(Win32SerialFaultsTest, OpenFailuresSayWhy) {
     const std::pair<DWORD, int> cases[] = {
-        {ERROR_FILE_NOT_FOUND, LINK_NO_PORT},        // no such device
-        {ERROR_PATH_NOT_FOUND, LINK_NO_PORT},        //
-        {ERROR_ACCESS_DENIED, LINK_PORT_IN_USE},     // another program has it open
-        {ERROR_SHARING_VIOLATION, LINK_PORT_IN_USE}, //
-        {ERROR_DEVICE_NOT_CONNECTED, LINK_LINE_LOST}, {ERROR_INVALID_FUNCTION, LINK_FAILED},
+        {ERROR_FILE_NOT_FOUND, LINK_NO_PORT},    // no such device
+        {ERROR_ACCESS_DENIED, LINK_PORT_IN_USE}, // another program has it open
+        {ERROR_DEVICE_NOT_CONNECTED, LINK_LINE_LOST},
+        {ERROR_INVALID_FUNCTION, LINK_FAILED},
     };
     for (const auto& [error, code] : cases) {
         driver_.openError = error;
