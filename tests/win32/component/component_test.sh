@@ -126,7 +126,6 @@ registration)
     expect_value "HKCR\\CLSID\\$CLSID\\InprocServer32" ThreadingModel Apartment
     expect_value "HKCR\\CLSID\\$CLSID\\TypeLib" '' "$LIBID"
     expect_no_key "HKCR\\CLSID\\$CLSID\\Stale"
-    expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits" '' "$dll_path"
     expect_value "HKCR\\Interface\\$IID\\TypeLib" '' "$LIBID"
     expect_value "$HELP_KEY" tollan.hlp "$folder"
 
@@ -147,47 +146,43 @@ run)
 
 side-by-side)
     start_session "$1"
-    dll32=$dll_path
-    dll64=$(winepath -w "$2" 2>/dev/null)
+    declare -A dll=([32]=$dll_path [64]=$(winepath -w "$2" 2>/dev/null))
     probe=$(mktemp /tmp/tollan-probe.XXXXXX.vbs)
     cleanup_actions+=("rm -f '$probe'")
     printf '%s\r\n' 'On Error Resume Next' 'Set q = CreateObject("Tollan.Quill32")' \
         'If Err.Number <> 0 Then WScript.Echo "no class " & Err.Number : WScript.Quit' \
         'q.BaudRate = 38400' 'WScript.Echo "PASS " & q.BaudRate & " " & _' \
         '    CreateObject("WScript.Shell").Environment("Process")("PROCESSOR_ARCHITECTURE")' >"$probe"
-    # The host of the width $bits prints $1, "PASS" standing for "PASS 38400 x86" (or AMD64):
-    # it could create and use the class.
-    expect_host() {
-        local got want=${1/#PASS/PASS 38400 $(host_architecture)}
+    # The host of the width $bits creates and uses the class (the probe prints "PASS 38400 x86",
+    # or AMD64: the host loaded the DLL of its own width) and the width's type library entry
+    # names that DLL; with $1 "gone", that host finds no class and the entry is gone.
+    expect_width() {
+        local got want="PASS 38400 $(host_architecture)"
+        local entry="HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits"
         got=$(win cscript //nologo "$(winepath -w "$probe" 2>/dev/null)")
+        if [ "$1" = gone ]; then
+            want="no class 429"
+            expect_no_key "$entry"
+        else
+            expect_value "$entry" '' "${dll[$bits]}"
+        fi
         [ "$got" = "$want" ] || fail "the $bits-bit host printed '$got', expected '$want'"
     }
-    bits=32 dll_path=$dll32 register
-    bits=64 dll_path=$dll64 register
     for bits in 32 64; do
-        dll=dll$bits
-        expect_value "HKCR\\CLSID\\$CLSID\\InprocServer32" '' "${!dll}"
-        expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits" '' "${!dll}"
-        expect_host PASS
+        dll_path=${dll[$bits]} register
     done
-    # Either one unregistered: the other width keeps its class, the shared program identifiers
-    # and its type library entry; registered again, both work again.
-    for gone in 32 64; do
-        dll=dll$gone
-        bits=$gone win regsvr32 /s /u "${!dll}" || fail "unregistering the $gone-bit DLL failed"
+    # Both; either one unregistered (the other width keeps its class, the shared program
+    # identifiers and its type library entry); both again once it is registered again.
+    for gone in none 32 64 none; do
+        [ "$gone" = none ] || bits=$gone win regsvr32 /s /u "${dll[$gone]}" ||
+            fail "unregistering the $gone-bit DLL failed"
         for bits in 32 64; do
-            if [ "$bits" = "$gone" ]; then
-                expect_host "no class 429"
-                expect_no_key "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits"
-            else
-                kept=dll$bits
-                expect_host PASS
-                expect_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win$bits" '' "${!kept}"
-            fi
+            [ "$bits" = "$gone" ] && state=gone || state=kept
+            expect_width "$state"
         done
-        bits=$gone win regsvr32 /s "${!dll}" || fail "registering the $gone-bit DLL again failed"
+        [ "$gone" = none ] || bits=$gone win regsvr32 /s "${dll[$gone]}" ||
+            fail "registering the $gone-bit DLL again failed"
     done
-    bits=64 expect_host PASS
     ;;
 
 imports)

@@ -58,12 +58,8 @@ void ExpectHelpMessage(HWND owner, int button, int topic, const std::string& fil
 
 // What the progress dialog shows when the worker thread tells it to close, caught on the host
 // thread before the dialog handles the message.
-struct Closing {
-    std::map<int, std::string> texts;
-    Table rows;
-    bool listVisible = false;
-};
-Closing closing;
+std::map<int, std::string> closingTexts;
+Table closingRows;
 
 // Whether the progress dialog took the minimised caption, seen on the host thread (Wine soon
 // shows a minimised dialog box again in its normal size).
@@ -83,10 +79,9 @@ LRESULT CALLBACK CatchClosing(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && message->message == Win32ProgressDialog::kRunFinishedMessage) {
         for (int id :
              {IDC_PROGRESS_PORT, IDC_PROGRESS_FILE, IDC_PROGRESS_STATUS, IDC_PROGRESS_BYTES}) {
-            closing.texts[id] = TextOf(message->hwnd, id);
+            closingTexts[id] = TextOf(message->hwnd, id);
         }
-        closing.rows = Rows(message->hwnd, IDC_PROGRESS_LIST, 5);
-        closing.listVisible = IsWindowVisible(GetDlgItem(message->hwnd, IDC_PROGRESS_LIST));
+        closingRows = Rows(message->hwnd, IDC_PROGRESS_LIST, 5);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -195,8 +190,8 @@ TEST_F(TransferFilesTest, ProgressDialogLayoutsAroundAFailedRun) {
     block_.SetPort(42, lists_);
     Start(false, false);
     EXPECT_EQ(Result(), kResultPortOpenFailed);
-    EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], "Error opening the COM port (no such port)");
-    EXPECT_EQ(closing.texts[IDC_PROGRESS_PORT], "COM42");
+    EXPECT_EQ(closingTexts[IDC_PROGRESS_STATUS], "Error opening the COM port (no such port)");
+    EXPECT_EQ(closingTexts[IDC_PROGRESS_PORT], "COM42");
 }
 
 // A refused run (code 2 stands for codes 1 to 4, whose messages and order are tested in
@@ -243,7 +238,7 @@ TEST_F(TransferFilesTest, ListsASendCannotCarryEndBeforeThePortOpens) {
         block_.SetFileList(list);
         Start(false, false);
         EXPECT_EQ(Result(), kResultOpenFailed);
-        EXPECT_EQ(closing.texts[IDC_PROGRESS_STATUS], status);
+        EXPECT_EQ(closingTexts[IDC_PROGRESS_STATUS], status);
         EXPECT_EQ(block_.Transferred, 0);
     }
 }
@@ -299,11 +294,10 @@ TEST_F(TransferFilesTest, BatchListsEachFileInTheDialog) {
     EXPECT_EQ(block_.Transferred, 2);
     EXPECT_EQ(block_.LogToFile, 0);
 
-    EXPECT_EQ(closing.texts[IDC_PROGRESS_FILE], secondPath);
-    EXPECT_EQ(closing.texts[IDC_PROGRESS_BYTES], "13 / 13 bytes");
-    EXPECT_TRUE(closing.listVisible);
+    EXPECT_EQ(closingTexts[IDC_PROGRESS_FILE], secondPath);
+    EXPECT_EQ(closingTexts[IDC_PROGRESS_BYTES], "13 / 13 bytes");
     Table rows; // the name, the outcome and the size of each file
-    for (const auto& row : closing.rows) {
+    for (const auto& row : closingRows) {
         rows.push_back({row[0], row[1], row[4]});
     }
     EXPECT_EQ(rows, (Table{{firstPath, "OK", "70000"}, {secondPath, "OK", "13"}}));
