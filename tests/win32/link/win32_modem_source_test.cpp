@@ -52,13 +52,10 @@ public:
 };
 
 struct Win32ModemTest : ::testing::Test {
+    void SetUp() override { modem.key = kKey; }
+
     ScriptedModem modem;
     Win32ModemSource source;
-
-    Win32ModemTest() {
-        modem.key = kKey;
-        modem.name = "Tollan Test Modem";
-    }
 };
 
 TEST_F(Win32ModemTest, TheDefaultConfigurationComesFromTheRecord) {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <numeric>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -97,14 +98,13 @@ TEST_F(Win32SerialPortTest, PurgeByReadingAndAtOnce) {
 
 // The processor time this process has used, in milliseconds.
 double ProcessCpuMs() {
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    auto ms = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
+    FILETIME t[4]{}; // created, ended, kernel, user
+    GetProcessTimes(GetCurrentProcess(), &t[0], &t[1], &t[2], &t[3]);
+    const auto ms = [](FILETIME f) {
+        return static_cast<double>(ULARGE_INTEGER{{f.dwLowDateTime, f.dwHighDateTime}}.QuadPart) /
                10000.0;
     };
-    return ms(kernel) + ms(user);
+    return ms(t[2]) + ms(t[3]);
 }
 
 TEST_F(Win32SerialPortTest, WaitsBlockOnAQuietLineAndEndWithTheFirstByte) {
@@ -125,19 +125,14 @@ TEST_F(Win32SerialPortTest, WaitsBlockOnAQuietLineAndEndWithTheFirstByte) {
     EXPECT_LT(ProcessCpuMs() - idleCpu, 25.0) << "Idle() spun";
 
     // A byte that comes during the wait ends it at once, and nothing is lost around it.
-    HANDLE writer = CreateThread(
-        nullptr, 0,
-        [](void* peer) WINAPI -> DWORD {
-            Sleep(300);
-            static_cast<Win32SerialPort*>(peer)->PutString("xyz");
-            return 0;
-        },
-        peer_.get(), 0, nullptr);
+    std::thread writer([this] {
+        Sleep(300);
+        peer_->PutString("xyz");
+    });
     const DWORD byteStart = GetTickCount();
     EXPECT_EQ(link.ReadByte(5000), 'x');
     EXPECT_LT(GetTickCount() - byteStart, 2000u);
-    WaitForSingleObject(writer, INFINITE);
-    CloseHandle(writer);
+    writer.join();
     ASSERT_TRUE(WaitForInput(*port_, 2));
     char rest[4] = {};
     EXPECT_EQ(port_->Read(rest, 3), 2);
