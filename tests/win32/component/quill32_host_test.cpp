@@ -57,8 +57,7 @@ protected:
     static void TearDownTestSuite() { CoUninitialize(); }
     void SetUp() override {
         RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
-        ASSERT_EQ(CoCreateInstance(CLSID_Quill32, nullptr, CLSCTX_INPROC_SERVER, IID_IQuill32,
-                                   reinterpret_cast<void**>(&q_)),
+        ASSERT_EQ(CoCreateInstance(CLSID_Quill32, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&q_)),
                   S_OK);
     }
     void TearDown() override {
@@ -114,15 +113,13 @@ TEST_F(Quill32Host, ReadsRefuseANullPointerAndStringsComeBackAsCopies) {
 
 TEST_F(Quill32Host, TheModuleStaysWhileObjectsOrLocksAreAlive) {
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(CoGetClassObject(CLSID_Quill32, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory)),
-              S_OK);
+    ASSERT_EQ(
+        CoGetClassObject(CLSID_Quill32, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory)),
+        S_OK);
     IUnknown* object = nullptr;
-    EXPECT_EQ(factory->CreateInstance(factory, IID_IUnknown, reinterpret_cast<void**>(&object)),
-              CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(
-        factory->CreateInstance(nullptr, IID_IClassFactory, reinterpret_cast<void**>(&object)),
-        E_NOINTERFACE);
+    EXPECT_EQ(factory->CreateInstance(factory, IID_PPV_ARGS(&object)), CLASS_E_NOAGGREGATION);
+    IClassFactory* notThere = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&notThere)), E_NOINTERFACE);
     EXPECT_EQ(CallExport("DllCanUnloadNow"), S_FALSE); // the object of the fixture
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     q_->Release();

@@ -351,7 +351,6 @@ TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
                                                         {out + "\\c.txt", "c.txt"}}));
     SelectRow(sendAs, IDC_SEND_AS_LIST, 1);
     EXPECT_EQ(EditReceiverName(sendAs, "renamed.txt"), out + "\\b.txt");
-    EXPECT_TRUE(WaitFor([&] { return CellText(sendAs, IDC_SEND_AS_LIST, 1, 1) == "renamed.txt"; }));
     ClickLater(sendAs, IDOK);
     EXPECT_EQ(Result(), kResultPortOpenFailed);
     EXPECT_EQ(NarrowText(block_.FileList),
@@ -364,9 +363,6 @@ TEST_F(TransferFilesTest, FilePromptAndReceiverNames) {
     sendAs = ChooseFiles("a.txt");
     ASSERT_NE(sendAs, nullptr);
     EditReceiverName(sendAs, "");
-    EXPECT_TRUE(WaitFor([&] {
-        return Rows(sendAs, IDC_SEND_AS_LIST, 2) == Table{{out + "\\a.txt", ""}};
-    }));
     ClickLater(sendAs, IDOK);
     EXPECT_EQ(Result(), kResultNoReceiverName);
     EXPECT_TRUE(block_.FileList.empty());

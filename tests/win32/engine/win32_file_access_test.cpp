@@ -45,11 +45,9 @@ TEST(Win32FileAccess, DriveRelativeItemsSplitAtTheColon) {
     ASSERT_TRUE(file.NextFile(false));
     EXPECT_STREQ(file.GetName(), "Z:new.bin");
     fs::current_path(previous);
-    ASSERT_EQ(names.size(), 4u);
-    EXPECT_EQ(names.back(), drive + "c.dat");
-    std::sort(names.begin(), names.end() - 1);
-    EXPECT_EQ(names, (std::vector<std::string>{drive + "a.txt", drive + "b.txt",
-                                               drive + "sub\\d.txt", drive + "c.dat"}));
+    std::sort(names.begin(), names.end()); // the order of a walk is the shared contract's
+    EXPECT_EQ(names, (std::vector<std::string>{drive + "a.txt", drive + "b.txt", drive + "c.dat",
+                                               drive + "sub\\d.txt"}));
 }
 
 // A log that another program holds open for appending can be read and sent.

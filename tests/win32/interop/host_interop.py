@@ -88,15 +88,13 @@ class Host:
     has the caption titles[N]."""
 
     def __init__(self, case, settings, cwd=None, show_errors=0, runs=()):
-        self.case, self.title = case, "tollan test " + os.path.basename(case.dir)
-        self.titles = [self.title] + [f"{self.title} run {n}" for n in range(2, len(runs) + 2)]
+        self.case, title = case, "tollan test " + os.path.basename(case.dir)
+        self.titles = [title] + [f"{title} run {n}" for n in range(2, len(runs) + 2)]
         script = windows_path(os.path.join(HERE, "transfer_host.js"))
         args = [*host_program("cscript"), "//nologo", script, f"ShowErrors={show_errors}"]
-        for title, changes in zip(self.titles, [dict(settings, BaudRate=115200), *runs]):
-            if title != self.title:
-                args.append("Run=1")
-            changes = dict(changes, MaxTitle=title)
-            args += [f"{name}={value}" for name, value in changes.items()]
+        for n, changes in enumerate([dict(settings, BaudRate=115200), *runs]):
+            changes = dict(changes, MaxTitle=self.titles[n])
+            args += ["Run=1"] * (n > 0) + [f"{name}={value}" for name, value in changes.items()]
         self.process = subprocess.Popen(args, cwd=cwd or case.dir, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         encoding="utf-8", errors="replace")
