@@ -186,6 +186,7 @@ SettingsBlock Changed(const DeviceLists& lists) {
     block.DefaultDir.Assign("D:\\incoming");
     block.SetFlowControl(2);
     block.LogFilename.Assign("D:\\logs\\run.log");
+    block.LogToFile = 1;
     block.LogToScreen = 5;
     block.SetMaxErrors(12);
     block.ModemCmd.Assign("ATM0");
@@ -193,6 +194,7 @@ SettingsBlock Changed(const DeviceLists& lists) {
     block.SetOverwrite(3);
     block.SetPort(10, lists);
     block.SetProtocol(1);
+    block.RecvTimeout = 75;
     block.SendTimeout = 90;
     block.Telephone.Assign("555-0142");
     block.SetUseModem(1, lists);
