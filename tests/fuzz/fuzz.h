@@ -73,7 +73,6 @@ class FuzzEngine : public FuzzLine, public ZModemEngine {
 public:
     FuzzEngine(const std::uint8_t* data, std::size_t size)
         : FuzzLine(data, size), ZModemEngine(&link, nullptr) {}
-    using ZModemEngine::SearchHeader;
     void SetPeerFlags(int flags) { peerFlags_ = flags; }
     void SetHeaderFormat(int format) { headerFormat_ = format; }
     int Code() const { return Status()->code_; }
