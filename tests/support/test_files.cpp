@@ -23,10 +23,6 @@ void WriteFile(const std::string& path, const Bytes& data) {
               static_cast<std::streamsize>(data.size()));
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-    WriteFile(path, Text(text));
-}
-
 Bytes Pattern(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     Bytes out(size);

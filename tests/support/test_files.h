@@ -16,7 +16,6 @@ Bytes ReadFile(const std::string& path);
 std::string ReadText(const std::string& path);
 // Creates or empties the file and writes `data`.
 void WriteFile(const std::string& path, const Bytes& data);
-void WriteFile(const std::string& path, const std::string& text);
 // `size` bytes of seeded noise: the same seed gives the same bytes.
 Bytes Pattern(std::size_t size, unsigned seed = 7);
 Bytes Text(const std::string& s);

@@ -49,7 +49,7 @@ protected:
 
     void MakeFile(const std::string& relative, const std::string& contents = "x") {
         fs::create_directories(fs::path(Path(relative)).parent_path());
-        test::WriteFile(Path(relative), contents);
+        test::WriteFile(Path(relative), test::Text(contents));
     }
 
     // Starts a walk over `list`; the text stays alive in the fixture, as a caller's must.
