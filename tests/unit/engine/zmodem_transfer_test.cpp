@@ -202,7 +202,6 @@ const ManagementCase kManagementCases[] = {
     {"Append", ZMAPND, 1, 0, 700, kT1, 900, kT2, kOther, kAppended},
     {"Clobber", ZMCLOB, 1, 0, 900, kT2, 100, kT1, kOther, kReplaced},
     {"NewNewer", ZMNEW, 1, 0, 900, kT1, 100, kT2, kOther, kReplaced},
-    {"NewOlder", ZMNEW, 1, 0, 100, kT2, 900, kT1, kOther, kSkipped},
     {"NewSameTime", ZMNEW, 1, 0, 100, kT1, 900, kT1, kOther, kSkipped},
     {"DiffSame", ZMDIFF, 1, 0, 600, kT1, 600, kT1, kSame, kSkipped},
     {"DiffTime", ZMDIFF, 1, 0, 600, kT1, 600, kT2, kSame, kReplaced},
