@@ -40,8 +40,6 @@ TEST(TransferEngine, StripPathKeepsTheLastNameComponent) {
     EXPECT_STREQ(TransferEngine::StripPath("C:\\dir\\sub\\name.txt"), "name.txt");
     EXPECT_STREQ(TransferEngine::StripPath("C:name.txt"), "name.txt");
     EXPECT_STREQ(TransferEngine::StripPath("a\\b:c"), "b:c");
-    EXPECT_STREQ(TransferEngine::StripPath("dir\\"), "");
-    EXPECT_STREQ(TransferEngine::StripPath("unix/style/name"), "unix/style/name");
 }
 
 // A failed ZModem run cancels the other side, unless that side cancelled or the engine has no
@@ -93,8 +91,8 @@ TEST(TransferEngine, AbortCheckFinishesTheFileOnCancelAndCarrierLoss) {
 }
 
 // Every run goes through one frame: a run that cannot start (here: no buffer) reports its code
-// like any other failure, so the driver sees it; one that can is handed its list with the
-// direction set and pending input gone.
+// like any other failure, so the driver sees it; one that can is handed its list with pending
+// input gone.
 TEST(TransferEngine, EveryRunGoesThroughTheFrame) {
     PeerLine l;
     Side& side = l.side;
@@ -110,11 +108,7 @@ TEST(TransferEngine, EveryRunGoesThroughTheFrame) {
     ProbeEngine engine(side.link.get(), &side.status, kProtocolIdXModem, true);
     EXPECT_EQ(engine.Receive(list), 0);
     EXPECT_EQ(engine.handed, "a.bin;b.bin");
-    EXPECT_EQ(side.status.direction_, 0);
     EXPECT_EQ(side.link->InputCount(), 0);
-    EXPECT_EQ(engine.Send(nullptr), 0);
-    EXPECT_EQ(engine.handed, "<null>");
-    EXPECT_EQ(side.status.direction_, 1);
 }
 
 } // namespace
