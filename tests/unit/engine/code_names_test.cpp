@@ -37,7 +37,6 @@ TEST(CodeNames, EachCodeAndNameOnceInTheRangeOfItsLayer) {
         EXPECT_TRUE(placed) << entry.name << " = " << entry.code;
     }
     EXPECT_EQ(NameOfCode(-909), "TE_TIMEOUT");
-    EXPECT_EQ(NameOfCode(-828), "LINK_NO_PORT");
     EXPECT_EQ(NameOfCode(-1234), "-1234");
 }
 
