@@ -29,16 +29,6 @@ struct Becomes {
     const char* path = "";
 };
 
-Becomes Taken(const char* path) {
-    return {NameVerdict::kTaken, path};
-}
-Becomes Rooted(const char* path) {
-    return {NameVerdict::kRootRemoved, path};
-}
-Becomes Declined(NameVerdict verdict) {
-    return {verdict, ""};
-}
-
 struct HostileName {
     const char* kind;
     std::string offered;
@@ -51,32 +41,32 @@ const std::string kLongName(300, 'a');
 const std::vector<HostileName>& HostileNames() {
     using V = NameVerdict;
     static const std::vector<HostileName> names = {
-        {"plain name", "report.txt", Taken("report.txt")},
-        {"folders, '/'", "logs/2024/jan.txt", Taken("logs/2024/jan.txt")},
-        {"folders, '\\'", "logs\\jan.txt", Taken("logs/jan.txt")},
-        {"absolute, '/'", "/etc/passwd", Rooted("etc/passwd")},
-        {"drive letter", "C:\\boot.ini", Rooted("boot.ini")},
-        {"drive-relative", "d:notes.txt", Rooted("notes.txt")},
-        {"UNC, '\\'", "\\\\server\\share\\dir\\f.txt", Rooted("dir/f.txt")},
-        {"long-path prefix", "\\\\?\\C:\\x\\y.txt", Rooted("x/y.txt")},
-        {"long UNC prefix", "\\\\?\\UNC\\srv\\sh\\z.txt", Rooted("z.txt")},
-        {"'..' at the start", "../escape.txt", Declined(V::kClimbsOut)},
-        {"'..' at the end", "dir\\..", Declined(V::kClimbsOut)},
-        {"'..' after a root", "/../escape.txt", Declined(V::kClimbsOut)},
-        {"'.' and empty steps", "a/./b//c.txt", Taken("a/b/c.txt")},
-        {"dots in a name", "..hidden...txt", Taken("..hidden...txt")},
-        {"DEL", "del\x7f", Declined(V::kControlCharacter)},
-        {"unit separator", "a\x1f", Declined(V::kControlCharacter)},
-        {"300 characters", kLongName, Declined(V::kTooLong)},
-        {"empty", "", Declined(V::kEmpty)},
-        {"a root alone", "/", Declined(V::kEmpty)},
-        {"a drive alone", "C:\\", Declined(V::kEmpty)},
-        {"device name", "CON", Taken("CON"), Declined(V::kNotAName)},
-        {"device with extension", "nul.txt", Taken("nul.txt"), Declined(V::kNotAName)},
-        {"device in a folder", "dir/com1.log", Taken("dir/com1.log"), Declined(V::kNotAName)},
-        {"colon inside", "notes:v2.txt", Taken("notes:v2.txt"), Declined(V::kNotAName)},
-        {"trailing dot", "name.", Taken("name."), Declined(V::kNotAName)},
-        {"trailing space", "name ", Taken("name "), Declined(V::kNotAName)},
+        {"plain name", "report.txt", {V::kTaken, "report.txt"}},
+        {"folders, '/'", "logs/2024/jan.txt", {V::kTaken, "logs/2024/jan.txt"}},
+        {"folders, '\\'", "logs\\jan.txt", {V::kTaken, "logs/jan.txt"}},
+        {"absolute, '/'", "/etc/passwd", {V::kRootRemoved, "etc/passwd"}},
+        {"drive letter", "C:\\boot.ini", {V::kRootRemoved, "boot.ini"}},
+        {"drive-relative", "d:notes.txt", {V::kRootRemoved, "notes.txt"}},
+        {"UNC, '\\'", "\\\\server\\share\\dir\\f.txt", {V::kRootRemoved, "dir/f.txt"}},
+        {"long-path prefix", "\\\\?\\C:\\x\\y.txt", {V::kRootRemoved, "x/y.txt"}},
+        {"long UNC prefix", "\\\\?\\UNC\\srv\\sh\\z.txt", {V::kRootRemoved, "z.txt"}},
+        {"'..' at the start", "../escape.txt", {V::kClimbsOut}},
+        {"'..' at the end", "dir\\..", {V::kClimbsOut}},
+        {"'..' after a root", "/../escape.txt", {V::kClimbsOut}},
+        {"'.' and empty steps", "a/./b//c.txt", {V::kTaken, "a/b/c.txt"}},
+        {"dots in a name", "..hidden...txt", {V::kTaken, "..hidden...txt"}},
+        {"DEL", "del\x7f", {V::kControlCharacter}},
+        {"unit separator", "a\x1f", {V::kControlCharacter}},
+        {"300 characters", kLongName, {V::kTooLong}},
+        {"empty", "", {V::kEmpty}},
+        {"a root alone", "/", {V::kEmpty}},
+        {"a drive alone", "C:\\", {V::kEmpty}},
+        {"device name", "CON", {V::kTaken, "CON"}, Becomes{V::kNotAName}},
+        {"device with extension", "nul.txt", {V::kTaken, "nul.txt"}, Becomes{V::kNotAName}},
+        {"device in a folder", "dir/com1.log", {V::kTaken, "dir/com1.log"}, Becomes{V::kNotAName}},
+        {"colon inside", "notes:v2.txt", {V::kTaken, "notes:v2.txt"}, Becomes{V::kNotAName}},
+        {"trailing dot", "name.", {V::kTaken, "name."}, Becomes{V::kNotAName}},
+        {"trailing space", "name ", {V::kTaken, "name "}, Becomes{V::kNotAName}},
     };
     return names;
 }
