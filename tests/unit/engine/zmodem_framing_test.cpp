@@ -96,7 +96,6 @@ protected:
 
     // What the engine sent, once it has gone quiet.
     Bytes Sent() { return peer.ReadUntilSilent(100); }
-    TransferStatus& Status() { return side.status; }
 };
 
 // Each header format and subpacket end, written by the engine and compared with the hand-made
@@ -145,7 +144,7 @@ TEST_F(ZModemFraming, HeadersAndSubpacketsRoundTrip) {
         if (c.subpacket) {
             engine.SetHeaderFormat(c.format);
             EXPECT_EQ(engine.ReadData(), c.type);
-            ASSERT_EQ(Status().blockLength_, 256);
+            ASSERT_EQ(side.status.blockLength_, 256);
             EXPECT_EQ(Bytes(engine.DataBuffer(), engine.DataBuffer() + 256), every);
         } else {
             EXPECT_EQ(engine.ReadHeader(1), c.type);
@@ -154,7 +153,7 @@ TEST_F(ZModemFraming, HeadersAndSubpacketsRoundTrip) {
         }
         engine.Link()->PurgeInput(0);
     }
-    EXPECT_EQ(Status().errorCount_, 0);
+    EXPECT_EQ(side.status.errorCount_, 0);
 }
 
 // Damaged and unusual input: each read gives the error (or, where tolerated, the frame); a
@@ -206,16 +205,16 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
     line.A().SetQueues(20000, 0, 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const int errors = Status().errorCount_;
+        const int errors = side.status.errorCount_;
         peer.Send(c.stream);
         if (c.format != 0) {
             engine.SetHeaderFormat(c.format);
             EXPECT_EQ(engine.ReadData(), c.expected);
         } else {
             EXPECT_EQ(engine.ReadHeader(1), c.expected);
-            EXPECT_EQ(Status().errorCount_ - errors, c.expected < 0 ? 1 : 0);
+            EXPECT_EQ(side.status.errorCount_ - errors, c.expected < 0 ? 1 : 0);
         }
-        EXPECT_EQ(Status().code_, 0);
+        EXPECT_EQ(side.status.code_, 0);
         engine.Link()->PurgeInput(0);
     }
 }
@@ -261,7 +260,7 @@ TEST_F(ZModemFraming, ReceiverPassesOverStaleDataAfterAResend) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadFile(target), file);
     EXPECT_EQ(afterStale, HexHeader(ZACK, At(512))); // and no second ZRPOS
-    EXPECT_EQ(Status().errorCount_, 1);
+    EXPECT_EQ(side.status.errorCount_, 1);
 }
 
 // After a loss the sender waits for each window's answer. An answer whose start the noise made
@@ -304,14 +303,14 @@ TEST_F(ZModemFraming, FiveCansCancelWithoutAnswer) {
 
     peer.Send(Bytes(5, ZDLE));
     EXPECT_EQ(engine.ReadHeader(0), TE_REMOTE_CANCEL);
-    EXPECT_EQ(Status().code_, TE_REMOTE_CANCEL);
-    Status().code_ = 0;
+    EXPECT_EQ(side.status.code_, TE_REMOTE_CANCEL);
+    side.status.code_ = 0;
     engine.SetHeaderFormat('A');
     peer.Send(Bytes{'a', 'b', ZDLE, ZDLE, ZDLE, ZDLE, ZDLE});
     EXPECT_EQ(engine.ReadData(), TE_REMOTE_CANCEL);
     // A sender's watch of the back channel takes the first CAN of a page's abort (five CANs,
     // five backspaces); the header search counts it with the other four.
-    Status().code_ = 0;
+    side.status.code_ = 0;
     peer.Send(Bytes{ZDLE, ZDLE, ZDLE, ZDLE, ZDLE, 8, 8, 8, 8, 8});
     EXPECT_EQ(engine.WatchBackChannel(), 1);
     EXPECT_EQ(engine.ReadHeader(0), TE_REMOTE_CANCEL);

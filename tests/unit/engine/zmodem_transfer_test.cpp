@@ -190,28 +190,25 @@ TEST_P(ZModemManagement, ExistingFileIsTreatedByTheOption) {
     }
 }
 
-constexpr std::int32_t kT1 = kOldTime;
-constexpr std::int32_t kT2 = kNewTime;
-
 const ManagementCase kManagementCases[] = {
-    {"NewerLongerNewerButShorter", ZMNEWL, 1, 0, 500, kT1, 300, kT2, kOther, kReplaced},
-    {"NewerLongerLongerButOlder", ZMNEWL, 1, 0, 300, kT2, 500, kT1, kOther, kReplaced},
-    {"NewerLongerNeither", ZMNEWL, 1, 0, 500, kT2, 300, kT1, kOther, kSkipped},
-    {"CrcSame", ZMCRC, 1, 0, 4000, kT1, 4000, kT2, kSame, kSkipped},
-    {"CrcDifferent", ZMCRC, 1, 0, 4000, kT1, 4000, kT1, kOther, kReplaced},
-    {"Append", ZMAPND, 1, 0, 700, kT1, 900, kT2, kOther, kAppended},
-    {"Clobber", ZMCLOB, 1, 0, 900, kT2, 100, kT1, kOther, kReplaced},
-    {"NewNewer", ZMNEW, 1, 0, 900, kT1, 100, kT2, kOther, kReplaced},
-    {"NewSameTime", ZMNEW, 1, 0, 100, kT1, 900, kT1, kOther, kSkipped},
-    {"DiffSame", ZMDIFF, 1, 0, 600, kT1, 600, kT1, kSame, kSkipped},
-    {"DiffTime", ZMDIFF, 1, 0, 600, kT1, 600, kT2, kSame, kReplaced},
-    {"Protect", ZMPROT, 1, 0, 600, kT1, 900, kT2, kOther, kExists},
+    {"NewerLongerNewerButShorter", ZMNEWL, 1, 0, 500, kOldTime, 300, kNewTime, kOther, kReplaced},
+    {"NewerLongerLongerButOlder", ZMNEWL, 1, 0, 300, kNewTime, 500, kOldTime, kOther, kReplaced},
+    {"NewerLongerNeither", ZMNEWL, 1, 0, 500, kNewTime, 300, kOldTime, kOther, kSkipped},
+    {"CrcSame", ZMCRC, 1, 0, 4000, kOldTime, 4000, kNewTime, kSame, kSkipped},
+    {"CrcDifferent", ZMCRC, 1, 0, 4000, kOldTime, 4000, kOldTime, kOther, kReplaced},
+    {"Append", ZMAPND, 1, 0, 700, kOldTime, 900, kNewTime, kOther, kAppended},
+    {"Clobber", ZMCLOB, 1, 0, 900, kNewTime, 100, kOldTime, kOther, kReplaced},
+    {"NewNewer", ZMNEW, 1, 0, 900, kOldTime, 100, kNewTime, kOther, kReplaced},
+    {"NewSameTime", ZMNEW, 1, 0, 100, kOldTime, 900, kOldTime, kOther, kSkipped},
+    {"DiffSame", ZMDIFF, 1, 0, 600, kOldTime, 600, kOldTime, kSame, kSkipped},
+    {"DiffTime", ZMDIFF, 1, 0, 600, kOldTime, 600, kNewTime, kSame, kReplaced},
+    {"Protect", ZMPROT, 1, 0, 600, kOldTime, 900, kNewTime, kOther, kExists},
     // Crash recovery: always (3), or when the sender asks (2), taking its option too.
-    {"Resume", ZMCLOB, 3, 0, 1000, kT1, 5000, kT2, kPrefix, kResumed},
+    {"Resume", ZMCLOB, 3, 0, 1000, kOldTime, 5000, kNewTime, kPrefix, kResumed},
     // A file that had all arrived before the line was cut: nothing more is sent.
-    {"ResumeWhole", ZMCLOB, 3, 0, 5000, kT1, 5000, kT2, kSame, kResumed},
-    {"LongerIsNotResumed", ZMCLOB, 3, 0, 6000, kT1, 3000, kT2, kOther, kReplaced},
-    {"FollowTheSender", ZMPROT, 2, ZMCLOB, 1000, kT1, 5000, kT2, kPrefix, kResumed},
+    {"ResumeWhole", ZMCLOB, 3, 0, 5000, kOldTime, 5000, kNewTime, kSame, kResumed},
+    {"LongerIsNotResumed", ZMCLOB, 3, 0, 6000, kOldTime, 3000, kNewTime, kOther, kReplaced},
+    {"FollowTheSender", ZMPROT, 2, ZMCLOB, 1000, kOldTime, 5000, kNewTime, kPrefix, kResumed},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, ZModemManagement, ::testing::ValuesIn(kManagementCases),
