@@ -4,6 +4,7 @@
 
 #include <numeric>
 #include <string>
+#include <tuple>
 
 #include "engine_test_support.h"
 #include "link/tick_count.h"
@@ -120,21 +121,18 @@ TEST(AckNakEngine, ErrorLimitsEndTheRun) {
 }
 
 TEST(AckNakEngine, OverwritePolicies) {
-    struct Case {
-        Overwrite policy;
-        int code;
-        std::string result;
-    };
-    const std::vector<Case> cases = {{Overwrite::kAppend, TE_OK, "old\r\nnew\r\n"},
-                                     {Overwrite::kAlways, TE_OK, "new\r\n"},
-                                     {Overwrite::kNever, TE_FILE_EXISTS, "old\r\n"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(NumberOf(c.policy));
+    // The receiver's policy, its result and the file it leaves.
+    const std::tuple<Overwrite, int, std::string> cases[] = {
+        {Overwrite::kAppend, TE_OK, "old\r\nnew\r\n"},
+        {Overwrite::kAlways, TE_OK, "new\r\n"},
+        {Overwrite::kNever, TE_FILE_EXISTS, "old\r\n"}};
+    for (const auto& [policy, code, result] : cases) {
+        SCOPED_TRACE(NumberOf(policy));
         Pair p;
         WriteFile(p.source, Text("new\r\n"));
         WriteFile(p.target, Text("old\r\n"));
-        p.receiver.SetOverwrite(c.policy);
-        if (c.code == TE_OK) {
+        p.receiver.SetOverwrite(policy);
+        if (code == TE_OK) {
             p.Run();
             EXPECT_EQ(p.sent, TE_OK);
         } else {
@@ -142,8 +140,8 @@ TEST(AckNakEngine, OverwritePolicies) {
             // Once when the file is refused, once on the way out.
             EXPECT_EQ(RawPeer(*p.tx.link).ReadUntilSilent(kQueued), Cancel(2));
         }
-        EXPECT_EQ(p.received, c.code);
-        EXPECT_EQ(ReadFile(p.target), Text(c.result));
+        EXPECT_EQ(p.received, code);
+        EXPECT_EQ(ReadFile(p.target), Text(result));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 namespace tollan {
 namespace {
@@ -12,12 +13,8 @@ namespace {
 // Every code has one name and every name one code, and each name's prefix fits the range its
 // layer owns: a code added in the wrong range, or given twice, shows here.
 TEST(CodeNames, EachCodeAndNameOnceInTheRangeOfItsLayer) {
-    struct Range {
-        std::string_view prefix;
-        int low;
-        int high;
-    };
-    const Range ranges[] = {
+    // Each prefix with the lowest and the highest code of its range.
+    const std::tuple<std::string_view, int, int> ranges[] = {
         {"TE_", -949, 0},      {"FILE_", -955, -950},  {"OUT_OF_MEMORY", -956, -956},
         {"LINK_", -842, -801}, {"MODEM_", -899, -843},
     };
@@ -28,9 +25,9 @@ TEST(CodeNames, EachCodeAndNameOnceInTheRangeOfItsLayer) {
         EXPECT_TRUE(names.insert(entry.name).second) << entry.name << " appears twice";
         const std::string_view name = entry.name;
         bool placed = false;
-        for (const Range& range : ranges) {
-            if (name.starts_with(range.prefix)) {
-                placed = entry.code >= range.low && entry.code <= range.high;
+        for (const auto& [prefix, low, high] : ranges) {
+            if (name.starts_with(prefix)) {
+                placed = entry.code >= low && entry.code <= high;
                 break;
             }
         }
