@@ -75,12 +75,8 @@ TEST(AckNakEngine, CorruptedLinesAreSentAgain) {
 // of the file (garbage counts as one). Either way the other side gets the cancel. A BEL from the
 // receiver is its cancel.
 TEST(AckNakEngine, ErrorLimitsEndTheRun) {
-    struct Case {
-        bool send;
-        Bytes replies; // the peer's answer to each line a sender sends
-        int result;
-    };
-    const Case cases[] = {
+    // Whether the engine sends, the peer's answer to each line a sender sends, and the result.
+    const std::tuple<bool, Bytes, int> cases[] = {
         {false, {}, TE_TOO_MANY_ERRORS},
         {true, {kNak, kAck, kNak, '?'}, TE_TOO_MANY_ERRORS},
         {true, {kNak, kBel}, TE_REMOTE_CANCEL},
@@ -88,32 +84,32 @@ TEST(AckNakEngine, ErrorLimitsEndTheRun) {
     ScratchFolder dir;
     const std::string source = dir.Path("source.txt");
     WriteFile(source, Text("one\r\ntwo\r\n"));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.result << (c.send ? " sender" : " receiver"));
+    for (const auto& [send, replies, expectedResult] : cases) {
+        SCOPED_TRACE(testing::Message() << expectedResult << (send ? " sender" : " receiver"));
         PeerLine l;
         AckNakEngine engine(l.side.link.get(), &l.side.status);
-        engine.SetMaxErrors(c.send ? 3 : 2);
-        std::string path = c.send ? source : dir.Path("target.txt");
+        engine.SetMaxErrors(send ? 3 : 2);
+        std::string path = send ? source : dir.Path("target.txt");
         int result = 1;
         Bytes seen;
-        RunBoth([&] { result = c.send ? engine.Send(path.data()) : engine.Receive(path.data()); },
+        RunBoth([&] { result = send ? engine.Send(path.data()) : engine.Receive(path.data()); },
                 [&] {
                     const Bytes bad = Flipped(Line("abc"), -1, 0x01);
-                    for (int i = 0; !c.send && i < 2; ++i) {
+                    for (int i = 0; !send && i < 2; ++i) {
                         EXPECT_EQ(l.peer.Read(kPeerWait), kNak);
                         l.peer.Send(bad);
                     }
                     const char* line = "one";
-                    for (const std::uint8_t reply : c.replies) {
+                    for (const std::uint8_t reply : replies) {
                         EXPECT_EQ(l.peer.ReadN(5, kPeerWait), Line(line));
                         l.peer.Send(reply);
                         line = reply == kAck ? "two" : line;
                     }
                     seen = l.peer.ReadUntilSilent(kSilence);
                 });
-        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(result, expectedResult);
         Bytes expected = Cancel();
-        if (!c.send) {
+        if (!send) {
             expected.insert(expected.begin(), kNak);
         }
         EXPECT_EQ(seen, expected);
