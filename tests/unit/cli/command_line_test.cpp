@@ -49,8 +49,10 @@ TEST(CommandLine, Options) {
     EXPECT_EQ(block.BaudRate, 57600);
     EXPECT_EQ(NumberOf(block.WindowSize), 2048);
     EXPECT_EQ(block.MaxErrors, 50);
+    // Out of range values are held at their limits; cut to their fields' width instead, they
+    // would read as 300, 4096 and 5, all in range.
     ASSERT_TRUE(Parse(
-        {"send", "-l", "x", "-b", "99999999999", "--window", "-70000", "--max-errors=-5", "f"},
+        {"send", "-l", "x", "-b", "4294967596", "--window", "-61440", "--max-errors=-65531", "f"},
         command));
     EXPECT_EQ(block.BaudRate, 115200);
     EXPECT_EQ(NumberOf(block.WindowSize), 0);
