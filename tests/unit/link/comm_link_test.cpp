@@ -14,20 +14,13 @@
 #include "link/line_settings.h"
 #include "link/tick_count.h"
 #include "support/memory_port.h"
+#include "support/port_readings.h"
 
 namespace tollan {
 namespace {
 
-std::tuple<std::uint32_t, char, int, int> FormatOf(CommPort& port) {
-    std::tuple<std::uint32_t, char, int, int> f;
-    port.GetFormat(std::get<0>(f), std::get<1>(f), std::get<2>(f), std::get<3>(f));
-    return f;
-}
-std::pair<int, int> FlowOf(CommPort& port) {
-    int input = -1, output = -1;
-    port.GetFlowControl(input, output);
-    return {input, output};
-}
+using test::FlowOf;
+using test::FormatOf;
 
 // Nothing leaves the port: its output waits for CTS, which is off.
 void HoldOutput(MemoryPort& port) {

@@ -17,10 +17,12 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "link/comm_link.h"
 #include "link/posix_serial_port.h"
+#include "support/port_readings.h"
 
 extern char** environ;
 
@@ -80,11 +82,8 @@ protected:
     pid_t socat_ = 0;
 };
 
-std::tuple<std::uint32_t, char, int, int> FormatOf(CommPort& port) {
-    std::tuple<std::uint32_t, char, int, int> f;
-    port.GetFormat(std::get<0>(f), std::get<1>(f), std::get<2>(f), std::get<3>(f));
-    return f;
-}
+using test::FlowOf;
+using test::FormatOf;
 
 TEST_F(PtyPairTest, OpensRawAtTheDefaultFormatAndRestoresOnClose) {
     const termios before = SettingsOf(a_);
@@ -150,9 +149,7 @@ TEST_F(PtyPairTest, FlowControlCodesReachTermios) {
     // Handshakes termios cannot express change nothing.
     EXPECT_EQ(port.SetFlowControl(kFlowDtr, kFlowNone), LINK_UNSUPPORTED);
     EXPECT_EQ(port.SetFlowControl(kFlowNone, kFlowDsr), LINK_UNSUPPORTED);
-    int input, output;
-    port.GetFlowControl(input, output);
-    EXPECT_EQ(std::make_pair(input, output), std::make_pair(kFlowNone, kFlowXonXoff));
+    EXPECT_EQ(FlowOf(port), std::make_pair(kFlowNone, kFlowXonXoff));
     EXPECT_EQ(SettingsOf(port.Descriptor()).c_iflag & (IXON | IXOFF), tcflag_t{IXON});
 }
 
