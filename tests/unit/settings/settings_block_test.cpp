@@ -152,6 +152,11 @@ TEST(SettingsWrites, TelephoneIsCutOrTakenFromTheListing) {
     EXPECT_EQ(block.Telephone.view(), std::string(40, '7'));
 }
 
+// A number as the settings key stores it: four bytes, in the machine's order.
+std::string Dword(uint32_t value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+
 // An in-memory settings key: raw value data by name.
 class MemoryStore : public SettingsStore {
 public:
@@ -163,19 +168,13 @@ public:
         std::memcpy(data, it->second.data(), it->second.size());
         return static_cast<int32_t>(it->second.size());
     }
-    void WriteNumber(const char* name, uint32_t value) override {
-        values[name] = std::string(reinterpret_cast<const char*>(&value), 4);
-    }
+    void WriteNumber(const char* name, uint32_t value) override { values[name] = Dword(value); }
     void WriteText(const char* name, std::string_view text) override {
         values[name] = std::string(text) + '\0';
     }
 
     std::map<std::string, std::string> values;
 };
-
-std::string Dword(uint32_t value) {
-    return std::string(reinterpret_cast<const char*>(&value), 4);
-}
 
 SettingsBlock Changed(const DeviceLists& lists) {
     SettingsBlock block;
