@@ -65,7 +65,7 @@ Table closingRows;
 // shows a minimised dialog box again in its normal size).
 std::atomic<bool> sawMinTitle = false;
 
-LRESULT CALLBACK WatchSize(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK WatchForMinTitle(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && message->message == WM_SETTEXT && message->lParam != 0 &&
         lstrcmpA(reinterpret_cast<const char*>(message->lParam), kMinTitle) == 0) {
@@ -104,7 +104,7 @@ protected:
         run_ = std::async(std::launch::async, [this, prompt, showErrors] {
             const HHOOK hooks[] = {
                 SetWindowsHookExA(WH_GETMESSAGE, CatchClosing, nullptr, GetCurrentThreadId()),
-                SetWindowsHookExA(WH_CALLWNDPROC, WatchSize, nullptr, GetCurrentThreadId())};
+                SetWindowsHookExA(WH_CALLWNDPROC, WatchForMinTitle, nullptr, GetCurrentThreadId())};
             std::int32_t result =
                 RunTransferFiles(block_, lists_, GetModuleHandleA(nullptr), prompt, showErrors);
             std::for_each(std::begin(hooks), std::end(hooks), UnhookWindowsHookEx);
