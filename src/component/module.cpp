@@ -3,6 +3,7 @@
 #include "component/module.h"
 
 #include "component/class_factory.h"
+#include "component/interface_type_info.h"
 #include "settings/settings_block.h"
 #include "tollan_idl.h"
 
@@ -55,13 +56,18 @@ bool ModuleInUse() {
 
 } // namespace tollan
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         tollan::module = instance;
         DisableThreadLibraryCalls(instance);
         break;
     case DLL_PROCESS_DETACH:
+        // On FreeLibrary (no reserved pointer) the type library is still loaded and its type
+        // information can be released; at process exit it may already be gone.
+        if (reserved == nullptr) {
+            tollan::ReleaseInterfaceTypeInfo();
+        }
         tollan::ProcessDevices().Clear();
         tollan::ProcessSettings().SetFileList(u"");
         break;

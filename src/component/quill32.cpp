@@ -1,6 +1,7 @@
 #include "component/quill32.h"
 
 #include "component/automation_text.h"
+#include "component/interface_type_info.h"
 #include "component/module.h"
 #include "component/win32_transfer_files.h"
 #include "settings/device_lists.h"
@@ -90,9 +91,6 @@ Quill32::Quill32() {
 }
 
 Quill32::~Quill32() {
-    if (typeInfo_ != nullptr) {
-        typeInfo_->Release();
-    }
     ObjectDestroyed();
 }
 
@@ -111,29 +109,15 @@ STDMETHODIMP Quill32::QueryInterface(REFIID iid, void** object) {
 }
 
 STDMETHODIMP_(ULONG) Quill32::AddRef() {
-    return static_cast<ULONG>(++references_);
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
 }
 
 STDMETHODIMP_(ULONG) Quill32::Release() {
-    LONG left = --references_;
+    LONG left = InterlockedDecrement(&references_);
     if (left == 0) {
         delete this;
     }
     return static_cast<ULONG>(left);
-}
-
-HRESULT Quill32::LoadTypeInfo() {
-    if (typeInfo_ != nullptr) {
-        return S_OK;
-    }
-    ITypeLib* library = nullptr;
-    HRESULT result = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &library);
-    if (FAILED(result)) {
-        return result;
-    }
-    result = library->GetTypeInfoOfGuid(IID_IQuill32, &typeInfo_);
-    library->Release();
-    return result;
 }
 
 STDMETHODIMP Quill32::GetTypeInfoCount(UINT* count) {
@@ -152,10 +136,11 @@ STDMETHODIMP Quill32::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
     if (index != 0) {
         return DISP_E_BADINDEX;
     }
-    HRESULT result = LoadTypeInfo();
-    if (SUCCEEDED(result)) {
-        typeInfo_->AddRef();
-        *info = typeInfo_;
+    HRESULT result = S_OK;
+    ITypeInfo* typeInfo = InterfaceTypeInfo(result);
+    if (typeInfo != nullptr) {
+        typeInfo->AddRef();
+        *info = typeInfo;
     }
     return result;
 }
@@ -164,11 +149,12 @@ STDMETHODIMP Quill32::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCI
     if (!IsEqualIID(iid, IID_NULL)) {
         return DISP_E_UNKNOWNINTERFACE;
     }
-    HRESULT result = LoadTypeInfo();
-    if (FAILED(result)) {
+    HRESULT result = S_OK;
+    ITypeInfo* typeInfo = InterfaceTypeInfo(result);
+    if (typeInfo == nullptr) {
         return result;
     }
-    return DispGetIDsOfNames(typeInfo_, names, count, ids);
+    return DispGetIDsOfNames(typeInfo, names, count, ids);
 }
 
 STDMETHODIMP Quill32::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
@@ -176,11 +162,12 @@ STDMETHODIMP Quill32::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS
     if (!IsEqualIID(iid, IID_NULL)) {
         return DISP_E_UNKNOWNINTERFACE;
     }
-    HRESULT loaded = LoadTypeInfo();
-    if (FAILED(loaded)) {
+    HRESULT loaded = S_OK;
+    ITypeInfo* typeInfo = InterfaceTypeInfo(loaded);
+    if (typeInfo == nullptr) {
         return loaded;
     }
-    return DispInvoke(static_cast<IQuill32*>(this), typeInfo_, id, flags, params, result, exception,
+    return DispInvoke(static_cast<IQuill32*>(this), typeInfo, id, flags, params, result, exception,
                       argumentError);
 }
 

@@ -95,11 +95,7 @@ public:
 private:
     ~Quill32();
 
-    // Loads the interface's type information from the module's own type library.
-    HRESULT LoadTypeInfo();
-
-    LONG references_ = 1;
-    ITypeInfo* typeInfo_ = nullptr;
+    LONG volatile references_ = 1;
     FixedText<260> moduleDirectory_; // ends in a backslash
 };
 
