@@ -44,10 +44,12 @@ protected:
 
     // The viewer that Help opened, shown at the file's contents; closed again.
     void ExpectViewerAndClose() {
+        // The viewer is found once it is whole: Help may still be building it on its thread.
         HWND viewer = nullptr;
-        ASSERT_TRUE(WaitFor([&] { return (viewer = FindWindowA("HH Parent", "tollan help")); }))
-            << "no HTML Help viewer";
-        EXPECT_NE(FindWindowExA(viewer, nullptr, "HH Child", nullptr), nullptr);
+        ASSERT_TRUE(WaitFor([&] {
+            viewer = FindWindowA("HH Parent", "tollan help");
+            return viewer != nullptr && FindWindowExA(viewer, nullptr, "HH Child", nullptr);
+        })) << "no HTML Help viewer with its contents";
         EXPECT_EQ(FindWindowA("#32770", "Help"), nullptr) << "a message instead of the topic";
         if (const char* shot = std::getenv("TOLLAN_HELP_SHOT")) {
             const std::filesystem::path folder = shot;
