@@ -3,7 +3,10 @@
 # of it (scripts/package).
 include(GNUInstallDirs)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${CMAKE_CURRENT_LIST_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README's link to the command guide resolves beside it.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/command.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tollan)

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace tollan {
 
@@ -30,18 +31,32 @@ bool OpenHtmlHelp(HWND owner, const char* file, DWORD topic) {
     return htmlHelp != nullptr && htmlHelp(owner, file, kHtmlHelpContext, topic) != nullptr;
 }
 
-// WinHelp is gone from current Windows: a ".hlp" file still goes to it where it is there, a
-// ".chm" file to HTML Help; when neither can show the topic, a message names the file and it.
+bool FileExists(const std::string& file) {
+    const DWORD attributes = GetFileAttributesA(file.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// WinHelp is gone from current Windows: a ".hlp" file still goes to it where the file is there,
+// and where it is not, the ".chm" of the same name goes to HTML Help in its place (the
+// component's own help ships as tollan.chm while HelpFile names tollan.hlp). When neither can
+// show the topic, a message names the file and it.
 void SystemHelpViewer(HWND owner, const char* helpFile, DWORD topic) {
-    const char* file = helpFile != nullptr ? helpFile : "";
-    if (HasExtension(file, ".chm")
-            ? OpenHtmlHelp(owner, file, topic)
-            : HasExtension(file, ".hlp") && WinHelpA(owner, file, HELP_CONTEXT, topic)) {
+    const std::string file = helpFile != nullptr ? helpFile : "";
+    bool shown = false;
+    if (HasExtension(file.c_str(), ".chm")) {
+        shown = OpenHtmlHelp(owner, file.c_str(), topic);
+    } else if (HasExtension(file.c_str(), ".hlp")) {
+        const std::string chm = file.substr(0, file.size() - 4) + ".chm";
+        shown = !FileExists(file) && FileExists(chm)
+                    ? OpenHtmlHelp(owner, chm.c_str(), topic)
+                    : WinHelpA(owner, file.c_str(), HELP_CONTEXT, topic) != FALSE;
+    }
+    if (shown) {
         return;
     }
     char text[MAX_PATH + 128];
     std::snprintf(text, sizeof text, "Help topic %lu of %s cannot be shown.",
-                  static_cast<unsigned long>(topic), file);
+                  static_cast<unsigned long>(topic), file.c_str());
     MessageBoxA(owner, text, "Help", MB_OK | MB_ICONINFORMATION);
 }
 

@@ -9,8 +9,9 @@ namespace tollan {
 
 using HelpViewer = void (*)(HWND owner, const char* helpFile, DWORD topic);
 
-// Opens `helpFile` at context number `topic`, owned by `owner`: a ".hlp" file with WinHelp, a
-// ".chm" file with HTML Help; where that cannot be done, a message names the file and the topic.
+// Opens `helpFile` at context number `topic`, owned by `owner`: a ".hlp" file with WinHelp (or,
+// when it is missing, the ".chm" of the same name with HTML Help), a ".chm" file with HTML Help;
+// where that cannot be done, a message names the file and the topic.
 void OpenHelpTopic(HWND owner, const char* helpFile, DWORD topic);
 
 // Puts `viewer` in place of the system help viewer (null: the system's again); returns the viewer

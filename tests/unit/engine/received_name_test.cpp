@@ -1,5 +1,5 @@
 // Names, sizes and times a sender offers: the table of hostile names with what each becomes under
-// POSIX and Win32 rules (kinds from the README's table), and the same names offered for
+// POSIX and Win32 rules (kinds from the command guide's table), and the same names offered for
 // real to the YModem receiver of this platform, which must write every accepted file inside its
 // folder, nothing anywhere else, and go on with the batch after each declined one (the receivers
 // share that step; the ZModem receiver's skipping is also met by the lrzsz interop tests).
