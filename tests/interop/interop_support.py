@@ -97,8 +97,19 @@ class Case:
 
     def wait_opened(self, process, path):
         device, fds = os.path.realpath(path), f"/proc/{process.pid}/fd"
-        wait_until(lambda: device in {os.path.realpath(os.path.join(fds, fd))
-                                      for fd in os.listdir(fds)}, f"{path} opened", process)
+
+        def is_device(fd):
+            try:  # an fd closed since the listing is not the device
+                return os.readlink(os.path.join(fds, fd)) == device
+            except OSError:
+                return False
+
+        def opened():
+            try:
+                return any(is_device(fd) for fd in os.listdir(fds))
+            except OSError:  # the process has just ended: wait_until reports it
+                return False
+        wait_until(opened, f"{path} opened", process)
 
     def finish(self, process):
         try:
@@ -208,8 +219,12 @@ def random_bytes(size, seed):
 
 
 def wait_for_size(path, size):
-    wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= size,
-               f"{path} reach {size} bytes")
+    def reached():
+        try:  # a file that is not there yet, or no longer, has not reached it
+            return os.path.getsize(path) >= size
+        except OSError:
+            return False
+    wait_until(reached, f"{path} reach {size} bytes")
 
 
 def write(path, data, mtime=None):

@@ -216,33 +216,6 @@ TEST_F(TransferFilesTest, ARefusedRunShowsItsMessage) {
     EXPECT_EQ(Result(), 2);
 }
 
-// Lists a send cannot go through end the run before the port (COM9: code 18) is opened, with
-// code 11 and nothing counted: a name the code page lacks a letter of (its '?'s would match
-// notes.txt and plans.txt), a file past 4 GiB (sparse here) after a wildcard.
-TEST_F(TransferFilesTest, ListsASendCannotCarryEndBeforeThePortOpens) {
-    Write("out\\notes.txt", "n");
-    Write("out\\plans.txt", "p");
-    const std::u16string cyrillic =
-        WidenText(Path("out")) + u"\\\u041e\u0442\u0447\u0435\u0442.txt";
-    Write("out\\huge.bin", "");
-    std::filesystem::resize_file(Path("out\\huge.bin"), 0x100000010u);
-    const std::pair<std::u16string, std::string> cases[] = {
-        {cyrillic, "A file name has characters the system's code page lacks."},
-        {WidenText(Path("out\\*.txt") + ";" + Path("out\\huge.bin")),
-         Path("out\\huge.bin") + ": 2 GiB or larger; file offsets on the line are 32 bits"},
-    };
-    block_.Protocol = Protocol::kZModem;
-    block_.Transfer = 1;
-    block_.Port = 1;
-    for (const auto& [list, status] : cases) {
-        block_.SetFileList(list);
-        Start(false, false);
-        EXPECT_EQ(Result(), kResultOpenFailed);
-        EXPECT_EQ(closingTexts[IDC_PROGRESS_STATUS], status);
-        EXPECT_EQ(block_.Transferred, 0);
-    }
-}
-
 // A receiver on COM6 in this process, run by the portable driver with no one to watch it. A host
 // run waits for its next sender until it is stopped: after the batch, or by the driver going.
 class Receiver : public TransferView {
@@ -259,6 +232,52 @@ private:
     RunResult result_;
     TransferDriver driver_;
 };
+
+// Lists a send cannot go through end the run before the port opens, with code 11 and nothing
+// counted: a name the code page lacks a letter of (its '?'s would match notes.txt and plans.txt),
+// a file past 2 GiB and one past 4 GiB (both sparse) after a wildcard. Each refusal leaves COM5
+// free: the send that follows reaches its receiver.
+TEST_F(TransferFilesTest, ListsASendCannotCarryEndBeforeThePortOpens) {
+    Write("out\\notes.txt", "n");
+    Write("out\\plans.txt", "p");
+    const std::u16string cyrillic =
+        WidenText(Path("out")) + u"\\\u041e\u0442\u0447\u0435\u0442.txt";
+    const auto sparse = [this](const char* name, std::uintmax_t size) {
+        Write(name, "");
+        std::filesystem::resize_file(Path(name), size);
+        return Path(name);
+    };
+    const std::string large = sparse("out\\large.bin", 0xA0000000u);
+    const std::string huge = sparse("out\\huge.bin", 0x100000010u);
+    const char* tooLarge = ": 2 GiB or larger; file offsets on the line are 32 bits";
+    const std::pair<std::u16string, std::string> cases[] = {
+        {cyrillic, "A file name has characters the system's code page lacks."},
+        {WidenText(large), large + tooLarge},
+        {WidenText(Path("out\\*.txt") + ";" + huge), huge + tooLarge},
+    };
+    block_.Protocol = Protocol::kZModem;
+    block_.Transfer = 1;
+    for (const auto& [list, status] : cases) {
+        block_.SetFileList(list);
+        Start(false, false);
+        EXPECT_EQ(Result(), kResultOpenFailed);
+        EXPECT_EQ(closingTexts[IDC_PROGRESS_STATUS], status);
+        EXPECT_EQ(block_.Transferred, 0);
+    }
+
+    RunSettings receive;
+    receive.protocol = Protocol::kZModem;
+    receive.direction = Direction::kReceive;
+    receive.hostMode = true;
+    receive.defaultDir = Path("in");
+    receive.baudRate = 115200;
+    receive.recvTimeout = 20;
+    Receiver receiver(receive);
+    block_.SetFileList(WidenText(Path("out\\notes.txt")));
+    Start(false, false);
+    EXPECT_EQ(Result(), kResultOk);
+    EXPECT_EQ(block_.Transferred, 1);
+}
 
 // A ZModem batch to a receiver: the dialog closes by itself, its list has one row per file,
 // the counters are right and the copies are whole. The log file cannot be created: the run

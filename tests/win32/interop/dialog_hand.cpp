@@ -1,10 +1,11 @@
 // A hand on another process's progress dialog, for the host tests: finds the dialog by its
 // caption, waits for a status text, prints control texts and presses buttons.
 //
-//   dialog_hand CAPTION [wait-status TEXT] [print ID]... [click ID]...
+//   dialog_hand CAPTION [wait-status TEXT] [wait-button TEXT] [print ID]... [click ID]...
 //
-// wait-status waits until the status line holds TEXT. Steps run in order; each wait gives up
-// after 60 s (exit status 2). Printed lines are "ID=text". Exit status 0 when every step was done.
+// wait-status waits until the status line holds TEXT, wait-button until the Cancel button reads
+// TEXT ("Close" once a run that failed has ended). Steps run in order; each wait gives up after
+// 60 s (exit status 2). Printed lines are "ID=text". Exit status 0 when every step was done.
 #include "support/win32_sheet_driver.h"
 
 #include <cstdio>
@@ -26,11 +27,12 @@ int main(int argc, char** argv) {
         const std::string step = argv[i];
         const std::string value = argv[i + 1];
         const int id = std::atoi(value.c_str());
-        if (step == "wait-status") {
-            if (!WaitFor([&] { return TextOf(dialog, kStatusId).find(value) != std::string::npos; },
+        if (step == "wait-status" || step == "wait-button") {
+            const int waited = step == "wait-status" ? kStatusId : IDCANCEL;
+            if (!WaitFor([&] { return TextOf(dialog, waited).find(value) != std::string::npos; },
                          kLimitMs)) {
-                std::fprintf(stderr, "wait-status %s never came (status: \"%s\")\n", value.c_str(),
-                             TextOf(dialog, kStatusId).c_str());
+                std::fprintf(stderr, "%s %s never came (it reads \"%s\")\n", step.c_str(),
+                             value.c_str(), TextOf(dialog, waited).c_str());
                 return 2;
             }
         } else if (step == "print") {
