@@ -246,8 +246,8 @@ void TransferEngine::FinishFile() {
         return;
     }
     const int protocol = status_->protocolId_;
-    if (protocol <= 4 ||
-        (protocol == kProtocolIdZModem && buffer_ != nullptr && Code() != TE_REMOTE_CANCEL)) {
+    if (protocol <= 4 || (protocol == kProtocolIdZModem && buffer_ != nullptr &&
+                          Code() != TE_REMOTE_CANCEL && Code() != TE_COMMAND_REFUSED)) {
         std::uint8_t cancel[20];
         std::memset(cancel, kCan, 10);
         std::memset(cancel + 10, kBs, 10);

@@ -22,7 +22,8 @@
 //     AbortCheck() answers 1 at once, so each loop unwinds at its next check.
 //   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolIdXModem (and any id
 //     up to 4) sends ten CAN and ten BS, kProtocolIdZModem the same unless buffer_ is null or the
-//     code is TE_REMOTE_CANCEL, kProtocolIdAckNak sends CR BEL BEL.
+//     code is TE_REMOTE_CANCEL or TE_COMMAND_REFUSED (the sender has ended already),
+//     kProtocolIdAckNak sends CR BEL BEL.
 #pragma once
 
 #include <cstddef>

@@ -17,6 +17,7 @@ constexpr int kHoldSettleMs = 70;  // for the other side's output to stop after 
 constexpr int kOverFirstMs = 2000; // the first "O" after our ZFIN
 constexpr int kOverSecondMs = 500; // the second
 constexpr int kRqinitSettleMs = 200;
+constexpr int kCommandAnswerTries = 4;
 constexpr int kRqinitTrailerBytes = 20;
 // After a ZRPOS: header searches that run out in data (2,048 bytes each) or find a damaged header,
 // passed over before asking again. A streaming sender may have 20 KB or more on its way.
@@ -167,6 +168,19 @@ int ZModemEngine::ExchangeInit(int type) {
             link_->ReadByte(kOverFirstMs);
             link_->ReadByte(kOverSecondMs);
             return 0;
+        case ZCOMMAND:
+            if (ReadData() == ZCRCW) {
+                RefuseCommand();
+                return 0;
+            }
+            if (Code() < 0) {
+                return 0;
+            }
+            SendHexHeader(ZNAK, kZero);
+            if (Code() < 0) {
+                return 0;
+            }
+            continue;
         case ZRQINIT:
             // The sender is still starting; let the rest of its header pass before answering:
             // a fixed while, or (answering at once) just until its line end has gone by.
@@ -193,6 +207,31 @@ int ZModemEngine::ExchangeInit(int type) {
         if (SendHexHeader(ZRINIT, data) < 0 || Code() < 0) {
             return 0;
         }
+    }
+}
+
+void ZModemEngine::RefuseCommand() {
+    // ZCOMPL carries the command's exit status; a non-zero one tells the sender it failed, and
+    // the sender ends the session with ZFIN, answered as after a batch. A sender that does not
+    // answer is given a few more tries, then the run ends all the same.
+    const std::uint8_t failed[4] = {1, 0, 0, 0};
+    for (int tries = 0; tries < kCommandAnswerTries; ++tries) {
+        if (SendHexHeader(ZCOMPL, failed) < 0 || Code() < 0) {
+            return;
+        }
+        const int header = ReadHeaderOnce();
+        if (Code() < 0) {
+            return;
+        }
+        if (header == ZFIN) {
+            SendHexHeader(ZFIN, kZero);
+            link_->ReadByte(kOverFirstMs);
+            link_->ReadByte(kOverSecondMs);
+            break;
+        }
+    }
+    if (Code() == 0) {
+        SetCode(TE_COMMAND_REFUSED);
     }
 }
 
