@@ -297,8 +297,12 @@ bool TransferEngine::TakeOfferedName(std::string_view offered, char* out, std::s
     } else {
         taken = NameAccepted(ReceivedName(offered, HostNameRules(), out, size));
     }
-    if (taken && file_->MakeFolders(out) == 0) {
+    // Names as offered may lead anywhere; names kept in the folder never through a link.
+    if (taken && file_->MakeFolders(out, offeredPaths_ == OfferedPaths::kAsOffered) == 0) {
         return true;
+    }
+    if (taken) {
+        status_->systemError_ = file_->LastError();
     }
     PrintableName(offered, out, size);
     return false;
