@@ -239,8 +239,12 @@ void TransferEngine::FinishFile() {
             file_->SetUnixTime(status_->fileTime_);
             file_->ApplyFileTime();
         }
-        file_->Close();
-        fileOpen_ = 0;
+        if (status_->direction_ == 0) {
+            CloseReceived(Code() == 0);
+        } else {
+            file_->Close();
+            fileOpen_ = 0;
+        }
     }
     if (Code() == 0) {
         return;
@@ -260,6 +264,16 @@ void TransferEngine::FinishFile() {
     while (link_->InputCount() > 0) {
         link_->ReadByte(kCancelDiscardReadMs);
     }
+}
+
+int TransferEngine::CloseReceived(bool whole) {
+    fileOpen_ = 0;
+    const int closed = whole ? file_->Close() : file_->CloseUnfinished();
+    if (closed != 0) {
+        status_->systemError_ = file_->LastError();
+    }
+    status_->partialName_ = file_->PartialName();
+    return closed;
 }
 
 int TransferEngine::ReportFinal() {

@@ -107,6 +107,10 @@ protected:
     // cut it short) and, when the code is non-zero, sends the cancel bytes, waits a second and
     // discards what arrives.
     void FinishFile();
+    // Closes the received file: one that arrived `whole` takes its name, one cut short that
+    // replaces a file stays partial beside it (status_->partialName_). The result of the close;
+    // when it failed, the system's reason is in status_->systemError_.
+    int CloseReceived(bool whole);
     // Update with the code, or with TE_DONE when it is 0.
     int ReportFinal();
     // Takes the result of opening the current file: a failed open stores TE_OPEN_FAILED and

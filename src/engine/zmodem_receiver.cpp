@@ -49,6 +49,7 @@ void ZModemEngine::ProtocolReceive(char*) {
             const OfferedFile offer = ParseOffer(reinterpret_cast<const char*>(buffer_),
                                                  static_cast<std::size_t>(length));
             bool nameTaken;
+            status_->systemError_ = 0;
             if (file_->NextFile(false)) {
                 const char* name = file_->GetName();
                 nameTaken = std::strlen(name) < static_cast<std::size_t>(kNameSize);
@@ -63,8 +64,8 @@ void ZModemEngine::ProtocolReceive(char*) {
             status_->blockCount_ = 0;
             status_->errorCount_ = 0;
             status_->consecutiveErrors_ = 0;
-            status_->systemError_ = 0;
             status_->resumedAt_ = 0;
+            status_->partialName_ = "";
 
             file_->ResetSize();
             if (!nameTaken || offer.sizeTooLarge) {
@@ -101,8 +102,13 @@ void ZModemEngine::ProtocolReceive(char*) {
                     if (complete && offer.permissions != 0) {
                         file_->ApplyPermissions(offer.permissions);
                     }
-                    file_->Close();
-                    fileOpen_ = 0;
+                    // A file the sender gave up on keeps what arrived; one that replaces an
+                    // older file stays partial beside it.
+                    if (CloseReceived(complete) != 0) {
+                        SetCode(TE_WRITE_FAILED);
+                        FinishFile();
+                        break;
+                    }
                 }
                 ReportFinal();
                 next = ZRINIT;
@@ -245,6 +251,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         return false;
     }
     bool receive = true;
+    bool fromPartial = false;
     if (exists) {
         // What is there already.
         std::int32_t oldSize = 0;
@@ -269,11 +276,17 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         } else if (crashRecovery_ == 3) {
             resume = true;
         }
-        const bool resumed = resume && oldSize <= newSize;
+        // A replacement an earlier run left unfinished beside the file is what a resumed copy
+        // goes on from; the file itself stays as it is until the copy is whole.
+        const std::int32_t partialSize = resume ? PartialSize(name) : -1;
+        fromPartial = partialSize >= 0;
+        const std::int32_t held = fromPartial ? partialSize : oldSize;
+        const bool resumed = resume && held <= newSize;
+        fromPartial = fromPartial && resumed;
         if (resumed) {
             mode = "ab";
-            status_->position_ = oldSize;
-            status_->resumedAt_ = oldSize;
+            status_->position_ = held;
+            status_->resumedAt_ = held;
         }
 
         switch (resumeFirst_ && resumed ? ZMCLOB : management_) {
@@ -289,6 +302,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         case ZMAPND:
             // The whole offered file goes after what is there; it is not a resumed copy.
             mode = "ab";
+            fromPartial = false;
             status_->position_ = 0;
             status_->resumedAt_ = 0;
             break;
@@ -310,7 +324,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         SetCode(management_ == ZMPROT ? TE_FILE_EXISTS : TE_FILE_SKIPPED);
         return true;
     }
-    if (file_->Open(name, mode) != 0) {
+    if ((fromPartial ? file_->OpenPartial(name) : file_->Open(name, mode)) != 0) {
         status_->systemError_ = file_->LastError();
         SetCode(TE_OPEN_FAILED);
         if (skipDeclined_) {
@@ -326,6 +340,18 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
     }
     SetCode(0);
     return true;
+}
+
+std::int32_t ZModemEngine::PartialSize(const char* name) {
+    char partial[kNameSize];
+    if (!PartialNameOf(name, partial, sizeof partial) || FileExists(partial) != 1 ||
+        file_->Open(partial, "rb") != 0) {
+        return -1;
+    }
+    const std::int32_t size = file_->GetSize();
+    file_->Close();
+    file_->ResetSize();
+    return size;
 }
 
 bool ZModemEngine::ReceiverCrcDiffers() {
