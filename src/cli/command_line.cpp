@@ -74,7 +74,8 @@ const char* const kUsageText =
     "12 written (a full disk); 13 read; 14 a file exists already; 15 communications error,\n"
     "also the line lost (a device gone, the end of standard input); 16 cancelled by the other\n"
     "side; 17 too many errors; 18 the line could not be opened; 19 unknown error; 20 the\n"
-    "modem did not connect; 21 the modem could not be initialised; 64 usage error. A file a\n"
+    "modem did not connect; 21 the modem could not be initialised; 23 the sender asked to run a\n"
+    "command (never run); 64 usage error. A file a\n"
     "receiver declines, or one that cannot be opened, is skipped with its reason; the batch\n"
     "goes on and the status is its.\n";
 

@@ -61,7 +61,7 @@ void Say(std::FILE* stream, const char* format, Values... values) {
 
 // The run ended because its line went away: says so, and what became of the file under way.
 void SayLineLost(std::FILE* messages, const CommandLine& command, int error,
-                 const std::pair<std::string, long>& file) {
+                 const std::pair<std::string, long>& file, const std::string& partial) {
     const std::string line =
         command.line == kStdioLine ? "standard input and output" : command.line;
     const std::string reason =
@@ -71,6 +71,9 @@ void SayLineLost(std::FILE* messages, const CommandLine& command, int error,
         Say(messages, ".\n");
     } else if (command.run.Transmitting()) {
         Say(messages, " after %ld bytes of %s.\n", file.second, file.first.c_str());
+    } else if (!partial.empty()) {
+        Say(messages, "; %s is unchanged and the partial file %s is kept (%ld bytes).\n",
+            file.first.c_str(), partial.c_str(), file.second);
     } else {
         Say(messages, "; the partial file %s is kept (%ld bytes).\n", file.first.c_str(),
             file.second);
@@ -220,7 +223,7 @@ int Run(int argc, char** argv) {
     // A line that went away is a communications failure, whatever the engine made of it.
     if (code != kResultOk && lineLost != 0 && !interrupts.Interrupted()) {
         code = kResultCommError;
-        SayLineLost(messages, command, lineLost, view.LastFile());
+        SayLineLost(messages, command, lineLost, view.LastFile(), view.LastPartial());
         return code;
     }
     if (stdio && code != kResultOk && code != kResultUserCancelled && StdinAtEnd()) {
@@ -230,8 +233,12 @@ int Run(int argc, char** argv) {
             Say(messages, "tollan: %s: %s\n", command.line.c_str(), problem.c_str());
         }
     } else if (std::string failed = view.LastFailedFile(); code != kResultOk && !failed.empty()) {
-        Say(messages, "tollan: %s%s\n", failed.c_str(),
-            code == kResultWriteFailed ? "; the part received is kept" : "");
+        std::string kept = code == kResultWriteFailed ? "; the part received is kept" : "";
+        if (const std::string partial = view.LastPartial(); !partial.empty()) {
+            kept = "; " + view.LastFile().first +
+                   " is unchanged and the part received is kept in " + partial;
+        }
+        Say(messages, "tollan: %s%s\n", failed.c_str(), kept.c_str());
     }
     if (code != kResultOk) {
         const char* text = code == kResultModemInitFailed ? "The modem could not be initialised."

@@ -223,6 +223,7 @@ void TerminalView::AddFileLine(const FileLine& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     Erase();
     lastFile_ = {line.name, line.bytes};
+    lastPartial_.clear();
     if (lines_ == nullptr) {
         return;
     }
@@ -262,6 +263,16 @@ void TerminalView::RunFinished() {
 std::string TerminalView::LastStatus() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return status_;
+}
+
+void TerminalView::PartialKept(const char* partial) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastPartial_ = partial;
+}
+
+std::string TerminalView::LastPartial() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastPartial_;
 }
 
 std::pair<std::string, long> TerminalView::LastFile() const {

@@ -52,6 +52,7 @@ public:
 
     void ShowStatus(const char* text) override;
     void AnnounceFile(const char* name, long size) override;
+    void PartialKept(const char* partial) override;
     void ShowProgress(long done, long size) override;
     void ShowErrorCount(long count) override;
     void AddFileLine(const FileLine& line) override;
@@ -69,6 +70,8 @@ public:
     std::string LastStatus() const;
     // The name and byte count of the last file line; an empty name before the first.
     std::pair<std::string, long> LastFile() const;
+    // The partial file the last file line's file was left in, or "".
+    std::string LastPartial() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -104,6 +107,7 @@ private:
     Clock::time_point lastDraw_{};
     std::size_t drawnWidth_ = 0;
     std::pair<std::string, long> lastFile_;
+    std::string lastPartial_;
     bool ticking_ = false;
     std::condition_variable tickWake_;
     std::thread ticker_;

@@ -36,5 +36,7 @@ inline constexpr int TE_FILE_EXISTS = -939;
 // A ZModem sender found an XModem or YModem receiver asking with 'C' or NAK (only where the
 // peers' conventions are followed: the component's hosts never see it).
 inline constexpr int TE_XMODEM_RECEIVER = -940;
+// A ZModem sender asked the receiver to run a command, which a receiver never does.
+inline constexpr int TE_COMMAND_REFUSED = -941;
 
 } // namespace tollan

@@ -34,14 +34,46 @@ bool Join(char* out, std::size_t size, const char* a, const char* b) {
 
 FileAccess::~FileAccess() = default;
 
-int FileAccess::MakeFolders(const char* name) {
+int FileAccess::MakeFolders(const char* name, bool) {
     const std::filesystem::path parent = std::filesystem::path(name).parent_path();
     if (parent.empty()) {
         return 0;
     }
     std::error_code error;
     std::filesystem::create_directories(parent, error);
+    lastError_ = error ? error.default_error_condition().value() : 0;
     return error ? FILE_OPEN_FAILED : 0;
+}
+
+bool PartialNameOf(const char* name, char* out, std::size_t size) {
+    return Join(out, size, name, kPartialSuffix);
+}
+
+int FileAccess::CloseUnfinished() {
+    keepPartial_ = true;
+    const int result = Close();
+    keepPartial_ = false;
+    return result;
+}
+
+void FileAccess::LeavePartial(bool left) {
+    std::strcpy(leftPartial_, left ? partial_ : "");
+    replacing_ = false;
+}
+
+int FileAccess::OpenPartial(const char* name) {
+    char partial[kNameSize];
+    if (name == nullptr || std::strlen(name) >= sizeof target_ ||
+        !PartialNameOf(name, partial, sizeof partial) || !IsFilePath(partial)) {
+        return FILE_OPEN_FAILED;
+    }
+    const int opened = Open(partial, "ab");
+    if (opened == 0) {
+        replacing_ = true;
+        std::strcpy(partial_, partial);
+        std::strcpy(target_, name);
+    }
+    return opened;
 }
 
 int FileAccess::ApplyPermissions(std::uint32_t) {

@@ -25,6 +25,15 @@ inline constexpr int OUT_OF_MEMORY = -956;     // also used by the engines for t
 // and in the engines, so a larger file could only be sent cut short.
 inline constexpr std::int64_t kLargestReadableFile = 0x7FFFFFFF;
 
+// A received file that replaces an existing one is written beside it under the old name followed
+// by this suffix, and takes the old name only once it is complete and on the disk; until then the
+// old file stays as it was. A run that fails leaves this partial file, and a later run knows it by
+// its name: it resumes from it or writes it anew. Received names never end in it.
+inline constexpr char kPartialSuffix[] = ".tollan-part";
+
+// `name` followed by kPartialSuffix into `out`; false when that does not fit in `size`.
+bool PartialNameOf(const char* name, char* out, std::size_t size);
+
 // Julian day number of 1970-01-01.
 inline constexpr std::int32_t kUnixEpochJulianDay = 2440588;
 
@@ -73,8 +82,24 @@ public:
     // Opens `name`; `mode` is searched for the letters a, w and r. A writer has the file to
     // itself, readers share it. 0, FILE_ALREADY_OPEN or FILE_OPEN_FAILED (also for reading a
     // file larger than kLargestReadableFile).
+    //
+    // A writer never follows a link in the last step of `name`. With "w" alone (create or
+    // truncate) an existing file, or a link, is replaced: the new contents go to its partial file
+    // (kPartialSuffix) and Close gives that the name, which replaces a link itself rather than
+    // what it points to. Any other writer refuses a link (LastError ELOOP).
     virtual int Open(const char* name, const char* mode) = 0;
+    // Closes the file; a replacement is flushed and takes the name of the file it replaces.
+    // FILE_CLOSE_FAILED when the system refused either (a replacement then stays partial).
     virtual int Close() = 0;
+    // Closes a received file that did not arrive whole: a replacement stays under its partial
+    // name (PartialName) and the file it was to replace keeps what it held. Any other file is
+    // closed as by Close.
+    int CloseUnfinished();
+    // Opens the partial file an earlier run left for `name` to go on writing it at its end; Close
+    // gives it the name. FILE_OPEN_FAILED when there is none.
+    int OpenPartial(const char* name);
+    // The partial file the last Close or CloseUnfinished left, or "" when it left none.
+    const char* PartialName() const { return leftPartial_; }
     // origin: 0 from the start, 1 from the current position, 2 from the end.
     virtual int Seek(std::int32_t offset, int origin) = 0;
     virtual std::int32_t Tell() = 0;
@@ -101,9 +126,12 @@ public:
     // Nonzero on success.
     virtual int Flush() = 0;
 
-    // Creates the folders a received file's relative `name` lies in, where they are missing. 0, or
-    // FILE_OPEN_FAILED when one cannot be made.
-    virtual int MakeFolders(const char* name);
+    // Creates the folders a received file's `name` lies in, where they are missing. Unless
+    // `throughLinks`, a folder on the way that is a link (or on Windows any reparse point) is
+    // refused, so that a name stays in the folder it is taken in. 0, or FILE_OPEN_FAILED when one
+    // cannot be made or is refused (LastError ELOOP).
+    // (The base class makes them through links; the platforms add the check.)
+    virtual int MakeFolders(const char* name, bool throughLinks);
 
     virtual void ResetSize();
     virtual char* GetName();
@@ -161,6 +189,10 @@ protected:
     // Ends the searches of every level.
     virtual void CloseSearches() = 0;
 
+    // Close's end for a replacement: whether its partial file was left (PartialName) or took
+    // its name; the file is no replacement any more.
+    void LeavePartial(bool left);
+
     // True when the held fields form a valid date and time that a DOS date and time can hold
     // (1980 to 2107); file times are only ever written from such fields.
     bool HeldTimeFitsDosRange() const;
@@ -174,6 +206,13 @@ protected:
     std::int32_t size_ = -1;
     std::uint32_t permissions_ = 0;
     int lastError_ = 0;
+    // While the open file is a replacement: its partial name (the file open) and the name it
+    // takes on Close.
+    bool replacing_ = false;
+    bool keepPartial_ = false; // set by CloseUnfinished for its Close
+    char partial_[kNameSize] = {};
+    char target_[kNameSize] = {};
+    char leftPartial_[kNameSize] = {};
     bool literalNames_ = false;
     char* list_ = nullptr;
     char name_[kNameSize] = {};

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -71,6 +72,23 @@ bool ReadMatching(DIR* dir, const char* pattern, PosixDirEntry* out) {
     return false;
 }
 
+// Flushes the folder `path` lies in, so that a name it was given stays after a crash.
+void SyncFolderOf(const char* path) {
+    char folder[PATH_MAX];
+    std::snprintf(folder, sizeof folder, "%s", path);
+    char* sep = std::strrchr(folder, '/');
+    if (sep == nullptr) {
+        std::strcpy(folder, ".");
+    } else {
+        sep[sep == folder ? 1 : 0] = '\0';
+    }
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
 } // namespace
 
 bool IsLeadByte(char) {
@@ -86,8 +104,12 @@ FileAccess* CreateFileAccess() {
 }
 
 PosixFileAccess::~PosixFileAccess() {
+    // A replacement still open stays partial.
     if (fd_ >= 0) {
         close(fd_);
+    }
+    if (replaced_ >= 0) {
+        close(replaced_);
     }
     if (search_ != nullptr) {
         CloseSearches();
@@ -121,6 +143,18 @@ int PosixFileAccess::Init(char* list, int recurse) {
     return 0;
 }
 
+// A writer takes the file to itself and readers share it with other readers. POSIX has no such
+// open, so this is best effort: an advisory lock (shared for a reader) keeps out every other
+// opener that asks for one, which includes every other file object, in this process or another.
+// Programs that take no lock still get in. Where the file system has no locks the file opens all
+// the same. 0, or the errno value that refuses the file.
+int LockFor(int fd, bool reader) {
+    if (flock(fd, (reader ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        return EBUSY;
+    }
+    return 0;
+}
+
 int PosixFileAccess::Open(const char* name, const char* mode) {
     if (fd_ >= 0) {
         return FILE_ALREADY_OPEN;
@@ -144,38 +178,39 @@ int PosixFileAccess::Open(const char* name, const char* mode) {
     } else if (read) {
         flags = O_RDONLY;
     }
-    const int fd = open(path, flags | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) {
-        lastError_ = errno;
-        return FILE_OPEN_FAILED;
-    }
-    const auto fail = [&](int error) {
+    const auto fail = [&](int fd, int error) {
         lastError_ = error;
-        close(fd);
+        if (fd >= 0) {
+            close(fd);
+        }
         return FILE_OPEN_FAILED;
     };
+    struct stat old;
+    if (truncate && lstat(path, &old) == 0 && !S_ISDIR(old.st_mode)) {
+        return OpenReplacement(path, old);
+    }
+    // A writer never goes through a link in the last step.
+    const int nofollow = flags == O_RDONLY ? 0 : O_NOFOLLOW;
+    const int fd = open(path, flags | nofollow | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        return fail(-1, errno);
+    }
     struct stat status;
     if (fstat(fd, &status) != 0) {
-        return fail(errno);
+        return fail(fd, errno);
     }
     if (S_ISDIR(status.st_mode)) {
-        return fail(EISDIR);
+        return fail(fd, EISDIR);
     }
     if (flags == O_RDONLY && status.st_size > kLargestReadableFile) {
-        return fail(EFBIG);
+        return fail(fd, EFBIG);
     }
-    // A writer has the file to itself; readers share it with other readers. POSIX has no such
-    // open, so this is best effort: an advisory lock (shared for a reader) keeps out every other
-    // opener that asks for one, which includes every other file object, in this process or
-    // another. Programs that take no lock still get in. Where the file system has no locks the
-    // file opens all the same.
-    const int lock = flags == O_RDONLY ? LOCK_SH : LOCK_EX;
-    if (flock(fd, lock | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        return fail(EBUSY);
+    if (const int refused = LockFor(fd, flags == O_RDONLY)) {
+        return fail(fd, refused);
     }
     // Truncated only once the lock is held, so a file someone else has open stays as it is.
     if (truncate && ftruncate(fd, 0) != 0) {
-        return fail(errno);
+        return fail(fd, errno);
     }
     fd_ = fd;
     unflushed_ = true;
@@ -185,12 +220,85 @@ int PosixFileAccess::Open(const char* name, const char* mode) {
     return 0;
 }
 
+int PosixFileAccess::OpenReplacement(const char* path, const struct stat& old) {
+    char partial[kNameSize];
+    if (std::strlen(path) >= sizeof target_ || !PartialNameOf(path, partial, sizeof partial)) {
+        lastError_ = ENAMETOOLONG;
+        return FILE_OPEN_FAILED;
+    }
+    // The file replaced must be one this writer could have written in place: writable, and not
+    // held by another file object. Its lock is held until the replacement takes its name. A link
+    // is replaced itself and nothing it points to is looked at.
+    int held = -1;
+    if (!S_ISLNK(old.st_mode)) {
+        held = open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        int refused = held < 0 ? errno : LockFor(held, false);
+        if (refused == 0 && !S_ISREG(old.st_mode)) {
+            refused = EINVAL; // a device or a pipe is written as it is, never replaced
+        }
+        if (refused != 0) {
+            if (held >= 0) {
+                close(held);
+            }
+            lastError_ = refused;
+            return FILE_OPEN_FAILED;
+        }
+    }
+    // A partial file left by an earlier run is written anew. It gets the old file's permissions,
+    // as a file written in place keeps them.
+    const mode_t permissions = S_ISLNK(old.st_mode) ? 0666 : old.st_mode & 0777;
+    const int fd =
+        open(partial, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, permissions);
+    int refused = fd < 0 ? errno : LockFor(fd, false);
+    struct stat status;
+    if (refused == 0 && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        refused = EINVAL;
+    }
+    if (refused == 0 && (ftruncate(fd, 0) != 0 || fchmod(fd, permissions) != 0)) {
+        refused = errno;
+    }
+    if (refused != 0) {
+        for (const int opened : {fd, held}) {
+            if (opened >= 0) {
+                close(opened);
+            }
+        }
+        lastError_ = refused;
+        return FILE_OPEN_FAILED;
+    }
+    fd_ = fd;
+    replaced_ = held;
+    unflushed_ = true;
+    replacing_ = true;
+    std::strcpy(partial_, partial);
+    std::strcpy(target_, path);
+    return 0;
+}
+
 int PosixFileAccess::Close() {
     if (fd_ < 0) {
         return FILE_NOT_OPEN;
     }
-    const int result = close(fd_);
+    const bool commit = replacing_ && !keepPartial_;
+    // A replacement is on the disk before it takes the name, and its name is once it has.
+    int result = commit && Flush() == 0 ? -1 : 0;
+    if (close(fd_) != 0) {
+        result = -1;
+    }
     fd_ = -1;
+    if (commit && result == 0) {
+        if (rename(partial_, target_) != 0) {
+            lastError_ = errno;
+            result = -1;
+        } else {
+            SyncFolderOf(target_);
+        }
+    }
+    if (replaced_ >= 0) {
+        close(replaced_);
+        replaced_ = -1;
+    }
+    LeavePartial(replacing_ && (keepPartial_ || result != 0));
     return result == 0 ? 0 : FILE_CLOSE_FAILED;
 }
 
@@ -427,6 +535,40 @@ bool PosixFileAccess::IsDirectoryPath(const char* path) {
 bool PosixFileAccess::IsFilePath(const char* path) {
     struct stat status;
     return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+int PosixFileAccess::MakeFolders(const char* name, bool throughLinks) {
+    if (throughLinks) {
+        return FileAccess::MakeFolders(name, true);
+    }
+    char path[PATH_MAX];
+    if (name == nullptr || std::strlen(name) >= sizeof path) {
+        lastError_ = ENAMETOOLONG;
+        return FILE_OPEN_FAILED;
+    }
+    std::strcpy(path, name);
+    ToSlashes(path);
+    // Each folder on the way, from the first: there, made, or refused.
+    for (char* sep = std::strchr(path + 1, '/'); sep != nullptr; sep = std::strchr(sep + 1, '/')) {
+        *sep = '\0';
+        struct stat status;
+        int error = 0;
+        if (lstat(path, &status) != 0) {
+            if (errno != ENOENT || (mkdir(path, 0777) != 0 && errno != EEXIST)) {
+                error = errno;
+            }
+        } else if (S_ISLNK(status.st_mode)) {
+            error = ELOOP;
+        } else if (!S_ISDIR(status.st_mode)) {
+            error = ENOTDIR;
+        }
+        *sep = '/';
+        if (error != 0) {
+            lastError_ = error;
+            return FILE_OPEN_FAILED;
+        }
+    }
+    return 0;
 }
 
 bool PosixFileAccess::NextFile(bool expand) {

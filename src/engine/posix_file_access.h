@@ -8,6 +8,7 @@
 #include "engine/file_access.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 namespace tollan {
 
@@ -47,6 +48,7 @@ public:
     int WriteByte(std::uint8_t byte) override;
     int ReadByte(std::uint8_t* byte) override;
     int Flush() override;
+    int MakeFolders(const char* name, bool throughLinks) override;
 
     // Starts the directory search of the current level for `search` (a path whose last part is
     // a pattern). With mode 16 the first matching entry counts as it comes; with any other mode
@@ -63,7 +65,11 @@ protected:
     void CloseSearches() override;
 
 private:
+    // Opens the partial file that replaces the existing `path` (its status in `old`).
+    int OpenReplacement(const char* path, const struct stat& old);
+
     int fd_ = -1;
+    int replaced_ = -1;      // the file a replacement replaces, held locked until Close
     bool unflushed_ = false; // opened or written since the last fsync()
     PosixSearchState* search_ = nullptr;
 };

@@ -158,7 +158,9 @@ NameVerdict ReceivedName(std::string_view offered, NameRules rules, char* out, s
             out[0] = '\0';
             return NameVerdict::kTooLong;
         }
-        if (rules == NameRules::kWin32 && !StepFitsWin32(step)) {
+        // The names of partial files are the receiver's own.
+        if ((rules == NameRules::kWin32 && !StepFitsWin32(step)) ||
+            step.ends_with(kPartialSuffix)) {
             out[0] = '\0';
             return NameVerdict::kNotAName;
         }

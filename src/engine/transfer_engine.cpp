@@ -239,15 +239,19 @@ void TransferEngine::FinishFile() {
             file_->SetUnixTime(status_->fileTime_);
             file_->ApplyFileTime();
         }
-        file_->Close();
-        fileOpen_ = 0;
+        if (status_->direction_ == 0) {
+            CloseReceived(Code() == 0);
+        } else {
+            file_->Close();
+            fileOpen_ = 0;
+        }
     }
     if (Code() == 0) {
         return;
     }
     const int protocol = status_->protocolId_;
-    if (protocol <= 4 ||
-        (protocol == kProtocolIdZModem && buffer_ != nullptr && Code() != TE_REMOTE_CANCEL)) {
+    if (protocol <= 4 || (protocol == kProtocolIdZModem && buffer_ != nullptr &&
+                          Code() != TE_REMOTE_CANCEL && Code() != TE_COMMAND_REFUSED)) {
         std::uint8_t cancel[20];
         std::memset(cancel, kCan, 10);
         std::memset(cancel + 10, kBs, 10);
@@ -260,6 +264,16 @@ void TransferEngine::FinishFile() {
     while (link_->InputCount() > 0) {
         link_->ReadByte(kCancelDiscardReadMs);
     }
+}
+
+int TransferEngine::CloseReceived(bool whole) {
+    fileOpen_ = 0;
+    const int closed = whole ? file_->Close() : file_->CloseUnfinished();
+    if (closed != 0) {
+        status_->systemError_ = file_->LastError();
+    }
+    status_->partialName_ = file_->PartialName();
+    return closed;
 }
 
 int TransferEngine::ReportFinal() {
@@ -297,8 +311,12 @@ bool TransferEngine::TakeOfferedName(std::string_view offered, char* out, std::s
     } else {
         taken = NameAccepted(ReceivedName(offered, HostNameRules(), out, size));
     }
-    if (taken && file_->MakeFolders(out) == 0) {
+    // Names as offered may lead anywhere; names kept in the folder never through a link.
+    if (taken && file_->MakeFolders(out, offeredPaths_ == OfferedPaths::kAsOffered) == 0) {
         return true;
+    }
+    if (taken) {
+        status_->systemError_ = file_->LastError();
     }
     PrintableName(offered, out, size);
     return false;

@@ -22,7 +22,8 @@
 //     AbortCheck() answers 1 at once, so each loop unwinds at its next check.
 //   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolIdXModem (and any id
 //     up to 4) sends ten CAN and ten BS, kProtocolIdZModem the same unless buffer_ is null or the
-//     code is TE_REMOTE_CANCEL, kProtocolIdAckNak sends CR BEL BEL.
+//     code is TE_REMOTE_CANCEL or TE_COMMAND_REFUSED (the sender has ended already),
+//     kProtocolIdAckNak sends CR BEL BEL.
 #pragma once
 
 #include <cstddef>
@@ -106,6 +107,10 @@ protected:
     // cut it short) and, when the code is non-zero, sends the cancel bytes, waits a second and
     // discards what arrives.
     void FinishFile();
+    // Closes the received file: one that arrived `whole` takes its name, one cut short that
+    // replaces a file stays partial beside it (status_->partialName_). The result of the close;
+    // when it failed, the system's reason is in status_->systemError_.
+    int CloseReceived(bool whole);
     // Update with the code, or with TE_DONE when it is 0.
     int ReportFinal();
     // Takes the result of opening the current file: a failed open stores TE_OPEN_FAILED and

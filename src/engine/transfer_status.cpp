@@ -22,6 +22,7 @@ void TransferStatus::Reset(std::int32_t direction) {
     consecutiveErrors_ = 0;
     systemError_ = 0;
     resumedAt_ = 0;
+    partialName_ = "";
     fileCount_ = 0;
     fileSize_ = 0;
 }

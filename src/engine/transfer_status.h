@@ -67,6 +67,9 @@ public:
     std::int32_t consecutiveErrors_ = 0; // errors since the last good block
     std::int32_t systemError_ = 0;       // errno value of the last failed file operation, or 0
     std::int32_t resumedAt_ = 0;         // bytes a resumed file held already; 0: not resumed
+    // The partial file a received file cut short was left in, beside the file it was to replace
+    // (which is unchanged); "" when there is none.
+    const char* partialName_ = "";
 };
 
 } // namespace tollan

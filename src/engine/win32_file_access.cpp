@@ -60,6 +60,7 @@ FileAccess* CreateFileAccess() {
 }
 
 Win32FileAccess::~Win32FileAccess() {
+    // A replacement still open stays partial.
     if (file_ != INVALID_HANDLE_VALUE) {
         CloseHandle(file_);
     }
@@ -122,7 +123,24 @@ int Win32FileAccess::Open(const char* name, const char* mode) {
         access = GENERIC_READ;
         sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     }
-    file_ = CreateFileA(name, access, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A writer never goes through a link (a symbolic link, a junction or any other reparse
+    // point) in the last step: one that creates or truncates replaces it, any other refuses it.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    if (access != GENERIC_READ) {
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+        const DWORD attributes = GetFileAttributesA(name);
+        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        const bool link = exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (creation == CREATE_ALWAYS && exists &&
+            (link || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
+            return OpenReplacement(name, attributes);
+        }
+        if (link) {
+            lastError_ = ELOOP;
+            return FILE_OPEN_FAILED;
+        }
+    }
+    file_ = CreateFileA(name, access, sharing, nullptr, creation, flags, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) {
         lastError_ = ErrnoOf(GetLastError());
         return FILE_OPEN_FAILED;
@@ -140,12 +158,56 @@ int Win32FileAccess::Open(const char* name, const char* mode) {
     return 0;
 }
 
+int Win32FileAccess::OpenReplacement(const char* name, DWORD attributes) {
+    char partial[kNameSize];
+    if (std::strlen(name) >= sizeof target_ || !PartialNameOf(name, partial, sizeof partial)) {
+        lastError_ = ENAMETOOLONG;
+        return FILE_OPEN_FAILED;
+    }
+    // Only a file this writer could have truncated in place is replaced: not read-only, hidden
+    // or a system file, and not held open by another program. A link is replaced itself.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        if ((attributes &
+             (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
+            lastError_ = EACCES;
+            return FILE_OPEN_FAILED;
+        }
+        const HANDLE probe = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
+            lastError_ = ErrnoOf(GetLastError());
+            return FILE_OPEN_FAILED;
+        }
+        CloseHandle(probe);
+    }
+    // A partial file left by an earlier run is written anew.
+    file_ = CreateFileA(partial, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        lastError_ = ErrnoOf(GetLastError());
+        return FILE_OPEN_FAILED;
+    }
+    replacing_ = true;
+    std::strcpy(partial_, partial);
+    std::strcpy(target_, name);
+    return 0;
+}
+
 int Win32FileAccess::Close() {
     if (file_ == INVALID_HANDLE_VALUE) {
         return FILE_NOT_OPEN;
     }
-    const BOOL closed = CloseHandle(file_);
+    // A replacement is on the disk before it takes the name, and the name is written through.
+    const bool commit = replacing_ && !keepPartial_;
+    bool closed = !commit || FlushFileBuffers(file_);
+    closed = CloseHandle(file_) && closed;
     file_ = INVALID_HANDLE_VALUE;
+    if (commit && closed &&
+        !MoveFileExA(partial_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        lastError_ = ErrnoOf(GetLastError());
+        closed = false;
+    }
+    LeavePartial(replacing_ && (keepPartial_ || !closed));
     return closed ? 0 : FILE_CLOSE_FAILED;
 }
 
@@ -319,6 +381,51 @@ bool Win32FileAccess::IsDirectoryPath(const char* path) {
 bool Win32FileAccess::IsFilePath(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+int Win32FileAccess::MakeFolders(const char* name, bool throughLinks) {
+    if (throughLinks) {
+        return FileAccess::MakeFolders(name, true);
+    }
+    char path[kNameSize];
+    if (name == nullptr || std::strlen(name) >= sizeof path) {
+        lastError_ = ENAMETOOLONG;
+        return FILE_OPEN_FAILED;
+    }
+    std::strcpy(path, name);
+    // Each folder on the way, from the first: there, made, or refused. A drive or a share at
+    // the start is where the steps begin, not a step.
+    char* step = path;
+    if (path[0] != '\0' && path[1] == ':') {
+        step = path + 2;
+    }
+    for (char* sep = step; *sep != '\0'; ++sep) {
+        if (IsLeadByte(*sep) && sep[1] != '\0') {
+            ++sep;
+            continue;
+        }
+        if ((*sep != '\\' && *sep != '/') || sep == step) {
+            continue;
+        }
+        *sep = '\0';
+        const DWORD attributes = GetFileAttributesA(path);
+        int error = 0;
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                error = ErrnoOf(GetLastError());
+            }
+        } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            error = ELOOP;
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            error = ENOTDIR;
+        }
+        *sep = '\\';
+        if (error != 0) {
+            lastError_ = error;
+            return FILE_OPEN_FAILED;
+        }
+    }
+    return 0;
 }
 
 bool Win32FileAccess::NextFile(bool expand) {

@@ -33,6 +33,7 @@ public:
     int WriteByte(std::uint8_t byte) override;
     int ReadByte(std::uint8_t* byte) override;
     int Flush() override;
+    int MakeFolders(const char* name, bool throughLinks) override;
 
     // Starts the directory search of the current level for `search` (a path with wildcards).
     // With mode 16 (the directory attribute) the first entry counts as it comes; with any other
@@ -49,6 +50,9 @@ protected:
     void CloseSearches() override;
 
 private:
+    // Opens the partial file that replaces the existing `name` (its attributes given).
+    int OpenReplacement(const char* name, DWORD attributes);
+
     HANDLE file_ = INVALID_HANDLE_VALUE;
     FileSearchState* search_ = nullptr;
 };

@@ -32,6 +32,7 @@ inline constexpr int ZFERR = 12;
 inline constexpr int ZCRC = 13;
 inline constexpr int ZCHALLENGE = 14;
 inline constexpr int ZCOMPL = 15;
+inline constexpr int ZCOMMAND = 18;
 
 // Line bytes.
 inline constexpr std::uint8_t ZPAD = '*';
@@ -196,6 +197,10 @@ protected:
 
     // Receiver (zmodem_receiver.cpp).
     void ProtocolReceive(char* names) override;
+    // Answers a command the sender asks to run (never run) so that the sender ends at once.
+    void RefuseCommand();
+    // The size of the partial file an earlier run left for `name`, or -1 when there is none.
+    std::int32_t PartialSize(const char* name);
     // Sends `type` and waits for an offer: 1 for a ZFILE offer in the data buffer, 0 when the
     // batch is over (ZFIN) or failed.
     int ExchangeInit(int type);

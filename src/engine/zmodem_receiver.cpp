@@ -17,6 +17,7 @@ constexpr int kHoldSettleMs = 70;  // for the other side's output to stop after 
 constexpr int kOverFirstMs = 2000; // the first "O" after our ZFIN
 constexpr int kOverSecondMs = 500; // the second
 constexpr int kRqinitSettleMs = 200;
+constexpr int kCommandAnswerTries = 4;
 constexpr int kRqinitTrailerBytes = 20;
 // After a ZRPOS: header searches that run out in data (2,048 bytes each) or find a damaged header,
 // passed over before asking again. A streaming sender may have 20 KB or more on its way.
@@ -48,6 +49,7 @@ void ZModemEngine::ProtocolReceive(char*) {
             const OfferedFile offer = ParseOffer(reinterpret_cast<const char*>(buffer_),
                                                  static_cast<std::size_t>(length));
             bool nameTaken;
+            status_->systemError_ = 0;
             if (file_->NextFile(false)) {
                 const char* name = file_->GetName();
                 nameTaken = std::strlen(name) < static_cast<std::size_t>(kNameSize);
@@ -62,8 +64,8 @@ void ZModemEngine::ProtocolReceive(char*) {
             status_->blockCount_ = 0;
             status_->errorCount_ = 0;
             status_->consecutiveErrors_ = 0;
-            status_->systemError_ = 0;
             status_->resumedAt_ = 0;
+            status_->partialName_ = "";
 
             file_->ResetSize();
             if (!nameTaken || offer.sizeTooLarge) {
@@ -100,8 +102,13 @@ void ZModemEngine::ProtocolReceive(char*) {
                     if (complete && offer.permissions != 0) {
                         file_->ApplyPermissions(offer.permissions);
                     }
-                    file_->Close();
-                    fileOpen_ = 0;
+                    // A file the sender gave up on keeps what arrived; one that replaces an
+                    // older file stays partial beside it.
+                    if (CloseReceived(complete) != 0) {
+                        SetCode(TE_WRITE_FAILED);
+                        FinishFile();
+                        break;
+                    }
                 }
                 ReportFinal();
                 next = ZRINIT;
@@ -167,6 +174,19 @@ int ZModemEngine::ExchangeInit(int type) {
             link_->ReadByte(kOverFirstMs);
             link_->ReadByte(kOverSecondMs);
             return 0;
+        case ZCOMMAND:
+            if (ReadData() == ZCRCW) {
+                RefuseCommand();
+                return 0;
+            }
+            if (Code() < 0) {
+                return 0;
+            }
+            SendHexHeader(ZNAK, kZero);
+            if (Code() < 0) {
+                return 0;
+            }
+            continue;
         case ZRQINIT:
             // The sender is still starting; let the rest of its header pass before answering:
             // a fixed while, or (answering at once) just until its line end has gone by.
@@ -196,6 +216,31 @@ int ZModemEngine::ExchangeInit(int type) {
     }
 }
 
+void ZModemEngine::RefuseCommand() {
+    // ZCOMPL carries the command's exit status; a non-zero one tells the sender it failed, and
+    // the sender ends the session with ZFIN, answered as after a batch. A sender that does not
+    // answer is given a few more tries, then the run ends all the same.
+    const std::uint8_t failed[4] = {1, 0, 0, 0};
+    for (int tries = 0; tries < kCommandAnswerTries; ++tries) {
+        if (SendHexHeader(ZCOMPL, failed) < 0 || Code() < 0) {
+            return;
+        }
+        const int header = ReadHeaderOnce();
+        if (Code() < 0) {
+            return;
+        }
+        if (header == ZFIN) {
+            SendHexHeader(ZFIN, kZero);
+            link_->ReadByte(kOverFirstMs);
+            link_->ReadByte(kOverSecondMs);
+            break;
+        }
+    }
+    if (Code() == 0) {
+        SetCode(TE_COMMAND_REFUSED);
+    }
+}
+
 bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
     status_->position_ = 0;
     const char* mode = "wb";
@@ -206,6 +251,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         return false;
     }
     bool receive = true;
+    bool fromPartial = false;
     if (exists) {
         // What is there already.
         std::int32_t oldSize = 0;
@@ -230,11 +276,17 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         } else if (crashRecovery_ == 3) {
             resume = true;
         }
-        const bool resumed = resume && oldSize <= newSize;
+        // A replacement an earlier run left unfinished beside the file is what a resumed copy
+        // goes on from; the file itself stays as it is until the copy is whole.
+        const std::int32_t partialSize = resume ? PartialSize(name) : -1;
+        fromPartial = partialSize >= 0;
+        const std::int32_t held = fromPartial ? partialSize : oldSize;
+        const bool resumed = resume && held <= newSize;
+        fromPartial = fromPartial && resumed;
         if (resumed) {
             mode = "ab";
-            status_->position_ = oldSize;
-            status_->resumedAt_ = oldSize;
+            status_->position_ = held;
+            status_->resumedAt_ = held;
         }
 
         switch (resumeFirst_ && resumed ? ZMCLOB : management_) {
@@ -250,6 +302,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         case ZMAPND:
             // The whole offered file goes after what is there; it is not a resumed copy.
             mode = "ab";
+            fromPartial = false;
             status_->position_ = 0;
             status_->resumedAt_ = 0;
             break;
@@ -271,7 +324,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         SetCode(management_ == ZMPROT ? TE_FILE_EXISTS : TE_FILE_SKIPPED);
         return true;
     }
-    if (file_->Open(name, mode) != 0) {
+    if ((fromPartial ? file_->OpenPartial(name) : file_->Open(name, mode)) != 0) {
         status_->systemError_ = file_->LastError();
         SetCode(TE_OPEN_FAILED);
         if (skipDeclined_) {
@@ -287,6 +340,18 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
     }
     SetCode(0);
     return true;
+}
+
+std::int32_t ZModemEngine::PartialSize(const char* name) {
+    char partial[kNameSize];
+    if (!PartialNameOf(name, partial, sizeof partial) || FileExists(partial) != 1 ||
+        file_->Open(partial, "rb") != 0) {
+        return -1;
+    }
+    const std::int32_t size = file_->GetSize();
+    file_->Close();
+    file_->ResetSize();
+    return size;
 }
 
 bool ZModemEngine::ReceiverCrcDiffers() {

@@ -78,6 +78,9 @@ int DriverStatus::Update(int code) {
             status = words;
         }
         driver_.AddFileLine(shownName_, status, shownBytes_);
+        if (partialName_[0] != '\0') {
+            driver_.PartialKept(partialName_);
+        }
         shownBytes_ = 0;
         shownErrors_ = 0;
     }

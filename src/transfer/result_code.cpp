@@ -42,6 +42,8 @@ const char* ResultText(std::int32_t result) {
         return "Failed to connect.";
     case kResultXModemReceiver:
         return "The receiver wants XModem or YModem (-p xmodem, -p ymodem).";
+    case kResultCommandRefused:
+        return "The sender asked to run a command; commands are never run.";
     default:
         return nullptr;
     }
@@ -106,6 +108,8 @@ std::int32_t ResultOfEngineCode(int engineCode) {
         return kResultTooManyErrors;
     case TE_XMODEM_RECEIVER:
         return kResultXModemReceiver;
+    case TE_COMMAND_REFUSED:
+        return kResultCommandRefused;
     default:
         return kResultUnknownError;
     }

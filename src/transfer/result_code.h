@@ -33,6 +33,8 @@ enum ResultCode : std::int32_t {
     kResultModemInitFailed = 21,
     // The command only: a ZModem sender facing an XModem or YModem receiver.
     kResultXModemReceiver = 22,
+    // A ZModem sender asked the receiver to run a command.
+    kResultCommandRefused = 23,
 };
 
 // The record one transfer shares between its starter, its view and its worker thread.

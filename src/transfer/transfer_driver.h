@@ -85,6 +85,9 @@ public:
     void ShowErrorCount(std::int32_t count);
     // The file's line in the view and the log, stamped with the local time now.
     void AddFileLine(const char* name, const char* status, std::int32_t bytes);
+    void PartialKept(const char* partial) {
+        view_.PartialKept(partial);
+    }
     // Sets the result code (low 16 bits) and the help topic.
     void SetResultCode(std::int32_t code);
     // A run that failed (or ended) gets the user's attention; unless the view is to stay open

@@ -27,6 +27,9 @@ public:
     virtual void ShowErrorCount(long /*count*/) {}
     // The one line of a file, made once per file.
     virtual void AddFileLine(const FileLine& /*line*/) {}
+    // After a file's line: the file it was to replace is unchanged and what arrived is kept in
+    // the partial file `partial` beside it.
+    virtual void PartialKept(const char* /*partial*/) {}
     // Between two passes of a host run: the current file and its progress are cleared.
     virtual void ClearFile() {}
     // The run has failed or ended: the view gets the user's attention and offers to close.

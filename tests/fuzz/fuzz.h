@@ -119,7 +119,7 @@ public:
     int WriteByte(std::uint8_t byte) override { return Write(&byte, 1); }
     int ReadByte(std::uint8_t*) override { return 0; }
     int Flush() override { return 1; }
-    int MakeFolders(const char*) override { return 0; }
+    int MakeFolders(const char*, bool) override { return 0; }
 
     const std::vector<std::uint8_t>& Data() const { return data_; }
 

@@ -8,6 +8,7 @@ import contextlib
 import os
 import pathlib
 import random
+import resource
 import shutil
 import select
 import signal
@@ -79,14 +80,16 @@ class Case:
         self.fds.append(fd)
         return fd
 
-    def start(self, args, line=None, cwd=None):
-        """Starts a program with keep_output.c preloaded, `line` as its stdin and stdout."""
+    def start(self, args, line=None, cwd=None, limit=None):
+        """Starts a program with keep_output.c preloaded, `line` as its stdin and stdout, and
+        files it writes limited to `limit` bytes (a write beyond fails as on a full disk)."""
         env = dict(os.environ, LD_PRELOAD=KEEP_OUTPUT)
         env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
         end = open(line, "r+b", buffering=0) if line else None
         process = subprocess.Popen(args, env=env, cwd=cwd or self.dir, stderr=subprocess.PIPE,
                                    stdin=end or subprocess.DEVNULL, stdout=end or subprocess.PIPE,
-                                   encoding="utf-8", errors="replace")
+                                   encoding="utf-8", errors="replace",
+                                   preexec_fn=limit and (lambda: limit_files(limit)))
         if end:
             end.close()
         self.processes.append(process)
@@ -124,11 +127,12 @@ class Case:
               f"stderr: {err}")
         return out, err
 
-    def against(self, tollan_args, peer_args, tollan_cwd=None, peer_cwd=None, stdio=False):
+    def against(self, tollan_args, peer_args, tollan_cwd=None, peer_cwd=None, stdio=False,
+                limit=None):
         """tollan on a new pair, then the peer: a sender discards what waits when it starts."""
         line, peer = self.pty_pair()
         tollan = self.start([TOLLAN, *tollan_args, "-l", "-" if stdio else line],
-                            line=line if stdio else None, cwd=tollan_cwd)
+                            line=line if stdio else None, cwd=tollan_cwd, limit=limit)
         self.wait_opened(tollan, line)
         return tollan, self.start(peer_args, line=peer, cwd=peer_cwd)
 
@@ -188,6 +192,11 @@ class Relay:
     def stop(self):
         self.stopping = True
         self.thread.join()
+
+
+def limit_files(size):
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
 
 
 def write_all(fd, data):

@@ -18,7 +18,7 @@ from interop_support import CAN, CANCEL_SEQUENCE, check, check_files, file_lines
 OLD_TIME, NEW_TIME = 0x40000000, 0x50000000  # even seconds survive every file system
 
 
-def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=False):
+def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=False, limit=None):
     """tollan sending `names` from "out" to rz (rb) in "in", or receiving them from sz (sb)."""
     if send:
         return case.against(["send", "-p", protocol, *options, *names],
@@ -28,7 +28,7 @@ def start(case, send, options, lrzsz_options, names, protocol="zmodem", stdio=Fa
     program = "sb" if protocol == "ymodem" else "sz"
     return case.against(["receive", "-p", protocol, *options, "--dir", case.into],
                         ["sh", "-c", f'stty 230400 && exec {program} -q "$@"', program] +
-                        lrzsz_options + names, peer_cwd=case.out, stdio=stdio)
+                        lrzsz_options + names, peer_cwd=case.out, stdio=stdio, limit=limit)
 
 
 def batch(send, runs, protocol="zmodem", large=(1 << 20) + 333):
@@ -207,6 +207,60 @@ def full_disk(case):
     check("big: Unable to write to file. (No space left on device); the part received is kept"
           in err, err)
     check(0 < os.path.getsize(os.path.join(full, "big")) < 300000, "the part is not kept")
+
+
+def replacing_keeps_the_old_file(case):
+    """Each replacing policy, a receive cut short (the line pulled, sz cancelled, tollan
+    interrupted, the file size limit): the old file stays byte for byte and the partial beside it
+    is named; a resumed run goes on from that partial. A link under the name is replaced, never
+    written through, and a command sz asks us to run is refused at once."""
+    data = write(case.path("out", "f"), random_bytes(4 << 20, 2), NEW_TIME)
+    old, target, partial = b"precious old contents", case.path("in", "f"), case.path("in", "f.tollan-part")
+    endings = {"cut": (15, "The line was lost"), "cancel": (16, "Cancelled by remote."),
+               "interrupt": (6, "User cancelled."), "full": (12, "Unable to write to file.")}
+    for policy, how in (("always", "cut"), ("newer", "cancel"), ("newer-or-longer", "interrupt"),
+                        ("differ", "full"), ("crc", "cut")):
+        write(target, old, OLD_TIME)
+        tollan, sz = start(case, False, ["--overwrite", policy, "--timeout", "0"], [], ["f"],
+                           limit=300000 if how == "full" else None)
+        if how != "full":
+            wait_for_size(partial, 200000)
+        if how == "interrupt":
+            tollan.send_signal(signal.SIGINT)
+        elif how != "full":
+            sz.send_signal(signal.SIGKILL if how == "cut" else signal.SIGTERM)
+        case.finish(sz)
+        if how == "cut":
+            case.cut()
+        status, text = endings[how]
+        code, out, err = case.finish(tollan)
+        check(code == status and text in err, f"{policy} {how}: exit {code}\n{out}{err}")
+        check(read(target) == old and int(os.path.getmtime(target)) == OLD_TIME, "old file lost")
+        kept = read(partial)
+        check(0 < len(kept) < len(data) and data.startswith(kept), "the partial is not kept")
+        check("f is unchanged" in err and "kept in f.tollan-part" in err.replace("file ", "kept in "),
+              err)
+        if policy != "crc":
+            os.remove(partial)  # the next run is to be seen writing its own
+        case.cut() if how != "cut" else None
+    out = case.both_succeed(*start(case, False, ["--recover", "follow"], ["-r"], ["f"]))
+    check(file_lines(out) == [("f", f"OK, resumed at {len(kept)} bytes")], out)
+    check_files(case.into, {"f": data}, {"f": NEW_TIME})
+    check(not os.path.exists(partial), "the partial stayed")
+    case.cut()
+    # A link in the folder: replaced itself by the received file.
+    victim = write(case.path("victim"), b"outside the folder")
+    os.remove(target)
+    os.symlink("../victim", target)
+    write(case.path("out", "f"), b"new", NEW_TIME)
+    case.both_succeed(*start(case, False, ["--overwrite", "always"], [], ["f"]))
+    check(read(case.path("victim")) == victim and not os.path.islink(target), "written through")
+    check(read(target) == b"new", "the link was not replaced")
+    case.cut()
+    tollan, sz = start(case, False, [], ["-c", "touch pwned"], [])
+    _, err = case.expect(tollan, 23, "tollan receive against sz -c")
+    check(case.finish(sz)[0] != 0 and "never run" in err, err)
+    check(not os.path.exists(case.path("out", "pwned")), "the command ran")
 
 
 def xmodem_with_rx_and_sx(case):

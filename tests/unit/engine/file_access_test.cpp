@@ -232,6 +232,87 @@ TEST_F(FileAccessTest, OpenFilesAreSharedByReadersOnlyAndMisuseIsReported) {
     EXPECT_EQ(file_->Close(), FILE_NOT_OPEN) << "a failed open leaves the object closed";
 }
 
+// ---- Replacing ----
+
+// Creating over a file or a link writes its partial file, which takes the name only when closed
+// whole; closed unfinished it stays beside the old file, which keeps its bytes, and a later open
+// goes on from it. A new file is written under its own name, and other writers refuse a link.
+TEST_F(FileAccessTest, AReplacementTakesTheNameOnlyWhenWhole) {
+    struct Case {
+        const char* before; // the file's contents, nullptr: none, "->": a link to "outside"
+        bool whole;
+        const char* after;   // the file's contents afterwards
+        const char* partial; // the partial file's, nullptr: none
+    };
+    const Case cases[] = {
+        {nullptr, true, "new", nullptr}, {nullptr, false, "new", nullptr},
+        {"old", true, "new", nullptr},   {"old", false, "old", "new"},
+        {"->", true, "new", nullptr},    {"->", false, "outside", "new"},
+    };
+    const std::string name = Path("f.bin");
+    const std::string partial = name + kPartialSuffix;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.before != nullptr ? c.before : "none") +
+                     (c.whole ? " whole" : ""));
+        fs::remove(name);
+        fs::remove(partial);
+        MakeFile("outside", "outside");
+        std::error_code linked;
+        if (c.before != nullptr && c.before[0] == '-') {
+            fs::create_symlink("outside", name, linked);
+            if (linked) {
+                continue; // the file system has no links for us
+            }
+        } else if (c.before != nullptr) {
+            MakeFile("f.bin", c.before);
+        }
+        ASSERT_EQ(file_->Open(name.c_str(), "wb"), 0);
+        EXPECT_EQ(file_->Write("new", 3), 3);
+        EXPECT_EQ(c.whole ? file_->Close() : file_->CloseUnfinished(), 0);
+        EXPECT_EQ(test::ReadText(name), c.after);
+        EXPECT_EQ(test::ReadText(Path("outside")), "outside") << "written through the link";
+        EXPECT_EQ(fs::exists(partial), c.partial != nullptr);
+        EXPECT_EQ(file_->PartialName(), c.partial != nullptr ? partial : "");
+        if (c.partial != nullptr) {
+            EXPECT_EQ(test::ReadText(partial), c.partial);
+        }
+    }
+    // Going on with the partial file: at its end, and whole it takes the name.
+    EXPECT_EQ(file_->OpenPartial(Path("outside").c_str()), FILE_OPEN_FAILED);
+    MakeFile("f.bin", "old");
+    MakeFile("f.bin" + std::string(kPartialSuffix), "ne");
+    ASSERT_EQ(file_->OpenPartial(name.c_str()), 0);
+    EXPECT_EQ(file_->GetSize(), 2);
+    EXPECT_EQ(file_->Write("w", 1), 1);
+    EXPECT_EQ(file_->Close(), 0);
+    EXPECT_EQ(test::ReadText(name), "new");
+    EXPECT_FALSE(fs::exists(partial));
+}
+
+// A writer that does not replace refuses a link in the last step, and the folders of a received
+// name are never made through one (only names taken as offered may lead through links).
+TEST_F(FileAccessTest, LinksAreNeverWrittenThrough) {
+    MakeFile("outside/victim", "victim");
+    std::error_code linked;
+    fs::create_symlink(Path("outside/victim"), Path("link"), linked);
+    fs::create_directory_symlink(Path("outside"), Path("folder"), linked);
+    if (linked) {
+        GTEST_SKIP() << "no links here: " << linked.message();
+    }
+    for (const char* mode : {"ab", "rw", ""}) {
+        EXPECT_EQ(file_->Open(Path("link").c_str(), mode), FILE_OPEN_FAILED) << mode;
+        EXPECT_EQ(file_->LastError(), ELOOP);
+    }
+    const std::string through = Path("folder/sub/x");
+    EXPECT_EQ(file_->MakeFolders(through.c_str(), false), FILE_OPEN_FAILED);
+    EXPECT_EQ(file_->LastError(), ELOOP);
+    EXPECT_FALSE(fs::exists(Path("outside/sub")));
+    EXPECT_EQ(file_->MakeFolders(Path("inside/sub/x").c_str(), false), 0);
+    EXPECT_TRUE(fs::is_directory(Path("inside/sub")));
+    EXPECT_EQ(file_->MakeFolders(through.c_str(), true), 0);
+    EXPECT_EQ(test::ReadText(Path("outside/victim")), "victim");
+}
+
 // ---- Last-write time ----
 
 // Stored to the whole second, in UTC, within the years a DOS date can hold; times outside them

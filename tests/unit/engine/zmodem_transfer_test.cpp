@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <tuple>
@@ -11,6 +13,7 @@
 #include "engine/engine_codes.h"
 #include "engine/zmodem_engine.h"
 #include "engine_test_support.h"
+#include "file_access_platform.h"
 
 namespace tollan::test {
 namespace {
@@ -210,6 +213,73 @@ const ManagementCase kManagementCases[] = {
     {"LongerIsNotResumed", ZMCLOB, 3, 0, 6000, kOldTime, 3000, kNewTime, kOther, kReplaced},
     {"FollowTheSender", ZMPROT, 2, ZMCLOB, 1000, kOldTime, 5000, kNewTime, kPrefix, kResumed},
 };
+
+// The platform's file object on which, once `limit` bytes are written, the run fails: the line
+// is pulled (carrier lost), the user cancels, or the disk is full.
+enum Ending { kLinePulled, kCancelled, kDiskFull };
+struct FailingFiles : PlatformFileAccess {
+    std::function<bool()> atLimit; // true: this write fails as on a full disk
+    std::int32_t written = 0;
+    std::int32_t Write(const void* buffer, std::int32_t count) override {
+        written += count;
+        if (written > 20000 && atLimit()) {
+            lastError_ = ENOSPC;
+            return 0;
+        }
+        return PlatformFileAccess::Write(buffer, count);
+    }
+};
+
+// Under every option that replaces, a receive that fails part-way leaves the old file byte for
+// byte, with its time, and what arrived in its partial file; crash recovery goes on from that.
+TEST(ZModemTransfer, AFailedReplacementKeepsTheOldFile) {
+    const Bytes fresh = Pattern(60000, 31);
+    const Bytes old = Pattern(900, 32);
+    for (const int option : {ZMNEWL, ZMCRC, ZMCLOB, ZMNEW, ZMDIFF}) {
+        for (const Ending ending : {kLinePulled, kCancelled, kDiskFull}) {
+            SCOPED_TRACE(testing::Message() << "option " << option << ", ending " << ending);
+            ZPair p;
+            FailingFiles files;
+            files.atLimit = [&] {
+                if (ending == kLinePulled) {
+                    p.rx.memory.SetModemLine(kSignalCarrier, false);
+                } else if (ending == kCancelled) {
+                    p.rx.status.AbortWith(TE_USER_CANCEL);
+                }
+                return ending == kDiskFull;
+            };
+            p.receiver.SetFileAccess(&files);
+            p.receiver.SetCarrierWatch(1);
+            p.receiver.SetCrashRecovery(CrashRecovery::kNever);
+            p.receiver.SetOverwrite(static_cast<Overwrite>(option));
+            WriteFile(p.from.Path("f"), fresh);
+            FileTime(p.from.Path("f"), kNewTime);
+            WriteFile(p.to.Path("f"), old);
+            FileTime(p.to.Path("f"), kOldTime);
+            p.Run({"f"});
+            const int codes[] = {TE_CARRIER_LOST, TE_USER_CANCEL, TE_WRITE_FAILED};
+            EXPECT_EQ(p.received, codes[ending]);
+            EXPECT_EQ(ReadFile(p.to.Path("f")), old);
+            EXPECT_EQ(FileTime(p.to.Path("f")), kOldTime);
+            const std::string partial = p.to.Path("f") + kPartialSuffix;
+            EXPECT_EQ(p.rx.status.partialName_, partial);
+            const Bytes kept = ReadFile(partial);
+            EXPECT_TRUE(!kept.empty() && kept.size() < fresh.size() &&
+                        std::equal(kept.begin(), kept.end(), fresh.begin()));
+            if (option == ZMCLOB && ending == kDiskFull) {
+                ZPair again;
+                again.receiver.SetCrashRecovery(CrashRecovery::kAlways);
+                again.receiver.SetOverwrite(static_cast<Overwrite>(ZMCLOB));
+                WriteFile(again.from.Path("f"), fresh);
+                again.Run(again.from.Path("f"), p.to.Path("f"));
+                EXPECT_EQ(again.received, 0);
+                EXPECT_EQ(ReadFile(p.to.Path("f")), fresh);
+                EXPECT_LT(again.tx.memory.Sent().size(), fresh.size()) << "not resumed";
+                EXPECT_FALSE(ReadFile(partial).size() > 0);
+            }
+        }
+    }
+}
 
 INSTANTIATE_TEST_SUITE_P(Options, ZModemManagement, ::testing::ValuesIn(kManagementCases),
                          [](const ::testing::TestParamInfo<ManagementCase>& info) {

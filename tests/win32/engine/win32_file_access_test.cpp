@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,6 +67,84 @@ TEST(Win32FileAccess, AFileHeldOpenForAppendingCanBeRead) {
     EXPECT_EQ(file.Read(buffer, sizeof buffer), 7);
     file.Close();
     CloseHandle(held);
+}
+
+// Runs a Unix program in `folder` (Wine starts them) until `done` holds.
+bool RunUnix(const fs::path& folder, const char* program, std::string command,
+             const std::function<bool()>& done) {
+    std::replace(command.begin(), command.end(), '\\', '/');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    const std::string where = folder.string();
+    if (!CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, where.c_str(),
+                        &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 500 && !done(); ++i) {
+        Sleep(10);
+    }
+    return done();
+}
+
+bool Exists(const fs::path& path) {
+    return GetFileAttributesA(path.string().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Makes `link` (a name in `folder`) a symbolic link to `target` (relative to it). Wine's
+// CreateSymbolicLink makes nothing; there the Unix side's ln makes it.
+bool MakeLink(const fs::path& folder, const char* target, const char* link, bool directory) {
+    const std::string path = (folder / link).string();
+    const DWORD kind = directory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+    if (CreateSymbolicLinkA(path.c_str(), target, kind | 2) && Exists(path)) { // 2: unprivileged
+        return true;
+    }
+    return RunUnix(folder, "Z:\\bin\\ln", std::string("ln -s ") + target + " " + link,
+                   [&] { return Exists(path); });
+}
+
+// A link under a received name is replaced itself, and a folder that is a link (a reparse
+// point) is never made or written through; a writer that would not replace refuses a link the
+// system shows as one. A file this writer could not truncate (read-only) is not replaced either.
+TEST(Win32FileAccess, LinksAreReplacedOrRefusedNeverWrittenThrough) {
+    test::ScratchFolder folder;
+    const fs::path& root = folder.Root();
+    fs::create_directories(root / "outside");
+    std::ofstream(root / "outside" / "victim") << "victim";
+    if (!MakeLink(root, "outside\\victim", "link", false) ||
+        !MakeLink(root, "outside", "folder", true)) {
+        GTEST_SKIP() << "no links can be made here";
+    }
+    Win32FileAccess file;
+    const std::string through = folder.Path("folder\\sub\\x");
+    EXPECT_EQ(file.MakeFolders(through.c_str(), false), FILE_OPEN_FAILED);
+    EXPECT_EQ(file.LastError(), ELOOP);
+    EXPECT_FALSE(fs::exists(root / "outside" / "sub"));
+    const std::string link = folder.Path("link");
+    if ((GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        EXPECT_EQ(file.Open(link.c_str(), "ab"), FILE_OPEN_FAILED);
+        EXPECT_EQ(file.LastError(), ELOOP);
+    }
+    ASSERT_EQ(file.Open(link.c_str(), "wb"), 0);
+    EXPECT_EQ(file.Write("new", 3), 3);
+    EXPECT_EQ(file.Close(), 0);
+    EXPECT_EQ(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    std::ifstream victim(root / "outside" / "victim");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "victim");
+
+    const std::string kept = folder.Path("read-only");
+    std::ofstream(kept) << "old";
+    SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(file.Open(kept.c_str(), "wb"), FILE_OPEN_FAILED);
+    EXPECT_EQ(file.LastError(), EACCES);
+    SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(fs::file_size(kept), 3u);
+    // The scratch folder's removal would go into the linked folder.
+    const fs::path linked = root / "folder";
+    EXPECT_TRUE(RemoveDirectoryA(linked.string().c_str()) ||
+                RunUnix(root, "Z:\\bin\\rm", "rm folder", [&] { return !Exists(linked); }));
 }
 
 // Under the code page each row names (its test runs again under those): a walk takes names
