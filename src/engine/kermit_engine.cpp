@@ -23,8 +23,10 @@ constexpr std::size_t kPendingSize = 16384;
 constexpr std::size_t kBufferSize = kPacketAreaSize + kOutAreaSize + kDataAreaSize + kPendingSize;
 
 constexpr int kSliceMs = 1000;
-constexpr int kOwnTimeSeconds = 7; // how long the peer waits for us before it tries again
-constexpr int kCtrlCToCancel = 3;  // Ctrl-C bytes in a row that stop the run, as from a user
+constexpr int kOwnTimeSeconds = 7;     // how long the peer waits for us before it tries again
+constexpr int kCtrlCToCancel = 3;      // Ctrl-C bytes in a row that stop the run, as from a user
+constexpr std::size_t kShortRoom = 90; // the shortest data field after errors
+constexpr int kGrowAfter = 4;          // good packets before the data field doubles again
 
 std::int32_t CheckTypeOf(int kermitCheck) {
     switch (kermitCheck) {
@@ -387,7 +389,7 @@ bool KermitEngine::SendOneFile(bool& endBatch) {
     }
     const std::size_t check = static_cast<std::size_t>(session_.framing.check);
     const auto length = static_cast<std::size_t>(session_.sendLength);
-    const std::size_t room =
+    const std::size_t fullRoom =
         length > static_cast<std::size_t>(kShortLongest) ? length - 9 - check : length - 2 - check;
 
     // The name without its folders.
@@ -401,7 +403,7 @@ bool KermitEngine::SendOneFile(bool& endBatch) {
     }
     std::size_t written = 0;
     kermit::EncodeData(session_.out, reinterpret_cast<const std::uint8_t*>(name), std::strlen(name),
-                       dataArea_, room, written);
+                       dataArea_, fullRoom, written);
     if (!Exchange('F', dataArea_, written)) {
         return false;
     }
@@ -415,6 +417,10 @@ bool KermitEngine::SendOneFile(bool& endBatch) {
     }
     pendingStart_ = pendingEnd_ = 0;
     fileEnded_ = false;
+    // On a noisy line long packets are lost more often than short ones: after a packet that
+    // needed another try the next ones are shorter, and they grow back after good ones.
+    std::size_t room = fullRoom;
+    int goodRun = 0;
     while (!skipped) {
         std::size_t used = 0;
         std::size_t raw = 0;
@@ -437,8 +443,16 @@ bool KermitEngine::SendOneFile(bool& endBatch) {
         if (used == 0) {
             break;
         }
+        const std::int32_t errorsBefore = status_->errorCount_;
         if (!Exchange('D', dataArea_, used)) {
             return false;
+        }
+        if (status_->errorCount_ != errorsBefore) {
+            room = std::max(std::min(fullRoom, kShortRoom), room / 2);
+            goodRun = 0;
+        } else if (++goodRun >= kGrowAfter && room < fullRoom) {
+            room = std::min(fullRoom, room * 2);
+            goodRun = 0;
         }
         status_->position_ += static_cast<std::int32_t>(raw);
         ++status_->blockCount_;
