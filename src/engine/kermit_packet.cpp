@@ -321,7 +321,7 @@ bool IsPrefixCharacter(std::uint8_t c) {
 InitParams AnswerInit(const InitParams& own, const InitParams& offered) {
     InitParams answer = own;
     if (IsPrefixCharacter(offered.qbin)) {
-        answer.qbin = 'Y';
+        answer.qbin = own.qbin == 'N' ? 'N' : 'Y';
     } else if (offered.qbin == 'Y' && IsPrefixCharacter(own.qbin)) {
         answer.qbin = own.qbin;
     } else {

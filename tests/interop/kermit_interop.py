@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The tollan command's Kermit against G-Kermit (2.01) and C-Kermit (402 beta 8), both ways: each block
-check, 8-bit and 7-bit (even parity: the peer asks for 8th-bit prefixing and sends a parity bit),
-short and long packets, a batch with an empty file and one full of control and high-bit bytes,
+"""The tollan command's Kermit against G-Kermit (2.01) and C-Kermit (402 beta 8), both ways:
+each block check, 8-bit and 7-bit (even parity: the peer asks for 8th-bit prefixing and sends a
+parity bit), short and long packets, a batch with an empty file and one full of control and high-bit bytes,
 and a noisy line (bench/line_simulator). C-Kermit runs on its own line (-l) with its messages
 kept off it; G-Kermit runs on its standard input and output. A receiver starts first.
 """
