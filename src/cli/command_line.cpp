@@ -27,7 +27,8 @@ const char* const kUsageText =
     "  -l, --line DEV            serial device: /dev/ttyUSB0, /dev/pts/3, COM3; '-' for standard\n"
     "                            input and output (the default when standard input is no "
     "terminal)\n"
-    "  -p, --protocol P          zmodem (default), xmodem, xmodem-1k, ymodem, acknak (any case)\n"
+    "  -p, --protocol P          zmodem (default), xmodem, xmodem-1k, ymodem, kermit, acknak\n"
+    "                            (any case)\n"
     "  -b, --baud N              default 115200; 230400, 460800, 921600 and the other speeds "
     "the\n"
     "                            serial interface offers; others snap down, and say so\n"
@@ -48,6 +49,10 @@ const char* const kUsageText =
     "      --paths P             strip (default), send, pairs (FILE operands alternate sender\n"
     "                            path and receiver name)\n"
     "      --max-errors N        0 (no limit) to 50\n"
+    "      --block-check N       kermit: the block check offered, 1, 2 or 3 (default 3)\n"
+    "      --seven-bit           kermit: the line carries 7 bits (or parity): prefix the 8th\n"
+    "      --packet-length N     kermit: longest packet, 20 to 9024 (default); above 94 long\n"
+    "                            packets, where the other side takes them\n"
     "      --timeout S           seconds without progress before giving up; 0 = never (default "
     "60)\n"
     "      --offered-paths P     inside (default): received names stay in the folder; "
@@ -187,6 +192,9 @@ private:
     Protocol protocol_ = Protocol::kZModem;
     long long speed_ = 0;
     OfferedPaths offeredPaths_ = OfferedPaths::kInsideFolder;
+    int kermitCheck_ = 3;
+    bool sevenBit_ = false;
+    int packetLength_ = 9024;
     bool appendLog_ = false;
     bool dial_ = false;
     bool answer_ = false;
@@ -287,7 +295,8 @@ bool Parser::Run() {
         }
     }
     if (command_.mode == CommandMode::kReceive && protocol_ != Protocol::kZModem &&
-        protocol_ != Protocol::kYModem && command_.files.size() > 1) {
+        protocol_ != Protocol::kYModem && protocol_ != Protocol::kKermit &&
+        command_.files.size() > 1) {
         return Fail("xmodem, xmodem-1k and acknak receive exactly one FILE");
     }
 
@@ -321,8 +330,10 @@ bool Parser::Option(std::string_view name) {
             return false;
         }
         protocol_ = static_cast<Protocol>(value);
-        // The block knows XModem's relatives as XModem: its rules for them are XModem's.
-        const bool relative = protocol_ == Protocol::kXModem1K || protocol_ == Protocol::kYModem;
+        // The block knows XModem's relatives, and Kermit, as XModem: its rules for them are
+        // XModem's.
+        const bool relative = protocol_ == Protocol::kXModem1K || protocol_ == Protocol::kYModem ||
+                              protocol_ == Protocol::kKermit;
         block_.SetProtocol(relative ? NumberOf(Protocol::kXModem) : value);
     } else if (name == "-b" || name == "--baud") {
         if (!Number(name, number)) {
@@ -365,6 +376,24 @@ bool Parser::Option(std::string_view name) {
             return false;
         }
         block_.SetMaxErrors(Saturate<int16_t>(number));
+    } else if (name == "--block-check") {
+        if (!Number(name, number)) {
+            return false;
+        }
+        if (number < 1 || number > 3) {
+            return Fail("--block-check takes 1, 2 or 3");
+        }
+        kermitCheck_ = static_cast<int>(number);
+    } else if (name == "--seven-bit") {
+        sevenBit_ = true;
+    } else if (name == "--packet-length") {
+        if (!Number(name, number)) {
+            return false;
+        }
+        if (number < 20 || number > 9024) {
+            return Fail("--packet-length takes 20 to 9024");
+        }
+        packetLength_ = static_cast<int>(number);
     } else if (name == "--timeout") {
         if (!Number(name, number)) {
             return false;
@@ -439,6 +468,9 @@ bool Parser::Option(std::string_view name) {
 
 void Parser::Apply(RunSettings& run) {
     run.protocol = protocol_;
+    run.kermitCheck = kermitCheck_;
+    run.sevenBit = sevenBit_;
+    run.packetLength = packetLength_;
     if (speed_ > 0 && speed_ <= 0xFFFFFFFFLL &&
         LineSpeedOffered(static_cast<std::uint32_t>(speed_))) {
         run.baudRate = static_cast<std::int32_t>(speed_);
@@ -494,8 +526,10 @@ int CheckCombination(const CommandLine& command) {
     if (std::int32_t refused = CheckCombination(request); refused != 0) {
         return refused;
     }
-    // The command's YModem is a batch too: its receiver may keep the sender's names.
-    const bool batch = run.protocol == Protocol::kZModem || run.protocol == Protocol::kYModem;
+    // The command's YModem and Kermit are batches too: their receivers may keep the sender's
+    // names.
+    const bool batch = run.protocol == Protocol::kZModem || run.protocol == Protocol::kYModem ||
+                       run.protocol == Protocol::kKermit;
     if (command.files.empty()) {
         return batch && !run.Transmitting() ? 0 : 3;
     }

@@ -11,13 +11,15 @@
 
 namespace tollan {
 
-// kXModem1K and kYModem are the command's only: the settings block keeps to the first three.
+// kXModem1K, kYModem and kKermit are the command's only: the settings block keeps to the first
+// three.
 enum class Protocol : std::int16_t {
     kXModem = 0,
     kZModem = 1,
     kAckNak = 2,
     kXModem1K = 3,
     kYModem = 4,
+    kKermit = 5,
 };
 
 enum class FlowControl : std::int16_t { kNone = 0, kXonXoff = 1, kRtsCts = 2 };
@@ -68,11 +70,10 @@ struct ValueWord {
     std::string_view word;
 };
 
-inline constexpr ValueWord<Protocol> kProtocolWords[] = {{Protocol::kZModem, "zmodem"},
-                                                         {Protocol::kXModem, "xmodem"},
-                                                         {Protocol::kAckNak, "acknak"},
-                                                         {Protocol::kXModem1K, "xmodem-1k"},
-                                                         {Protocol::kYModem, "ymodem"}};
+inline constexpr ValueWord<Protocol> kProtocolWords[] = {
+    {Protocol::kZModem, "zmodem"}, {Protocol::kXModem, "xmodem"},
+    {Protocol::kAckNak, "acknak"}, {Protocol::kXModem1K, "xmodem-1k"},
+    {Protocol::kYModem, "ymodem"}, {Protocol::kKermit, "kermit"}};
 inline constexpr ValueWord<FlowControl> kFlowControlWords[] = {{FlowControl::kNone, "none"},
                                                                {FlowControl::kXonXoff, "xonxoff"},
                                                                {FlowControl::kRtsCts, "rtscts"}};

@@ -57,6 +57,11 @@ struct RunSettings {
     // component keeps the behaviour its hosts have always seen: XModem padding, 1024-byte
     // blocks in the XModem receiver, and a ZModem sender that notices an XModem receiver.
     bool peerConventions = false;
+    // The command's Kermit: the block check offered, 8th-bit prefixing asked for, the longest
+    // packet.
+    int kermitCheck = 3;
+    bool sevenBit = false;
+    int packetLength = 9024;
 
     bool Transmitting() const { return direction == Direction::kTransmit; }
     // Receiving one sender after another.

@@ -10,6 +10,7 @@
 
 #include "engine/acknak_engine.h"
 #include "engine/engine_codes.h"
+#include "engine/kermit_engine.h"
 #include "engine/xmodem_engine.h"
 #include "engine/zmodem_engine.h"
 #include "link/comm_link.h"
@@ -338,6 +339,23 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         engine.SetOfferedPaths(offeredPaths);
+        if (settings_.Transmitting()) {
+            engine.Send(list.data());
+        } else {
+            bool names = !settings_.HostRun() && !settings_.fileList.empty();
+            engine.Receive(names ? list.data() : nullptr);
+        }
+        return true;
+    }
+    case Protocol::kKermit: {
+        KermitEngine engine(&link, &status);
+        habits(engine);
+        engine.SetMaxErrors(settings_.maxErrors);
+        engine.SetOverwrite(settings_.overwrite);
+        engine.SetOfferedPaths(offeredPaths);
+        engine.SetBlockCheck(settings_.kermitCheck);
+        engine.SetSevenBit(settings_.sevenBit);
+        engine.SetPacketLength(settings_.packetLength);
         if (settings_.Transmitting()) {
             engine.Send(list.data());
         } else {

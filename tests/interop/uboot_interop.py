@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The tollan command sending to loadx and loady of U-Boot (2023.01, in QEMU); U-Boot's crc32
-and ${filesize} check what arrived. loadx does not count three or more trailing 0x1A.
+"""The tollan command sending to loadx, loady and loadb (Kermit) of U-Boot (2023.01, in QEMU);
+U-Boot's crc32 and ${filesize} check what arrived. loadx does not count three or more trailing
+0x1A.
 """
 
 import os
@@ -48,10 +49,19 @@ class Console:
 
     def load(self, command, tollan_args, data):
         write(self.case.path("image.bin"), data)
-        # tollan waits first: the command's echo and the loader's banner come before its 'C'.
-        tollan = self.case.tollan("send", *tollan_args, "-l", self.line, "image.bin")
-        self.case.wait_opened(tollan, self.line)
-        os.write(self.fd, command.encode() + b"\r")
+        if command == "loadb":
+            # A Kermit sender speaks first: the loader must be listening, or the shell takes the
+            # Send-Init for a command line.
+            start, seen = self.mark, self.relay.seen["right"]
+            os.write(self.fd, command.encode() + b"\r")
+            self.relay.wait_for(lambda seen: seen["right"].find(b"download", start) >= 0,
+                                "loadb's banner")
+            tollan = self.case.tollan("send", *tollan_args, "-l", self.line, "image.bin")
+        else:
+            # tollan waits first: the command's echo and the loader's banner come before its 'C'.
+            tollan = self.case.tollan("send", *tollan_args, "-l", self.line, "image.bin")
+            self.case.wait_opened(tollan, self.line)
+            os.write(self.fd, command.encode() + b"\r")
         out, _ = self.case.expect(tollan, 0, "tollan " + " ".join(tollan_args))
         check(file_lines(out) == [("image.bin", "OK")], out)
         check("## Total Size" in self.prompt(), command)
@@ -75,6 +85,8 @@ def loader(arch, runs):
 
 loadx_arm64 = loader("arm64", [("loadx", ["-p", "xmodem"]), ("loadx", ["-p", "xmodem-1k"])])
 loady_arm = loader("arm", [("loady", ["-p", "ymodem"])])
+loadb_arm64 = loader("arm64", [("loadb", ["-p", "kermit"]),
+                               ("loadb", ["-p", "kermit", "--block-check", "1", "--seven-bit"])])
 
 if __name__ == "__main__":
     sys.exit(main(globals()))

@@ -98,8 +98,10 @@ TEST(CommandLine, UsageErrors) {
              {"send", "-l", "x", "a;b"},                       // ";" separates list items
              {"send", "-l", "x", "--append-log", "f"},         // appending to no log
              {"receive", "-l", "x", "-p", "xmodem", "a", "b"}, // one file only
-             {"receive", "-l", "x", "--dial", "555"},          // a receiver answers
-             {"send", "-l", "x", "--answer", "f"},             // a sender dials
+             {"send", "-l", "x", "--block-check", "4", "f"},   // Kermit has checks 1 to 3
+             {"send", "-l", "x", "--packet-length", "9025", "f"},
+             {"receive", "-l", "x", "--dial", "555"}, // a receiver answers
+             {"send", "-l", "x", "--answer", "f"},    // a sender dials
              {"send", "-l", "x", "--dial", "5", "--hangup",
               "ATH0..............................................", "f"},
          }) {
@@ -118,6 +120,7 @@ TEST(CommandLine, CombinationsTheComponentRefuses) {
         {{"receive", "-l", "x", "-p", "xmodem-1k"}, 3},
         {{"receive", "-l", "x", "-p", "ymodem"}, 0},
         {{"receive", "-l", "x", "-p", "ymodem", "a", "b", "c"}, 0},
+        {{"receive", "-l", "x", "-p", "kermit"}, 0},
     };
     for (const auto& [words, refused] : cases) {
         CommandLine command;
@@ -139,6 +142,7 @@ TEST(CommandLine, ProtocolsAndSpeedsOfTheCommandAlone) {
         {{"receive", "-l", "x", "-p", "ymodem"}, Protocol::kYModem, 115200},
         {{"send", "-l", "x", "-p", "xmodem-1k", "-b", "921600", "f"}, Protocol::kXModem1K, 921600},
         {{"send", "-l", "x", "-p", "ZModem", "-b", "12345", "f"}, Protocol::kZModem, 9600},
+        {{"send", "-l", "x", "-p", "kermit", "--block-check", "1", "f"}, Protocol::kKermit, 115200},
     };
     for (const Case& c : cases) {
         CommandLine command;
