@@ -317,6 +317,16 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetLiteralNames(settings_.literalNames);
         engine.SetSkipDeclined(settings_.skipDeclined);
     };
+    // A receiver given names writes under them; without (always so in a host run) it keeps
+    // the senders' names.
+    const auto sendOrReceive = [this, &list](TransferEngine& engine) {
+        if (settings_.Transmitting()) {
+            engine.Send(list.data());
+        } else {
+            bool names = !settings_.HostRun() && !settings_.fileList.empty();
+            engine.Receive(names ? list.data() : nullptr);
+        }
+    };
     const OfferedPaths offeredPaths =
         settings_.HostRun() ? OfferedPaths::kInsideFolder : settings_.offeredPaths;
     switch (settings_.protocol) {
@@ -339,12 +349,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         engine.SetOfferedPaths(offeredPaths);
-        if (settings_.Transmitting()) {
-            engine.Send(list.data());
-        } else {
-            bool names = !settings_.HostRun() && !settings_.fileList.empty();
-            engine.Receive(names ? list.data() : nullptr);
-        }
+        sendOrReceive(engine);
         return true;
     }
     case Protocol::kKermit: {
@@ -356,12 +361,7 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetBlockCheck(settings_.kermitCheck);
         engine.SetSevenBit(settings_.sevenBit);
         engine.SetPacketLength(settings_.packetLength);
-        if (settings_.Transmitting()) {
-            engine.Send(list.data());
-        } else {
-            bool names = !settings_.HostRun() && !settings_.fileList.empty();
-            engine.Receive(names ? list.data() : nullptr);
-        }
+        sendOrReceive(engine);
         return true;
     }
     case Protocol::kAckNak: {
