@@ -42,6 +42,11 @@ PortFactory SelectedPortFactory(const SettingsBlock& block, const DeviceLists& l
         }
     } else if (const PortName* port = lists.PortAt(block.Port)) {
         number = PortNumberOf(port->view()) - 1;
+    } else if (block.Port == kUnlistedPort && block.UnlistedPort > 0) {
+        // The system's port list is only a listing: under Wine its entries go when the prefix's
+        // server restarts, and some virtual-port drivers never add theirs. The number asked for
+        // is opened by its name; a port that is not there fails to open like any other.
+        number = block.UnlistedPort - 1;
     }
     return [number](std::uint32_t receiveSize,
                     std::uint32_t transmitSize) -> std::shared_ptr<CommPort> {

@@ -15,8 +15,9 @@ namespace tollan {
 struct SettingsBlock;
 struct DeviceLists;
 
-// The Win32 port the settings select: the port-list entry of `Port`, or with `UseModem` the
-// port of the selected modem. A selection that names no port gives a factory of no port.
+// The Win32 port the settings select: the port-list entry of `Port`, the COM port of the number
+// written when no listed port has it, or with `UseModem` the port of the selected modem. A
+// selection that names no port gives a factory of no port.
 PortFactory SelectedPortFactory(const SettingsBlock& block, const DeviceLists& lists);
 
 // `resources`: the module that holds the dialog templates and the icon.

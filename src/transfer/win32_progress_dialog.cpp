@@ -73,7 +73,7 @@ ProgressDialogSetup ProgressDialogSetupOf(const SettingsBlock& block, const Devi
     } else if (const PortName* port = lists.PortAt(block.Port)) {
         setup.port = port->c_str();
     } else if (block.Port == kUnlistedPort) {
-        // The run fails to open it: the dialog names the port that was asked for.
+        // The run opens it by its number: the dialog names the port that was asked for.
         setup.port = "COM" + std::to_string(block.UnlistedPort);
     }
     setup.protocol = ProtocolName(block.Protocol);
