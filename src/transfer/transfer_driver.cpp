@@ -167,126 +167,129 @@ void TransferDriver::RunTransfer() {
         savedDirectory = std::filesystem::current_path(error);
         std::filesystem::current_path(PathOfText(settings_.defaultDir), error);
     }
-    auto restoreDirectory = [&savedDirectory] {
-        if (!savedDirectory.empty()) {
-            std::error_code error;
-            std::filesystem::current_path(savedDirectory, error);
-        }
-    };
 
-    std::shared_ptr<CommPort> port = makePort_ ? makePort_(kReceiveQueue, kTransmitQueue) : nullptr;
+    std::shared_ptr<CommPort> port;
+    if (std::unique_ptr<CommLink> link = OpenLine(port)) {
+        RunOnLine(*link);
+    }
+    if (!savedDirectory.empty()) {
+        std::error_code error;
+        std::filesystem::current_path(savedDirectory, error);
+    }
+}
+
+std::unique_ptr<CommLink> TransferDriver::OpenLine(std::shared_ptr<CommPort>& port) {
+    port = makePort_ ? makePort_(kReceiveQueue, kTransmitQueue) : nullptr;
     std::unique_ptr<CommLink> link;
     std::uint16_t lineFlags = 0;
     if (port != nullptr) {
         link = std::make_unique<CommLink>(*port);
     }
     const int opened = link == nullptr ? LINK_NO_PORT : link->CheckLine(lineFlags);
-    if (opened != 0) {
-        // Which of the two a user meets most decides what to do next: plug the adapter in or
-        // choose another port, or close the program that holds the port.
-        const char* reason = opened == LINK_NO_PORT       ? " (no such port)"
-                             : opened == LINK_PORT_IN_USE ? " (in use by another program)"
-                                                          : "";
-        ShowStatus("%s%s", ResultText(kResultPortOpenFailed), reason);
-        SetResultCode(kResultPortOpenFailed);
-        EndOfRunNotification();
-        link.reset();
-        port.reset();
-        restoreDirectory();
-        return;
+    if (opened == 0) {
+        return link;
     }
+    // Which of the two a user meets most decides what to do next: plug the adapter in or
+    // choose another port, or close the program that holds the port.
+    const char* reason = opened == LINK_NO_PORT       ? " (no such port)"
+                         : opened == LINK_PORT_IN_USE ? " (in use by another program)"
+                                                      : "";
+    ShowStatus("%s%s", ResultText(kResultPortOpenFailed), reason);
+    SetResultCode(kResultPortOpenFailed);
+    EndOfRunNotification();
+    return nullptr;
+}
+
+void TransferDriver::RunOnLine(CommLink& link) {
     if (settings_.protocol == Protocol::kZModem) {
-        link->SetTransmitQueue(kZModemTransmitQueue);
+        link.SetTransmitQueue(kZModemTransmitQueue);
     }
-
-    DriverStatus status(*this, settings_.Transmitting(), hostRun, settings_.Timeout());
+    DriverStatus status(*this, settings_.Transmitting(), settings_.HostRun(), settings_.Timeout());
     status.SkipDeclined(settings_.skipDeclined);
-    {
-        // The line's own objects put back what they found when they go, in reverse order.
-        LineSettings lineSettings(link.get());
-        lineSettings.SetSpeed(static_cast<std::uint32_t>(settings_.baudRate));
-        lineSettings.Attach(*link);
-        LineControl lineControl(*link);
-        RunModem modem(stop_);
+    // The line's own objects put back what they found when they go, in reverse order.
+    LineSettings lineSettings(&link);
+    lineSettings.SetSpeed(static_cast<std::uint32_t>(settings_.baudRate));
+    lineSettings.Attach(link);
+    LineControl lineControl(link);
+    RunModem modem(stop_);
 
-        FlowControl flow = settings_.flowControl;
-        if (settings_.useModem) {
-            lineControl.SetFlowControl(kFlowNone, kFlowNone);
-            ShowStatus("Initializing modem...");
-            if (InitializeModem(modem, *link) != 0) {
-                SetResultCode(kResultModemInitFailed);
-                EndOfRunNotification();
-                DrainOutput(*link);
-                restoreDirectory();
-                return;
-            }
-            ShowStatus("Modem Initialized...");
-            flow = static_cast<FlowControl>(modem.FlowChoice());
+    FlowControl flow = settings_.flowControl;
+    if (settings_.useModem) {
+        lineControl.SetFlowControl(kFlowNone, kFlowNone);
+        ShowStatus("Initializing modem...");
+        if (InitializeModem(modem, link) != 0) {
+            SetResultCode(kResultModemInitFailed);
+            EndOfRunNotification();
+            DrainOutput(link);
+            return;
         }
-        int input = 0;
-        int output = 0;
-        if (FlowCodes(flow, input, output)) {
-            lineControl.SetFlowControl(input, output);
-        }
-
-        result_.result = kResultOk;
-        while (!stop_.IsSignalled()) {
-            if (settings_.useModem) {
-                if (std::int32_t connected = Connect(modem, lineControl); connected != kResultOk) {
-                    // The view keeps its Cancel button for the user to read why and close it;
-                    // with errors not shown, no one is there to press it.
-                    ShowStatus("%s", ResultText(kResultConnectFailed));
-                    SetResultCode(connected);
-                    InitializeModem(modem, *link);
-                    if (result_.showErrors == 0) {
-                        stop_.Signal();
-                    }
-                    break;
-                }
-            }
-            filesSeen_ = 0;
-            status.StartPass();
-            // Each pass of a host run waits for its sender afresh.
-            TouchActivityClock();
-            ShowStatus("Waiting for %s...", settings_.Transmitting() ? "receiver" : "sender");
-            if (!RunEngine(*link, status)) {
-                ShowStatus("%s", ResultText(kResultUnknownError));
-                SetResultCode(kResultUnknownError);
-                EndOfRunNotification();
-                break;
-            }
-            if (settings_.useModem) {
-                ShowStatus("Disconnecting...");
-                modem.HangUp();
-            }
-            ShowStatus("%d / %d File(s) %s.", static_cast<int>(status.fileCount_),
-                       filesSeen_.load(), settings_.Transmitting() ? "sent" : "received");
-            transferred_ += status.fileCount_;
-            if (block_ != nullptr) {
-                AddTransferred(*block_, status.fileCount_);
-            }
-            if (!hostRun) {
-                // Files the sender announced but never saw confirmed go into the high half.
-                if (settings_.protocol == Protocol::kZModem &&
-                    status.fileCount_ < filesSeen_.load()) {
-                    result_.result += (filesSeen_.load() - status.fileCount_) << 16;
-                }
-                break;
-            }
-            view_.ClearFile();
-            settings_.fileList.clear();
-            if (block_ != nullptr) {
-                ClearFileList(*block_);
-            }
-        }
-        if (result_.result == kResultOk) {
-            stop_.Signal();
-        }
-        DrainOutput(*link);
-        restoreDirectory();
+        ShowStatus("Modem Initialized...");
+        flow = static_cast<FlowControl>(modem.FlowChoice());
     }
-    link.reset();
-    port.reset();
+    int input = 0;
+    int output = 0;
+    if (FlowCodes(flow, input, output)) {
+        lineControl.SetFlowControl(input, output);
+    }
+
+    result_.result = kResultOk;
+    while (!stop_.IsSignalled() && RunPass(link, status, modem, lineControl)) {
+    }
+    if (result_.result == kResultOk) {
+        stop_.Signal();
+    }
+    DrainOutput(link);
+}
+
+bool TransferDriver::RunPass(CommLink& link, DriverStatus& status, ModemProfile& modem,
+                             LineControl& lineControl) {
+    if (settings_.useModem) {
+        if (std::int32_t connected = Connect(modem, lineControl); connected != kResultOk) {
+            // The view keeps its Cancel button for the user to read why and close it; with
+            // errors not shown, no one is there to press it.
+            ShowStatus("%s", ResultText(kResultConnectFailed));
+            SetResultCode(connected);
+            InitializeModem(modem, link);
+            if (result_.showErrors == 0) {
+                stop_.Signal();
+            }
+            return false;
+        }
+    }
+    filesSeen_ = 0;
+    status.StartPass();
+    // Each pass of a host run waits for its sender afresh.
+    TouchActivityClock();
+    ShowStatus("Waiting for %s...", settings_.Transmitting() ? "receiver" : "sender");
+    if (!RunEngine(link, status)) {
+        ShowStatus("%s", ResultText(kResultUnknownError));
+        SetResultCode(kResultUnknownError);
+        EndOfRunNotification();
+        return false;
+    }
+    if (settings_.useModem) {
+        ShowStatus("Disconnecting...");
+        modem.HangUp();
+    }
+    ShowStatus("%d / %d File(s) %s.", static_cast<int>(status.fileCount_), filesSeen_.load(),
+               settings_.Transmitting() ? "sent" : "received");
+    transferred_ += status.fileCount_;
+    if (block_ != nullptr) {
+        AddTransferred(*block_, status.fileCount_);
+    }
+    if (!settings_.HostRun()) {
+        // Files the sender announced but never saw confirmed go into the high half.
+        if (settings_.protocol == Protocol::kZModem && status.fileCount_ < filesSeen_.load()) {
+            result_.result += (filesSeen_.load() - status.fileCount_) << 16;
+        }
+        return false;
+    }
+    view_.ClearFile();
+    settings_.fileList.clear();
+    if (block_ != nullptr) {
+        ClearFileList(*block_);
+    }
+    return true;
 }
 
 int TransferDriver::InitializeModem(ModemProfile& modem, CommLink& link) {
@@ -312,69 +315,57 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     // The engines walk the list in place: each pass gets its own copy.
     std::vector<char> list(settings_.fileList.begin(), settings_.fileList.end());
     list.push_back('\0');
-
-    const auto habits = [this](TransferEngine& engine) {
+    // A receiver given names writes under them; without (always so in a host run) it keeps the
+    // senders' names. XModem and ACK/NAK carry no names, so their receivers always take the list.
+    const bool namesGiven = !settings_.HostRun() && !settings_.fileList.empty();
+    const auto run = [this, &list](TransferEngine& engine, bool receiveIntoList) {
         engine.SetLiteralNames(settings_.literalNames);
         engine.SetSkipDeclined(settings_.skipDeclined);
-    };
-    // A receiver given names writes under them; without (always so in a host run) it keeps
-    // the senders' names.
-    const auto sendOrReceive = [this, &list](TransferEngine& engine) {
         if (settings_.Transmitting()) {
             engine.Send(list.data());
         } else {
-            bool names = !settings_.HostRun() && !settings_.fileList.empty();
-            engine.Receive(names ? list.data() : nullptr);
+            engine.Receive(receiveIntoList ? list.data() : nullptr);
         }
     };
     const OfferedPaths offeredPaths =
         settings_.HostRun() ? OfferedPaths::kInsideFolder : settings_.offeredPaths;
     switch (settings_.protocol) {
     case Protocol::kXModem:
-    case Protocol::kXModem1K: {
-        XModemEngine engine(&link, &status);
-        habits(engine);
-        engine.SetProtocol(settings_.protocol);
-        engine.SetPeerConventions(settings_.peerConventions);
-        engine.SetMaxErrors(settings_.maxErrors);
-        engine.SetOverwrite(settings_.overwrite);
-        settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
-        return true;
-    }
+    case Protocol::kXModem1K:
     case Protocol::kYModem: {
         XModemEngine engine(&link, &status);
-        habits(engine);
         engine.SetProtocol(settings_.protocol);
         engine.SetPeerConventions(settings_.peerConventions);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
-        engine.SetOfferedPaths(offeredPaths);
-        sendOrReceive(engine);
+        if (settings_.protocol == Protocol::kYModem) {
+            engine.SetOfferedPaths(offeredPaths);
+            run(engine, namesGiven);
+        } else {
+            run(engine, true);
+        }
         return true;
     }
     case Protocol::kKermit: {
         KermitEngine engine(&link, &status);
-        habits(engine);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
         engine.SetOfferedPaths(offeredPaths);
         engine.SetBlockCheck(settings_.kermitCheck);
         engine.SetSevenBit(settings_.sevenBit);
         engine.SetPacketLength(settings_.packetLength);
-        sendOrReceive(engine);
+        run(engine, namesGiven);
         return true;
     }
     case Protocol::kAckNak: {
         AckNakEngine engine(&link, &status);
-        habits(engine);
         engine.SetMaxErrors(settings_.maxErrors);
         engine.SetOverwrite(settings_.overwrite);
-        settings_.Transmitting() ? engine.Send(list.data()) : engine.Receive(list.data());
+        run(engine, true);
         return true;
     }
     case Protocol::kZModem: {
         ZModemEngine engine(&link, &status);
-        habits(engine);
         engine.SetCrashRecovery(settings_.crashRecovery);
         engine.SetResumeFirst(settings_.resumeFirst);
         engine.SetMaxErrors(settings_.maxErrors);
@@ -382,16 +373,12 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
         engine.SetOverwrite(settings_.overwrite);
         engine.SetWindowSize(settings_.windowSize);
         engine.SetOfferedPaths(offeredPaths);
-        if (settings_.Transmitting()) {
-            engine.SetWatchStartChars(settings_.peerConventions);
-            engine.Send(list.data());
-        } else {
-            // A receiver without names (always so in a host run) keeps the senders' names.
-            engine.SetHoldWhileWriting(1);
-            engine.SetAnswerAtOnce(settings_.answerAtOnce);
-            bool names = !settings_.HostRun() && !settings_.fileList.empty();
-            engine.Receive(names ? list.data() : nullptr);
-        }
+        // The sender watches for an XModem receiver's start characters; the receiver holds the
+        // sender off while it writes.
+        engine.SetWatchStartChars(settings_.peerConventions);
+        engine.SetHoldWhileWriting(1);
+        engine.SetAnswerAtOnce(settings_.answerAtOnce);
+        run(engine, namesGiven);
         return true;
     }
     }

@@ -104,8 +104,18 @@ private:
     // the single-byte text could not hold, or a file to send that is too large for the
     // protocols' 32-bit positions. False when the list is fine.
     bool RefuseFileList();
-    // The transfer itself: port, link, line settings, passes, clean-up.
+    // The transfer itself: the list's check, the host run's folder, the line and its passes.
     void RunTransfer();
+    // The port and its link, checked: null, with the failure reported (code 18 and why), when
+    // the port would not open; `port` keeps the port for as long as the link lives.
+    std::unique_ptr<CommLink> OpenLine(std::shared_ptr<CommPort>& port);
+    // Everything on an open line: its settings (put back at the end), the modem's set-up, the
+    // flow control, then one pass after another until the run ends, and the final drain.
+    void RunOnLine(CommLink& link);
+    // One pass: the modem's connect, one engine run, the hang-up and the counts. True when
+    // another pass follows (a host run waits for its next sender).
+    bool RunPass(CommLink& link, DriverStatus& status, ModemProfile& modem,
+                 LineControl& lineControl);
     // One engine run of a pass. False when no engine serves the protocol (a value loaded
     // from saved settings is not brought into range).
     bool RunEngine(CommLink& link, DriverStatus& status);
