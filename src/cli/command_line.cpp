@@ -145,6 +145,12 @@ public:
     void Apply(RunSettings& run);
 
 private:
+    // The arguments in order: the command word, the options and the FILEs.
+    bool ReadArguments();
+    // What no single option can check: the options that go together and the FILEs' count.
+    bool CheckArguments();
+    // The settings block from what was read and checked.
+    void FillBlock();
     // The option's value: the rest of "--name=value", the rest of "-xVALUE", or the next
     // argument.
     bool TakeValue(std::string_view name, std::string_view& value);
@@ -214,6 +220,20 @@ bool Parser::TakeValue(std::string_view name, std::string_view& value) {
 }
 
 bool Parser::Run() {
+    if (!ReadArguments()) {
+        return false;
+    }
+    if (command_.help || command_.version) {
+        return true;
+    }
+    if (!CheckArguments()) {
+        return false;
+    }
+    FillBlock();
+    return true;
+}
+
+bool Parser::ReadArguments() {
     bool operandsOnly = false;
     while (next_ < argc_) {
         std::string_view argument = argv_[next_++];
@@ -256,9 +276,10 @@ bool Parser::Run() {
             return Fail(std::string(name) + " takes no value");
         }
     }
-    if (command_.help || command_.version) {
-        return true;
-    }
+    return true;
+}
+
+bool Parser::CheckArguments() {
     if (command_.mode == CommandMode::kNone) {
         return Fail("say 'send' or 'receive'");
     }
@@ -299,7 +320,10 @@ bool Parser::Run() {
         command_.files.size() > 1) {
         return Fail("xmodem, xmodem-1k and acknak receive exactly one FILE");
     }
+    return true;
+}
 
+void Parser::FillBlock() {
     block_.Transfer = command_.mode == CommandMode::kSend ? 1 : 0;
     block_.DefaultDir.Assign(Absolute(dir_.empty() ? std::string(".") : dir_));
     if (!log_.empty()) {
@@ -313,9 +337,9 @@ bool Parser::Run() {
     }
     block_.SetFileList(WidenText(list));
     command_.pairs = block_.PathSwitch == PathSwitch::kReceiverNames;
-    return true;
 }
 
+// Kept whole: one branch per option, in the order of the usage text, each beside its checks.
 bool Parser::Option(std::string_view name) {
     std::string_view text;
     long long number = 0;

@@ -120,31 +120,10 @@ Interrupts& ProcessInterrupts() {
     return *interrupts;
 }
 
-int Run(int argc, char** argv) {
-    CommandLine command;
-    std::string error;
-    if (!ParseCommandLine(argc, argv, command, error, StdinIsTerminal())) {
-        std::fprintf(stderr, "tollan: %s\n%s", error.c_str(), kUsageText);
-        return kUsageExitStatus;
-    }
-    if (command.help) {
-        std::fputs(kUsageText, stdout);
-        return 0;
-    }
-    if (command.version) {
-        std::printf("tollan %s\n", TOLLAN_VERSION);
-        return 0;
-    }
-    if (int refused = CheckCombination(command); refused != 0) {
-        std::fprintf(stderr, "%s\n", ValidationMessage(refused));
-        return refused;
-    }
-    // On standard input and output, the data stream is stdout: messages go to stderr, and
-    // nowhere when stderr is the same terminal as the line.
-    const bool stdio = command.line == kStdioLine;
-    std::FILE* messages = stdio && StderrSharesLine() ? nullptr : stderr;
-    // A FILE that is no readable file ends the run before the line is touched, and so does one
-    // the engines' 32-bit positions cannot reach.
+// A FILE that is no readable file ends the run before the line is touched, and so does one the
+// engines' 32-bit positions cannot reach, or a --dir a receiver cannot go into: the result code,
+// with the message said; kResultOk when the run may go on.
+int CheckBeforeTheLine(const CommandLine& command, std::FILE* messages) {
     if (std::string refused = RefusedFile(command); !refused.empty()) {
         Say(messages, "tollan: %s\n%s\n", refused.c_str(), ResultText(kResultOpenFailed));
         return kResultOpenFailed;
@@ -163,6 +142,77 @@ int Run(int argc, char** argv) {
                 failed.message().c_str(), ResultText(kResultWriteFailed));
             return kResultWriteFailed;
         }
+    }
+    return kResultOk;
+}
+
+// The messages a run ends with: why it failed, and which file it was at (with the part kept),
+// or the last status line of a run that went well.
+void SayHowItEnded(std::FILE* messages, const CommandLine& command, CommandView& view,
+                   std::int32_t code) {
+    if (command.line == kStdioLine && code != kResultOk && code != kResultUserCancelled &&
+        StdinAtEnd()) {
+        Say(messages, "tollan: end of input on standard input: the other side has gone\n");
+    } else if (code == kResultPortOpenFailed) {
+        if (std::string problem = LineOpenProblem(command.line); !problem.empty()) {
+            Say(messages, "tollan: %s: %s\n", command.line.c_str(), problem.c_str());
+        }
+    } else if (std::string failed = view.LastFailedFile(); code != kResultOk && !failed.empty()) {
+        std::string kept = code == kResultWriteFailed ? "; the part received is kept" : "";
+        if (const std::string partial = view.LastPartial(); !partial.empty()) {
+            kept = "; " + view.LastFile().first +
+                   " is unchanged and the part received is kept in " + partial;
+        }
+        Say(messages, "tollan: %s%s\n", failed.c_str(), kept.c_str());
+    }
+    if (code != kResultOk) {
+        const char* text = code == kResultModemInitFailed ? "The modem could not be initialised."
+                                                          : ResultText(code);
+        Say(messages, "tollan: %s\n", text != nullptr ? text : "failed.");
+    } else if (!command.quiet) {
+        Say(messages, "tollan: %s\n", view.LastStatus().c_str());
+    }
+}
+
+// The command's result: the run's code, or the failure that ended it (not the engine's cancel
+// that followed); a cancel when interrupted before the engine could see it; a host run ended by
+// the user went well unless a file failed.
+std::int32_t FinalCode(const RunResult& result, std::int32_t ending, bool interrupted,
+                       int transferred, bool hostRun) {
+    std::int32_t code = result.result & 0xFFFF;
+    if (ending != kResultOk && !interrupted) {
+        code = ending;
+    }
+    if (code == kResultOk && interrupted && transferred == 0) {
+        code = kResultUserCancelled;
+    }
+    if (hostRun && code == kResultUserCancelled && interrupted) {
+        code = result.firstFailure;
+    }
+    return code;
+}
+
+int Run(int argc, char** argv) {
+    CommandLine command;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, command, error, StdinIsTerminal())) {
+        std::fprintf(stderr, "tollan: %s\n%s", error.c_str(), kUsageText);
+        return kUsageExitStatus;
+    }
+    if (command.help || command.version) {
+        std::fputs(command.help ? kUsageText : "tollan " TOLLAN_VERSION "\n", stdout);
+        return 0;
+    }
+    if (int refused = CheckCombination(command); refused != 0) {
+        std::fprintf(stderr, "%s\n", ValidationMessage(refused));
+        return refused;
+    }
+    // On standard input and output, the data stream is stdout: messages go to stderr, and
+    // nowhere when stderr is the same terminal as the line.
+    const bool stdio = command.line == kStdioLine;
+    std::FILE* messages = stdio && StderrSharesLine() ? nullptr : stderr;
+    if (int refused = CheckBeforeTheLine(command, messages); refused != kResultOk) {
+        return refused;
     }
 
     Interrupts& interrupts = ProcessInterrupts();
@@ -204,19 +254,9 @@ int Run(int argc, char** argv) {
     driver.Wait();
     interrupts.Attach(nullptr);
 
-    std::int32_t code = result.result & 0xFFFF;
-    if (ending != kResultOk && !interrupts.Interrupted()) {
-        code = ending;
-    }
-    int unconfirmed = (result.result >> 16) & 0xFFFF;
-    // Interrupted before the engine could see it (while the line was being opened).
-    if (code == kResultOk && interrupts.Interrupted() && driver.Transferred() == 0) {
-        code = kResultUserCancelled;
-    }
-    // A host run ends when the user says so: it went well unless a file failed.
-    if (command.run.HostRun() && code == kResultUserCancelled && interrupts.Interrupted()) {
-        code = result.firstFailure;
-    }
+    std::int32_t code = FinalCode(result, ending, interrupts.Interrupted(), driver.Transferred(),
+                                  command.run.HostRun());
+    const int unconfirmed = (result.result >> 16) & 0xFFFF;
     if (unconfirmed != 0) {
         Say(messages, "tollan: %d file(s) announced but not confirmed\n", unconfirmed);
     }
@@ -226,27 +266,7 @@ int Run(int argc, char** argv) {
         SayLineLost(messages, command, lineLost, view.LastFile(), view.LastPartial());
         return code;
     }
-    if (stdio && code != kResultOk && code != kResultUserCancelled && StdinAtEnd()) {
-        Say(messages, "tollan: end of input on standard input: the other side has gone\n");
-    } else if (code == kResultPortOpenFailed) {
-        if (std::string problem = LineOpenProblem(command.line); !problem.empty()) {
-            Say(messages, "tollan: %s: %s\n", command.line.c_str(), problem.c_str());
-        }
-    } else if (std::string failed = view.LastFailedFile(); code != kResultOk && !failed.empty()) {
-        std::string kept = code == kResultWriteFailed ? "; the part received is kept" : "";
-        if (const std::string partial = view.LastPartial(); !partial.empty()) {
-            kept = "; " + view.LastFile().first +
-                   " is unchanged and the part received is kept in " + partial;
-        }
-        Say(messages, "tollan: %s%s\n", failed.c_str(), kept.c_str());
-    }
-    if (code != kResultOk) {
-        const char* text = code == kResultModemInitFailed ? "The modem could not be initialised."
-                                                          : ResultText(code);
-        Say(messages, "tollan: %s\n", text != nullptr ? text : "failed.");
-    } else if (!command.quiet) {
-        Say(messages, "tollan: %s\n", view.LastStatus().c_str());
-    }
+    SayHowItEnded(messages, command, view, code);
     return code;
 }
 
