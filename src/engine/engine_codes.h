@@ -2,6 +2,9 @@
 // it runs without fault) and returns it from Send and Receive. The file access layer's codes
 // (-950 to -956) and the link's (-801 to -842) share the same negative number space; the engines
 // pass the link's -802 and -805 on unchanged.
+//
+// Fixed numbers: the transfer log and the status line show them and scripts match on them, so a
+// code keeps its number; a new one takes a free number in the engines' range (-901 to -949).
 #pragma once
 
 namespace tollan {

@@ -2,6 +2,9 @@
 // on the status line, and how the engines' negative codes map onto them. A result is 32 bits: the
 // code in the low 16, and after a batch send the count of files announced but never confirmed in
 // the high 16. The help topic of a code is the code plus 12.
+//
+// Fixed numbers: hosts test for these values, and help files and scripts written for them name
+// them, so a code never changes its number and a new failure takes a new number after the last.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,8 @@
 // Identifiers of the component's resources: dialog templates, their controls, the icon. Included
 // by the .rc file and by the code that runs the dialogs, so that both name the same numbers.
+//
+// Fixed numbers: hosts and test tools find the dialogs and their controls by these identifiers,
+// and the help topics follow the pages' numbers, so none of them is ever renumbered.
 #pragma once
 
 #define IDI_TOLLAN 102
