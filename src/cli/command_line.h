@@ -44,7 +44,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& command, std::string& 
 
 // The combinations the component's TransferFiles refuses: 0, or a validation result code (1 to 4;
 // its message is ValidationMessage()).
-int CheckCombination(const CommandLine& command);
+[[nodiscard]] int CheckCombination(const CommandLine& command);
 
 // For a send: "FILE: reason" for the first sender operand that is no readable file (it names
 // nothing, a folder, a device, or a file that cannot be read), or an empty text when all are.

@@ -17,6 +17,6 @@ inline constexpr DWORD kPromptBufferSize = 520;
 // FileList is emptied whatever the user does. 0 when the run may go on (a cancelled prompt
 // included: the list stays empty); 4 when "Send File As ..." gave no list after OK, 6 after its
 // Cancel. `resources` holds the dialogs' templates.
-std::int32_t PromptForFiles(SettingsBlock& block, HINSTANCE resources);
+[[nodiscard]] std::int32_t PromptForFiles(SettingsBlock& block, HINSTANCE resources);
 
 } // namespace tollan

@@ -21,7 +21,7 @@ struct DeviceLists;
 PortFactory SelectedPortFactory(const SettingsBlock& block, const DeviceLists& lists);
 
 // `resources`: the module that holds the dialog templates and the icon.
-std::int32_t RunTransferFiles(SettingsBlock& block, const DeviceLists& lists, HINSTANCE resources,
-                              bool filePrompt, bool showErrors);
+[[nodiscard]] std::int32_t RunTransferFiles(SettingsBlock& block, const DeviceLists& lists,
+                                            HINSTANCE resources, bool filePrompt, bool showErrors);
 
 } // namespace tollan

@@ -21,7 +21,7 @@ public:
     // Copies the data of value `name`, whatever its type, into `data` (room for `size`
     // bytes) and returns the number of bytes copied; -1 when the value is missing, cannot be
     // read or holds more than `size` bytes.
-    virtual int32_t Read(const char* name, void* data, uint32_t size) = 0;
+    [[nodiscard]] virtual int32_t Read(const char* name, void* data, uint32_t size) = 0;
 
     // Writes a 32-bit number.
     virtual void WriteNumber(const char* name, uint32_t value) = 0;

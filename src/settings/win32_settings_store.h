@@ -14,7 +14,7 @@ public:
     // Opens the key with full access, creating it when needed.
     bool OpenForWriting(HKEY root, const char* path) { return key_.Create(root, path); }
 
-    int32_t Read(const char* name, void* data, uint32_t size) override;
+    [[nodiscard]] int32_t Read(const char* name, void* data, uint32_t size) override;
     void WriteNumber(const char* name, uint32_t value) override;
     void WriteText(const char* name, std::string_view text) override;
 

@@ -26,7 +26,7 @@ struct SetupPages {
 // written back to `settings` when the sheet has closed, by OK or by Cancel (after Cancel the
 // copies hold what they were loaded with). Returns 1 when the sheet was shown and closed, 0 when
 // the system could not show it (nothing is written back then).
-int RunSetupSheet(HINSTANCE resources, HWND owner, SettingsBlock& settings,
-                  const DeviceLists& devices, SetupPages pages);
+[[nodiscard]] int RunSetupSheet(HINSTANCE resources, HWND owner, SettingsBlock& settings,
+                                const DeviceLists& devices, SetupPages pages);
 
 } // namespace tollan

@@ -28,7 +28,8 @@ struct ConnectSettings {
 
 // Status texts go to `showStatus`. 0 when connected; kResultUserCancelled when a wait was
 // aborted (the modem's Poll()); kResultConnectFailed when no connection came about.
-std::int32_t ConnectModem(ModemProfile& modem, LineControl& line, const ConnectSettings& settings,
-                          const std::function<void(const char*)>& showStatus);
+[[nodiscard]] std::int32_t ConnectModem(ModemProfile& modem, LineControl& line,
+                                        const ConnectSettings& settings,
+                                        const std::function<void(const char*)>& showStatus);
 
 } // namespace tollan

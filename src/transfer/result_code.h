@@ -64,7 +64,7 @@ const char* ValidationMessage(std::int32_t result);
 
 // An engine's code mapped to a result code: 0 for 0, for TE_DONE and for TE_FILE_SKIPPED (which
 // carry no result), kResultUnknownError for codes without a result of their own.
-std::int32_t ResultOfEngineCode(int engineCode);
+[[nodiscard]] std::int32_t ResultOfEngineCode(int engineCode);
 
 // The text an engine's code shows: the result text, "File skipped." for TE_FILE_SKIPPED, null for
 // 0 and TE_DONE.

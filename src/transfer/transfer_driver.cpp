@@ -249,7 +249,9 @@ bool TransferDriver::RunPass(CommLink& link, DriverStatus& status, ModemProfile&
             // errors not shown, no one is there to press it.
             ShowStatus("%s", ResultText(kResultConnectFailed));
             SetResultCode(connected);
-            InitializeModem(modem, link);
+            // Puts the modem back in its idle state for whoever uses it next; the run has
+            // failed already, so a modem that does not answer changes nothing of its result.
+            static_cast<void>(InitializeModem(modem, link));
             if (result_.showErrors == 0) {
                 stop_.Signal();
             }

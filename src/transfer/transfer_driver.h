@@ -97,7 +97,7 @@ public:
     void TouchActivityClock();
     // -901 once the stop event is signalled; -909 when `timeoutSeconds` is not 0 and more than
     // that many whole seconds have passed on the activity clock; else 0.
-    int AbortPoll(std::int32_t timeoutSeconds) const;
+    [[nodiscard]] int AbortPoll(std::int32_t timeoutSeconds) const;
 
 private:
     // A list the run cannot go through ends it before the line is touched, with code 11: a name
@@ -120,9 +120,9 @@ private:
     // from saved settings is not brought into range).
     bool RunEngine(CommLink& link, DriverStatus& status);
     // The modem's initialisation from its settings: 0, or the profile's failure.
-    int InitializeModem(ModemProfile& modem, CommLink& link);
+    [[nodiscard]] int InitializeModem(ModemProfile& modem, CommLink& link);
     // The connect step of a pass; 0, kResultUserCancelled or kResultConnectFailed.
-    std::int32_t Connect(ModemProfile& modem, LineControl& line);
+    [[nodiscard]] std::int32_t Connect(ModemProfile& modem, LineControl& line);
 
     RunSettings settings_;
     RunResult& result_;

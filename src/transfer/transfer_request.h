@@ -25,7 +25,7 @@ TransferRequest RequestOf(const RunSettings& run);
 
 // The check made before the file prompt: XON/XOFF (code 1) and host mode (code 2) need ZModem;
 // 0 when the settings go together.
-std::int32_t CheckCombination(const TransferRequest& request);
+[[nodiscard]] std::int32_t CheckCombination(const TransferRequest& request);
 
 // The number of names in a ";"-separated list: the number of ";" plus one (empty names count).
 int CountNames(std::u16string_view list);
@@ -35,6 +35,7 @@ bool RunsWithoutNames(const TransferRequest& request);
 
 // The files a list of `names` names stands for: 1 for XModem and ACK/NAK, half the names when
 // ZModem gives receiver names (an odd count gives code 4), else the names. 0 or the code.
-std::int32_t CountAttempted(const TransferRequest& request, int names, std::uint16_t& attempted);
+[[nodiscard]] std::int32_t CountAttempted(const TransferRequest& request, int names,
+                                          std::uint16_t& attempted);
 
 } // namespace tollan
