@@ -16,7 +16,7 @@ public:
     ProbeEngine(CommLink* link, TransferStatus* status, std::int32_t protocol, bool withBuffer)
         : TransferEngine(link, status) {
         if (withBuffer) {
-            buffer_ = new std::uint8_t[16]();
+            buffer_ = std::make_unique<std::uint8_t[]>(16);
         }
         status_->protocolId_ = protocol;
     }
@@ -27,7 +27,7 @@ public:
     using TransferEngine::FinishFile;
 
     bool OpenForReceiving(const char* name) {
-        status_->direction_ = 0;
+        status_->direction_ = Direction::kReceive;
         fileOpen_ = Prepare() && file_->Open(name, "wb") == 0 ? 1 : 0;
         return fileOpen_ != 0;
     }
