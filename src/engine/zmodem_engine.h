@@ -287,6 +287,8 @@ protected:
     bool TakeOffer(const OfferedFile& offer);
     // Receives the accepted file and closes it: false when the batch must end.
     bool ReceiveAndClose(const OfferedFile& offer);
+    // Waits for the rest of a sender's ZRQINIT to pass before it is answered.
+    void LetRqinitPass();
     // Answers a command the sender asks to run (never run) so that the sender ends at once.
     void RefuseCommand();
     // The size of the partial file an earlier run left for `name`, or -1 when there is none.

@@ -136,16 +136,14 @@ bool ZModemEngine::ExchangeInit(int type) {
     if (SendHexHeader(type, data) < 0) {
         return false;
     }
-    // A subpacket that fails is asked for again (unless the run stops); a failed request has its
-    // code stored.
-    const auto askAgain = [&] { return Code() >= 0 && SendHexHeader(ZNAK, kZero) >= 0; };
-    // ZSINIT's failure is counted as an error as well.
-    const auto askAgainCounted = [&] {
+    // A subpacket that failed is asked for again unless the run stops (ZSINIT's failure counts as
+    // an error as well): false when the exchange ends, with the code stored.
+    const auto askAgain = [&](bool counted) {
         if (Code() < 0) {
             return false;
         }
         const bool asked = SendHexHeader(ZNAK, kZero) >= 0;
-        return !CountError() && asked;
+        return !(counted && CountError()) && asked;
     };
     for (;;) {
         const int header = ReadHeader(OnBadHeader::kReturnCode);
@@ -156,7 +154,7 @@ bool ZModemEngine::ExchangeInit(int type) {
         case ZSINIT:
             // Its content (an attention string) is not used.
             if (ReadData() != ZCRCW) {
-                if (!askAgainCounted()) {
+                if (!askAgain(true)) {
                     return false;
                 }
             } else if (SendHexHeader(ZACK, kZero) < 0) {
@@ -167,7 +165,7 @@ bool ZModemEngine::ExchangeInit(int type) {
             if (ReadData() == ZCRCW) {
                 return true;
             }
-            if (!askAgain()) {
+            if (!askAgain(false)) {
                 return false;
             }
             continue;
@@ -181,25 +179,12 @@ bool ZModemEngine::ExchangeInit(int type) {
                 RefuseCommand();
                 return false;
             }
-            if (!askAgain()) {
+            if (!askAgain(false)) {
                 return false;
             }
             continue;
         case ZRQINIT:
-            // The sender is still starting; let the rest of its header pass before answering:
-            // a fixed while, or (answering at once) just until its line end has gone by.
-            if (!answerAtOnce_) {
-                link_->Delay(kRqinitSettleMs);
-            }
-            for (int i = 0; i < kRqinitTrailerBytes; ++i) {
-                if (HexTrailerSeen() || (!answerAtOnce_ && link_->InputCount() == 0)) {
-                    break;
-                }
-                const int c = link_->ReadByte(answerAtOnce_ ? kTrailerWaitMs : 1);
-                if (c < 0 || (c & 0x7F) == kLf) {
-                    break;
-                }
-            }
+            LetRqinitPass();
             break;
         default:
             if (CountError()) {
@@ -209,6 +194,23 @@ bool ZModemEngine::ExchangeInit(int type) {
         }
         if (SendHexHeader(ZRINIT, data) < 0) {
             return false;
+        }
+    }
+}
+
+void ZModemEngine::LetRqinitPass() {
+    // The sender is still starting; let the rest of its header pass before answering: a fixed
+    // while, or (answering at once) just until its line end has gone by.
+    if (!answerAtOnce_) {
+        link_->Delay(kRqinitSettleMs);
+    }
+    for (int i = 0; i < kRqinitTrailerBytes; ++i) {
+        if (HexTrailerSeen() || (!answerAtOnce_ && link_->InputCount() == 0)) {
+            break;
+        }
+        const int c = link_->ReadByte(answerAtOnce_ ? kTrailerWaitMs : 1);
+        if (c < 0 || (c & 0x7F) == kLf) {
+            break;
         }
     }
 }
