@@ -1,7 +1,5 @@
 #include "engine/acknak_engine.h"
 
-#include <new>
-
 namespace tollan {
 namespace {
 
@@ -22,19 +20,14 @@ constexpr int kRepeatReplySeconds = 5;
 } // namespace
 
 AckNakEngine::AckNakEngine(CommLink* link, TransferStatus* status) : TransferEngine(link, status) {
-    buffer_ = new (std::nothrow) std::uint8_t[kLineBufferSize]();
-    readBuffer_ = new (std::nothrow) std::uint8_t[kReadBufferSize]();
-    if (readBuffer_ == nullptr) {
-        // Without both buffers the run fails in Prepare.
-        delete[] buffer_;
-        buffer_ = nullptr;
-    }
     status_->protocolId_ = kProtocolIdAckNak;
     status_->checkType_ = kCheckSum8;
 }
 
-AckNakEngine::~AckNakEngine() {
-    delete[] readBuffer_;
+int AckNakEngine::Prepare() {
+    buffer_ = std::make_unique<std::uint8_t[]>(kLineBufferSize);
+    readBuffer_.assign(kReadBufferSize, 0);
+    return TransferEngine::Prepare();
 }
 
 void AckNakEngine::SetOverwrite(Overwrite policy) {
@@ -60,11 +53,11 @@ void AckNakEngine::ProtocolReceive(char* fileName) {
 }
 
 bool AckNakEngine::OpenFile() {
-    fileOpen_ = 0;
+    fileOpen_ = false;
     status_->position_ = 0;
     const char* name;
     int opened;
-    if (status_->direction_ == 1) {
+    if (status_->direction_ == Direction::kTransmit) {
         name = file_->GetName();
         status_->fileName_ = name;
         opened = file_->Open(name, "rb");
@@ -75,12 +68,7 @@ bool AckNakEngine::OpenFile() {
         } else if (overwritePolicy_ == Overwrite::kAlways) {
             opened = file_->Open(name, "wb");
         } else {
-            const int exists = FileExists(name);
-            if (exists == OUT_OF_MEMORY) {
-                SetCode(OUT_OF_MEMORY);
-                return false;
-            }
-            if (exists) {
+            if (FileExists(name)) {
                 SetCode(TE_FILE_EXISTS);
                 FinishFile();
                 return false;
@@ -95,7 +83,7 @@ bool AckNakEngine::OpenFile() {
 
 void AckNakEngine::RunSender() {
     status_->errorCount_ = 0;
-    endOfFile_ = 0;
+    endOfFile_ = false;
     readPos_ = kReadBufferSize;
     if (!OpenFile()) {
         ReportFinal();
@@ -103,7 +91,7 @@ void AckNakEngine::RunSender() {
     }
     while (Code() == 0 && TakeLine() == Line::kLine) {
         for (;;) {
-            if (SendBlock(buffer_, status_->blockLength_) < 0) {
+            if (SendBlock(buffer_.get(), status_->blockLength_) < 0) {
                 break;
             }
             const int reply = WaitForReply();
@@ -138,7 +126,7 @@ AckNakEngine::Line AckNakEngine::TakeLine() {
     int taken = 0;
     for (;;) {
         if (readPos_ == kReadBufferSize) {
-            const int n = file_->Read(readBuffer_, kReadBufferSize);
+            const int n = file_->Read(readBuffer_.data(), kReadBufferSize);
             readLength_ = n > 0 ? n : 0;
             if (readLength_ < kReadBufferSize) {
                 readBuffer_[readLength_] = kSub;
@@ -159,7 +147,7 @@ AckNakEngine::Line AckNakEngine::TakeLine() {
             return Line::kFailed;
         }
         if (b == kSub) {
-            endOfFile_ = 1;
+            endOfFile_ = true;
             readPos_ = index;
             readBuffer_[index] = kCr;
             if (readLength_ > index) {
@@ -169,7 +157,7 @@ AckNakEngine::Line AckNakEngine::TakeLine() {
         }
         if (b == kCr) {
             const std::uint32_t sum =
-                checksum_.Compute(buffer_, static_cast<std::size_t>(count), 0);
+                checksum_.Compute(buffer_.get(), static_cast<std::size_t>(count), 0);
             status_->checkValue_ = static_cast<std::int32_t>(sum);
             buffer_[count] = static_cast<std::uint8_t>(sum);
             status_->blockLength_ = count + 1;
@@ -211,11 +199,11 @@ int AckNakEngine::WaitForReply() {
 void AckNakEngine::RunReceiver() {
     status_->errorCount_ = 0;
     lastReply_ = kNak;
-    endOfFile_ = 0;
+    endOfFile_ = false;
     if (OpenFile()) {
         while (ReceiveLine()) {
             const int length = status_->blockLength_;
-            if (file_->Write(buffer_, length) < length) {
+            if (file_->Write(buffer_.get(), length) < length) {
                 SetCode(TE_WRITE_FAILED);
                 break;
             }
@@ -227,7 +215,7 @@ void AckNakEngine::RunReceiver() {
             }
             status_->consecutiveErrors_ = 0;
             if (endOfFile_) {
-                SendByte(kBel);
+                static_cast<void>(SendByte(kBel)); // the last reply: the run ends either way
                 break;
             }
         }
@@ -266,7 +254,7 @@ bool AckNakEngine::ReceiveLine() {
         int count = 0;
         int idle = status_->position_ == 0 ? kFirstReplySeconds : kRepeatReplySeconds;
         // A SUB seen in a refused attempt does not end the file.
-        endOfFile_ = 0;
+        endOfFile_ = false;
         while (!complete) {
             const int c = link_->ReadByte(kReadMs);
             if (c == LINK_NO_DATA) {
@@ -275,7 +263,8 @@ bool AckNakEngine::ReceiveLine() {
                 }
                 if (--idle == 0) {
                     idle = kRepeatReplySeconds;
-                    SendByte(static_cast<std::uint8_t>(lastReply_));
+                    // A failed send has its code stored, which the next abort check sees.
+                    static_cast<void>(SendByte(static_cast<std::uint8_t>(lastReply_)));
                 }
                 continue;
             }
@@ -285,7 +274,7 @@ bool AckNakEngine::ReceiveLine() {
             }
             buffer_[count++] = static_cast<std::uint8_t>(c);
             if (c == kSub) {
-                endOfFile_ = 1;
+                endOfFile_ = true;
             }
             if (c == kCr) {
                 buffer_[count++] = kLf;
@@ -303,7 +292,7 @@ bool AckNakEngine::ReceiveLine() {
             } else {
                 status_->checkValue_ = check;
                 const std::uint32_t sum = checksum_.Compute(
-                    buffer_, static_cast<std::size_t>(status_->blockLength_ - 1), 0);
+                    buffer_.get(), static_cast<std::size_t>(status_->blockLength_ - 1), 0);
                 if (sum != static_cast<std::uint32_t>(check)) {
                     RefuseLine(false);
                 } else {

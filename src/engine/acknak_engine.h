@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/block_check.h"
 #include "engine/setting_values.h"
@@ -20,9 +21,11 @@ public:
     static constexpr int kLineBufferSize = 130;
     static constexpr int kMaxLine = 128; // characters and CR
 
-    // Allocates the line and file buffers; protocolId 9, checkType 1 (one-byte checksum).
+    // protocolId 9, checkType 1 (one-byte checksum).
     AckNakEngine(CommLink* link, TransferStatus* status);
-    ~AckNakEngine() override;
+
+    // Sizes the line and file buffers.
+    [[nodiscard]] int Prepare() override;
 
     // What a receiver does with an existing file: Overwrite::kAppend adds the received lines to
     // its end, kAlways replaces it, anything else (kNever, the default) ends the run with
@@ -53,9 +56,9 @@ private:
     bool SendReply(std::uint8_t reply);
     void RefuseLine(bool drain);
 
-    std::uint8_t* readBuffer_ = nullptr;
+    std::vector<std::uint8_t> readBuffer_;
     int readPos_ = kReadBufferSize;
-    std::int16_t endOfFile_ = 0;
+    bool endOfFile_ = false;
     int lastReply_ = 0;
     Overwrite overwritePolicy_ = Overwrite::kNever;
     int maxErrors_ = 0x7FFFFFFF;

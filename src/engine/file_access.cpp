@@ -231,6 +231,7 @@ void FileAccess::NextListItem(ListWalk& walk) {
     }
 }
 
+// Kept whole: one state machine, each case a step of the walk that names the state it leads to.
 bool FileAccess::WalkList(ListWalk& s, bool expand) {
     char path[kNameSize];
     for (;;) {

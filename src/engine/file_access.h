@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace tollan {
 
@@ -100,7 +101,8 @@ public:
     int OpenPartial(const char* name);
     // The partial file the last Close or CloseUnfinished left, or "" when it left none.
     const char* PartialName() const { return leftPartial_; }
-    // origin: 0 from the start, 1 from the current position, 2 from the end.
+    // Where a Seek's offset counts from; the numbers are the platforms' own.
+    enum SeekOrigin : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
     virtual int Seek(std::int32_t offset, int origin) = 0;
     virtual std::int32_t Tell() = 0;
     // Sets the open file's last-write time from the held fields, to the whole second.
@@ -233,7 +235,7 @@ bool IsLeadByte(char byte);
 char* LastCharacter(char* text, char wanted);
 
 // A new file object of this platform's kind (Win32FileAccess or PosixFileAccess), or null when
-// there is no memory for it. The caller deletes it.
-FileAccess* CreateFileAccess();
+// there is no memory for it.
+[[nodiscard]] std::unique_ptr<FileAccess> CreateFileAccess();
 
 } // namespace tollan

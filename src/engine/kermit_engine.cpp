@@ -136,9 +136,9 @@ KermitEngine::KermitEngine(CommLink* link, TransferStatus* status)
     : TransferEngine(link, status), reader_(nullptr, 0) {
     status_->protocolId_ = kProtocolIdKermit;
     status_->checkType_ = kCheckSum8;
-    buffer_ = new (std::nothrow) std::uint8_t[kBufferSize]();
+    buffer_.reset(new (std::nothrow) std::uint8_t[kBufferSize]());
     if (buffer_ != nullptr) {
-        packetArea_ = buffer_;
+        packetArea_ = buffer_.get();
         outArea_ = packetArea_ + kPacketAreaSize;
         dataArea_ = outArea_ + kOutAreaSize;
         pendingArea_ = dataArea_ + kDataAreaSize;

@@ -99,8 +99,12 @@ NameRules HostNameRules() {
     return NameRules::kPosix;
 }
 
-FileAccess* CreateFileAccess() {
-    return new (std::nothrow) PosixFileAccess;
+std::unique_ptr<FileAccess> CreateFileAccess() {
+    try {
+        return std::make_unique<PosixFileAccess>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 PosixFileAccess::~PosixFileAccess() {
@@ -113,7 +117,6 @@ PosixFileAccess::~PosixFileAccess() {
     }
     if (search_ != nullptr) {
         CloseSearches();
-        delete search_;
     }
 }
 
@@ -128,8 +131,9 @@ void PosixFileAccess::CloseSearches() {
 
 int PosixFileAccess::Init(char* list, int recurse) {
     if (search_ == nullptr) {
-        search_ = new (std::nothrow) PosixSearchState{};
-        if (search_ == nullptr) {
+        try {
+            search_ = std::make_unique<PosixSearchState>();
+        } catch (const std::bad_alloc&) {
             return OUT_OF_MEMORY;
         }
     } else {
@@ -215,7 +219,7 @@ int PosixFileAccess::Open(const char* name, const char* mode) {
     fd_ = fd;
     unflushed_ = true;
     if (std::strcmp(m, "ab") == 0) {
-        Seek(0, 2);
+        Seek(0, kFromEnd);
     }
     return 0;
 }

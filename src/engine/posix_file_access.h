@@ -71,7 +71,7 @@ private:
     int fd_ = -1;
     int replaced_ = -1;      // the file a replacement replaces, held locked until Close
     bool unflushed_ = false; // opened or written since the last fsync()
-    PosixSearchState* search_ = nullptr;
+    std::unique_ptr<PosixSearchState> search_; // made by the first Init
 };
 
 } // namespace tollan

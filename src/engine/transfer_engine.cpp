@@ -33,43 +33,52 @@ constexpr int kReceiveReportLine = 436;
 TransferEngine::TransferEngine(CommLink* link, TransferStatus* status)
     : link_(link), modemStatus_(link->GetLineControl()),
       status_(status != nullptr ? status : &ownStatus_) {
-    ownsStatus_ = status == nullptr ? 1 : 0;
+    ownsStatus_ = status == nullptr;
 }
 
 TransferEngine::~TransferEngine() {
-    delete[] buffer_;
     if (ownsFileAccess_ && file_ != nullptr) {
         delete file_;
     }
 }
 
 int TransferEngine::Send(char* fileList) {
-    return Run(1, fileList);
+    return Run(Direction::kTransmit, fileList);
 }
 
 int TransferEngine::Receive(char* fileName) {
-    return Run(0, fileName);
+    return Run(Direction::kReceive, fileName);
 }
 
-int TransferEngine::Run(int direction, char* list) {
+int TransferEngine::Run(Direction direction, char* list) {
     status_->Reset(direction);
+    try {
+        RunSteps(direction, list);
+    } catch (const std::bad_alloc&) {
+        SetCode(TE_NO_BUFFER);
+        FinishFile();
+        ReportFinal();
+    }
+    return Code();
+}
+
+void TransferEngine::RunSteps(Direction direction, char* list) {
     if (!Prepare()) {
         ReportFinal();
-        return Code();
+        return;
     }
-    const int listed = file_->Init(list, direction == 1 ? recurse_ : 0);
+    const int listed = file_->Init(list, direction == Direction::kTransmit ? recurse_ : 0);
     if (listed != 0) {
         SetCode(listed);
         ReportFinal();
-        return Code();
+        return;
     }
     link_->PurgeInput(0);
-    if (direction == 1) {
+    if (direction == Direction::kTransmit) {
         ProtocolSend(list);
     } else {
         ProtocolReceive(list);
     }
-    return Code();
 }
 
 void TransferEngine::ProtocolSend(char*) {
@@ -95,12 +104,12 @@ int TransferEngine::SetFileAccess(FileAccess* file) {
     if (file == nullptr) {
         return 0;
     }
-    ownsFileAccess_ = 0;
+    ownsFileAccess_ = false;
     return 1;
 }
 
 int TransferEngine::SetCarrierWatch(int flag) {
-    carrierWatch_ = flag;
+    carrierWatch_ = flag != 0;
     return flag;
 }
 
@@ -111,7 +120,7 @@ int TransferEngine::Prepare() {
         return 0;
     }
     if (file_ == nullptr && ownsFileAccess_) {
-        file_ = CreateFileAccess();
+        file_ = CreateFileAccess().release();
     }
     if (file_ == nullptr) {
         SetCode(TE_NO_FILE_OBJECT);
@@ -216,17 +225,17 @@ int TransferEngine::AbortCheck() {
     return 0;
 }
 
-int TransferEngine::DrainLine() {
+bool TransferEngine::DrainLine() {
     if (AbortCheck()) {
-        return 0;
+        return false;
     }
     for (;;) {
         DiscardWaitingInput();
         if (ReadLinkByte(kSilenceMs) <= 0) {
-            return 1;
+            return true;
         }
         if (AbortCheck()) {
-            return 0;
+            return false;
         }
     }
 }
@@ -235,15 +244,17 @@ void TransferEngine::FinishFile() {
     if (file_ != nullptr && fileOpen_) {
         // A file cut short keeps the time of its last write, so that a later run does not take
         // it for the sender's whole file.
-        if (status_->direction_ == 0 && status_->fileTime_ != -1 && Code() == 0) {
+        const bool receiving = status_->direction_ == Direction::kReceive;
+        if (receiving && status_->fileTime_ != -1 && Code() == 0) {
             file_->SetUnixTime(status_->fileTime_);
             file_->ApplyFileTime();
         }
-        if (status_->direction_ == 0) {
-            CloseReceived(Code() == 0);
+        if (receiving) {
+            // A failed close has its reason stored; the run's code says the file was cut short.
+            static_cast<void>(CloseReceived(Code() == 0));
         } else {
             file_->Close();
-            fileOpen_ = 0;
+            fileOpen_ = false;
         }
     }
     if (Code() == 0) {
@@ -267,7 +278,7 @@ void TransferEngine::FinishFile() {
 }
 
 int TransferEngine::CloseReceived(bool whole) {
-    fileOpen_ = 0;
+    fileOpen_ = false;
     const int closed = whole ? file_->Close() : file_->CloseUnfinished();
     if (closed != 0) {
         status_->systemError_ = file_->LastError();
@@ -276,8 +287,8 @@ int TransferEngine::CloseReceived(bool whole) {
     return closed;
 }
 
-int TransferEngine::ReportFinal() {
-    return status_->Update(Code() != 0 ? Code() : TE_DONE);
+void TransferEngine::ReportFinal() {
+    status_->Update(Code() != 0 ? Code() : TE_DONE);
 }
 
 bool TransferEngine::TakeOpenedFile(int opened) {
@@ -287,9 +298,9 @@ bool TransferEngine::TakeOpenedFile(int opened) {
         FinishFile();
         return false;
     }
-    fileOpen_ = 1;
+    fileOpen_ = true;
     ++status_->fileCount_;
-    if (status_->direction_ == 1) {
+    if (status_->direction_ == Direction::kTransmit) {
         status_->fileSize_ = file_->GetSize();
     }
     if (AbortCheck()) {
@@ -335,12 +346,9 @@ void TransferEngine::DiscardWaitingInput() {
     }
 }
 
-int TransferEngine::FileExists(const char* name) {
-    std::unique_ptr<struct stat> info(new (std::nothrow) struct stat);
-    if (!info) {
-        return OUT_OF_MEMORY;
-    }
-    return ::stat(name, info.get()) == 0 ? 1 : 0;
+bool TransferEngine::FileExists(const char* name) {
+    struct stat info;
+    return ::stat(name, &info) == 0;
 }
 
 } // namespace tollan

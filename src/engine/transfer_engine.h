@@ -8,16 +8,21 @@
 // call its setters, call Send or Receive exactly once, destroy it.
 //
 // For a derived engine:
-//   - The constructor allocates buffer_ zero-filled with new (std::nothrow) and sets
-//     status_->protocolId_ and status_->checkType_; a failed allocation leaves buffer_ null and
-//     the run then fails in Prepare with TE_NO_BUFFER. The base destructor frees buffer_ (with
-//     delete[]) and the file object when the engine owns it.
-//   - Send and Receive are the frame every run follows, written once here: status_->Reset(1 or
-//     0), Prepare(), file_->Init(list, recurse_), discarding pending input, then the protocol's
-//     own ProtocolSend or ProtocolReceive, and the final code. A run that fails before the protocol
-//     starts (no buffer, no file object, a list that cannot be walked) is reported through
-//     ReportFinal like any other failure. The protocol steps end with FinishFile() and
+//   - The constructor allocates nothing that can fail: it sets status_->protocolId_ and
+//     status_->checkType_, and small fixed state lives in plain members. Buffers are sized in
+//     Prepare (the engine's override sizes its own, then calls the base's), inside the run frame;
+//     buffer_ is the engine's data buffer, freed with the engine, and a run without one fails in
+//     Prepare with TE_NO_BUFFER.
+//   - Send and Receive are the frame every run follows, written once here: status_->Reset(the
+//     direction), Prepare(), file_->Init(list, recurse_), discarding pending input, then the
+//     protocol's own ProtocolSend or ProtocolReceive, and the final code. A run that fails before
+//     the protocol starts (no buffer, no file object, a list that cannot be walked) is reported
+//     through ReportFinal like any other failure. The protocol steps end with FinishFile() and
 //     ReportFinal().
+//   - Engines allocate only by throwing means (std::vector, std::string, std::make_unique). The
+//     frame catches std::bad_alloc from Prepare and the protocol step alike: it stores
+//     TE_NO_BUFFER and ends the run through FinishFile() and ReportFinal(), so no exception
+//     leaves the engine and a file being received is left as any failure leaves it.
 //   - Every blocking step is preceded by AbortCheck(); once status_->code_ is negative every
 //     AbortCheck() answers 1 at once, so each loop unwinds at its next check.
 //   - FinishFile() chooses the cancel bytes by status_->protocolId_: kProtocolIdXModem (and any id
@@ -28,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "engine/engine_codes.h"
@@ -69,8 +75,9 @@ public:
     virtual int SetCarrierWatch(int flag);
     // 1 when the engine may run. Fails with TE_NO_BUFFER without a buffer, and with
     // TE_NO_FILE_OBJECT when no file object is attached and none can be created; on failure the
-    // code is stored, FinishFile() runs and 0 is returned.
-    virtual int Prepare();
+    // code is stored, FinishFile() runs and 0 is returned. An override sizes the engine's buffers
+    // first (a failed allocation throws std::bad_alloc, which the run frame takes).
+    [[nodiscard]] virtual int Prepare();
 
     TransferStatus* Status() const { return status_; }
     CommLink* Link() const { return link_; }
@@ -93,16 +100,16 @@ protected:
     // Writes one byte. A byte refused with LINK_WRITE_SHORT for 30 s stores TE_SEND_BYTE_TIMEOUT
     // and returns LINK_WRITE_SHORT; other refusals are retried until the abort check or a
     // failing Idle ends the loop (that code is returned). 0 when the byte went out.
-    int SendByte(std::uint8_t byte);
+    [[nodiscard]] int SendByte(std::uint8_t byte);
     // Writes a block: the count when the link took it at once, 0 when the rest went out byte
     // by byte, or a negative code (TE_SEND_TIMEOUT when nothing more went out for 60 s).
-    int SendBlock(const std::uint8_t* data, int length);
+    [[nodiscard]] int SendBlock(const std::uint8_t* data, int length);
     // Reports progress (Update with the code) and answers 1 when the run must stop: the code
     // is already negative, CheckAbort answered a code (stored; the file is finished), or carrier
     // watch is on and carrier detect dropped (TE_CARRIER_LOST; the file is finished).
-    int AbortCheck();
-    // Discards input until a second passes without a byte: 1, or 0 when the run must stop.
-    int DrainLine();
+    [[nodiscard]] int AbortCheck();
+    // Discards input until a second passes without a byte: false when the run must stop.
+    bool DrainLine();
     // Closes the current file (a received file gets the announced time first, unless a failure
     // cut it short) and, when the code is non-zero, sends the cancel bytes, waits a second and
     // discards what arrives.
@@ -110,18 +117,18 @@ protected:
     // Closes the received file: one that arrived `whole` takes its name, one cut short that
     // replaces a file stays partial beside it (status_->partialName_). The result of the close;
     // when it failed, the system's reason is in status_->systemError_.
-    int CloseReceived(bool whole);
+    [[nodiscard]] int CloseReceived(bool whole);
     // Update with the code, or with TE_DONE when it is 0.
-    int ReportFinal();
+    void ReportFinal();
     // Takes the result of opening the current file: a failed open stores TE_OPEN_FAILED and
     // finishes; an open file is counted (a file being sent with its size) and the run goes on
     // when the abort check says so. True when the file is open and the run goes on.
-    bool TakeOpenedFile(int opened);
+    [[nodiscard]] bool TakeOpenedFile(int opened);
 
     // Takes the name a sender offers for a file into `out` by the offered-paths choice, with the
     // folders it lies in made: true when the file may be received under it. False when it is
     // declined (the receiver reports TE_FILE_SKIPPED), with the name in printable form in `out`.
-    bool TakeOfferedName(std::string_view offered, char* out, std::size_t size);
+    [[nodiscard]] bool TakeOfferedName(std::string_view offered, char* out, std::size_t size);
 
     void SetCode(int code) { status_->code_ = code; }
     int Code() const { return status_->code_; }
@@ -129,18 +136,17 @@ protected:
     // The timed read the engines use: the byte, or LINK_NO_DATA after `timeoutMs`; any other
     // negative result of the link (a port fault) is returned and, when no code is set yet,
     // stored as the code.
-    int ReadLinkByte(int timeoutMs);
+    [[nodiscard]] int ReadLinkByte(int timeoutMs);
     // Reads and discards whatever input is waiting, without waiting.
     void DiscardWaitingInput();
-    // Whether a file of that name exists (the standard library's file status query): 1 or 0,
-    // or OUT_OF_MEMORY when the query's work area cannot be allocated (nothing is stored).
-    static int FileExists(const char* name);
+    // Whether a file of that name exists (the standard library's file status query).
+    [[nodiscard]] static bool FileExists(const char* name);
 
-    int ownsFileAccess_ = 1; // Prepare creates file_ and the destructor deletes it
-    int fileOpen_ = 0;       // the current file is open through file_
-    int ownsStatus_ = 0;     // status_ is the engine's own record
-    int carrierWatch_ = 0;   // AbortCheck watches carrier detect
-    int recurse_ = 0;        // a sender's list walk descends into subfolders
+    bool ownsFileAccess_ = true; // Prepare creates file_ and the destructor deletes it
+    bool fileOpen_ = false;      // the current file is open through file_
+    bool ownsStatus_ = false;    // status_ is the engine's own record
+    bool carrierWatch_ = false;  // AbortCheck watches carrier detect
+    int recurse_ = 0;            // a sender's list walk descends into subfolders (FileAccess::Init)
     OfferedPaths offeredPaths_ = OfferedPaths::kInsideFolder;
     bool literalNames_ = false;
     bool skipDeclined_ = false;
@@ -148,11 +154,13 @@ protected:
     LineControl* modemStatus_; // the link's own line-control object; may be null
     TransferStatus* status_;   // never null
     FileAccess* file_ = nullptr;
-    std::uint8_t* buffer_ = nullptr; // allocated by the derived engine, freed here
+    std::unique_ptr<std::uint8_t[]> buffer_; // sized by the derived engine
 
 private:
-    // The frame of Send (direction 1) and Receive (0).
-    int Run(int direction, char* list);
+    // The frame of Send and Receive.
+    int Run(Direction direction, char* list);
+    // The part of the frame that may throw std::bad_alloc.
+    void RunSteps(Direction direction, char* list);
 
     TransferStatus ownStatus_;
 };

@@ -8,7 +8,7 @@ const char* const kCheckNames[5] = {"Not Determined", "1 Byte Checksum", "2 Byte
 TransferStatus::TransferStatus() = default;
 TransferStatus::~TransferStatus() = default;
 
-void TransferStatus::Reset(std::int32_t direction) {
+void TransferStatus::Reset(Direction direction) {
     direction_ = direction;
     fileTime_ = -1;
     fileName_ = "";
@@ -30,13 +30,13 @@ void TransferStatus::Reset(std::int32_t direction) {
 int TransferStatus::Update(int) {
     return 0;
 }
-int TransferStatus::Hook(int) {
+int TransferStatus::UnusedSlot(int) {
     return 0;
 }
 int TransferStatus::CheckAbort() {
     return 0;
 }
-int TransferStatus::Hook2(int) {
+int TransferStatus::SecondUnusedSlot(int) {
     return 0;
 }
 

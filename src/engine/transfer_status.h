@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "engine/setting_values.h"
+
 namespace tollan {
 
 // Block-check types (checkType_).
@@ -31,25 +33,25 @@ public:
     TransferStatus(const TransferStatus&) = delete;
     TransferStatus& operator=(const TransferStatus&) = delete;
 
-    // Starts a run: direction 1 sending, 0 receiving. Clears the per-file fields, sets
-    // fileTime_ to -1 and fileName_ to "". protocolId_, checkType_ and checkNames_ stay.
-    virtual void Reset(std::int32_t direction);
+    // Starts a run in `direction`. Clears the per-file fields, sets fileTime_ to -1 and
+    // fileName_ to "". protocolId_, checkType_ and checkNames_ stay.
+    virtual void Reset(Direction direction);
     // Progress callback: 0 for plain progress, TE_DONE after a file or run that went well, a
     // negative code after a failure. The engines ignore the result.
     virtual int Update(int code);
-    // Spare hook; no engine calls it.
-    virtual int Hook(int arg);
+    // A slot kept free in the record's interface: it does nothing and no engine calls it.
+    virtual int UnusedSlot(int arg);
     // 0 to go on, or a negative result code that ends the run (stored as code_).
     virtual int CheckAbort();
-    // Second spare hook; no engine calls it.
-    virtual int Hook2(int arg);
+    // A second slot of the same kind.
+    virtual int SecondUnusedSlot(int arg);
 
     virtual ~TransferStatus();
 
     // The name of the current block-check type.
     const char* CheckName() const;
 
-    std::int32_t direction_ = 0;  // 1 sending, 0 receiving
+    Direction direction_ = Direction::kReceive;
     std::int32_t protocolId_ = 0; // kProtocolIdXModem, kProtocolIdZModem, kProtocolIdAckNak
     std::int32_t checkType_ = kCheckNotDetermined;
     const char* const* checkNames_ = kCheckNames;

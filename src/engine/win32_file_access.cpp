@@ -55,8 +55,12 @@ NameRules HostNameRules() {
     return NameRules::kWin32;
 }
 
-FileAccess* CreateFileAccess() {
-    return new (std::nothrow) Win32FileAccess;
+std::unique_ptr<FileAccess> CreateFileAccess() {
+    try {
+        return std::make_unique<Win32FileAccess>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 Win32FileAccess::~Win32FileAccess() {
@@ -66,7 +70,6 @@ Win32FileAccess::~Win32FileAccess() {
     }
     if (search_ != nullptr) {
         CloseSearches();
-        delete search_;
     }
 }
 
@@ -81,8 +84,9 @@ void Win32FileAccess::CloseSearches() {
 
 int Win32FileAccess::Init(char* list, int recurse) {
     if (search_ == nullptr) {
-        search_ = new (std::nothrow) FileSearchState{};
-        if (search_ == nullptr) {
+        try {
+            search_ = std::make_unique<FileSearchState>();
+        } catch (const std::bad_alloc&) {
             return OUT_OF_MEMORY;
         }
         for (HANDLE& handle : search_->handles) {
@@ -153,7 +157,7 @@ int Win32FileAccess::Open(const char* name, const char* mode) {
         return FILE_OPEN_FAILED;
     }
     if (std::strcmp(m, "ab") == 0) {
-        Seek(0, 2);
+        Seek(0, kFromEnd);
     }
     return 0;
 }

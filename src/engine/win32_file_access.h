@@ -54,7 +54,7 @@ private:
     int OpenReplacement(const char* name, DWORD attributes);
 
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    FileSearchState* search_ = nullptr;
+    std::unique_ptr<FileSearchState> search_; // made by the first Init
 };
 
 } // namespace tollan

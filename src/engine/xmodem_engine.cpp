@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "engine/received_name.h"
 
@@ -45,7 +44,7 @@ void XModemBlockEngine::UseChecksum() {
         return;
     }
     checkCalc_ = &checksum_;
-    crcMode_ = 0;
+    crcMode_ = false;
     status_->checkType_ = kCheckSum8;
 }
 
@@ -54,12 +53,11 @@ void XModemBlockEngine::UseCrc() {
         return;
     }
     checkCalc_ = &crc16_;
-    crcMode_ = 1;
+    crcMode_ = true;
     status_->checkType_ = kCheckCrc16;
 }
 
 XModemEngine::XModemEngine(CommLink* link, TransferStatus* status) : XModemProtocol(link, status) {
-    buffer_ = new (std::nothrow) std::uint8_t[kLongBlockSize + 1]();
     status_->protocolId_ = kProtocolIdXModem;
     status_->checkType_ = kCheckCrc16;
 }
@@ -69,7 +67,7 @@ void XModemEngine::SetMaxErrors(int n) {
 }
 
 void XModemEngine::SetOverwrite(Overwrite option) {
-    overwriteAlways_ = option == Overwrite::kAlways ? 1 : 0;
+    overwriteAlways_ = option == Overwrite::kAlways;
 }
 
 void XModemEngine::SetProtocol(Protocol protocol) {
@@ -108,6 +106,7 @@ void XModemEngine::ProtocolReceive(char* fileName) {
 
 int XModemEngine::Prepare() {
     lastControl_ = -1;
+    buffer_ = std::make_unique<std::uint8_t[]>(kLongBlockSize + 1);
     return TransferEngine::Prepare();
 }
 
@@ -159,16 +158,11 @@ int XModemEngine::FinalStep() {
 }
 
 bool XModemEngine::OpenFile() {
-    fileOpen_ = 0;
+    fileOpen_ = false;
     status_->position_ = 0;
     int opened;
-    if (status_->direction_ == 0) {
-        const int exists = FileExists(status_->fileName_);
-        if (exists == OUT_OF_MEMORY) {
-            SetCode(OUT_OF_MEMORY);
-            return false;
-        }
-        if (exists && !overwriteAlways_) {
+    if (status_->direction_ == Direction::kReceive) {
+        if (FileExists(status_->fileName_) && !overwriteAlways_) {
             SetCode(TE_FILE_EXISTS);
             FinishFile();
             return false;
@@ -276,7 +270,7 @@ void XModemEngine::RunBatchSender() {
 }
 
 void XModemEngine::BuildHeaderBlock(bool last) {
-    std::memset(buffer_, 0, kLongBlockSize);
+    std::memset(buffer_.get(), 0, kLongBlockSize);
     status_->blockNumber_ = 0;
     status_->blockLength_ = kBlockSize;
     if (last) {
@@ -293,7 +287,7 @@ void XModemEngine::BuildHeaderBlock(bool last) {
     }
     file_->FetchFileTime();
     const std::uint32_t time = file_->GetUnixTime();
-    char* text = reinterpret_cast<char*>(buffer_);
+    char* text = reinterpret_cast<char*>(buffer_.get());
     const int length = std::snprintf(text, kLongBlockSize, "%s", name);
     const int room = kLongBlockSize - length - 1;
     int details = 0;
@@ -317,7 +311,7 @@ bool XModemEngine::ReadNextBlock(bool first) {
         size = kLongBlockSize;
     }
     status_->blockLength_ = size;
-    const int n = file_->Read(buffer_, size);
+    const int n = file_->Read(buffer_.get(), size);
     if (n <= 0) {
         if (first) {
             return false;
@@ -326,7 +320,7 @@ bool XModemEngine::ReadNextBlock(bool first) {
         return true;
     }
     const std::uint8_t padding = longBlocks_ || peerConventions_ ? kCpmEof : 0x00;
-    std::memset(buffer_ + n, padding, static_cast<std::size_t>(size - n));
+    std::memset(buffer_.get() + n, padding, static_cast<std::size_t>(size - n));
     status_->blockNumber_ = status_->blockCount_ & 0xFF;
     ++status_->blockCount_;
     status_->position_ += n;
@@ -376,14 +370,15 @@ bool XModemEngine::SendCurrentFrame() {
         return true;
     }
     const int size = status_->blockLength_;
-    const std::uint32_t check = checkCalc_->Compute(buffer_, static_cast<std::size_t>(size), 0);
+    const std::uint32_t check =
+        checkCalc_->Compute(buffer_.get(), static_cast<std::size_t>(size), 0);
     status_->checkValue_ = static_cast<std::int32_t>(check);
     std::uint8_t frame[kFrameMax];
     int length = 0;
     frame[length++] = size == kLongBlockSize ? kStx : kSoh;
     frame[length++] = static_cast<std::uint8_t>(status_->blockNumber_);
     frame[length++] = static_cast<std::uint8_t>(255 - status_->blockNumber_);
-    std::memcpy(frame + length, buffer_, static_cast<std::size_t>(size));
+    std::memcpy(frame + length, buffer_.get(), static_cast<std::size_t>(size));
     length += size;
     if (crcMode_) {
         frame[length++] = static_cast<std::uint8_t>(check >> 8);
@@ -502,7 +497,7 @@ bool XModemEngine::StoreBlock() {
         length = std::clamp<std::int64_t>(expectedSize_ - status_->position_, 0, length);
     }
     const auto count = static_cast<std::int32_t>(length);
-    if (!discarding_ && count > 0 && file_->Write(buffer_, count) < count) {
+    if (!discarding_ && count > 0 && file_->Write(buffer_.get(), count) < count) {
         SetCode(TE_WRITE_FAILED);
         return false;
     }
@@ -557,7 +552,7 @@ bool XModemEngine::TakeHeaderBlock() {
     const int length = status_->blockLength_;
     buffer_[length] = 0;
     const OfferedFile offer =
-        ParseOffer(reinterpret_cast<const char*>(buffer_), static_cast<std::size_t>(length));
+        ParseOffer(reinterpret_cast<const char*>(buffer_.get()), static_cast<std::size_t>(length));
     if (offer.name.empty()) {
         // The end of the batch.
         if (SendByte(kAck) != 0) {
@@ -581,12 +576,7 @@ bool XModemEngine::TakeHeaderBlock() {
     if (!taken || offer.sizeTooLarge) {
         declined = TE_FILE_SKIPPED;
     } else {
-        const int exists = FileExists(nameArea_);
-        if (exists == OUT_OF_MEMORY) {
-            SetCode(OUT_OF_MEMORY);
-            return false;
-        }
-        if (exists && !overwriteAlways_) {
+        if (FileExists(nameArea_) && !overwriteAlways_) {
             declined = TE_FILE_EXISTS;
         }
     }
@@ -715,15 +705,16 @@ bool XModemEngine::ReadRestOfBlock() {
 
     if (number != (status_->blockCount_ & 0xFF)) {
         if (number == ((status_->blockCount_ - 1) & 0xFF)) {
-            // The sender missed our ACK: acknowledge again, keep the data once.
-            SendByte(kAck);
+            // The sender missed our ACK: acknowledge again, keep the data once. (A failed send
+            // has its code stored, which the next abort check sees.)
+            static_cast<void>(SendByte(kAck));
         } else {
             SendStartChar();
         }
         CountReceiveError();
         return false;
     }
-    if (checkCalc_->Compute(buffer_, static_cast<std::size_t>(length), 0) !=
+    if (checkCalc_->Compute(buffer_.get(), static_cast<std::size_t>(length), 0) !=
         static_cast<std::uint32_t>(check)) {
         SendStartChar();
         CountReceiveError();

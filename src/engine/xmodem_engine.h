@@ -36,7 +36,7 @@ protected:
     void UseCrc();
 
     BlockCheck* checkCalc_;
-    int crcMode_ = 1; // 1 CRC-16, 0 one-byte checksum
+    bool crcMode_ = true; // CRC-16, else the one-byte checksum
 
 private:
     BlockCheck checksum_;
@@ -67,7 +67,7 @@ public:
 
 class XModemEngine : public XModemProtocol {
 public:
-    // Allocates the 128-byte buffer; protocolId 0, checkType 3 (CRC-16).
+    // protocolId 0, checkType 3 (CRC-16); the buffer is sized in Prepare.
     XModemEngine(CommLink* link, TransferStatus* status);
 
     // Send: the first file that the list yields (one file per run). TE_NO_FILE when there is
@@ -75,7 +75,8 @@ public:
     // Receive: one file into the name given (the whole text is the name). TE_FILE_EXISTS when
     // it exists and SetOverwrite(Overwrite::kAlways) was not called. Whole blocks are written,
     // padding included; the file gets no modification time.
-    int Prepare() override;
+    // Sizes the block buffer.
+    [[nodiscard]] int Prepare() override;
 
     int ReceiveFile(char* name) override;
     void ToggleCheckMode() override;
@@ -141,7 +142,7 @@ private:
     bool TakeHeaderBlock();
 
     int lastControl_ = -1;
-    int overwriteAlways_ = 0;
+    bool overwriteAlways_ = false;
     int maxErrors_ = 0;
     Protocol protocol_ = Protocol::kXModem;
     bool longBlocks_ = false; // the sender sends and the receiver takes 1024-byte blocks

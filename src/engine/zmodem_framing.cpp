@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <new>
 
 namespace tollan {
 namespace {
@@ -58,38 +57,32 @@ std::uint8_t* Escape(std::uint8_t* out, std::uint8_t b) {
 
 } // namespace
 
-ZModemEngine::ZModemEngine(CommLink* link, TransferStatus* status) : TransferEngine(link, status) {
-    // One spare byte lets a received file offer be read as text.
-    buffer_ = new (std::nothrow) std::uint8_t[kReceiveSize + 1]();
-    outBuffer_ = new (std::nothrow) std::uint8_t[kOutSize]();
-    if (outBuffer_ == nullptr) {
-        // Without both buffers the engine cannot run: Prepare then fails with TE_NO_BUFFER.
-        delete[] buffer_;
-        buffer_ = nullptr;
-    }
+ZModemFraming::ZModemFraming(CommLink* link, TransferStatus* status)
+    : TransferEngine(link, status) {
     status_->protocolId_ = kProtocolIdZModem;
     status_->checkType_ = kCheckCrc32;
 }
 
-ZModemEngine::~ZModemEngine() {
-    delete[] outBuffer_;
-    delete[] nameBuffer_;
+int ZModemFraming::Prepare() {
+    buffer_ = std::make_unique<std::uint8_t[]>(kReceiveSize + 1);
+    out_.assign(kOutSize, 0);
+    return TransferEngine::Prepare();
 }
 
-std::uint32_t ZModemEngine::HeaderValue() const {
+std::uint32_t ZModemFraming::HeaderValue() const {
     return static_cast<std::uint32_t>(headerData_[ZP0]) |
            static_cast<std::uint32_t>(headerData_[ZP1]) << 8 |
            static_cast<std::uint32_t>(headerData_[ZP2]) << 16 |
            static_cast<std::uint32_t>(headerData_[ZP3]) << 24;
 }
 
-void ZModemEngine::PutValue(std::uint8_t* data, std::uint32_t value) {
+void ZModemFraming::PutValue(std::uint8_t* data, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         data[i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
 }
 
-bool ZModemEngine::CountError() {
+bool ZModemFraming::CountError() {
     ++status_->errorCount_;
     ++status_->consecutiveErrors_;
     if (status_->consecutiveErrors_ > maxErrors_) {
@@ -101,7 +94,7 @@ bool ZModemEngine::CountError() {
 
 // --- Sending ---------------------------------------------------------------------------------
 
-int ZModemEngine::SendHexHeader(int type, const std::uint8_t* data) {
+int ZModemFraming::SendHexHeader(int type, const std::uint8_t* data) {
     std::uint16_t crc = Crc16Update(static_cast<std::uint8_t>(type), 0);
     for (int i = 0; i < 4; ++i) {
         crc = Crc16Update(data[i], crc);
@@ -115,7 +108,7 @@ int ZModemEngine::SendHexHeader(int type, const std::uint8_t* data) {
     return SendBlock(reinterpret_cast<const std::uint8_t*>(text), n);
 }
 
-int ZModemEngine::SendBinHeader(int type, const std::uint8_t* data) {
+int ZModemFraming::SendBinHeader(int type, const std::uint8_t* data) {
     // ZPAD ZDLE format, then type, data and CRC, each byte escaped at worst.
     std::uint8_t header[3 + 2 * (1 + 4 + 4)];
     std::uint8_t* out = header;
@@ -148,23 +141,24 @@ int ZModemEngine::SendBinHeader(int type, const std::uint8_t* data) {
     return SendBlock(header, static_cast<int>(out - header));
 }
 
-int ZModemEngine::SendData(int length, int frameEnd) {
+int ZModemFraming::SendData(int length, int frameEnd) {
     const std::uint8_t end = static_cast<std::uint8_t>(frameEnd);
-    std::uint8_t* out = outBuffer_;
+    std::uint8_t* out = out_.data();
     for (int i = 0; i < length; ++i) {
         out = Escape(out, buffer_[i]);
     }
     *out++ = ZDLE;
     *out++ = end;
     if (peerFlags_ & CANFC32) {
-        std::uint32_t crc = crc32_.Compute(buffer_, static_cast<std::size_t>(length), 0xFFFFFFFFu);
+        std::uint32_t crc =
+            crc32_.Compute(buffer_.get(), static_cast<std::size_t>(length), 0xFFFFFFFFu);
         crc = ~Crc32Update(end, crc);
         for (int i = 0; i < 4; ++i) {
             out = Escape(out, static_cast<std::uint8_t>(crc >> (8 * i)));
         }
     } else {
         std::uint16_t crc = static_cast<std::uint16_t>(
-            crc16_.Compute(buffer_, static_cast<std::size_t>(length), 0));
+            crc16_.Compute(buffer_.get(), static_cast<std::size_t>(length), 0));
         crc = Crc16Update(end, crc);
         out = Escape(out, static_cast<std::uint8_t>(crc >> 8));
         out = Escape(out, static_cast<std::uint8_t>(crc));
@@ -172,15 +166,14 @@ int ZModemEngine::SendData(int length, int frameEnd) {
     if (frameEnd == ZCRCW) {
         *out++ = ZXON;
     }
-    outLength_ = static_cast<int>(out - outBuffer_);
-    return SendBlock(outBuffer_, outLength_);
+    return SendBlock(out_.data(), static_cast<int>(out - out_.data()));
 }
 
-int ZModemEngine::SendPositionHeader(int type) {
+int ZModemFraming::SendPositionHeader(int type) {
     return SendPositionHeader(type, status_->position_);
 }
 
-int ZModemEngine::SendPositionHeader(int type, std::int32_t position) {
+int ZModemFraming::SendPositionHeader(int type, std::int32_t position) {
     if (AbortCheck()) {
         return Code();
     }
@@ -193,7 +186,7 @@ int ZModemEngine::SendPositionHeader(int type, std::int32_t position) {
 
 // The next byte: taken at once when one is waiting; otherwise, unless the run must stop, waited
 // for up to `timeoutMs`.
-int ZModemEngine::WaitByte(int timeoutMs) {
+int ZModemFraming::WaitByte(int timeoutMs) {
     // A byte already waiting is taken straight from the port (what the link's read with no
     // time-out does, without looking at the clock for every byte of a subpacket).
     const int c = link_->Port().NextByte();
@@ -203,14 +196,14 @@ int ZModemEngine::WaitByte(int timeoutMs) {
     return WaitArrival(timeoutMs);
 }
 
-int ZModemEngine::WaitArrival(int timeoutMs) {
+int ZModemFraming::WaitArrival(int timeoutMs) {
     if (AbortCheck()) {
         return Code();
     }
     return ReadLinkByte(timeoutMs);
 }
 
-int ZModemEngine::ReadPlainByte() {
+int ZModemFraming::ReadPlainByte() {
     for (;;) {
         int c = WaitByte(kByteTimeoutMs);
         if (c < 0) {
@@ -223,11 +216,11 @@ int ZModemEngine::ReadPlainByte() {
     }
 }
 
-int ZModemEngine::ReadEscapedByte() {
+int ZModemFraming::ReadEscapedByte() {
     return ReadEscapedFrom(WaitByte(kByteTimeoutMs));
 }
 
-int ZModemEngine::ReadEscapedFrom(int first) {
+int ZModemFraming::ReadEscapedFrom(int first) {
     int c = first;
     // XON and XOFF (with or without the parity bit) always travel escaped: bare ones are flow
     // control that a modem or the sender's line put in, and are passed over.
@@ -266,7 +259,7 @@ int ZModemEngine::ReadEscapedFrom(int first) {
     }
 }
 
-int ZModemEngine::ReadHexByte() {
+int ZModemFraming::ReadHexByte() {
     int value = 0;
     for (int i = 0; i < 2; ++i) {
         const int c = ReadPlainByte();
@@ -284,7 +277,7 @@ int ZModemEngine::ReadHexByte() {
 
 // --- Reading headers and subpackets ----------------------------------------------------------
 
-int ZModemEngine::SearchHeader() {
+int ZModemFraming::SearchHeader() {
     for (;;) {
         // Up to a ZPAD.
         int silentMs = 0;
@@ -353,12 +346,12 @@ int ZModemEngine::SearchHeader() {
     }
 }
 
-int ZModemEngine::ReadHeaderOnce() {
+int ZModemFraming::ReadUncountedHeader() {
     garbageCount_ = 0;
     const int format = SearchHeader();
     if (format < 0) {
         if (Code() < 0) {
-            return Code();
+            return Code(); // the run ends (a link fault, a cancel); silence or garbage does not
         }
         headerFormat_ = LINK_NO_DATA;
         return TE_BAD_HEADER;
@@ -366,7 +359,7 @@ int ZModemEngine::ReadHeaderOnce() {
     headerFormat_ = format;
     std::uint8_t raw[9];
     if (format == ZHEX) {
-        hexTrailerSeen_ = 0;
+        hexTrailerSeen_ = false;
         std::uint16_t crc = 0;
         for (int i = 0; i < 7; ++i) {
             const int c = ReadHexByte();
@@ -387,7 +380,7 @@ int ZModemEngine::ReadHeaderOnce() {
             }
             const int b = c & 0x7F;
             if (b == kLf) {
-                hexTrailerSeen_ = 1;
+                hexTrailerSeen_ = true;
                 break;
             }
             if (b != kCr && b != ZXON) {
@@ -432,20 +425,20 @@ int ZModemEngine::ReadHeaderOnce() {
     return raw[0];
 }
 
-int ZModemEngine::ReadHeader(int oneShot) {
+int ZModemFraming::ReadHeader(OnBadHeader onBad) {
     for (;;) {
-        const int result = ReadHeaderOnce();
+        const int result = ReadUncountedHeader();
         if (result >= 0) {
             return result;
         }
+        // A negative result is the run's end when the code says so (a time-out, for one, is not).
         if (Code() < 0) {
             return Code();
         }
-        CountError();
-        if (Code() < 0) {
+        if (CountError()) {
             return Code();
         }
-        if (oneShot) {
+        if (onBad == OnBadHeader::kReturnCode) {
             return result;
         }
         // A line that delivers garbage without pause never leaves the search waiting, so the
@@ -456,7 +449,7 @@ int ZModemEngine::ReadHeader(int oneShot) {
     }
 }
 
-int ZModemEngine::ReadData() {
+int ZModemFraming::ReadData() {
     status_->blockLength_ = 0;
     int length = 0;
     int c;
@@ -484,7 +477,8 @@ int ZModemEngine::ReadData() {
     }
     const std::uint8_t end = static_cast<std::uint8_t>(c);
     if (headerFormat_ == ZBIN32) {
-        std::uint32_t crc = crc32_.Compute(buffer_, static_cast<std::size_t>(length), 0xFFFFFFFFu);
+        std::uint32_t crc =
+            crc32_.Compute(buffer_.get(), static_cast<std::size_t>(length), 0xFFFFFFFFu);
         crc = Crc32Update(end, crc);
         for (int i = 0; i < 4; ++i) {
             c = ReadEscapedByte();
@@ -501,7 +495,7 @@ int ZModemEngine::ReadData() {
         }
     } else {
         std::uint16_t crc = static_cast<std::uint16_t>(
-            crc16_.Compute(buffer_, static_cast<std::size_t>(length), 0));
+            crc16_.Compute(buffer_.get(), static_cast<std::size_t>(length), 0));
         crc = Crc16Update(end, crc);
         int received = 0;
         for (int i = 0; i < 2; ++i) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "engine/received_name.h"
 #include "engine/zmodem_engine.h"
@@ -36,86 +35,34 @@ const std::uint8_t kZero[4] = {0, 0, 0, 0};
 } // namespace
 
 void ZModemEngine::ProtocolReceive(char*) {
-    nameBuffer_ = new (std::nothrow) char[kNameSize]();
-    if (nameBuffer_ == nullptr) {
-        FinishFile();
-        SetCode(TE_NO_BUFFER);
-    } else {
-        int offered = ExchangeInit(ZRINIT);
-        while (offered) {
-            // The offer: the name, a NUL, then size, time and more as text.
-            const int length = status_->blockLength_;
-            buffer_[length] = 0;
-            const OfferedFile offer = ParseOffer(reinterpret_cast<const char*>(buffer_),
-                                                 static_cast<std::size_t>(length));
-            bool nameTaken;
-            status_->systemError_ = 0;
-            if (file_->NextFile(false)) {
-                const char* name = file_->GetName();
-                nameTaken = std::strlen(name) < static_cast<std::size_t>(kNameSize);
-                std::snprintf(nameBuffer_, kNameSize, "%s", name);
-            } else {
-                nameTaken = TakeOfferedName(offer.name, nameBuffer_, kNameSize);
-            }
-            status_->fileName_ = nameBuffer_;
-            status_->fileSize_ = offer.hasSize ? offer.size : 0;
-            status_->fileTime_ = offer.hasTime ? offer.time : -1;
-            status_->position_ = 0;
-            status_->blockCount_ = 0;
-            status_->errorCount_ = 0;
-            status_->consecutiveErrors_ = 0;
-            status_->resumedAt_ = 0;
-            status_->partialName_ = "";
-
-            file_->ResetSize();
-            if (!nameTaken || offer.sizeTooLarge) {
-                // A name the buffer cannot hold is declined rather than cut to another name, and
-                // so are a name refused by the offered-paths choice and a file whose size 32-bit
-                // positions cannot reach; the batch goes on.
-                SetCode(TE_FILE_SKIPPED);
-            } else if (!DecideAndOpen(headerData_[ZF0], headerData_[ZF1])) {
+    receiver_.management = management_;
+    bool offered = ExchangeInit(ZRINIT);
+    while (offered) {
+        // The offer: the name, a NUL, then size, time and more as text.
+        const int length = status_->blockLength_;
+        DataBuffer()[length] = 0;
+        const OfferedFile offer = ParseOffer(reinterpret_cast<const char*>(DataBuffer()),
+                                             static_cast<std::size_t>(length));
+        if (!TakeOffer(offer) || offer.sizeTooLarge) {
+            // A name the buffer cannot hold is declined rather than cut to another name, and so
+            // are a name refused by the offered-paths choice and a file whose size 32-bit
+            // positions cannot reach; the batch goes on.
+            SetCode(TE_FILE_SKIPPED);
+        } else if (!DecideAndOpen(HeaderData()[ZF0], HeaderData()[ZF1])) {
+            break;
+        }
+        int next = ZRINIT;
+        if (Code() == TE_FILE_SKIPPED || Code() == TE_FILE_EXISTS || Code() == TE_OPEN_FAILED) {
+            status_->Update(Code());
+            SetCode(0);
+            if (AbortCheck()) {
                 break;
             }
-            int next;
-            if (Code() == TE_FILE_SKIPPED || Code() == TE_FILE_EXISTS || Code() == TE_OPEN_FAILED) {
-                status_->Update(Code());
-                SetCode(0);
-                if (AbortCheck()) {
-                    break;
-                }
-                next = ZSKIP;
-            } else {
-                // An appended file's positions start at the end of what was there (a resumed
-                // one's at the start).
-                appendBase_ =
-                    management_ == ZMAPND && status_->resumedAt_ == 0 ? file_->GetSize() : 0;
-                const bool complete = ReceiveFileData();
-                if (Code() < 0) {
-                    break;
-                }
-                if (fileOpen_) {
-                    // A file cut short keeps the time of its last write.
-                    if (complete && status_->fileTime_ != -1) {
-                        file_->SetUnixTime(status_->fileTime_);
-                        file_->ApplyFileTime();
-                    }
-                    if (complete && offer.permissions != 0) {
-                        file_->ApplyPermissions(offer.permissions);
-                    }
-                    // A file the sender gave up on keeps what arrived; one that replaces an
-                    // older file stays partial beside it.
-                    if (CloseReceived(complete) != 0) {
-                        SetCode(TE_WRITE_FAILED);
-                        FinishFile();
-                        break;
-                    }
-                }
-                ReportFinal();
-                next = ZRINIT;
-                nameBuffer_[0] = 0;
-            }
-            offered = ExchangeInit(next);
+            next = ZSKIP;
+        } else if (!ReceiveAndClose(offer)) {
+            break;
         }
+        offered = ExchangeInit(next);
     }
     FinishFile();
     // A batch that ends on a failure reports it even after files were taken: otherwise a file cut
@@ -124,94 +71,146 @@ void ZModemEngine::ProtocolReceive(char*) {
         ReportFinal();
     }
     status_->fileName_ = "";
-    delete[] nameBuffer_;
-    nameBuffer_ = nullptr;
 }
 
-int ZModemEngine::ExchangeInit(int type) {
+bool ZModemEngine::TakeOffer(const OfferedFile& offer) {
+    char* name = receiver_.name;
+    bool nameTaken;
+    status_->systemError_ = 0;
+    if (file_->NextFile(false)) {
+        const char* listed = file_->GetName();
+        nameTaken = std::strlen(listed) < static_cast<std::size_t>(kNameSize);
+        std::snprintf(name, kNameSize, "%s", listed);
+    } else {
+        nameTaken = TakeOfferedName(offer.name, name, kNameSize);
+    }
+    status_->fileName_ = name;
+    status_->fileSize_ = offer.hasSize ? offer.size : 0;
+    status_->fileTime_ = offer.hasTime ? offer.time : -1;
+    status_->position_ = 0;
+    status_->blockCount_ = 0;
+    status_->errorCount_ = 0;
+    status_->consecutiveErrors_ = 0;
+    status_->resumedAt_ = 0;
+    status_->partialName_ = "";
+    file_->ResetSize();
+    return nameTaken;
+}
+
+bool ZModemEngine::ReceiveAndClose(const OfferedFile& offer) {
+    // An appended file's positions start at the end of what was there (a resumed one's at the
+    // start).
+    receiver_.appendBase =
+        receiver_.management == ZMAPND && status_->resumedAt_ == 0 ? file_->GetSize() : 0;
+    const bool complete = ReceiveFileData();
+    if (Code() < 0) {
+        return false;
+    }
+    if (fileOpen_) {
+        // A file cut short keeps the time of its last write.
+        if (complete && status_->fileTime_ != -1) {
+            file_->SetUnixTime(status_->fileTime_);
+            file_->ApplyFileTime();
+        }
+        if (complete && offer.permissions != 0) {
+            file_->ApplyPermissions(offer.permissions);
+        }
+        // A file the sender gave up on keeps what arrived; one that replaces an older file
+        // stays partial beside it.
+        if (CloseReceived(complete) != 0) {
+            SetCode(TE_WRITE_FAILED);
+            FinishFile();
+            return false;
+        }
+    }
+    ReportFinal();
+    receiver_.name[0] = 0;
+    return true;
+}
+
+bool ZModemEngine::ExchangeInit(int type) {
     std::uint8_t data[4] = {0, 0, 0, 0};
     data[ZP0] = static_cast<std::uint8_t>(windowSize_);
     data[ZP1] = static_cast<std::uint8_t>(windowSize_ >> 8);
     data[ZF0] = kReceiverFlags;
-    if (SendHexHeader(type, data) < 0 || Code() < 0) {
-        return 0;
+    if (SendHexHeader(type, data) < 0) {
+        return false;
     }
-    for (;;) {
-        const int header = ReadHeader(1);
+    // A subpacket that failed is asked for again unless the run stops (ZSINIT's failure counts as
+    // an error as well): false when the exchange ends, with the code stored.
+    const auto askAgain = [&](bool counted) {
         if (Code() < 0) {
-            return 0;
+            return false;
+        }
+        const bool asked = SendHexHeader(ZNAK, kZero) >= 0;
+        return !(counted && CountError()) && asked;
+    };
+    for (;;) {
+        const int header = ReadHeader(OnBadHeader::kReturnCode);
+        if (Code() < 0) {
+            return false;
         }
         switch (header) {
         case ZSINIT:
             // Its content (an attention string) is not used.
             if (ReadData() != ZCRCW) {
-                if (Code() < 0) {
-                    return 0;
+                if (!askAgain(true)) {
+                    return false;
                 }
-                SendHexHeader(ZNAK, kZero);
-                CountError();
-            } else {
-                SendHexHeader(ZACK, kZero);
-            }
-            if (Code() < 0) {
-                return 0;
+            } else if (SendHexHeader(ZACK, kZero) < 0) {
+                return false;
             }
             continue;
         case ZFILE:
             if (ReadData() == ZCRCW) {
-                return 1;
+                return true;
             }
-            if (Code() < 0) {
-                return 0;
-            }
-            SendHexHeader(ZNAK, kZero);
-            if (Code() < 0) {
-                return 0;
+            if (!askAgain(false)) {
+                return false;
             }
             continue;
         case ZFIN:
-            SendHexHeader(ZFIN, kZero);
+            static_cast<void>(SendHexHeader(ZFIN, kZero)); // the batch is over either way
             link_->ReadByte(kOverFirstMs);
             link_->ReadByte(kOverSecondMs);
-            return 0;
+            return false;
         case ZCOMMAND:
             if (ReadData() == ZCRCW) {
                 RefuseCommand();
-                return 0;
+                return false;
             }
-            if (Code() < 0) {
-                return 0;
-            }
-            SendHexHeader(ZNAK, kZero);
-            if (Code() < 0) {
-                return 0;
+            if (!askAgain(false)) {
+                return false;
             }
             continue;
         case ZRQINIT:
-            // The sender is still starting; let the rest of its header pass before answering:
-            // a fixed while, or (answering at once) just until its line end has gone by.
-            if (!answerAtOnce_) {
-                link_->Delay(kRqinitSettleMs);
-            }
-            for (int i = 0; i < kRqinitTrailerBytes; ++i) {
-                if (hexTrailerSeen_ || (!answerAtOnce_ && link_->InputCount() == 0)) {
-                    break;
-                }
-                const int c = link_->ReadByte(answerAtOnce_ ? kTrailerWaitMs : 1);
-                if (c < 0 || (c & 0x7F) == kLf) {
-                    break;
-                }
-            }
+            LetRqinitPass();
             break;
         default:
-            CountError();
+            if (CountError()) {
+                return false;
+            }
             break;
         }
-        if (Code() < 0) {
-            return 0;
+        if (SendHexHeader(ZRINIT, data) < 0) {
+            return false;
         }
-        if (SendHexHeader(ZRINIT, data) < 0 || Code() < 0) {
-            return 0;
+    }
+}
+
+void ZModemEngine::LetRqinitPass() {
+    // The sender is still starting; let the rest of its header pass before answering: a fixed
+    // while, or (answering at once) just until its line end has gone by.
+    if (!answerAtOnce_) {
+        link_->Delay(kRqinitSettleMs);
+    }
+    for (int i = 0; i < kRqinitTrailerBytes; ++i) {
+        if (HexTrailerSeen() || (!answerAtOnce_ && link_->InputCount() == 0)) {
+            break;
+        }
+        const int c = link_->ReadByte(answerAtOnce_ ? kTrailerWaitMs : 1);
+        if (c < 0 || (c & 0x7F) == kLf) {
+            break;
         }
     }
 }
@@ -222,15 +221,15 @@ void ZModemEngine::RefuseCommand() {
     // answer is given a few more tries, then the run ends all the same.
     const std::uint8_t failed[4] = {1, 0, 0, 0};
     for (int tries = 0; tries < kCommandAnswerTries; ++tries) {
-        if (SendHexHeader(ZCOMPL, failed) < 0 || Code() < 0) {
+        if (SendHexHeader(ZCOMPL, failed) < 0) {
             return;
         }
-        const int header = ReadHeaderOnce();
+        const int header = ReadUncountedHeader();
         if (Code() < 0) {
             return;
         }
         if (header == ZFIN) {
-            SendHexHeader(ZFIN, kZero);
+            static_cast<void>(SendHexHeader(ZFIN, kZero)); // a failure has its code stored
             link_->ReadByte(kOverFirstMs);
             link_->ReadByte(kOverSecondMs);
             break;
@@ -245,14 +244,9 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
     status_->position_ = 0;
     const char* mode = "wb";
     const char* name = status_->fileName_;
-    const int exists = FileExists(name);
-    if (exists < 0) {
-        SetCode(OUT_OF_MEMORY);
-        return false;
-    }
     bool receive = true;
     bool fromPartial = false;
-    if (exists) {
+    if (FileExists(name)) {
         // What is there already.
         std::int32_t oldSize = 0;
         std::int64_t oldTime = 0;
@@ -264,16 +258,15 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         }
         file_->ResetSize();
         const std::int32_t newSize = status_->fileSize_;
-        const std::int64_t newTime = status_->fileTime_;
 
         bool resume = false;
-        if (crashRecovery_ == 2) {
+        if (crashRecovery_ == CrashRecovery::kFollowSender) {
             const int offered = offerZf1 & kManagementMask;
             if (offered >= ZMNEWL && offered <= ZMPROT) {
-                management_ = offered;
+                receiver_.management = offered;
             }
             resume = offerZf0 == ZCRESUM;
-        } else if (crashRecovery_ == 3) {
+        } else if (crashRecovery_ == CrashRecovery::kAlways) {
             resume = true;
         }
         // A replacement an earlier run left unfinished beside the file is what a resumed copy
@@ -288,40 +281,14 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
             status_->position_ = held;
             status_->resumedAt_ = held;
         }
-
-        switch (resumeFirst_ && resumed ? ZMCLOB : management_) {
-        case ZMNEWL:
-            receive = newTime > oldTime || newSize > oldSize;
-            break;
-        case ZMCRC:
-            receive = ReceiverCrcDiffers();
-            if (Code() < 0) {
-                return false;
-            }
-            break;
-        case ZMAPND:
-            // The whole offered file goes after what is there; it is not a resumed copy.
-            mode = "ab";
-            fromPartial = false;
-            status_->position_ = 0;
-            status_->resumedAt_ = 0;
-            break;
-        case ZMCLOB:
-            break;
-        case ZMNEW:
-            receive = newTime > oldTime;
-            break;
-        case ZMDIFF:
-            receive = newTime != oldTime || newSize != oldSize;
-            break;
-        default:
-            receive = false;
-            break;
+        receive = ManagementReceives(oldSize, oldTime, resumed, mode, fromPartial);
+        if (Code() < 0) {
+            return false; // the CRC exchange failed
         }
     }
-    fileOpen_ = 0;
+    fileOpen_ = false;
     if (!receive) {
-        SetCode(management_ == ZMPROT ? TE_FILE_EXISTS : TE_FILE_SKIPPED);
+        SetCode(receiver_.management == ZMPROT ? TE_FILE_EXISTS : TE_FILE_SKIPPED);
         return true;
     }
     if ((fromPartial ? file_->OpenPartial(name) : file_->Open(name, mode)) != 0) {
@@ -333,7 +300,7 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
         FinishFile();
         return false;
     }
-    fileOpen_ = 1;
+    fileOpen_ = true;
     ++status_->fileCount_;
     if (AbortCheck()) {
         return false;
@@ -342,9 +309,36 @@ bool ZModemEngine::DecideAndOpen(int offerZf0, int offerZf1) {
     return true;
 }
 
+bool ZModemEngine::ManagementReceives(std::int32_t oldSize, std::int64_t oldTime, bool resumed,
+                                      const char*& mode, bool& fromPartial) {
+    const std::int32_t newSize = status_->fileSize_;
+    const std::int64_t newTime = status_->fileTime_;
+    switch (resumeFirst_ && resumed ? ZMCLOB : receiver_.management) {
+    case ZMNEWL:
+        return newTime > oldTime || newSize > oldSize;
+    case ZMCRC:
+        return ReceiverCrcDiffers();
+    case ZMAPND:
+        // The whole offered file goes after what is there; it is not a resumed copy.
+        mode = "ab";
+        fromPartial = false;
+        status_->position_ = 0;
+        status_->resumedAt_ = 0;
+        return true;
+    case ZMCLOB:
+        return true;
+    case ZMNEW:
+        return newTime > oldTime;
+    case ZMDIFF:
+        return newTime != oldTime || newSize != oldSize;
+    default:
+        return false;
+    }
+}
+
 std::int32_t ZModemEngine::PartialSize(const char* name) {
     char partial[kNameSize];
-    if (!PartialNameOf(name, partial, sizeof partial) || FileExists(partial) != 1 ||
+    if (!PartialNameOf(name, partial, sizeof partial) || !FileExists(partial) ||
         file_->Open(partial, "rb") != 0) {
         return -1;
     }
@@ -368,13 +362,12 @@ bool ZModemEngine::ReceiverCrcDiffers() {
     if (SendHexHeader(ZCRC, kZero) < 0) {
         return false;
     }
-    return ReadHeader(0) == ZCRC && HeaderValue() != ~crc;
+    return ReadHeader(OnBadHeader::kSearchOn) == ZCRC && HeaderValue() != ~crc;
 }
 
 bool ZModemEngine::ReceiveFileData() {
     link_->PurgeInput(0);
-    SendPositionHeader(ZRPOS);
-    if (Code() < 0 || AbortCheck()) {
+    if (SendPositionHeader(ZRPOS) < 0 || AbortCheck()) {
         return false;
     }
     // After a ZRPOS the data the sender had already sent is still arriving: a stream without
@@ -388,7 +381,7 @@ bool ZModemEngine::ReceiveFileData() {
     int staleEofs = 1;
     const auto passOver = [&](int& budget) { return budget-- > 0 && !AbortCheck(); };
     for (;;) {
-        const int type = ReadHeaderOnce();
+        const int type = ReadUncountedHeader();
         if (Code() < 0) {
             return false;
         }
@@ -427,9 +420,9 @@ bool ZModemEngine::ReceiveFileData() {
             break; // a frame ahead of us: the sender did not hear the request
         }
         default: {
-            const bool ranOut = type == TE_BAD_HEADER && garbageCount_ >= kGarbageLimit;
+            const bool ranOut = type == TE_BAD_HEADER && SearchRanOut();
             const bool damaged =
-                headerFormat_ != LINK_NO_DATA &&
+                HeaderFormat() != LINK_NO_DATA &&
                 (type == TE_BAD_HEADER || type == TE_BAD_CRC16 || type == TE_BAD_CRC32);
             if ((ranOut || damaged) && passOver(staleStretches)) {
                 continue;
@@ -442,8 +435,7 @@ bool ZModemEngine::ReceiveFileData() {
             return false;
         }
         link_->PurgeInput(0);
-        SendPositionHeader(ZRPOS);
-        if (Code() < 0 || AbortCheck()) {
+        if (SendPositionHeader(ZRPOS) < 0 || AbortCheck()) {
             return false;
         }
         staleStretches = kStaleStretches;
@@ -452,7 +444,7 @@ bool ZModemEngine::ReceiveFileData() {
 }
 
 bool ZModemEngine::ReceiveFrame(std::int32_t held) {
-    const bool hold = holdWhileWriting_ != 0;
+    const bool hold = holdWhileWriting_;
     // Holding the other side only helps when it could be told to stop; without that, waiting
     // would merely slow the transfer down.
     const auto holdRemote = [&] {
@@ -461,7 +453,7 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
         }
     };
     holdRemote();
-    file_->Seek(status_->position_ + appendBase_, 0);
+    file_->Seek(status_->position_ + receiver_.appendBase, FileAccess::kFromStart);
     if (hold) {
         link_->ReleaseRemote();
     }
@@ -470,7 +462,7 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
             return false;
         }
         const int end = ReadData();
-        if (Code() < 0 || end < 0) {
+        if (end < 0) {
             return false;
         }
         ++status_->blockCount_;
@@ -480,7 +472,7 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
         held -= skipped;
         const std::int32_t length = status_->blockLength_ - skipped;
         holdRemote();
-        const std::int32_t written = length != 0 ? file_->Write(buffer_ + skipped, length) : 0;
+        const std::int32_t written = length != 0 ? file_->Write(DataBuffer() + skipped, length) : 0;
         if (hold) {
             link_->ReleaseRemote();
         }
@@ -498,8 +490,7 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
         }
         if (end == ZCRCQ || end == ZCRCW) {
             // The sender waits for the position its own frame has reached.
-            SendPositionHeader(ZACK, status_->position_ - held);
-            if (Code() < 0) {
+            if (SendPositionHeader(ZACK, status_->position_ - held) < 0) {
                 return false;
             }
         }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <string>
 
 #include "engine/zmodem_engine.h"
 #include "link/tick_count.h"
@@ -60,7 +60,7 @@ void ZModemEngine::ProtocolSend(char* fileList) {
             }
             if (fileOpen_) {
                 file_->Close();
-                fileOpen_ = 0;
+                fileOpen_ = false;
             }
             if (!PrepareNextFile()) {
                 break;
@@ -80,19 +80,19 @@ void ZModemEngine::ProtocolSend(char* fileList) {
 bool ZModemEngine::OpenBatch() {
     // An XModem receiver repeats its start character every few seconds (rb every 11 s): they are
     // counted over the searches.
-    startChars_ = watchStartChars_ ? 0 : -1;
+    CountStartChars(watchStartChars_);
     struct StopCounting {
-        int& count;
-        ~StopCounting() { count = -1; }
-    } stop{startChars_};
+        ZModemEngine& engine;
+        ~StopCounting() { engine.CountStartChars(false); }
+    } stop{*this};
     for (;;) {
         if (SendHexHeader(ZRQINIT, kZero) < 0) {
             return false;
         }
         // Each search that finds no answer (its silence, or garbage) sends the ZRQINIT again,
         // for a receiver started after it went.
-        const int type = ReadHeader(1);
-        const bool xmodemReceiver = startChars_ >= kStartCharsSeen;
+        const int type = ReadHeader(OnBadHeader::kReturnCode);
+        const bool xmodemReceiver = StartCharsSeen();
         if (type == ZRINIT) {
             break;
         }
@@ -110,28 +110,30 @@ bool ZModemEngine::OpenBatch() {
             SetCode(TE_REMOTE_CANCEL);
             return false;
         }
-        if (type == ZCHALLENGE) {
-            SendHexHeader(ZACK, headerData_);
-        }
+        // A failed answer has its code stored, which ends the handshake below.
+        const bool answered = type != ZCHALLENGE || SendHexHeader(ZACK, HeaderData()) >= 0;
         ++status_->errorCount_;
-        if (++status_->consecutiveErrors_ > maxErrors_) {
+        if (++status_->consecutiveErrors_ > MaxErrors()) {
             SetCode(TE_HANDSHAKE_ERRORS);
+            return false;
         }
-        if (Code() < 0) {
+        if (!answered) {
             return false;
         }
     }
-    const unsigned bufferSize = headerData_[ZP0] + 256u * headerData_[ZP1];
-    peerFlags_ = headerData_[ZF0];
+    const std::uint8_t* init = HeaderData();
+    const unsigned bufferSize = init[ZP0] + 256u * init[ZP1];
+    SetPeerFlags(init[ZF0]);
+    unsigned& window = sender_.window;
     if (bufferSize != 0 && (windowSize_ == 0 || static_cast<unsigned>(windowSize_) >= bufferSize)) {
-        window_ = bufferSize;
+        window = bufferSize;
     } else {
-        window_ = static_cast<unsigned>(windowSize_);
+        window = static_cast<unsigned>(windowSize_);
     }
-    if (!(peerFlags_ & CANFDX) && window_ == 0) {
-        window_ = kHalfDuplexWindow;
+    if (!(PeerFlags() & CANFDX) && window == 0) {
+        window = kHalfDuplexWindow;
     }
-    status_->checkType_ = (peerFlags_ & CANFC32) ? kCheckCrc32 : kCheckCrc16;
+    status_->checkType_ = (PeerFlags() & CANFC32) ? kCheckCrc32 : kCheckCrc16;
     return true;
 }
 
@@ -139,29 +141,24 @@ bool ZModemEngine::OpenBatch() {
 // receiver can show the batch's progress. A list that cannot be walked a second time leaves both
 // at 0 (unknown).
 void ZModemEngine::CountBatch(const char* list) {
-    filesLeft_ = 0;
-    bytesLeft_ = 0;
+    sender_.filesLeft = 0;
+    sender_.bytesLeft = 0;
     if (list == nullptr) {
         return;
     }
-    const std::size_t length = std::strlen(list) + 1;
-    std::unique_ptr<char[]> copy(new (std::nothrow) char[length]);
-    std::unique_ptr<FileAccess> files(CreateFileAccess());
-    if (!copy || !files) {
-        return;
-    }
-    std::memcpy(copy.get(), list, length);
-    if (files->Init(copy.get(), 0) != 0) {
+    std::string copy(list);
+    const std::unique_ptr<FileAccess> files = CreateFileAccess();
+    if (!files || files->Init(copy.data(), 0) != 0) {
         return;
     }
     while (files->NextFile(true)) {
         if (files->Open(files->GetName(), "rb") == 0) {
-            bytesLeft_ += files->GetSize();
+            sender_.bytesLeft += files->GetSize();
             files->Close();
         }
         files->ResetSize();
-        ++filesLeft_;
-        if (pathMode_ == 2) {
+        ++sender_.filesLeft;
+        if (pathMode_ == PathSwitch::kReceiverNames) {
             files->NextFile(false);
         }
     }
@@ -178,7 +175,7 @@ bool ZModemEngine::PrepareNextFile() {
         status_->errorCount_ = 0;
         status_->consecutiveErrors_ = 0;
         status_->systemError_ = 0;
-        filePosition_ = -1;
+        sender_.filePosition = -1;
         if (file_->Open(file_->GetName(), "rb") == 0) {
             break;
         }
@@ -194,63 +191,62 @@ bool ZModemEngine::PrepareNextFile() {
         if (AbortCheck()) {
             return false;
         }
-        if (pathMode_ == 2) {
+        if (pathMode_ == PathSwitch::kReceiverNames) {
             file_->NextFile(false); // its receiver name
         }
     }
-    fileOpen_ = 1;
+    fileOpen_ = true;
     status_->fileSize_ = file_->GetSize();
     if (!AbortCheck()) {
         SetCode(0);
     }
     file_->FetchFileTime();
-    sendTime_ = static_cast<std::int32_t>(file_->GetUnixTime());
+    const std::int32_t sendTime = static_cast<std::int32_t>(file_->GetUnixTime());
 
     const char* name = status_->fileName_;
-    if (pathMode_ == 0) {
+    if (pathMode_ == PathSwitch::kStripPath) {
         // Without drive and directories, whichever separator the list used.
         name = StripPath(status_->fileName_);
         if (const char* slash = std::strrchr(name, '/')) {
             name = slash + 1;
         }
-    } else if (pathMode_ == 2) {
+    } else if (pathMode_ == PathSwitch::kReceiverNames) {
         // The list pairs names: keep the file's own name for the record, send the next item.
-        std::snprintf(nameArea_, sizeof nameArea_, "%s", status_->fileName_);
-        status_->fileName_ = nameArea_;
-        name = file_->NextFile(false) ? file_->GetName() : StripPath(nameArea_);
+        char* own = sender_.nameArea;
+        std::snprintf(own, sizeof sender_.nameArea, "%s", status_->fileName_);
+        status_->fileName_ = own;
+        name = file_->NextFile(false) ? file_->GetName() : StripPath(own);
     }
     // The mode in octal as a regular file's, where the platform has permission bits; 0 otherwise.
     // Then the serial number (none) and the files and bytes still to come, this one included.
     const std::uint32_t permissions = file_->PermissionBits();
     const unsigned long mode = permissions != 0 ? 0100000u | permissions : 0;
     const int length = std::snprintf(
-        reinterpret_cast<char*>(buffer_), kDataSize, "%s%c%ld %lo %lo 0 %d %lld", name, 0,
-        static_cast<long>(status_->fileSize_), static_cast<unsigned long>(sendTime_), mode,
-        std::max(filesLeft_, 1), std::max<long long>(bytesLeft_, status_->fileSize_));
+        reinterpret_cast<char*>(DataBuffer()), kDataSize, "%s%c%ld %lo %lo 0 %d %lld", name, 0,
+        static_cast<long>(status_->fileSize_), static_cast<unsigned long>(sendTime), mode,
+        std::max(sender_.filesLeft, 1), std::max<long long>(sender_.bytesLeft, status_->fileSize_));
     status_->blockLength_ = std::min(length, kDataSize - 1);
-    filesLeft_ = std::max(filesLeft_ - 1, 0);
-    bytesLeft_ = std::max<long long>(bytesLeft_ - status_->fileSize_, 0);
+    sender_.filesLeft = std::max(sender_.filesLeft - 1, 0);
+    sender_.bytesLeft = std::max<long long>(sender_.bytesLeft - status_->fileSize_, 0);
     return true;
 }
 
 bool ZModemEngine::OfferFile() {
     std::uint8_t data[4] = {0, 0, 0, 0};
-    data[ZF0] = static_cast<std::uint8_t>(crashRecovery_ == 3 ? ZCRESUM : kNoConversion);
+    data[ZF0] = static_cast<std::uint8_t>(crashRecovery_ == CrashRecovery::kAlways ? ZCRESUM
+                                                                                   : kNoConversion);
     data[ZF1] = static_cast<std::uint8_t>(management_);
     const int infoLength = status_->blockLength_;
     const auto sendOffer = [&] {
-        if (SendBinHeader(ZFILE, data) >= 0) {
-            SendData(infoLength, ZCRCW);
-        }
-        return Code() >= 0;
+        return SendBinHeader(ZFILE, data) >= 0 && SendData(infoLength, ZCRCW) >= 0;
     };
     if (!sendOffer()) {
         return false;
     }
     for (;;) {
-        const int type = ReadHeader(0);
-        if (Code() < 0) {
-            return false;
+        const int type = ReadHeader(OnBadHeader::kSearchOn);
+        if (type < 0) {
+            return false; // the code is stored
         }
         switch (type) {
         case ZACK:
@@ -290,8 +286,7 @@ bool ZModemEngine::OfferFile() {
         default:
             break;
         }
-        CountError();
-        if (Code() < 0) {
+        if (CountError()) {
             return false;
         }
     }
@@ -323,8 +318,8 @@ bool ZModemEngine::HeaderFollows(int timeoutMs) {
 }
 
 std::uint32_t ZModemEngine::FileCrc() {
-    filePosition_ = -1;
-    file_->Seek(0, 0);
+    sender_.filePosition = -1;
+    file_->Seek(0, FileAccess::kFromStart);
     std::uint32_t crc = 0xFFFFFFFFu;
     std::uint8_t b;
     while (file_->ReadByte(&b) != 0) {
@@ -334,94 +329,106 @@ std::uint32_t ZModemEngine::FileCrc() {
 }
 
 void ZModemEngine::SendFileData() {
-    errorLevel_ = 0;
-    noisyUntil_ = 0;
-    shortPackets_ = false;
+    ZModemSenderState& st = sender_;
+    st.errorLevel = 0;
+    st.noisyUntil = 0;
+    st.shortPackets = false;
     while (status_->position_ <= status_->fileSize_) {
         const int type = SendRun();
         if (Code() < 0) {
             return;
         }
-        if (type != kNoReply) {
-            switch (type) {
-            case ZACK:
-                status_->consecutiveErrors_ = 0;
-                break;
-            case ZSKIP:
-            case ZABORT:
-            case ZFIN:
-            case ZFERR:
-                SetCode(TE_REMOTE_CANCEL);
-                return;
-            case ZNAK:
-            case ZRPOS:
-                link_->PurgeInput(0);
-                SendData(0, ZCRCE);
-                CountError();
-                shortPackets_ = noisyUntil_ > status_->position_ &&
-                                noisyUntil_ - kNoisyStretch + kCloseLosses > status_->position_;
-                noisyUntil_ = status_->position_ + kNoisyStretch;
-                break;
-            default:
-                errorLevel_ = errorLevel_ < kNoisyErrorLevel
-                                  ? kNoisyErrorLevel
-                                  : std::min(errorLevel_ + 1, kTopErrorLevel);
-                CountError();
-                break;
-            }
-        }
-        if (Code() < 0) {
+        switch (type) {
+        case kNoReply:
+            break;
+        case ZACK:
+            status_->consecutiveErrors_ = 0;
+            break;
+        case ZSKIP:
+        case ZABORT:
+        case ZFIN:
+        case ZFERR:
+            SetCode(TE_REMOTE_CANCEL);
             return;
+        case ZNAK:
+        case ZRPOS: {
+            link_->PurgeInput(0);
+            // A failed end of frame has its code stored, which the error count is checked with.
+            const bool ended = SendData(0, ZCRCE) >= 0;
+            if (CountError() || !ended) {
+                return;
+            }
+            st.shortPackets = st.noisyUntil > status_->position_ &&
+                              st.noisyUntil - kNoisyStretch + kCloseLosses > status_->position_;
+            st.noisyUntil = status_->position_ + kNoisyStretch;
+            break;
         }
-        if (errorLevel_ > 0) {
-            --errorLevel_;
+        default:
+            st.errorLevel = st.errorLevel < kNoisyErrorLevel
+                                ? kNoisyErrorLevel
+                                : std::min(st.errorLevel + 1, kTopErrorLevel);
+            if (CountError()) {
+                return;
+            }
+            break;
         }
-        while (status_->position_ == status_->fileSize_) {
-            std::uint8_t data[4];
-            PutValue(data, static_cast<std::uint32_t>(status_->position_));
-            if (SendBinHeader(ZEOF, data) < 0) {
-                return;
-            }
-            // On a noisy line the ZEOF or its answer can be lost: it goes again when no answer
-            // comes in the time one may take.
-            const bool noisy = status_->position_ <= noisyUntil_;
-            if (noisy && !ReplyArrives()) {
-                continue;
-            }
-            for (;;) {
-                if (AbortCheck()) {
-                    return;
-                }
-                if (WatchBackChannel()) {
-                    break;
-                }
-                // The receiver may still be taking in what the line holds: sleep until its
-                // answer comes, looking up now and then.
-                const int idle = link_->Port().WaitForInput(kEofReplySliceMs);
-                if (idle < 0) {
-                    SetCode(idle);
-                    return;
-                }
-            }
-            const int type = ReadReply();
-            if (Code() < 0) {
-                return;
-            }
-            if (type == ZRINIT) {
-                ++status_->fileCount_;
-                return;
-            }
-            if (type != ZRPOS && type != ZNAK) {
-                SetCode(TE_REMOTE_CANCEL);
-                return;
-            }
+        if (st.errorLevel > 0) {
+            --st.errorLevel;
+        }
+        if (status_->position_ == status_->fileSize_ && SendEndOfFile()) {
+            return;
         }
     }
     ++status_->fileCount_;
 }
 
+bool ZModemEngine::SendEndOfFile() {
+    while (status_->position_ == status_->fileSize_) {
+        std::uint8_t data[4];
+        PutValue(data, static_cast<std::uint32_t>(status_->position_));
+        if (SendBinHeader(ZEOF, data) < 0) {
+            return true;
+        }
+        // On a noisy line the ZEOF or its answer can be lost: it goes again when no answer
+        // comes in the time one may take.
+        const bool noisy = status_->position_ <= sender_.noisyUntil;
+        if (noisy && !ReplyArrives()) {
+            continue;
+        }
+        for (;;) {
+            if (AbortCheck()) {
+                return true;
+            }
+            if (WatchBackChannel()) {
+                break;
+            }
+            // The receiver may still be taking in what the line holds: sleep until its
+            // answer comes, looking up now and then.
+            const int idle = link_->Port().WaitForInput(kEofReplySliceMs);
+            if (idle < 0) {
+                SetCode(idle);
+                return true;
+            }
+        }
+        const int type = ReadReply();
+        if (Code() < 0) {
+            return true;
+        }
+        if (type == ZRINIT) {
+            ++status_->fileCount_;
+            return true;
+        }
+        if (type != ZRPOS && type != ZNAK) {
+            SetCode(TE_REMOTE_CANCEL);
+            return true;
+        }
+    }
+    return false;
+}
+
 int ZModemEngine::SendRun() {
-    windowSent_ = 0;
+    ZModemSenderState& st = sender_;
+    st.windowSent = 0;
     std::uint8_t data[4];
     PutValue(data, static_cast<std::uint32_t>(status_->position_));
     if (SendBinHeader(ZDATA, data) < 0) {
@@ -429,8 +436,9 @@ int ZModemEngine::SendRun() {
     }
     // Nothing is left to send (an empty file, or a file the receiver already holds whole): an
     // empty frame, then ZEOF. Receivers that expect data before ZEOF take that, as sz sends it.
+    // (A failed send has its code stored, which the caller looks at.)
     if (status_->position_ >= status_->fileSize_) {
-        SendData(0, ZCRCE);
+        static_cast<void>(SendData(0, ZCRCE));
         return kNoReply;
     }
     while (!AbortCheck()) {
@@ -439,7 +447,8 @@ int ZModemEngine::SendRun() {
             return kNoReply;
         }
         const bool due = end == ZCRCQ || end == ZCRCW;
-        if (due && status_->position_ <= noisyUntil_ && !ReplyArrives()) {
+        const bool noisy = status_->position_ <= st.noisyUntil;
+        if (due && noisy && !ReplyArrives()) {
             // On a noisy line the answer itself can be lost: go on with a new frame, which the
             // receiver takes when it has all before it, or answers with where it stands.
             return kNoReply;
@@ -447,16 +456,16 @@ int ZModemEngine::SendRun() {
         if (due || WatchBackChannel()) {
             // On a noisy line a damaged answer ends the run at once: the new frame that follows
             // makes the receiver say again where it stands.
-            const int type = ReadReply(status_->position_ <= noisyUntil_);
+            const int type = ReadReply(noisy ? OnBadHeader::kReturnCode : OnBadHeader::kSearchOn);
             if (type != ZACK || end != ZCRCQ) {
                 return type;
             }
             // ZCRCQ keeps the frame open: once it is acknowledged the next window follows in
             // the same frame, without a new ZDATA header.
             status_->consecutiveErrors_ = 0;
-            windowSent_ = 0;
-            if (errorLevel_ > 0) {
-                --errorLevel_;
+            st.windowSent = 0;
+            if (st.errorLevel > 0) {
+                --st.errorLevel;
             }
             continue;
         }
@@ -464,23 +473,25 @@ int ZModemEngine::SendRun() {
             return kNoReply;
         }
     }
-    SendData(0, ZCRCE);
+    static_cast<void>(SendData(0, ZCRCE)); // the run stops: the code is stored
     return kNoReply;
 }
 
 int ZModemEngine::SendNextSubpacket() {
-    const bool noisy = status_->position_ < noisyUntil_;
-    const unsigned noisyWindow = shortPackets_ ? kShortWindow : kNoisyWindow;
+    ZModemSenderState& st = sender_;
+    const bool noisy = status_->position_ < st.noisyUntil;
+    const unsigned noisyWindow = st.shortPackets ? kShortWindow : kNoisyWindow;
     const unsigned window =
-        noisy && (window_ == 0 || window_ > noisyWindow) ? noisyWindow : window_;
-    const unsigned packet = noisy && shortPackets_ ? kShortPacket : kDataSize;
-    const unsigned chunk = window == 0 ? packet : std::min<unsigned>(window - windowSent_, packet);
+        noisy && (st.window == 0 || st.window > noisyWindow) ? noisyWindow : st.window;
+    const unsigned packet = noisy && st.shortPackets ? kShortPacket : kDataSize;
+    const unsigned chunk =
+        window == 0 ? packet : std::min<unsigned>(window - st.windowSent, packet);
     // The file is already there when the data goes on where the last subpacket ended.
-    if (filePosition_ != status_->position_) {
-        file_->Seek(status_->position_, 0);
+    if (st.filePosition != status_->position_) {
+        file_->Seek(status_->position_, FileAccess::kFromStart);
     }
-    const int count = file_->Read(buffer_, static_cast<std::int32_t>(chunk));
-    filePosition_ = count > 0 ? status_->position_ + count : -1;
+    const int count = file_->Read(DataBuffer(), static_cast<std::int32_t>(chunk));
+    st.filePosition = count > 0 ? status_->position_ + count : -1;
     status_->blockLength_ = count;
     if (count <= 0) {
         SetCode(TE_READ_FAILED);
@@ -488,7 +499,7 @@ int ZModemEngine::SendNextSubpacket() {
         return TE_READ_FAILED;
     }
     status_->position_ += count;
-    windowSent_ += static_cast<unsigned>(count);
+    st.windowSent += static_cast<unsigned>(count);
 
     int end;
     // The subpacket that reaches the end of the file closes the frame, also when it is full:
@@ -497,22 +508,20 @@ int ZModemEngine::SendNextSubpacket() {
         static_cast<unsigned>(count) < chunk || status_->position_ >= status_->fileSize_;
     if (endOfFile) {
         end = window != 0 ? ZCRCW : ZCRCE;
-    } else if (errorLevel_ >= kAckEachLevel) {
+    } else if (st.errorLevel >= kAckEachLevel) {
         end = ZCRCW;
     } else if (window != 0) {
-        end = windowSent_ >= window ? ZCRCQ : ZCRCG;
+        end = st.windowSent >= window ? ZCRCQ : ZCRCG;
     } else {
-        end = (peerFlags_ & CANOVIO) ? ZCRCG : ZCRCQ;
+        end = (PeerFlags() & CANOVIO) ? ZCRCG : ZCRCQ;
     }
-    if (SendData(count, end) < 0) {
-        return Code() < 0 ? Code() : TE_SEND_TIMEOUT;
-    }
-    return end;
+    const int sent = SendData(count, end);
+    return sent < 0 ? sent : end;
 }
 
 bool ZModemEngine::ReplyArrives() {
     // The window's bytes may still be on their way at a slow line's pace, then the answer.
-    const std::uint32_t limit = kReplyWaitMs + kReplyWaitPerByteUs * windowSent_ / 1000;
+    const std::uint32_t limit = kReplyWaitMs + kReplyWaitPerByteUs * sender_.windowSent / 1000;
     const std::uint32_t start = TickCount();
     while (link_->InputCount() == 0) {
         const std::uint32_t waited = TickCount() - start;
@@ -526,46 +535,47 @@ bool ZModemEngine::ReplyArrives() {
     return true;
 }
 
-int ZModemEngine::WatchBackChannel() {
+bool ZModemEngine::WatchBackChannel() {
     // Nothing waiting: nothing to report. (Taking the first byte from the port, when there is
     // one, costs less than asking for the queue's count after every subpacket.) After a
     // flow-control byte, such as the XON that ends the hex header this file began with, only
     // what is already waiting is looked at; after other bytes, noise, the rest of the noise is
     // waited for and passed over.
+    int& errorLevel = sender_.errorLevel;
     bool noise = false;
     for (int c = link_->Port().NextByte(); c >= 0;
          c = noise ? ReadLinkByte(kBackChannelTimeoutMs) : link_->Port().NextByte()) {
         if (c == ZPAD || c == ZDLE) {
             // A CAN may begin the cancel: the header search counts it with those that follow.
-            pendingCans_ = c == ZDLE ? 1 : 0;
-            return 1;
+            CarryCans(c == ZDLE ? 1 : 0);
+            return true;
         }
         if (c == ZXON || c == ZXOFF) {
             continue;
         }
-        if (errorLevel_ >= kTopErrorLevel) {
-            SendData(0, ZCRCE);
-            return 1;
+        if (errorLevel >= kTopErrorLevel) {
+            static_cast<void>(SendData(0, ZCRCE)); // a failed send has its code stored
+            return true;
         }
-        ++errorLevel_;
+        ++errorLevel;
         noise = true;
     }
-    if (errorLevel_ < kNoisyErrorLevel) {
-        errorLevel_ = kNoisyErrorLevel;
+    if (errorLevel < kNoisyErrorLevel) {
+        errorLevel = kNoisyErrorLevel;
     }
-    return 0;
+    return false;
 }
 
-int ZModemEngine::ReadReply(bool oneShot) {
+int ZModemEngine::ReadReply(OnBadHeader onBad) {
     // A reply whose start the noise made unrecognisable is followed by silence: on a noisy line
     // the search gives up on it soon instead of holding the line for the full search time.
     struct SilenceLimit {
-        int& limit;
-        ~SilenceLimit() { limit = kSearchSilenceMs; }
-    } restore{searchSilenceMs_};
-    searchSilenceMs_ = oneShot ? kDamagedReplySilenceMs : kSearchSilenceMs;
+        ZModemEngine& engine;
+        ~SilenceLimit() { engine.SetSearchSilence(kSearchSilenceMs); }
+    } restore{*this};
+    SetSearchSilence(onBad == OnBadHeader::kReturnCode ? kDamagedReplySilenceMs : kSearchSilenceMs);
     for (;;) {
-        const int type = ReadHeader(oneShot ? 1 : 0);
+        const int type = ReadHeader(onBad);
         switch (type) {
         case ZRINIT:
         case ZSKIP:
@@ -579,8 +589,8 @@ int ZModemEngine::ReadReply(bool oneShot) {
             return type;
         case ZRPOS:
             link_->PurgeOutput();
-            lastRposPosition_ = static_cast<std::int32_t>(HeaderValue());
-            status_->position_ = lastRposPosition_;
+            sender_.lastRposPosition = static_cast<std::int32_t>(HeaderValue());
+            status_->position_ = sender_.lastRposPosition;
             return type;
         default:
             break;
@@ -589,34 +599,38 @@ int ZModemEngine::ReadReply(bool oneShot) {
             return Code() < 0 ? Code() : type;
         }
         // A header a receiver has no business sending here: ask it to say where it stands.
-        if (SendHexHeader(ZNAK, kZero) < 0) {
-            return Code();
+        const int asked = SendHexHeader(ZNAK, kZero);
+        if (asked < 0) {
+            return asked;
         }
     }
 }
 
 void ZModemEngine::EndBatch() {
     for (;;) {
-        if (SendHexHeader(ZFIN, kZero) < 0 || Code() < 0) {
+        if (SendHexHeader(ZFIN, kZero) < 0) {
             return;
         }
-        int type = ReadHeader(0);
+        int type = ReadHeader(OnBadHeader::kSearchOn);
         if (type == ZRINIT || type == ZFERR) {
-            type = ReadHeader(0);
+            type = ReadHeader(OnBadHeader::kSearchOn);
         }
-        if (Code() < 0) {
-            return;
+        if (type < 0) {
+            return; // the code is stored
         }
         if (type == ZFIN) {
-            SendByte('O');
-            SendByte('O');
+            // "OO" ends the session; each O goes whatever became of the other (a failure has
+            // its code stored).
+            for (int i = 0; i < 2; ++i) {
+                static_cast<void>(SendByte('O'));
+            }
             return;
         }
         if (type == ZABORT) {
             return;
         }
         ++status_->errorCount_;
-        if (++status_->consecutiveErrors_ > maxErrors_) {
+        if (++status_->consecutiveErrors_ > MaxErrors()) {
             SetCode(TE_HANDSHAKE_ERRORS);
             return;
         }

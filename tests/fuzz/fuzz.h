@@ -72,9 +72,13 @@ struct FuzzLine {
 class FuzzEngine : public FuzzLine, public ZModemEngine {
 public:
     FuzzEngine(const std::uint8_t* data, std::size_t size)
-        : FuzzLine(data, size), ZModemEngine(&link, nullptr) {}
-    void SetPeerFlags(int flags) { peerFlags_ = flags; }
-    void SetHeaderFormat(int format) { headerFormat_ = format; }
+        : FuzzLine(data, size), ZModemEngine(&link, nullptr) {
+        if (Prepare() != 1) { // the buffers
+            std::abort();
+        }
+    }
+    using ZModemEngine::SetHeaderFormat;
+    using ZModemEngine::SetPeerFlags;
     int Code() const { return Status()->code_; }
 };
 

@@ -181,7 +181,7 @@ TEST_F(FileAccessTest, OpenModesFollowTheTable) {
         }
         ASSERT_EQ(file_->Open(Path("f.bin").c_str(), c.mode), 0);
         EXPECT_EQ(file_->Write("XY", 2), c.mode[0] == 'r' && c.mode[1] != 'w' ? 0 : 2);
-        EXPECT_EQ(file_->Seek(0, 0), 0);
+        EXPECT_EQ(file_->Seek(0, FileAccess::kFromStart), 0);
         char buffer[1] = {};
         EXPECT_EQ(file_->Read(buffer, 1), c.read);
         EXPECT_EQ(file_->Close(), 0);

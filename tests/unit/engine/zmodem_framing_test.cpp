@@ -18,15 +18,19 @@ namespace tollan::test {
 namespace {
 
 constexpr std::uint8_t kXon = 0x11;
+constexpr auto kReturn = ZModemEngine::OnBadHeader::kReturnCode;
+constexpr auto kSearchOn = ZModemEngine::OnBadHeader::kSearchOn;
 const Bytes kZrinit{ZPAD, ZPAD, ZDLE, 'B', '0', '1'}; // a hex ZRINIT begins so
 
 // The engine with the peer's capabilities and the last header format settable, as a batch would
 // leave them.
 class Framer : public ZModemEngine {
 public:
-    using ZModemEngine::ZModemEngine;
-    void SetPeerFlags(int flags) { peerFlags_ = flags; }
-    void SetHeaderFormat(int format) { headerFormat_ = format; }
+    Framer(CommLink* link, TransferStatus* status) : ZModemEngine(link, status) {
+        EXPECT_EQ(Prepare(), 1); // the buffers
+    }
+    using ZModemEngine::SetHeaderFormat;
+    using ZModemEngine::SetPeerFlags;
     using ZModemEngine::WatchBackChannel;
 };
 
@@ -126,13 +130,13 @@ TEST_F(ZModemFraming, HeadersAndSubpacketsRoundTrip) {
         Bytes expected;
         if (c.subpacket) {
             std::copy(every.begin(), every.end(), engine.DataBuffer());
-            engine.SendData(256, c.type);
+            EXPECT_GE(engine.SendData(256, c.type), 0);
             expected = Subpacket(every, static_cast<std::uint8_t>(c.type), crc32);
         } else if (c.format == 'B') {
-            engine.SendHexHeader(c.type, position.data());
+            EXPECT_GE(engine.SendHexHeader(c.type, position.data()), 0);
             expected = HexHeader(c.type, position);
         } else {
-            engine.SendBinHeader(c.type, position.data());
+            EXPECT_GE(engine.SendBinHeader(c.type, position.data()), 0);
             expected = BinHeader(c.type, position, crc32);
         }
         if (c.xon) {
@@ -147,7 +151,7 @@ TEST_F(ZModemFraming, HeadersAndSubpacketsRoundTrip) {
             ASSERT_EQ(side.status.blockLength_, 256);
             EXPECT_EQ(Bytes(engine.DataBuffer(), engine.DataBuffer() + 256), every);
         } else {
-            EXPECT_EQ(engine.ReadHeader(1), c.type);
+            EXPECT_EQ(engine.ReadHeader(kReturn), c.type);
             EXPECT_EQ(engine.HeaderFormat(), c.format);
             EXPECT_EQ(engine.HeaderValue(), 0x1893110Du);
         }
@@ -211,7 +215,7 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
             engine.SetHeaderFormat(c.format);
             EXPECT_EQ(engine.ReadData(), c.expected);
         } else {
-            EXPECT_EQ(engine.ReadHeader(1), c.expected);
+            EXPECT_EQ(engine.ReadHeader(kReturn), c.expected);
             EXPECT_EQ(side.status.errorCount_ - errors, c.expected < 0 ? 1 : 0);
         }
         EXPECT_EQ(side.status.code_, 0);
@@ -299,10 +303,10 @@ TEST_F(ZModemFraming, SenderGivesUpSoonOnAnUnrecognisableAnswer) {
 // Four CANs are noise; five cancel, before a header or inside data, and get no answer.
 TEST_F(ZModemFraming, FiveCansCancelWithoutAnswer) {
     peer.Send(Join({{ZDLE, ZDLE, ZDLE, ZDLE, 'x'}, HexHeader(ZRINIT, {0, 0, 0, 0x23})}));
-    EXPECT_EQ(engine.ReadHeader(1), ZRINIT);
+    EXPECT_EQ(engine.ReadHeader(kReturn), ZRINIT);
 
     peer.Send(Bytes(5, ZDLE));
-    EXPECT_EQ(engine.ReadHeader(0), TE_REMOTE_CANCEL);
+    EXPECT_EQ(engine.ReadHeader(kSearchOn), TE_REMOTE_CANCEL);
     EXPECT_EQ(side.status.code_, TE_REMOTE_CANCEL);
     side.status.code_ = 0;
     engine.SetHeaderFormat('A');
@@ -312,8 +316,8 @@ TEST_F(ZModemFraming, FiveCansCancelWithoutAnswer) {
     // five backspaces); the header search counts it with the other four.
     side.status.code_ = 0;
     peer.Send(Bytes{ZDLE, ZDLE, ZDLE, ZDLE, ZDLE, 8, 8, 8, 8, 8});
-    EXPECT_EQ(engine.WatchBackChannel(), 1);
-    EXPECT_EQ(engine.ReadHeader(0), TE_REMOTE_CANCEL);
+    EXPECT_TRUE(engine.WatchBackChannel());
+    EXPECT_EQ(engine.ReadHeader(kSearchOn), TE_REMOTE_CANCEL);
     EXPECT_TRUE(Sent().empty());
 }
 

@@ -70,7 +70,7 @@ TEST(ResultCode, EngineCodesMapToTheirResultAndText) {
 struct Record {
     explicit Record(bool hostRun, bool showErrors = false) : settings(Receiving(hostRun)) {
         result.showErrors = showErrors ? 1 : 0;
-        status.Reset(0);
+        status.Reset(Direction::kReceive);
         status.StartPass();
     }
     // The engine moves on to `name`, reports `bytes` of it, then `code`.
