@@ -12,6 +12,10 @@ constexpr std::uint32_t kLinesUp = 0x10 | 0x20 | 0x80;
 
 void StdioPort::Open(std::uint32_t) {}
 
+int StdioPort::Idle() {
+    return IdleSlice(InputBuffered(), [this](int ms) { return WaitForInput(ms); });
+}
+
 int StdioPort::ReadModemStatus() {
     modemStatus_ = kLinesUp;
     return static_cast<int>(modemStatus_);
@@ -61,9 +65,13 @@ int StdioPort::Signal(int code, int) {
     case kSignalFramingError:
     case kSignalBreakReceived:
     case kSignalReceiveOverflow:
+    case kSignalReserved17:
+    case kSignalReserved18:
+    case kSignalReserved19:
+    case kSignalReserved20:
         return 0;
     default:
-        return code >= 17 && code <= 20 ? 0 : 2;
+        return 2;
     }
 }
 
@@ -129,8 +137,8 @@ int StdioPort::Read(void* buffer, int length) {
     return count;
 }
 
-int StdioPort::Purge(int direction, int count) {
-    if (direction != 0) {
+int StdioPort::Purge(PurgeDirection direction, int count) {
+    if (direction == PurgeDirection::kOutput) {
         DropOutput();
         return LINK_OK;
     }
