@@ -1,6 +1,7 @@
 #include "link/comm_port.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -117,6 +118,70 @@ int CommPort::PutByteByWrite(std::uint8_t byte) {
 
 int CommPort::PutStringByWrite(const char* text) {
     return Write(text, static_cast<int>(std::strlen(text)));
+}
+
+void CommPort::KeepQueueSizes(std::uint32_t receiveSize, std::uint32_t transmitSize) {
+    if (receiveSize != 0) {
+        receiveSize_ = static_cast<std::uint16_t>(receiveSize);
+    }
+    if (transmitSize != 0) {
+        transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    }
+}
+
+std::uint32_t CommPort::TransmitRoom(int length, std::uint32_t queued) const {
+    return std::min(static_cast<std::uint32_t>(length), transmitSize_ - queued);
+}
+
+QueueStatus& CommPort::FillQueueStatus(QueueStatus& record, std::uint32_t received,
+                                       std::uint32_t transmitCount, std::uint16_t holdFlags) const {
+    record.receiveValid = 1;
+    record.receiveCount = received + static_cast<std::uint32_t>(inputEnd_ - inputNext_);
+    record.receiveSize = receiveSize_;
+    record.transmitValid = 1;
+    record.transmitCount = transmitCount;
+    record.transmitSize = transmitSize_;
+    record.holdFlags = holdFlags;
+    return record;
+}
+
+void CommPort::DumpQueues(const PrintLine& printLine) {
+    QueueStatus queues;
+    GetQueueStatus(queues, kQueueAll);
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
+                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
+                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
+                  (queues.holdFlags & kHoldBlockSent) ? 1 : 0,
+                  (queues.holdFlags & kHoldBlockReceived) ? 1 : 0);
+    printLine(text);
+}
+
+int CommPort::BufferedByte() {
+    if (inputNext_ == inputEnd_ && Refill() <= 0) {
+        return LINK_NO_DATA;
+    }
+    return *inputNext_++;
+}
+
+int CommPort::TakeBuffered(std::uint8_t* out, int length) {
+    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
+    std::copy(inputNext_, inputNext_ + buffered, out);
+    inputNext_ += buffered;
+    return buffered;
+}
+
+int CommPort::PurgeByDropping(PurgeDirection direction, int count) {
+    if (direction == PurgeDirection::kOutput) {
+        DropOutput();
+        return 0;
+    }
+    if (count <= 0) {
+        DropInput();
+        return 0;
+    }
+    return DiscardByReading(count);
 }
 
 int CommPort::DiscardByReading(int count) {

@@ -275,6 +275,69 @@ protected:
     int dtrState_ = 1;
     int rtsState_ = 1;
 
+    // The flow-control codes of the last successful SetFlowControl(); both start at none.
+    int inputFlow_ = kFlowNone;
+    int outputFlow_ = kFlowNone;
+    // Remembers the codes just set; 0.
+    int KeepFlow(int input, int output) {
+        inputFlow_ = input;
+        outputFlow_ = output;
+        return 0;
+    }
+    // GetFlowControl() of every port: the remembered codes; 0.
+    int ReportFlow(int& input, int& output) const {
+        input = inputFlow_;
+        output = outputFlow_;
+        return 0;
+    }
+
+    // SetBreak() of a serial port: a negative state answers the break state; otherwise
+    // `setLine(state == 1)` sets or clears the break on the device, and the state is kept when
+    // that worked (else LINK_BREAK_FAILED is stored and returned).
+    template <typename SetLine>
+    int ChangeBreak(int state, SetLine setLine) {
+        if (state < 0) {
+            return breakState_;
+        }
+        if (!setLine(state == 1)) {
+            return SetStatus(LINK_BREAK_FAILED);
+        }
+        breakState_ = static_cast<std::uint16_t>(state);
+        return breakState_;
+    }
+    std::uint16_t breakState_ = 0;
+
+    // The queue sizes a serial port reports and keeps to (16-bit values).
+    std::uint32_t receiveSize_ = 0;
+    std::uint32_t transmitSize_ = 0;
+    // Takes new queue sizes; 0 keeps a size.
+    void KeepQueueSizes(std::uint32_t receiveSize, std::uint32_t transmitSize);
+    // How much of `length` bytes a write offers while `queued` wait in the transmit queue:
+    // unsigned on purpose, so that a queue fuller than the configured size offers everything.
+    std::uint32_t TransmitRoom(int length, std::uint32_t queued) const;
+    // Fills every field of `record`: the receive count is `received` (in the device) plus the
+    // bytes buffered by the port. Returns it.
+    QueueStatus& FillQueueStatus(QueueStatus& record, std::uint32_t received,
+                                 std::uint32_t transmitCount, std::uint16_t holdFlags) const;
+    // The last line of Dump() in every serial port: the queues from GetQueueStatus().
+    void DumpQueues(const PrintLine& printLine);
+
+    // Takes what the device holds into the port's empty buffer ([inputNext_, inputEnd_)): the
+    // count, 0 when nothing is waiting, or a negative code once the input has ended. The default
+    // buffers nothing.
+    virtual int Refill() { return 0; }
+    // GetByte() of a port that buffers its input: the next buffered byte, after a Refill() when
+    // none is left; LINK_NO_DATA when none came.
+    int BufferedByte();
+    // Copies at most `length` buffered bytes to `out`; the count.
+    int TakeBuffered(std::uint8_t* out, int length);
+    // Discards what the port and the device hold of the input, and the device's output.
+    virtual void DropInput() {}
+    virtual void DropOutput() {}
+    // Purge() of a serial port: output and all input at once through DropOutput() and
+    // DropInput(); input with a count by reading (DiscardByReading()).
+    int PurgeByDropping(PurgeDirection direction, int count);
+
     // Purge(kInput, count) with count > 0 in every port: reads at most `count` bytes; 0 once
     // none is waiting, LINK_FAILED when input is still arriving after `count` of them.
     [[nodiscard]] int DiscardByReading(int count);

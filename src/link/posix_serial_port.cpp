@@ -108,8 +108,7 @@ bool LineSpeedOffered(std::uint32_t speed) {
 PosixSerialPort::PosixSerialPort(std::string devicePath, std::uint32_t receiveSize,
                                  std::uint32_t transmitSize)
     : CommPort(kNoPortNumber), path_(std::move(devicePath)), byNumber_(false) {
-    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    KeepQueueSizes(receiveSize, transmitSize);
     Open(kNoPortNumber);
     if (IsOpen()) {
         RaiseOutputLines();
@@ -119,8 +118,7 @@ PosixSerialPort::PosixSerialPort(std::string devicePath, std::uint32_t receiveSi
 PosixSerialPort::PosixSerialPort(std::uint32_t portNumber, std::string devicePath,
                                  std::uint32_t receiveSize, std::uint32_t transmitSize)
     : CommPort(portNumber), path_(std::move(devicePath)), byNumber_(true) {
-    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    KeepQueueSizes(receiveSize, transmitSize);
     Open(portNumber);
     if (IsOpen()) {
         RaiseOutputLines();
@@ -324,26 +322,15 @@ QueueStatus& PosixSerialPort::GetQueueStatus(QueueStatus& record, int) {
     if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) {
         waiting = 0;
     }
-    record.receiveValid = 1;
-    record.receiveCount = static_cast<std::uint32_t>(waiting + (inputEnd_ - inputNext_));
-    record.receiveSize = receiveSize_;
-    record.transmitValid = 1;
-    record.transmitCount = OutputQueued();
-    record.transmitSize = transmitSize_;
-    record.holdFlags = 0; // termios does not tell
-    return record;
+    // termios does not tell of holds.
+    return FillQueueStatus(record, static_cast<std::uint32_t>(waiting), OutputQueued(), 0);
 }
 
 int PosixSerialPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
                                std::uint32_t transmitSize) {
     DropInput();
     DropOutput();
-    if (receiveSize != 0) {
-        receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    }
-    if (transmitSize != 0) {
-        transmitSize_ = static_cast<std::uint16_t>(transmitSize);
-    }
+    KeepQueueSizes(receiveSize, transmitSize);
     if (xoffLimit != 0) {
         xoffLimit_ = xoffLimit;
     }
@@ -374,26 +361,16 @@ int PosixSerialPort::SetFlowControl(int input, int output) {
         return SetStatus(CodeForErrno(errno));
     }
     working_ = config;
-    inputFlow_ = input;
-    outputFlow_ = output;
-    return 0;
+    return KeepFlow(input, output);
 }
 
 int PosixSerialPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
+    return ReportFlow(input, output);
 }
 
 int PosixSerialPort::SetBreak(int state) {
-    if (state < 0) {
-        return breakState_;
-    }
-    if (ioctl(fd_, state == 1 ? TIOCSBRK : TIOCCBRK) != 0) {
-        return SetStatus(LINK_BREAK_FAILED);
-    }
-    breakState_ = static_cast<std::uint16_t>(state);
-    return breakState_;
+    return ChangeBreak(state,
+                       [this](bool on) { return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; });
 }
 
 int PosixSerialPort::Signal(int code, int value) {
@@ -494,10 +471,8 @@ int PosixSerialPort::Write(const void* buffer, int length) {
         return 0;
     }
     pacing_.Wrote();
-    // Unsigned on purpose: a driver queue fuller than the configured size offers everything.
     const std::uint32_t queued = queueSeenEmpty_ || !queueCounted_ ? 0 : OutputQueued();
-    const std::uint32_t room = transmitSize_ - queued;
-    const int wanted = static_cast<int>(std::min(static_cast<std::uint32_t>(length), room));
+    const int wanted = static_cast<int>(TransmitRoom(length, queued));
     int count = 0;
     if (wanted > 0) {
         const std::uint32_t deadline = TickCount() + 10 + 5 * static_cast<std::uint32_t>(wanted);
@@ -631,10 +606,7 @@ int PosixSerialPort::WaitForInput(int timeoutMs) {
 }
 
 int PosixSerialPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() == 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
+    return BufferedByte();
 }
 
 int PosixSerialPort::Read(void* buffer, int length) {
@@ -642,10 +614,7 @@ int PosixSerialPort::Read(void* buffer, int length) {
         return 0;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
-    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
-    std::memcpy(out, inputNext_, static_cast<std::size_t>(buffered));
-    inputNext_ += buffered;
-    int count = buffered;
+    int count = TakeBuffered(out, length);
     if (count < length) {
         const ssize_t got = read(fd_, out + count, static_cast<std::size_t>(length - count));
         if (got > 0) {
@@ -656,15 +625,7 @@ int PosixSerialPort::Read(void* buffer, int length) {
 }
 
 int PosixSerialPort::Purge(PurgeDirection direction, int count) {
-    if (direction == PurgeDirection::kOutput) {
-        DropOutput();
-        return 0;
-    }
-    if (count <= 0) {
-        DropInput();
-        return 0;
-    }
-    return DiscardByReading(count);
+    return PurgeByDropping(direction, count);
 }
 
 void PosixSerialPort::DropInput() {
@@ -678,8 +639,6 @@ void PosixSerialPort::DropOutput() {
 }
 
 void PosixSerialPort::Dump(const PrintLine& printLine) {
-    QueueStatus queues;
-    GetQueueStatus(queues, kQueueAll);
     const termios& c = working_;
     char text[PATH_MAX + 64];
     std::snprintf(text, sizeof text,
@@ -699,13 +658,7 @@ void PosixSerialPort::Dump(const PrintLine& printLine) {
     printLine(text);
     std::snprintf(text, sizeof text, "XoffLim: %-5u Device: %s", xoffLimit_, path_.c_str());
     printLine(text);
-    std::snprintf(text, sizeof text,
-                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
-                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
-                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
-                  (queues.holdFlags & kHoldBlockSent) ? 1 : 0,
-                  (queues.holdFlags & kHoldBlockReceived) ? 1 : 0);
-    printLine(text);
+    DumpQueues(printLine);
 }
 
 } // namespace tollan

@@ -83,8 +83,8 @@ private:
     bool ModemInputOn(std::uint32_t mask) override;
     bool ErrorSeen(int code) const override;
     // Discard what the port and the device hold of the input, and the device's output.
-    void DropInput();
-    void DropOutput();
+    void DropInput() override;
+    void DropOutput() override;
     // Bytes still waiting in the driver's transmit queue.
     std::uint32_t OutputQueued();
     // Writes up to `length` bytes, waiting for room while the device is full until `deadline`
@@ -93,7 +93,7 @@ private:
     // Waits until the device has sent `count` bytes just written, or a slow line's time for them.
     void WaitUntilSent(int count);
     // Reads what the device holds into the empty buffer; the count.
-    int Refill();
+    int Refill() override;
     // Refill() for a wait that ended; notes whether the input trickles in.
     int TakeArrivedInput();
 
@@ -107,13 +107,8 @@ private:
     char parity_ = 'N';
     int dataBits_ = 8;
     int stopBits_ = 1;
-    int inputFlow_ = 0;
-    int outputFlow_ = 0;
-    std::uint16_t breakState_ = 0;
     std::uint32_t errors_ = 0; // one bit per error signal code, see posix_serial_port.cpp
     std::uint32_t modemStatus_ = 0;
-    std::uint32_t receiveSize_ = 0;
-    std::uint32_t transmitSize_ = 0;
     std::uint32_t xoffLimit_ = 128;
     // Driver error counters at the last look: frame, overrun, parity, break, buffer overrun.
     std::uint32_t counters_[5] = {0, 0, 0, 0, 0};

@@ -34,16 +34,13 @@ int StdioPort::SetFlowControl(int input, int output) {
     if (checked != 0) {
         return checked;
     }
-    inputFlow_ = input;
-    outputFlow_ = output;
+    KeepFlow(input, output);
     FlowControlChanged();
     return LINK_OK;
 }
 
 int StdioPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
+    return ReportFlow(input, output);
 }
 
 int StdioPort::SetBreak(int) {
@@ -118,10 +115,7 @@ int StdioPort::SendImmediate(std::uint8_t byte) {
 }
 
 int StdioPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() <= 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
+    return BufferedByte();
 }
 
 int StdioPort::Read(void* buffer, int length) {

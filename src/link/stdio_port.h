@@ -43,12 +43,11 @@ public:
     bool KeepsOutputOnClose() const override { return true; }
 
 protected:
-    // Takes what has arrived into the port's empty buffer ([inputNext_, inputEnd_)): the count,
-    // 0 when nothing is waiting, a negative code once the input has ended (LINK_LINE_LOST
-    // where the port loses the line with it).
-    virtual int Refill() = 0;
-    // Drops output not yet sent, where the platform's output holds any.
-    virtual void DropOutput() {}
+    // Takes what has arrived into the port's empty buffer: the count, 0 when nothing is
+    // waiting, a negative code once the input has ended (LINK_LINE_LOST where the port loses
+    // the line with it). Output not yet sent is dropped by DropOutput(), where the platform's
+    // output holds any.
+    int Refill() override = 0;
     // The flow-control codes changed (inputFlow_, outputFlow_).
     virtual void FlowControlChanged() {}
 
@@ -56,8 +55,6 @@ protected:
     char parity_ = 'N';
     int dataBits_ = 8;
     int stopBits_ = 1;
-    int inputFlow_ = 0;
-    int outputFlow_ = 0;
     std::uint32_t errors_ = 0;
     std::uint32_t modemStatus_ = 0;
 };

@@ -34,8 +34,7 @@ bool LineSpeedOffered(std::uint32_t speed) {
 Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
                                  std::uint32_t transmitSize, const Win32CommCalls& calls)
     : CommPort(portNumber), calls_(&calls) {
-    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
-    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
+    KeepQueueSizes(receiveSize, transmitSize);
     waitEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Open(portNumber);
     if (IsOpen()) {
@@ -261,32 +260,17 @@ int Win32SerialPort::Close() {
 QueueStatus& Win32SerialPort::GetQueueStatus(QueueStatus& record, int) {
     COMSTAT stat{};
     ClearErrors(&stat);
-    record.receiveValid = 1;
-    record.receiveCount = stat.cbInQue + static_cast<std::uint32_t>(inputEnd_ - inputNext_);
-    record.receiveSize = receiveSize_;
-    record.transmitValid = 1;
-    record.transmitCount = stat.cbOutQue;
-    record.transmitSize = transmitSize_;
-    record.holdFlags = 0;
-    if (stat.fCtsHold || stat.fDsrHold || stat.fXoffHold) {
-        record.holdFlags |= kHoldBlockReceived;
-    }
-    if (stat.fXoffSent) {
-        record.holdFlags |= kHoldBlockSent;
-    }
-    return record;
+    const bool held = stat.fCtsHold || stat.fDsrHold || stat.fXoffHold;
+    const auto holds = static_cast<std::uint16_t>((held ? kHoldBlockReceived : 0) |
+                                                  (stat.fXoffSent ? kHoldBlockSent : 0));
+    return FillQueueStatus(record, stat.cbInQue, stat.cbOutQue, holds);
 }
 
 int Win32SerialPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
                                std::uint32_t transmitSize) {
     DropInput();
     DropOutput();
-    if (receiveSize != 0) {
-        receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    }
-    if (transmitSize != 0) {
-        transmitSize_ = static_cast<std::uint16_t>(transmitSize);
-    }
+    KeepQueueSizes(receiveSize, transmitSize);
     config_.XonLim = static_cast<WORD>(receiveSize_ / 4);
     if (xoffLimit != 0) {
         config_.XoffLim = static_cast<WORD>(xoffLimit);
@@ -346,27 +330,17 @@ int Win32SerialPort::SetFlowControl(int input, int output) {
         return SetStatus(MapLastError());
     }
     config_ = config;
-    inputFlow_ = input;
-    outputFlow_ = output;
-    return 0;
+    return KeepFlow(input, output);
 }
 
 int Win32SerialPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
+    return ReportFlow(input, output);
 }
 
 int Win32SerialPort::SetBreak(int state) {
-    if (state < 0) {
-        return breakState_;
-    }
-    const BOOL ok = state == 1 ? calls_->SetCommBreak(handle_) : calls_->ClearCommBreak(handle_);
-    if (!ok) {
-        return SetStatus(LINK_BREAK_FAILED);
-    }
-    breakState_ = static_cast<std::uint16_t>(state);
-    return breakState_;
+    return ChangeBreak(state, [this](bool on) {
+        return (on ? calls_->SetCommBreak(handle_) : calls_->ClearCommBreak(handle_)) != FALSE;
+    });
 }
 
 int Win32SerialPort::Signal(int code, int value) {
@@ -449,9 +423,7 @@ int Win32SerialPort::Write(const void* buffer, int length) {
     if (!ClearErrors(&stat)) {
         return 0;
     }
-    // Unsigned on purpose: a device queue fuller than the configured size offers everything.
-    const std::uint32_t room = transmitSize_ - stat.cbOutQue;
-    const DWORD wanted = std::min(static_cast<std::uint32_t>(length), room);
+    const DWORD wanted = TransmitRoom(length, stat.cbOutQue);
     pacing_.Wrote();
     writeRequest_ = OVERLAPPED{};
     // A write that reaches its time-out (the other side holds this one) completes with fewer
@@ -476,10 +448,7 @@ int Win32SerialPort::SendImmediate(std::uint8_t byte) {
 }
 
 int Win32SerialPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() == 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
+    return BufferedByte();
 }
 
 int Win32SerialPort::Refill() {
@@ -509,9 +478,7 @@ int Win32SerialPort::Read(void* buffer, int length) {
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
     // The bytes already read from the device come first.
-    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
-    std::copy(inputNext_, inputNext_ + buffered, out);
-    inputNext_ += buffered;
+    const int buffered = TakeBuffered(out, length);
     if (buffered == length) {
         return buffered;
     }
@@ -520,15 +487,7 @@ int Win32SerialPort::Read(void* buffer, int length) {
 }
 
 int Win32SerialPort::Purge(PurgeDirection direction, int count) {
-    if (direction == PurgeDirection::kOutput) {
-        DropOutput();
-        return 0;
-    }
-    if (count <= 0) {
-        DropInput();
-        return 0;
-    }
-    return DiscardByReading(count);
+    return PurgeByDropping(direction, count);
 }
 
 void Win32SerialPort::DropInput() {
@@ -543,8 +502,6 @@ void Win32SerialPort::DropOutput() {
 }
 
 void Win32SerialPort::Dump(const PrintLine& printLine) {
-    QueueStatus queues;
-    GetQueueStatus(queues, kQueueAll);
     const DCB& c = config_;
     char text[128];
     std::snprintf(text, sizeof text,
@@ -569,13 +526,7 @@ void Win32SerialPort::Dump(const PrintLine& printLine) {
                   static_cast<unsigned>(c.XonLim), static_cast<unsigned>(c.XoffLim),
                   static_cast<unsigned char>(c.EofChar), static_cast<unsigned char>(c.EvtChar));
     printLine(text);
-    std::snprintf(text, sizeof text,
-                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
-                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
-                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
-                  (queues.holdFlags & kHoldBlockSent) ? 1 : 0,
-                  (queues.holdFlags & kHoldBlockReceived) ? 1 : 0);
-    printLine(text);
+    DumpQueues(printLine);
 }
 
 int Win32SerialPort::SetEventChar(char character) {

@@ -100,8 +100,8 @@ private:
     bool ModemInputOn(std::uint32_t mask) override;
     bool ErrorSeen(int code) const override;
     // Discard what the port and the device hold of the input, and the device's output.
-    void DropInput();
-    void DropOutput();
+    void DropInput() override;
+    void DropOutput() override;
 
     const Win32CommCalls* calls_;
     DCB config_{};
@@ -109,17 +109,12 @@ private:
     OVERLAPPED writeRequest_{};
     COMMTIMEOUTS timeouts_{}; // the time-outs found at open
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    int inputFlow_ = 0;
-    int outputFlow_ = 0;
-    std::uint16_t breakState_ = 0;
     std::uint32_t errors_ = 0;
     std::uint32_t modemStatus_ = 0;
     DWORD eventMask_ = 0;
-    std::uint32_t transmitSize_ = 0;
-    std::uint32_t receiveSize_ = 0;
     // Reads the bytes the device holds (at most the buffer's size) into the input buffer;
     // the count read.
-    int Refill();
+    int Refill() override;
 
     // Bytes read from the device in batches, which single-byte reads then take without a
     // system call each: [inputNext_, inputEnd_) lies in here.
