@@ -106,6 +106,53 @@ std::uint16_t PortOpenCount(std::uint32_t portNumber);
 // One line of CommPort::Dump() output, without a line end.
 using PrintLine = std::function<void(const char*)>;
 
+// How a serial port paces its waits for input. While input comes a few bytes at a time within
+// a long one-way stream (a slow line), a wait first sleeps while a batch gathers, so that one
+// wake-up takes many bytes instead of each few that the device hands on. What comes after this
+// end wrote is an answer, and an answer is taken as it arrives.
+class InputPacing {
+public:
+    // This end wrote: what comes next is an answer.
+    void Wrote() {
+        streamBytes_ = 0;
+        trickling_ = false;
+    }
+    // A wait ended with `count` bytes come in (0 or a negative code: none); returns `count`.
+    int Arrived(int count);
+
+    // A wait for input of at most `timeoutMs`: while trickling, sleeps for the time a batch
+    // takes on the line (`characterMicros` per character, at most kGatherLimitMs) and asks
+    // `takeGathered()` for what came (the count, or a negative code that ends the wait); when
+    // nothing came, or when not trickling, `wait(ms)` waits for the time left and answers.
+    template <typename TakeGathered, typename Wait>
+    int WaitForInput(int timeoutMs, std::uint32_t characterMicros, TakeGathered takeGathered,
+                     Wait wait) {
+        timeoutMs = std::max(timeoutMs, 0);
+        if (trickling_) {
+            const std::uint32_t start = Gather(timeoutMs, characterMicros);
+            const int got = takeGathered();
+            if (got != 0) {
+                return std::min(got, 0);
+            }
+            // The input stopped: wait for the next byte as it comes.
+            trickling_ = false;
+            timeoutMs = TimeLeft(timeoutMs, start);
+        }
+        return wait(timeoutMs);
+    }
+
+private:
+    // Sleeps while a batch gathers; the tick count at the start.
+    static std::uint32_t Gather(int timeoutMs, std::uint32_t characterMicros);
+    // What is left of `timeoutMs` since tick `start`.
+    static int TimeLeft(int timeoutMs, std::uint32_t start);
+
+    // The last wait for input ended with only a few bytes, within a long one-way stream.
+    bool trickling_ = false;
+    // Bytes come in since this end last wrote.
+    std::uint32_t streamBytes_ = 0;
+};
+
 class CommPort {
 public:
     explicit CommPort(std::uint32_t portNumber = 0);
@@ -228,6 +275,23 @@ protected:
             return 0;
         }
         return waitSlice(kIdleSliceMs);
+    }
+    // WaitForInput() of a serial port, the same on every platform: LINK_NO_PORT when the
+    // device is not `open`, 0 at once while input is buffered, LINK_LINE_LOST once the line is
+    // lost; otherwise `pacing` waits (InputPacing::WaitForInput()).
+    template <typename TakeGathered, typename Wait>
+    int PacedWait(bool open, InputPacing& pacing, int timeoutMs, TakeGathered takeGathered,
+                  Wait wait) {
+        if (!open) {
+            return LINK_NO_PORT;
+        }
+        if (InputBuffered()) {
+            return 0;
+        }
+        if (LineLost() != 0) {
+            return LINK_LINE_LOST;
+        }
+        return pacing.WaitForInput(timeoutMs, CharacterMicros(), takeGathered, wait);
     }
     // Gives up the processor for `ms` milliseconds.
     static void SleepMs(int ms);
@@ -356,53 +420,6 @@ private:
     bool raisedCount_ = false;
     int lineLost_ = 0;
     std::function<void(int)> onLineLost_;
-};
-
-// How a serial port paces its waits for input. While input comes a few bytes at a time within
-// a long one-way stream (a slow line), a wait first sleeps while a batch gathers, so that one
-// wake-up takes many bytes instead of each few that the device hands on. What comes after this
-// end wrote is an answer, and an answer is taken as it arrives.
-class InputPacing {
-public:
-    // This end wrote: what comes next is an answer.
-    void Wrote() {
-        streamBytes_ = 0;
-        trickling_ = false;
-    }
-    // A wait ended with `count` bytes come in (0 or a negative code: none); returns `count`.
-    int Arrived(int count);
-
-    // A wait for input of at most `timeoutMs`: while trickling, sleeps for the time a batch
-    // takes on the line (`characterMicros` per character, at most kGatherLimitMs) and asks
-    // `takeGathered()` for what came (the count, or a negative code that ends the wait); when
-    // nothing came, or when not trickling, `wait(ms)` waits for the time left and answers.
-    template <typename TakeGathered, typename Wait>
-    int WaitForInput(int timeoutMs, std::uint32_t characterMicros, TakeGathered takeGathered,
-                     Wait wait) {
-        timeoutMs = std::max(timeoutMs, 0);
-        if (trickling_) {
-            const std::uint32_t start = Gather(timeoutMs, characterMicros);
-            const int got = takeGathered();
-            if (got != 0) {
-                return std::min(got, 0);
-            }
-            // The input stopped: wait for the next byte as it comes.
-            trickling_ = false;
-            timeoutMs = TimeLeft(timeoutMs, start);
-        }
-        return wait(timeoutMs);
-    }
-
-private:
-    // Sleeps while a batch gathers; the tick count at the start.
-    static std::uint32_t Gather(int timeoutMs, std::uint32_t characterMicros);
-    // What is left of `timeoutMs` since tick `start`.
-    static int TimeLeft(int timeoutMs, std::uint32_t start);
-
-    // The last wait for input ended with only a few bytes, within a long one-way stream.
-    bool trickling_ = false;
-    // Bytes come in since this end last wrote.
-    std::uint32_t streamBytes_ = 0;
 };
 
 } // namespace tollan

@@ -580,15 +580,6 @@ int PosixSerialPort::TakeArrivedInput() {
 }
 
 int PosixSerialPort::WaitForInput(int timeoutMs) {
-    if (!IsOpen()) {
-        return LINK_NO_PORT;
-    }
-    if (InputBuffered()) {
-        return 0;
-    }
-    if (LineLost() != 0) {
-        return LINK_LINE_LOST;
-    }
     const auto wait = [this](int ms) {
         pollfd entry{fd_, POLLIN, 0};
         if (poll(&entry, 1, ms) <= 0) {
@@ -601,8 +592,8 @@ int PosixSerialPort::WaitForInput(int timeoutMs) {
         }
         return InputBuffered() ? 0 : LostCode();
     };
-    return pacing_.WaitForInput(
-        timeoutMs, CharacterMicros(), [this] { return TakeArrivedInput(); }, wait);
+    return PacedWait(
+        IsOpen(), pacing_, timeoutMs, [this] { return TakeArrivedInput(); }, wait);
 }
 
 int PosixSerialPort::GetByte() {

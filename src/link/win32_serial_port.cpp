@@ -130,15 +130,6 @@ void Win32SerialPort::WaitForByte(int timeoutMs) {
 }
 
 int Win32SerialPort::WaitForInput(int timeoutMs) {
-    if (!IsOpen()) {
-        return LINK_NO_PORT;
-    }
-    if (InputBuffered()) {
-        return 0;
-    }
-    if (LineLost() != 0) {
-        return LINK_LINE_LOST;
-    }
     // What came while a batch gathered is left in the device for the next read.
     const auto takeGathered = [this] {
         const std::uint32_t waiting = WaitingCount();
@@ -158,7 +149,7 @@ int Win32SerialPort::WaitForInput(int timeoutMs) {
         }
         return LostCode();
     };
-    return pacing_.WaitForInput(timeoutMs, CharacterMicros(), takeGathered, wait);
+    return PacedWait(IsOpen(), pacing_, timeoutMs, takeGathered, wait);
 }
 
 int Win32SerialPort::ReadModemStatus() {
