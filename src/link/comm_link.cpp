@@ -12,9 +12,10 @@ CommLink::CommLink(CommPort& port) : port_(port) {
         return;
     }
     lineSettings_ = std::make_unique<LineSettings>(this);
-    lineSettings_->Set(9600, 'N', 8, 1);
+    // A port that refuses these keeps what it had, and its status, which CheckLine() reports.
+    (void)lineSettings_->Set(9600, 'N', 8, 1);
     lineControl_ = std::make_unique<LineControl>(*this);
-    port_.SetFlowControl(kFlowNone, kFlowNone);
+    (void)port_.SetFlowControl(kFlowNone, kFlowNone);
 }
 
 CommLink::~CommLink() {
@@ -62,7 +63,7 @@ int CommLink::WriteByte(std::uint8_t byte) {
     return r;
 }
 
-int CommLink::Extension() {
+int CommLink::ReservedOperation() {
     return LINK_UNSUPPORTED;
 }
 

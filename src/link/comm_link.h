@@ -34,17 +34,21 @@ public:
 
     // The next byte (0 to 255), LINK_NO_DATA when none arrived within `timeoutMs`, or a negative
     // result of the port's Idle(). A time-out of 0 (or less) looks once and returns at once.
-    virtual int ReadByte(int timeoutMs);
+    [[nodiscard]] virtual int ReadByte(int timeoutMs);
     // The port's PutByte() result; with a character delay, waits that long afterwards.
-    virtual int WriteByte(std::uint8_t byte);
-    // LINK_UNSUPPORTED.
-    virtual int Extension();
+    [[nodiscard]] virtual int WriteByte(std::uint8_t byte);
+    // The results below are not marked [[nodiscard]] yet: the engines and the transfer driver
+    // drop some of them (a purge, a release, a delay they do not judge).
+
+    // The third of the link's virtual operations, whose place in their fixed order is kept for
+    // an operation no link provides: answers LINK_UNSUPPORTED.
+    [[nodiscard]] virtual int ReservedOperation();
 
     int HoldRemote() { return port_.HoldRemote(); }
     int ReleaseRemote() { return port_.ReleaseRemote(); }
     int SetTransmitQueue(std::uint32_t size) { return port_.SetQueues(0, 0, size); }
-    int PurgeInput(int count) { return port_.Purge(0, count); }
-    int PurgeOutput() { return port_.Purge(1, 0); }
+    int PurgeInput(int count) { return port_.Purge(PurgeDirection::kInput, count); }
+    int PurgeOutput() { return port_.Purge(PurgeDirection::kOutput, 0); }
     // 0 for length 0 (the port is not touched), else the port's Write() count.
     int WriteBlock(const void* buffer, int length);
     // Bytes waiting in the receive queue and still waiting in the transmit queue.
@@ -57,7 +61,7 @@ public:
     // Takes the port's status: a non-zero status is returned (flags 0). Otherwise refreshes the
     // line snapshot and reports its error bits (kLine...) in `flags`; returns 0. Right after
     // construction a non-zero result means that opening the port failed.
-    int CheckLine(std::uint16_t& flags);
+    [[nodiscard]] int CheckLine(std::uint16_t& flags);
 
     CommPort& Port() const { return port_; }
     // The link's own line objects; absent when the port failed to open.

@@ -12,7 +12,7 @@ LineControl::LineControl(CommLink& link) : port_(link.Port()) {
 }
 
 LineControl::~LineControl() {
-    SetFlowControl(savedInput_, savedOutput_);
+    (void)SetFlowControl(savedInput_, savedOutput_); // a destructor has nobody to tell
 }
 
 int LineControl::SetFlowControl(int input, int output) {

@@ -16,14 +16,14 @@ LineSettings::~LineSettings() {
         parity_ = savedParity_;
         dataBits_ = savedDataBits_;
         stopBits_ = savedStopBits_;
-        Apply();
+        (void)Apply(); // a destructor has nobody to tell; the port's status keeps a refusal
     }
 }
 
 void LineSettings::Attach(CommLink& link) {
     port_ = &link.Port();
     port_->GetFormat(savedSpeed_, savedParity_, savedDataBits_, savedStopBits_);
-    Apply();
+    (void)Apply(); // a refusal stays in the port's status, which CommLink::CheckLine() reports
 }
 
 int LineSettings::Apply() {

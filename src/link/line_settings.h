@@ -23,9 +23,9 @@ public:
     void Attach(CommLink& link);
     // Sends the current set to the port: 0, or LINK_FAILED when there is no port or the port
     // refused it.
-    int Apply();
+    [[nodiscard]] int Apply();
     // Sets and applies all four; Apply()'s result.
-    int Set(std::uint32_t speed, char parity, int dataBits, int stopBits);
+    [[nodiscard]] int Set(std::uint32_t speed, char parity, int dataBits, int stopBits);
     // Sets and applies a new speed; when the port refuses it, the old speed is kept.
     int SetSpeed(std::uint32_t speed);
 

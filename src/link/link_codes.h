@@ -1,5 +1,7 @@
 // Result codes of the serial link. Operations return 0 or one of these negative codes, and a
 // port keeps the code of its last failure in its status field until it is taken.
+// The numbers are fixed (-801 to -842 and -848): hosts and logs see them, and the engines pass
+// some of them on as their own results. Never renumber one or reuse a number.
 #pragma once
 
 #include <cstdint>

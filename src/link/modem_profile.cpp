@@ -101,9 +101,10 @@ int ModemProfile::Initialize(CommLink* link, const ModemSource& source, const st
     int result = LINK_FAILED;
     CommandList init;
     std::unique_ptr<ModemKey> settings;
-    SendCommand(ReadString(*key, "Reset", "", kModemCommandSize), false);
+    // The answers to the reset and init commands are not judged: modems differ in them.
+    (void)SendCommand(ReadString(*key, "Reset", "", kModemCommandSize), false);
     if (ReadCommandList(*key, "Init", init)) {
-        SendCommandList(init);
+        (void)SendCommandList(init);
         settings = key->OpenSubkey("Settings");
     }
     if (settings != nullptr) {
@@ -122,8 +123,7 @@ int ModemProfile::Initialize(CommLink* link, const ModemSource& source, const st
     if (int waited = Delay(kSettleMs); waited != 0) {
         return waited;
     }
-    link_->PurgeInput(0);
-    return 0;
+    return link_->PurgeInput(0); // 0: what the modem said meanwhile is dropped at once
 }
 
 void ModemProfile::BuildSettings(const ModemSource& source, const std::string& name,

@@ -44,7 +44,7 @@ public:
     ModemProfile& operator=(const ModemProfile&) = delete;
 
     // 0 to go on; a negative code ends every wait of the object at once.
-    virtual int Poll() { return 0; }
+    [[nodiscard]] virtual int Poll() { return 0; }
 
     // How long SendCommand() waits for "OK", in milliseconds of silence.
     void SetResponseTimeout(int ms) { responseTimeout_ = ms; }
@@ -54,8 +54,8 @@ public:
     // user-init command and the hang-up list, waits a quarter second and discards what arrived.
     // 0, LINK_FAILED when the key, its "Init" or "Hangup" list or its "Settings" subkey is
     // missing, or the abort code of a wait. May be called again: every string is read afresh.
-    int Initialize(CommLink* link, const ModemSource& source, const std::string& name,
-                   const std::string& keyPath);
+    [[nodiscard]] int Initialize(CommLink* link, const ModemSource& source, const std::string& name,
+                                 const std::string& keyPath);
 
     // The settings command, then the user-init command when there is one; the last result.
     int SendSettings();
@@ -66,14 +66,14 @@ public:
     int SendCommand(const std::string& text, bool wrap);
     // The first command even when empty, then each following one up to the first empty one,
     // while the answers are "OK". The last result.
-    int SendCommandList(const CommandList& list);
+    [[nodiscard]] int SendCommandList(const CommandList& list);
     // One response line into `buffer` (at most size - 1 characters, NUL-terminated; carriage
     // return ends it, line feeds are skipped). The milliseconds left of `timeoutMs` (at least 1)
     // when a line ended, 0 when the time ran out, or Poll()'s negative code. Only pauses in which
     // nothing arrived count against the time.
-    int ReadLine(char* buffer, int size, int timeoutMs);
+    [[nodiscard]] int ReadLine(char* buffer, int size, int timeoutMs);
     // Waits `ms` keeping the port serviced: 0, or the negative code of Poll() or the link.
-    int Delay(int ms);
+    [[nodiscard]] int Delay(int ms);
     // Dial prefix + number + dial suffix, wrapped: SendCommand()'s result.
     int Dial(const std::string& number);
     // Makes the modem answer on the first ring ("S0=1"): SendCommand()'s result.
@@ -99,7 +99,7 @@ private:
     // and the "Settings" key, and adds the dialling method to the dial prefix.
     void BuildSettings(const ModemSource& source, const std::string& name,
                        const std::string& keyPath, const ModemKey& settings);
-    int WriteCommand(const std::string& text, bool wrap);
+    [[nodiscard]] int WriteCommand(const std::string& text, bool wrap);
 
     int flowChoice_ = kModemFlowNone;
     int responseTimeout_ = 0;

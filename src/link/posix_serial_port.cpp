@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <set>
 #include <utility>
 
@@ -30,10 +31,6 @@ std::uint32_t ErrorBit(int code) {
     return 1u << (code - 24);
 }
 
-// How long Idle() gives up the processor: short beside every time-out the callers wait for,
-// long enough that a caller's wait costs few wake-ups.
-constexpr int kIdleSliceMs = 5;
-
 // What poll() reports of a device that has gone away: a hung-up terminal (a USB adapter pulled,
 // the master of a pseudo-terminal closed) reads as readable, with nothing to read, for ever.
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
@@ -42,16 +39,6 @@ constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
 bool DeviceGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
 }
-
-// A wait for input that follows reads of fewer than kTrickleBytes sleeps for the time
-// kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
-constexpr int kTrickleBytes = 256;
-// Gathering starts once this many bytes have come in since this end last wrote: a long stream
-// of data, not a header answering ours, nor a window or a short file whose end wants an answer
-// at once (a batch gathered there would delay the answer by up to its time on the line).
-constexpr std::uint32_t kStreamBytes = 8192;
-constexpr int kGatherCharacters = 64;
-constexpr int kGatherLimitMs = 10;
 
 // Devices opened by path in this process (resolved paths).
 std::mutex pathMutex;
@@ -121,30 +108,26 @@ bool LineSpeedOffered(std::uint32_t speed) {
 PosixSerialPort::PosixSerialPort(std::string devicePath, std::uint32_t receiveSize,
                                  std::uint32_t transmitSize)
     : CommPort(kNoPortNumber), path_(std::move(devicePath)), byNumber_(false) {
-    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    KeepQueueSizes(receiveSize, transmitSize);
     Open(kNoPortNumber);
     if (IsOpen()) {
-        Signal(kSignalDtr, 1);
-        Signal(kSignalRts, 1);
+        RaiseOutputLines();
     }
 }
 
 PosixSerialPort::PosixSerialPort(std::uint32_t portNumber, std::string devicePath,
                                  std::uint32_t receiveSize, std::uint32_t transmitSize)
     : CommPort(portNumber), path_(std::move(devicePath)), byNumber_(true) {
-    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
+    KeepQueueSizes(receiveSize, transmitSize);
     Open(portNumber);
     if (IsOpen()) {
-        Signal(kSignalDtr, 1);
-        Signal(kSignalRts, 1);
+        RaiseOutputLines();
     }
 }
 
 PosixSerialPort::~PosixSerialPort() {
     if (IsOpen()) {
-        Close();
+        (void)Close(); // nobody is left to hear of a failed close
     }
     if (!claimedPath_.empty()) {
         std::lock_guard lock(pathMutex);
@@ -153,6 +136,16 @@ PosixSerialPort::~PosixSerialPort() {
 }
 
 void PosixSerialPort::Open(std::uint32_t portNumber) {
+    // Where running out of memory ends as a code: the resolved path and the table of open paths
+    // allocate.
+    try {
+        OpenAndConfigure(portNumber);
+    } catch (const std::bad_alloc&) {
+        SetStatus(LINK_NO_MEMORY);
+    }
+}
+
+void PosixSerialPort::OpenAndConfigure(std::uint32_t portNumber) {
     std::string resolved;
     if (byNumber_) {
         const int free = CheckPortFree(portNumber);
@@ -225,11 +218,11 @@ int PosixSerialPort::OpenDevice() {
 }
 
 int PosixSerialPort::Close() {
-    Purge(0, 0);
+    DropInput();
     // What the device still holds leaves on the line (a pseudo-terminal keeps it for its reader);
     // output that flow control holds back would only keep the close waiting.
     if (OutputQueued() > 0) {
-        Purge(1, 0);
+        DropOutput();
     }
     SetControlLine(TIOCM_DTR, false);
     SetControlLine(TIOCM_RTS, false);
@@ -247,24 +240,20 @@ int PosixSerialPort::Idle() {
         return LINK_NO_PORT;
     }
     if (LineLost() != 0) {
-        return LINK_FAILED;
+        return LINK_LINE_LOST;
     }
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0 && DeviceGone(errno)) {
         return LoseLine(errno); // a hung-up device answers EIO
     }
-    if (inputNext_ != inputEnd_ || waiting > 0) {
-        // Input is already waiting: the caller is waiting for something else; don't spin.
-        usleep(kIdleSliceMs * 1000);
+    return IdleSlice(InputBuffered() || waiting > 0, [this](int ms) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (poll(&entry, 1, ms) > 0 && (entry.revents & kGoneEvents) != 0 &&
+            TakeArrivedInput() == 0) {
+            return LoseLine(EIO);
+        }
         return 0;
-    }
-    // Wait a short slice for input instead of spinning; arriving input ends it early.
-    pollfd entry{fd_, POLLIN, 0};
-    if (poll(&entry, 1, kIdleSliceMs) > 0 && (entry.revents & kGoneEvents) != 0 &&
-        TakeArrivedInput() == 0) {
-        return LoseLine(EIO);
-    }
-    return 0;
+    });
 }
 
 void PosixSerialPort::CollectErrors() {
@@ -297,6 +286,18 @@ int PosixSerialPort::ModemLines() {
            ((lines & TIOCM_RI) ? 0x40 : 0) | ((lines & TIOCM_CD) ? 0x80 : 0);
 }
 
+void PosixSerialPort::SetOutputLine(int code, bool on) {
+    SetControlLine(code == kSignalDtr ? TIOCM_DTR : TIOCM_RTS, on);
+}
+
+bool PosixSerialPort::ModemInputOn(std::uint32_t mask) {
+    return (static_cast<std::uint32_t>(ModemLines()) & mask) != 0;
+}
+
+bool PosixSerialPort::ErrorSeen(int code) const {
+    return (errors_ & ErrorBit(code)) != 0;
+}
+
 void PosixSerialPort::SetControlLine(int line, bool on) {
     ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line);
 }
@@ -321,26 +322,15 @@ QueueStatus& PosixSerialPort::GetQueueStatus(QueueStatus& record, int) {
     if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) {
         waiting = 0;
     }
-    record.receiveValid = 1;
-    record.receiveCount = static_cast<std::uint32_t>(waiting + (inputEnd_ - inputNext_));
-    record.receiveSize = receiveSize_;
-    record.transmitValid = 1;
-    record.transmitCount = OutputQueued();
-    record.transmitSize = transmitSize_;
-    record.holdFlags = 0; // termios does not tell
-    return record;
+    // termios does not tell of holds.
+    return FillQueueStatus(record, static_cast<std::uint32_t>(waiting), OutputQueued(), 0);
 }
 
 int PosixSerialPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
                                std::uint32_t transmitSize) {
-    Purge(0, 0);
-    Purge(1, 0);
-    if (receiveSize != 0) {
-        receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    }
-    if (transmitSize != 0) {
-        transmitSize_ = static_cast<std::uint16_t>(transmitSize);
-    }
+    DropInput();
+    DropOutput();
+    KeepQueueSizes(receiveSize, transmitSize);
     if (xoffLimit != 0) {
         xoffLimit_ = xoffLimit;
     }
@@ -371,64 +361,20 @@ int PosixSerialPort::SetFlowControl(int input, int output) {
         return SetStatus(CodeForErrno(errno));
     }
     working_ = config;
-    inputFlow_ = input;
-    outputFlow_ = output;
-    return 0;
+    return KeepFlow(input, output);
 }
 
 int PosixSerialPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
+    return ReportFlow(input, output);
 }
 
 int PosixSerialPort::SetBreak(int state) {
-    if (state < 0) {
-        return breakState_;
-    }
-    if (ioctl(fd_, state == 1 ? TIOCSBRK : TIOCCBRK) != 0) {
-        return SetStatus(LINK_BREAK_FAILED);
-    }
-    breakState_ = static_cast<std::uint16_t>(state);
-    return breakState_;
+    return ChangeBreak(state,
+                       [this](bool on) { return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; });
 }
 
 int PosixSerialPort::Signal(int code, int value) {
-    if (code == kSignalBreakState) {
-        return SetBreak(value);
-    }
-    if (value != -1 && (code == kSignalDtr || code == kSignalRts)) {
-        const bool on = value != 0;
-        (code == kSignalDtr ? dtrState_ : rtsState_) = on ? 1 : 0;
-        SetControlLine(code == kSignalDtr ? TIOCM_DTR : TIOCM_RTS, on);
-    }
-    switch (code) {
-    case kSignalDtr:
-        return dtrState_;
-    case kSignalRts:
-        return rtsState_;
-    case kSignalCts:
-        return (ModemLines() & 0x10) != 0;
-    case kSignalDsr:
-        return (ModemLines() & 0x20) != 0;
-    case kSignalRing:
-        return (ModemLines() & 0x40) != 0;
-    case kSignalCarrier:
-        return (ModemLines() & 0x80) != 0;
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-        return 0;
-    case kSignalOverrun:
-    case kSignalParityError:
-    case kSignalFramingError:
-    case kSignalBreakReceived:
-    case kSignalReceiveOverflow:
-        return (errors_ & ErrorBit(code)) != 0;
-    default:
-        return 2;
-    }
+    return AnswerSignal(code, value);
 }
 
 int PosixSerialPort::SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) {
@@ -521,15 +467,12 @@ int PosixSerialPort::Write(const void* buffer, int length) {
         return 0;
     }
     if (LineLost() != 0) {
-        SetStatus(LINK_FAILED);
+        SetStatus(LINK_LINE_LOST);
         return 0;
     }
-    streamBytes_ = 0;
-    trickling_ = false;
-    // Unsigned on purpose: a driver queue fuller than the configured size offers everything.
+    pacing_.Wrote();
     const std::uint32_t queued = queueSeenEmpty_ || !queueCounted_ ? 0 : OutputQueued();
-    const std::uint32_t room = transmitSize_ - queued;
-    const int wanted = static_cast<int>(std::min(static_cast<std::uint32_t>(length), room));
+    const int wanted = static_cast<int>(TransmitRoom(length, queued));
     int count = 0;
     if (wanted > 0) {
         const std::uint32_t deadline = TickCount() + 10 + 5 * static_cast<std::uint32_t>(wanted);
@@ -539,7 +482,7 @@ int PosixSerialPort::Write(const void* buffer, int length) {
         WaitUntilSent(count);
     }
     if (count < length) {
-        SetStatus(LineLost() != 0 ? LINK_FAILED : LINK_WRITE_SHORT);
+        SetStatus(LineLost() != 0 ? LINK_LINE_LOST : LINK_WRITE_SHORT);
     }
     return count;
 }
@@ -559,7 +502,7 @@ int PosixSerialPort::WriteUntil(const std::uint8_t* bytes, int length, std::uint
             continue;
         } else if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             if (DeviceGone(errno)) {
-                LoseLine(errno);
+                (void)LoseLine(errno); // the status keeps it; the short count tells the caller
             }
             break;
         }
@@ -574,7 +517,7 @@ int PosixSerialPort::WriteUntil(const std::uint8_t* bytes, int length, std::uint
             break;
         }
         if (ready > 0 && (entry.revents & POLLOUT) == 0) {
-            LoseLine(EIO); // an error or a hang-up: no room will come
+            (void)LoseLine(EIO); // an error or a hang-up: no room will come
             break;
         }
     }
@@ -612,16 +555,9 @@ void PosixSerialPort::WaitUntilSent(int count) {
     }
 }
 
-std::uint32_t PosixSerialPort::CharacterMicros() const {
-    const std::uint32_t bits = 1 + static_cast<std::uint32_t>(dataBits_) +
-                               (parity_ != 'N' ? 1 : 0) + static_cast<std::uint32_t>(stopBits_);
-    return speed_ == 0 ? 1000 : std::max<std::uint32_t>(1, bits * 1000000 / speed_);
-}
-
 int PosixSerialPort::SendImmediate(std::uint8_t byte) {
     queueSeenEmpty_ = false;
-    streamBytes_ = 0;
-    trickling_ = false;
+    pacing_.Wrote();
     if (write(fd_, &byte, 1) == 1) {
         return 0;
     }
@@ -631,7 +567,7 @@ int PosixSerialPort::SendImmediate(std::uint8_t byte) {
 int PosixSerialPort::Refill() {
     const ssize_t got = read(fd_, buffer_, sizeof buffer_);
     if (got < 0 && DeviceGone(errno)) {
-        LoseLine(errno);
+        (void)LoseLine(errno); // the next wait reports it, once the bytes read are taken
     }
     const int count = got > 0 ? static_cast<int>(got) : 0;
     inputNext_ = buffer_;
@@ -640,56 +576,28 @@ int PosixSerialPort::Refill() {
 }
 
 int PosixSerialPort::TakeArrivedInput() {
-    const int got = Refill();
-    streamBytes_ += static_cast<std::uint32_t>(got);
-    trickling_ = got > 0 && got < kTrickleBytes && streamBytes_ >= kStreamBytes;
-    return got;
+    return pacing_.Arrived(Refill());
 }
 
 int PosixSerialPort::WaitForInput(int timeoutMs) {
-    if (!IsOpen()) {
-        return LINK_NO_PORT;
-    }
-    if (inputNext_ != inputEnd_) {
-        return 0;
-    }
-    if (LineLost() != 0) {
-        return LINK_FAILED;
-    }
-    timeoutMs = std::max(timeoutMs, 0);
-    if (trickling_) {
-        // Input comes a few bytes at a time (a slow line): sleep while a batch gathers, so that
-        // one wake-up takes many bytes instead of each few that the device hands on.
-        const std::uint32_t start = TickCount();
-        const std::uint64_t gather =
-            static_cast<std::uint64_t>(kGatherCharacters) * CharacterMicros();
-        const std::uint64_t limit = static_cast<std::uint64_t>(std::min(timeoutMs, kGatherLimitMs));
-        usleep(static_cast<useconds_t>(std::min(gather, limit * 1000)));
-        if (TakeArrivedInput() > 0) {
+    const auto wait = [this](int ms) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (poll(&entry, 1, ms) <= 0) {
             return 0;
         }
-        // The input stopped: wait for the next byte as it comes.
-        trickling_ = false;
-        timeoutMs = std::max(0, timeoutMs - static_cast<int>(TickCount() - start));
-    }
-    pollfd entry{fd_, POLLIN, 0};
-    const int ready = poll(&entry, 1, timeoutMs);
-    if (ready <= 0) {
-        return 0;
-    }
-    // The next GetByte() needs no system call. What a device that went away still held is
-    // handed on first.
-    if (TakeArrivedInput() == 0 && (entry.revents & kGoneEvents) != 0) {
-        return LoseLine(EIO);
-    }
-    return LineLost() != 0 && inputNext_ == inputEnd_ ? LINK_FAILED : 0;
+        // The next GetByte() needs no system call. What a device that went away still held is
+        // handed on first.
+        if (TakeArrivedInput() == 0 && (entry.revents & kGoneEvents) != 0) {
+            return LoseLine(EIO);
+        }
+        return InputBuffered() ? 0 : LostCode();
+    };
+    return PacedWait(
+        IsOpen(), pacing_, timeoutMs, [this] { return TakeArrivedInput(); }, wait);
 }
 
 int PosixSerialPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() == 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
+    return BufferedByte();
 }
 
 int PosixSerialPort::Read(void* buffer, int length) {
@@ -697,10 +605,7 @@ int PosixSerialPort::Read(void* buffer, int length) {
         return 0;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
-    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
-    std::memcpy(out, inputNext_, static_cast<std::size_t>(buffered));
-    inputNext_ += buffered;
-    int count = buffered;
+    int count = TakeBuffered(out, length);
     if (count < length) {
         const ssize_t got = read(fd_, out + count, static_cast<std::size_t>(length - count));
         if (got > 0) {
@@ -710,23 +615,21 @@ int PosixSerialPort::Read(void* buffer, int length) {
     return count;
 }
 
-int PosixSerialPort::Purge(int direction, int count) {
-    if (direction != 0) {
-        tcflush(fd_, TCOFLUSH);
-        queueSeenEmpty_ = true;
-        return 0;
-    }
-    if (count <= 0) {
-        inputNext_ = inputEnd_ = buffer_;
-        tcflush(fd_, TCIFLUSH);
-        return 0;
-    }
-    return DiscardByReading(count);
+int PosixSerialPort::Purge(PurgeDirection direction, int count) {
+    return PurgeByDropping(direction, count);
+}
+
+void PosixSerialPort::DropInput() {
+    inputNext_ = inputEnd_ = buffer_;
+    tcflush(fd_, TCIFLUSH);
+}
+
+void PosixSerialPort::DropOutput() {
+    tcflush(fd_, TCOFLUSH);
+    queueSeenEmpty_ = true;
 }
 
 void PosixSerialPort::Dump(const PrintLine& printLine) {
-    QueueStatus queues;
-    GetQueueStatus(queues, kQueueAll);
     const termios& c = working_;
     char text[PATH_MAX + 64];
     std::snprintf(text, sizeof text,
@@ -746,13 +649,7 @@ void PosixSerialPort::Dump(const PrintLine& printLine) {
     printLine(text);
     std::snprintf(text, sizeof text, "XoffLim: %-5u Device: %s", xoffLimit_, path_.c_str());
     printLine(text);
-    std::snprintf(text, sizeof text,
-                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
-                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
-                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
-                  (queues.holdFlags & kHoldBlockSent) ? 1 : 0,
-                  (queues.holdFlags & kHoldBlockReceived) ? 1 : 0);
-    printLine(text);
+    DumpQueues(printLine);
 }
 
 } // namespace tollan

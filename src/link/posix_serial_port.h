@@ -35,30 +35,31 @@ public:
     // puts back the terminal settings found at open.
     ~PosixSerialPort() override;
 
-    int Idle() override;
+    [[nodiscard]] int Idle() override;
     int ReadModemStatus() override;
     void Open(std::uint32_t portNumber) override;
-    int OpenDevice() override;
-    int Close() override;
+    [[nodiscard]] int OpenDevice() override;
+    [[nodiscard]] int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
-    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
-                  std::uint32_t transmitSize) override;
-    int SetFlowControl(int input, int output) override;
+    [[nodiscard]] int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                                std::uint32_t transmitSize) override;
+    [[nodiscard]] int SetFlowControl(int input, int output) override;
     int GetFlowControl(int& input, int& output) override;
-    int SetBreak(int state) override;
-    int Signal(int code, int value) override;
-    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
+    [[nodiscard]] int SetBreak(int state) override;
+    [[nodiscard]] int Signal(int code, int value) override;
+    [[nodiscard]] int SetFormat(std::uint32_t speed, char parity, int dataBits,
+                                int stopBits) override;
     void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
     int GetLineSnapshot(LineSnapshot& snapshot) override;
-    int PutByte(std::uint8_t byte) override;
-    int PutString(const char* text) override;
-    int Write(const void* buffer, int length) override;
-    int SendImmediate(std::uint8_t byte) override;
-    int GetByte() override;
-    int Read(void* buffer, int length) override;
-    int Purge(int direction, int count) override;
+    [[nodiscard]] int PutByte(std::uint8_t byte) override;
+    [[nodiscard]] int PutString(const char* text) override;
+    [[nodiscard]] int Write(const void* buffer, int length) override;
+    [[nodiscard]] int SendImmediate(std::uint8_t byte) override;
+    [[nodiscard]] int GetByte() override;
+    [[nodiscard]] int Read(void* buffer, int length) override;
+    [[nodiscard]] int Purge(PurgeDirection direction, int count) override;
     void Dump(const PrintLine& printLine) override;
-    int WaitForInput(int timeoutMs) override;
+    [[nodiscard]] int WaitForInput(int timeoutMs) override;
     // Output still in the device at close goes on; only output stuck behind flow control is
     // discarded.
     bool KeepsOutputOnClose() const override { return true; }
@@ -68,13 +69,22 @@ public:
     const std::string& DevicePath() const { return path_; }
 
 private:
+    // Open() without its boundary for std::bad_alloc.
+    void OpenAndConfigure(std::uint32_t portNumber);
     // Adds line errors counted by the driver since the last look to the accumulated errors.
     void CollectErrors();
     // The modem status lines in the low 8 bits (0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD); 0 when
     // the device has none.
     int ModemLines();
-    // Sets or clears one modem control line; devices without them ignore it.
+    // Sets or clears one modem control line (TIOCM_DTR, TIOCM_RTS); devices without them
+    // ignore it.
     void SetControlLine(int line, bool on);
+    void SetOutputLine(int code, bool on) override;
+    bool ModemInputOn(std::uint32_t mask) override;
+    bool ErrorSeen(int code) const override;
+    // Discard what the port and the device hold of the input, and the device's output.
+    void DropInput() override;
+    void DropOutput() override;
     // Bytes still waiting in the driver's transmit queue.
     std::uint32_t OutputQueued();
     // Writes up to `length` bytes, waiting for room while the device is full until `deadline`
@@ -82,10 +92,8 @@ private:
     int WriteUntil(const std::uint8_t* bytes, int length, std::uint32_t deadline);
     // Waits until the device has sent `count` bytes just written, or a slow line's time for them.
     void WaitUntilSent(int count);
-    // Microseconds one character takes on the line at the current format.
-    std::uint32_t CharacterMicros() const;
     // Reads what the device holds into the empty buffer; the count.
-    int Refill();
+    int Refill() override;
     // Refill() for a wait that ended; notes whether the input trickles in.
     int TakeArrivedInput();
 
@@ -99,15 +107,8 @@ private:
     char parity_ = 'N';
     int dataBits_ = 8;
     int stopBits_ = 1;
-    int inputFlow_ = 0;
-    int outputFlow_ = 0;
-    int dtrState_ = 1;
-    int rtsState_ = 1;
-    std::uint16_t breakState_ = 0;
     std::uint32_t errors_ = 0; // one bit per error signal code, see posix_serial_port.cpp
     std::uint32_t modemStatus_ = 0;
-    std::uint32_t receiveSize_ = 0;
-    std::uint32_t transmitSize_ = 0;
     std::uint32_t xoffLimit_ = 128;
     // Driver error counters at the last look: frame, overrun, parity, break, buffer overrun.
     std::uint32_t counters_[5] = {0, 0, 0, 0, 0};
@@ -118,12 +119,7 @@ private:
     // that read back as an empty queue at once (a pseudo-terminal).
     bool queueCounted_ = true;
     int emptyAfterWrite_ = 0; // large writes in a row whose queue read back empty at once
-    // The last wait for input ended with only a few bytes, within a long one-way stream: input
-    // arrives slowly, and batches are worth gathering.
-    bool trickling_ = false;
-    // Bytes taken since this end last wrote: what comes after a write is an answer, and an
-    // answer is taken as it arrives.
-    std::uint32_t streamBytes_ = 0;
+    InputPacing pacing_;
     // Bytes read from the device; those not yet taken lie between inputNext_ and inputEnd_, so
     // that most byte reads need no system call.
     std::uint8_t buffer_[4096];

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 namespace tollan {
 namespace {
 
-constexpr int kIdleSliceMs = 5;
 constexpr int kWriteWaitMs = 10000;
 
 // The terminals the process changed, with what they held before, given back by the port or, when
@@ -103,14 +103,6 @@ void PosixStdioPort::ApplyModes() {
     }
 }
 
-int PosixStdioPort::Idle() {
-    if (inputNext_ != inputEnd_) {
-        usleep(kIdleSliceMs * 1000);
-        return 0;
-    }
-    return WaitForInput(kIdleSliceMs);
-}
-
 int PosixStdioPort::Close() {
     return LINK_OK;
 }
@@ -153,7 +145,7 @@ int PosixStdioPort::Write(const void* buffer, int length) {
             }
         }
         if (n < 0 && errno != EAGAIN) {
-            LoseLine(errno); // the terminal hung up, or the reader of a pipe is gone
+            (void)LoseLine(errno); // the terminal hung up, or the reader of a pipe is gone
         } else {
             SetStatus(LINK_WRITE_SHORT);
         }
@@ -166,7 +158,7 @@ int PosixStdioPort::Refill() {
     inputNext_ = buffer_;
     inputEnd_ = buffer_;
     if (ended_) {
-        return LINK_FAILED;
+        return LINK_LINE_LOST;
     }
     const ssize_t got = read(in_, buffer_, sizeof buffer_);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
@@ -188,17 +180,17 @@ void PosixStdioPort::DropOutput() {
 }
 
 int PosixStdioPort::WaitForInput(int timeoutMs) {
-    if (inputNext_ != inputEnd_) {
+    if (InputBuffered()) {
         return 0;
     }
     if (ended_) {
-        return LINK_FAILED;
+        return LINK_LINE_LOST;
     }
     pollfd entry{in_, POLLIN, 0};
     const int ready = poll(&entry, 1, timeoutMs > 0 ? timeoutMs : 0);
     if (ready > 0) {
         if ((entry.revents & POLLIN) != 0) {
-            return Refill() < 0 ? LINK_FAILED : 0;
+            return std::min(Refill(), 0);
         }
         if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             ended_ = true;

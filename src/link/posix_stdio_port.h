@@ -19,11 +19,10 @@ public:
     PosixStdioPort(int inputFd = 0, int outputFd = 1);
     ~PosixStdioPort() override;
 
-    int Idle() override;
-    int Close() override;
+    [[nodiscard]] int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
-    int Write(const void* buffer, int length) override;
-    int WaitForInput(int timeoutMs) override;
+    [[nodiscard]] int Write(const void* buffer, int length) override;
+    [[nodiscard]] int WaitForInput(int timeoutMs) override;
 
 private:
     // Reads what is waiting into the empty buffer; the count, or LINK_FAILED once the input

@@ -12,6 +12,10 @@ constexpr std::uint32_t kLinesUp = 0x10 | 0x20 | 0x80;
 
 void StdioPort::Open(std::uint32_t) {}
 
+int StdioPort::Idle() {
+    return IdleSlice(InputBuffered(), [this](int ms) { return WaitForInput(ms); });
+}
+
 int StdioPort::ReadModemStatus() {
     modemStatus_ = kLinesUp;
     return static_cast<int>(modemStatus_);
@@ -30,16 +34,13 @@ int StdioPort::SetFlowControl(int input, int output) {
     if (checked != 0) {
         return checked;
     }
-    inputFlow_ = input;
-    outputFlow_ = output;
+    KeepFlow(input, output);
     FlowControlChanged();
     return LINK_OK;
 }
 
 int StdioPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
+    return ReportFlow(input, output);
 }
 
 int StdioPort::SetBreak(int) {
@@ -61,9 +62,13 @@ int StdioPort::Signal(int code, int) {
     case kSignalFramingError:
     case kSignalBreakReceived:
     case kSignalReceiveOverflow:
+    case kSignalReserved17:
+    case kSignalReserved18:
+    case kSignalReserved19:
+    case kSignalReserved20:
         return 0;
     default:
-        return code >= 17 && code <= 20 ? 0 : 2;
+        return 2;
     }
 }
 
@@ -110,10 +115,7 @@ int StdioPort::SendImmediate(std::uint8_t byte) {
 }
 
 int StdioPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() <= 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
+    return BufferedByte();
 }
 
 int StdioPort::Read(void* buffer, int length) {
@@ -129,8 +131,8 @@ int StdioPort::Read(void* buffer, int length) {
     return count;
 }
 
-int StdioPort::Purge(int direction, int count) {
-    if (direction != 0) {
+int StdioPort::Purge(PurgeDirection direction, int count) {
+    if (direction == PurgeDirection::kOutput) {
         DropOutput();
         return LINK_OK;
     }

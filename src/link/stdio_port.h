@@ -15,36 +15,39 @@ class StdioPort : public CommPort {
 public:
     StdioPort() : CommPort(kNoPortNumber) {}
 
+    // Sleeps a slice while input is buffered; otherwise WaitForInput() for a slice.
+    [[nodiscard]] int Idle() override;
     int ReadModemStatus() override;
     void Open(std::uint32_t portNumber) override;
-    int OpenDevice() override;
-    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
-                  std::uint32_t transmitSize) override;
-    int SetFlowControl(int input, int output) override;
+    [[nodiscard]] int OpenDevice() override;
+    [[nodiscard]] int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                                std::uint32_t transmitSize) override;
+    [[nodiscard]] int SetFlowControl(int input, int output) override;
     int GetFlowControl(int& input, int& output) override;
-    int SetBreak(int state) override;
-    int Signal(int code, int value) override;
-    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
+    [[nodiscard]] int SetBreak(int state) override;
+    [[nodiscard]] int Signal(int code, int value) override;
+    [[nodiscard]] int SetFormat(std::uint32_t speed, char parity, int dataBits,
+                                int stopBits) override;
     void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
     int GetLineSnapshot(LineSnapshot& snapshot) override;
-    int PutByte(std::uint8_t byte) override;
-    int PutString(const char* text) override;
-    int SendImmediate(std::uint8_t byte) override;
-    int GetByte() override;
-    int Read(void* buffer, int length) override;
+    [[nodiscard]] int PutByte(std::uint8_t byte) override;
+    [[nodiscard]] int PutString(const char* text) override;
+    [[nodiscard]] int SendImmediate(std::uint8_t byte) override;
+    [[nodiscard]] int GetByte() override;
+    [[nodiscard]] int Read(void* buffer, int length) override;
     // Input: drops what is buffered and reads the rest away (count > 0: LINK_FAILED when more
     // than that is still arriving). Output goes out whole, so only a terminal has any to drop.
-    int Purge(int direction, int count) override;
+    [[nodiscard]] int Purge(PurgeDirection direction, int count) override;
     void Dump(const PrintLine& printLine) override;
     // Writes go out whole before they return; closing throws nothing away.
     bool KeepsOutputOnClose() const override { return true; }
 
 protected:
-    // Takes what has arrived into the port's empty buffer ([inputNext_, inputEnd_)): the count,
-    // 0 when nothing is waiting, LINK_FAILED once the input has ended.
-    virtual int Refill() = 0;
-    // Drops output not yet sent, where the platform's output holds any.
-    virtual void DropOutput() {}
+    // Takes what has arrived into the port's empty buffer: the count, 0 when nothing is
+    // waiting, a negative code once the input has ended (LINK_LINE_LOST where the port loses
+    // the line with it). Output not yet sent is dropped by DropOutput(), where the platform's
+    // output holds any.
+    int Refill() override = 0;
     // The flow-control codes changed (inputFlow_, outputFlow_).
     virtual void FlowControlChanged() {}
 
@@ -52,8 +55,6 @@ protected:
     char parity_ = 'N';
     int dataBits_ = 8;
     int stopBits_ = 1;
-    int inputFlow_ = 0;
-    int outputFlow_ = 0;
     std::uint32_t errors_ = 0;
     std::uint32_t modemStatus_ = 0;
 };

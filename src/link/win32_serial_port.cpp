@@ -2,31 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 
 #include "link/line_speeds.h"
 
 namespace tollan {
 namespace {
 
-// How long Idle() gives up the processor: short beside every time-out the callers wait for,
-// long enough that a caller's wait costs few wake-ups.
-constexpr int kIdleSliceMs = 5;
-
 // A read of an empty queue waits this long at most for its first byte (where the system keeps
 // the time-out; a wait for input ends its read itself when its own time is up).
 constexpr DWORD kWaitReadLimitMs = 1000;
-
-// A wait for input that follows input of fewer than kTrickleBytes sleeps for the time
-// kGatherCharacters take on the line (at most kGatherLimitMs) before it looks again.
-constexpr std::uint32_t kTrickleBytes = 256;
-constexpr std::uint32_t kGatherCharacters = 64;
-constexpr int kGatherLimitMs = 10;
-constexpr std::uint32_t kBitsPerCharacter = 10;
-
-// Input is read from the device in batches of up to this many bytes, which single-byte reads
-// then take without a system call each.
-constexpr std::uint32_t kInputBufferSize = 4096;
 
 // Parity characters in the order of the DCB's parity values (NOPARITY .. SPACEPARITY).
 constexpr char kParityChars[] = {'N', 'O', 'E', 'M', 'S'};
@@ -50,23 +34,11 @@ bool LineSpeedOffered(std::uint32_t speed) {
 Win32SerialPort::Win32SerialPort(std::uint32_t portNumber, std::uint32_t receiveSize,
                                  std::uint32_t transmitSize, const Win32CommCalls& calls)
     : CommPort(portNumber), calls_(&calls) {
-    config_ = new (std::nothrow) DCB();
-    readRequest_ = new (std::nothrow) OVERLAPPED();
-    writeRequest_ = new (std::nothrow) OVERLAPPED();
-    timeouts_ = new (std::nothrow) COMMTIMEOUTS();
-    if (!config_ || !readRequest_ || !writeRequest_ || !timeouts_) {
-        ReleaseRecords();
-        SetStatus(LINK_NO_MEMORY);
-        return;
-    }
-    transmitSize_ = static_cast<std::uint16_t>(transmitSize);
-    receiveSize_ = static_cast<std::uint16_t>(receiveSize);
+    KeepQueueSizes(receiveSize, transmitSize);
     waitEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    input_.resize(kInputBufferSize);
     Open(portNumber);
     if (IsOpen()) {
-        Signal(kSignalDtr, 1);
-        Signal(kSignalRts, 1);
+        RaiseOutputLines();
     }
 }
 
@@ -75,30 +47,9 @@ Win32SerialPort::~Win32SerialPort() {
         CloseHandle(waitEvent_);
         waitEvent_ = nullptr;
     }
-    delete readRequest_;
-    readRequest_ = nullptr;
-    delete writeRequest_;
-    writeRequest_ = nullptr;
-    delete timeouts_;
-    timeouts_ = nullptr;
-    if (config_ != nullptr) {
-        if (IsOpen()) {
-            Close();
-        }
-        delete config_;
-        config_ = nullptr;
+    if (IsOpen()) {
+        (void)Close(); // nobody is left to hear of a failed close
     }
-}
-
-void Win32SerialPort::ReleaseRecords() {
-    delete config_;
-    config_ = nullptr;
-    delete readRequest_;
-    readRequest_ = nullptr;
-    delete writeRequest_;
-    writeRequest_ = nullptr;
-    delete timeouts_;
-    timeouts_ = nullptr;
 }
 
 bool Win32SerialPort::ClearErrors(COMSTAT* stat) {
@@ -111,8 +62,7 @@ bool Win32SerialPort::ClearErrors(COMSTAT* stat) {
         errors_ |= errors;
         return true;
     }
-    LoseLine(static_cast<int>(GetLastError()));
-    SetStatus(LINK_LINE_LOST);
+    (void)LoseLine(static_cast<int>(GetLastError())); // the status keeps LINK_LINE_LOST
     return false;
 }
 
@@ -135,14 +85,10 @@ int Win32SerialPort::Idle() {
     if (!IsOpen()) {
         return LINK_NO_PORT;
     }
-    if (WaitingCount() > 0) {
-        // Input is already waiting: the caller is waiting for something else; don't spin.
-        Sleep(kIdleSliceMs);
-        return 0;
-    }
-    // Wait a short slice for input instead of spinning; arriving input ends it early.
-    WaitForByte(kIdleSliceMs);
-    return LostCode();
+    return IdleSlice(WaitingCount() > 0, [this](int ms) {
+        WaitForByte(ms);
+        return LostCode();
+    });
 }
 
 std::uint32_t Win32SerialPort::WaitingCount() {
@@ -152,7 +98,7 @@ std::uint32_t Win32SerialPort::WaitingCount() {
 }
 
 void Win32SerialPort::WaitForByte(int timeoutMs) {
-    if (waitEvent_ == nullptr || inputNext_ != inputEnd_) {
+    if (waitEvent_ == nullptr || InputBuffered()) {
         Sleep(static_cast<DWORD>(timeoutMs));
         return;
     }
@@ -160,7 +106,7 @@ void Win32SerialPort::WaitForByte(int timeoutMs) {
     request.hEvent = waitEvent_;
     ResetEvent(waitEvent_);
     DWORD count = 0;
-    if (!calls_->ReadFile(handle_, input_.data(), 1, &count, &request)) {
+    if (!calls_->ReadFile(handle_, input_, 1, &count, &request)) {
         if (GetLastError() != ERROR_IO_PENDING) {
             // Nothing to wait for. A device that has gone is reported at once; after another
             // failure the caller looks again after a slice, not after its whole time.
@@ -178,53 +124,32 @@ void Win32SerialPort::WaitForByte(int timeoutMs) {
         }
     }
     if (count == 1) {
-        inputNext_ = input_.data();
-        inputEnd_ = input_.data() + 1;
+        inputNext_ = input_;
+        inputEnd_ = input_ + 1;
     }
 }
 
 int Win32SerialPort::WaitForInput(int timeoutMs) {
-    if (!IsOpen()) {
-        return LINK_NO_PORT;
-    }
-    if (inputNext_ != inputEnd_) {
-        return 0;
-    }
-    if (LineLost() != 0) {
-        return LINK_LINE_LOST;
-    }
-    timeoutMs = std::max(timeoutMs, 0);
-    if (trickling_) {
-        // Input comes a few bytes at a time (a slow line): sleep while a batch gathers, so that
-        // one wake-up takes many bytes instead of each few that the device hands on.
-        const DWORD start = GetTickCount();
-        const std::uint32_t speed = std::max<std::uint32_t>(config_->BaudRate, 1);
-        const std::uint32_t gatherMs = kGatherCharacters * kBitsPerCharacter * 1000 / speed;
-        Sleep(static_cast<DWORD>(
-            std::min<int>({static_cast<int>(gatherMs), kGatherLimitMs, timeoutMs})));
+    // What came while a batch gathered is left in the device for the next read.
+    const auto takeGathered = [this] {
         const std::uint32_t waiting = WaitingCount();
-        if (LineLost() != 0) {
-            return LINK_LINE_LOST;
-        }
-        if (waiting > 0) {
-            trickling_ = waiting < kTrickleBytes;
+        return LineLost() != 0 ? LINK_LINE_LOST : pacing_.Arrived(static_cast<int>(waiting));
+    };
+    const auto wait = [this](int ms) {
+        if (WaitingCount() > 0) {
             return 0;
         }
-        // The input stopped: wait for the next byte as it comes.
-        trickling_ = false;
-        timeoutMs = std::max(0, timeoutMs - static_cast<int>(GetTickCount() - start));
-    } else if (WaitingCount() > 0) {
-        return 0;
-    }
-    if (timeoutMs == 0 || LineLost() != 0) {
+        if (ms == 0 || LineLost() != 0) {
+            return LostCode();
+        }
+        WaitForByte(ms);
+        if (InputBuffered()) {
+            pacing_.Arrived(static_cast<int>(WaitingCount()));
+            return 0;
+        }
         return LostCode();
-    }
-    WaitForByte(timeoutMs);
-    if (inputNext_ != inputEnd_) {
-        trickling_ = WaitingCount() < kTrickleBytes;
-        return 0;
-    }
-    return LostCode();
+    };
+    return PacedWait(IsOpen(), pacing_, timeoutMs, takeGathered, wait);
 }
 
 int Win32SerialPort::ReadModemStatus() {
@@ -251,38 +176,38 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
     calls_->GetCommMask(handle_, &eventMask_);
     calls_->SetCommMask(handle_, 0);
 
-    config_->DCBlength = sizeof(DCB);
-    calls_->GetCommState(handle_, config_);
-    config_->BaudRate = 19200;
-    config_->ByteSize = 8;
-    config_->Parity = NOPARITY;
-    config_->StopBits = ONESTOPBIT;
+    config_.DCBlength = sizeof(DCB);
+    calls_->GetCommState(handle_, &config_);
+    config_.BaudRate = 19200;
+    config_.ByteSize = 8;
+    config_.Parity = NOPARITY;
+    config_.StopBits = ONESTOPBIT;
     // Every field the run depends on, whatever another program left in the device: no
     // handshake and no software flow control yet, input kept while DSR is low (three-wire
     // cables), sending on while this side holds the other, no call aborted by a line error, no
     // byte replaced or dropped.
-    config_->fOutxCtsFlow = FALSE;
-    config_->fOutxDsrFlow = FALSE;
-    config_->fDtrControl = DTR_CONTROL_ENABLE;
-    config_->fRtsControl = RTS_CONTROL_DISABLE;
-    config_->fDsrSensitivity = FALSE;
-    config_->fTXContinueOnXoff = TRUE;
-    config_->fOutX = FALSE;
-    config_->fInX = FALSE;
-    config_->fAbortOnError = FALSE;
-    config_->fParity = FALSE;
-    config_->fErrorChar = FALSE;
-    config_->ErrorChar = 0;
-    config_->fBinary = TRUE;
-    config_->fNull = FALSE;
-    config_->EofChar = 0;
-    config_->EvtChar = 0;
-    config_->XonChar = 0x11;
-    config_->XoffChar = 0x13;
-    config_->XonLim = static_cast<WORD>(receiveSize_ / 4);
-    config_->XoffLim = 128;
+    config_.fOutxCtsFlow = FALSE;
+    config_.fOutxDsrFlow = FALSE;
+    config_.fDtrControl = DTR_CONTROL_ENABLE;
+    config_.fRtsControl = RTS_CONTROL_DISABLE;
+    config_.fDsrSensitivity = FALSE;
+    config_.fTXContinueOnXoff = TRUE;
+    config_.fOutX = FALSE;
+    config_.fInX = FALSE;
+    config_.fAbortOnError = FALSE;
+    config_.fParity = FALSE;
+    config_.fErrorChar = FALSE;
+    config_.ErrorChar = 0;
+    config_.fBinary = TRUE;
+    config_.fNull = FALSE;
+    config_.EofChar = 0;
+    config_.EvtChar = 0;
+    config_.XonChar = 0x11;
+    config_.XoffChar = 0x13;
+    config_.XonLim = static_cast<WORD>(receiveSize_ / 4);
+    config_.XoffLim = 128;
 
-    calls_->GetCommTimeouts(handle_, timeouts_);
+    calls_->GetCommTimeouts(handle_, &timeouts_);
     COMMTIMEOUTS timeouts{};
     // A read returns at once with what has arrived; a read of an empty queue (only a wait for
     // input makes one) returns with its first byte.
@@ -293,7 +218,7 @@ void Win32SerialPort::Open(std::uint32_t portNumber) {
     timeouts.WriteTotalTimeoutConstant = 10;
     calls_->SetCommTimeouts(handle_, &timeouts);
 
-    if (!calls_->SetCommState(handle_, config_)) {
+    if (!calls_->SetCommState(handle_, &config_)) {
         SetStatus(MapLastError());
     }
 }
@@ -311,8 +236,8 @@ int Win32SerialPort::OpenDevice() {
 }
 
 int Win32SerialPort::Close() {
-    Purge(0, 0);
-    Purge(1, 0);
+    DropInput();
+    DropOutput();
     calls_->EscapeCommFunction(handle_, CLRDTR);
     calls_->EscapeCommFunction(handle_, CLRRTS);
     const BOOL closed = calls_->CloseHandle(handle_);
@@ -326,40 +251,25 @@ int Win32SerialPort::Close() {
 QueueStatus& Win32SerialPort::GetQueueStatus(QueueStatus& record, int) {
     COMSTAT stat{};
     ClearErrors(&stat);
-    record.receiveValid = 1;
-    record.receiveCount = stat.cbInQue + static_cast<std::uint32_t>(inputEnd_ - inputNext_);
-    record.receiveSize = receiveSize_;
-    record.transmitValid = 1;
-    record.transmitCount = stat.cbOutQue;
-    record.transmitSize = transmitSize_;
-    record.holdFlags = 0;
-    if (stat.fCtsHold || stat.fDsrHold || stat.fXoffHold) {
-        record.holdFlags |= kHoldBlockReceived;
-    }
-    if (stat.fXoffSent) {
-        record.holdFlags |= kHoldBlockSent;
-    }
-    return record;
+    const bool held = stat.fCtsHold || stat.fDsrHold || stat.fXoffHold;
+    const auto holds = static_cast<std::uint16_t>((held ? kHoldBlockReceived : 0) |
+                                                  (stat.fXoffSent ? kHoldBlockSent : 0));
+    return FillQueueStatus(record, stat.cbInQue, stat.cbOutQue, holds);
 }
 
 int Win32SerialPort::SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
                                std::uint32_t transmitSize) {
-    Purge(0, 0);
-    Purge(1, 0);
-    if (receiveSize != 0) {
-        receiveSize_ = static_cast<std::uint16_t>(receiveSize);
-    }
-    if (transmitSize != 0) {
-        transmitSize_ = static_cast<std::uint16_t>(transmitSize);
-    }
-    config_->XonLim = static_cast<WORD>(receiveSize_ / 4);
+    DropInput();
+    DropOutput();
+    KeepQueueSizes(receiveSize, transmitSize);
+    config_.XonLim = static_cast<WORD>(receiveSize_ / 4);
     if (xoffLimit != 0) {
-        config_->XoffLim = static_cast<WORD>(xoffLimit);
+        config_.XoffLim = static_cast<WORD>(xoffLimit);
     }
     calls_->SetupComm(handle_, receiveSize_, transmitSize_);
-    Purge(0, 0);
-    Purge(1, 0);
-    if (!calls_->SetCommState(handle_, config_)) {
+    DropInput();
+    DropOutput();
+    if (!calls_->SetCommState(handle_, &config_)) {
         return SetStatus(MapLastError());
     }
     return 0;
@@ -370,7 +280,7 @@ int Win32SerialPort::SetFlowControl(int input, int output) {
     if (checked != 0) {
         return checked;
     }
-    DCB config = *config_;
+    DCB config = config_;
     config.fInX = FALSE;
     config.fOutX = FALSE;
     if (config.fRtsControl == RTS_CONTROL_HANDSHAKE) {
@@ -410,78 +320,52 @@ int Win32SerialPort::SetFlowControl(int input, int output) {
     if (!calls_->SetCommState(handle_, &config)) {
         return SetStatus(MapLastError());
     }
-    *config_ = config;
-    inputFlow_ = input;
-    outputFlow_ = output;
-    return 0;
+    config_ = config;
+    return KeepFlow(input, output);
 }
 
 int Win32SerialPort::GetFlowControl(int& input, int& output) {
-    input = inputFlow_;
-    output = outputFlow_;
-    return 0;
+    return ReportFlow(input, output);
 }
 
 int Win32SerialPort::SetBreak(int state) {
-    if (state < 0) {
-        return breakState_;
-    }
-    const BOOL ok = state == 1 ? calls_->SetCommBreak(handle_) : calls_->ClearCommBreak(handle_);
-    if (!ok) {
-        return SetStatus(LINK_BREAK_FAILED);
-    }
-    breakState_ = static_cast<std::uint16_t>(state);
-    return breakState_;
+    return ChangeBreak(state, [this](bool on) {
+        return (on ? calls_->SetCommBreak(handle_) : calls_->ClearCommBreak(handle_)) != FALSE;
+    });
 }
 
 int Win32SerialPort::Signal(int code, int value) {
-    if (code == kSignalBreakState) {
-        return SetBreak(value);
+    return AnswerSignal(code, value);
+}
+
+void Win32SerialPort::SetOutputLine(int code, bool on) {
+    // The working configuration carries the new state with the next SetCommState. Devices
+    // without modem lines refuse the escape; the state is remembered all the same.
+    if (code == kSignalDtr) {
+        config_.fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        calls_->EscapeCommFunction(handle_, on ? SETDTR : CLRDTR);
+    } else {
+        config_.fRtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        calls_->EscapeCommFunction(handle_, on ? SETRTS : CLRRTS);
     }
-    if (value != -1 && (code == kSignalDtr || code == kSignalRts)) {
-        // The working configuration carries the new state with the next SetCommState. Devices
-        // without modem lines refuse the escape; the state is remembered all the same.
-        const bool on = value != 0;
-        if (code == kSignalDtr) {
-            dtrState_ = on ? 1 : 0;
-            config_->fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-            calls_->EscapeCommFunction(handle_, on ? SETDTR : CLRDTR);
-        } else {
-            rtsState_ = on ? 1 : 0;
-            config_->fRtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-            calls_->EscapeCommFunction(handle_, on ? SETRTS : CLRRTS);
-        }
-    }
+}
+
+bool Win32SerialPort::ModemInputOn(std::uint32_t mask) {
+    return ModemLine(mask) != 0;
+}
+
+bool Win32SerialPort::ErrorSeen(int code) const {
     switch (code) {
-    case kSignalDtr:
-        return dtrState_;
-    case kSignalRts:
-        return rtsState_;
-    case kSignalCts:
-        return ModemLine(MS_CTS_ON);
-    case kSignalDsr:
-        return ModemLine(MS_DSR_ON);
-    case kSignalRing:
-        return ModemLine(MS_RING_ON);
-    case kSignalCarrier:
-        return ModemLine(MS_RLSD_ON);
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-        return 0;
     case kSignalOverrun:
-        return (errors_ & CE_OVERRUN) ? 1 : 0;
+        return (errors_ & CE_OVERRUN) != 0;
     case kSignalParityError:
-        return (errors_ & CE_RXPARITY) ? 1 : 0;
+        return (errors_ & CE_RXPARITY) != 0;
     case kSignalFramingError:
-        return (errors_ & CE_FRAME) ? 1 : 0;
+        return (errors_ & CE_FRAME) != 0;
     case kSignalBreakReceived:
-        return (errors_ & CE_BREAK) ? 1 : 0;
-    case kSignalReceiveOverflow:
-        return (errors_ & CE_RXOVER) ? 1 : 0;
+        return (errors_ & CE_BREAK) != 0;
     default:
-        return 2;
+        return (errors_ & CE_RXOVER) != 0; // kSignalReceiveOverflow
     }
 }
 
@@ -490,7 +374,7 @@ int Win32SerialPort::SetFormat(std::uint32_t speed, char parity, int dataBits, i
     if (checked != 0) {
         return checked;
     }
-    DCB config = *config_;
+    DCB config = config_;
     config.BaudRate = speed;
     config.Parity = ParityValue(parity);
     config.fParity = config.Parity != NOPARITY; // parity errors are reported with parity only
@@ -502,15 +386,15 @@ int Win32SerialPort::SetFormat(std::uint32_t speed, char parity, int dataBits, i
     if (!calls_->SetCommState(handle_, &config)) {
         return SetStatus(MapLastError());
     }
-    *config_ = config;
+    config_ = config;
     return 0;
 }
 
 void Win32SerialPort::GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) {
-    speed = config_->BaudRate;
-    parity = config_->Parity < sizeof kParityChars ? kParityChars[config_->Parity] : 0;
-    dataBits = config_->ByteSize;
-    stopBits = config_->StopBits == TWOSTOPBITS ? 2 : 1;
+    speed = config_.BaudRate;
+    parity = config_.Parity < sizeof kParityChars ? kParityChars[config_.Parity] : 0;
+    dataBits = config_.ByteSize;
+    stopBits = config_.StopBits == TWOSTOPBITS ? 2 : 1;
 }
 
 int Win32SerialPort::GetLineSnapshot(LineSnapshot& snapshot) {
@@ -530,14 +414,15 @@ int Win32SerialPort::Write(const void* buffer, int length) {
     if (!ClearErrors(&stat)) {
         return 0;
     }
-    // Unsigned on purpose: a device queue fuller than the configured size offers everything.
-    const std::uint32_t room = transmitSize_ - stat.cbOutQue;
-    const DWORD wanted = std::min(static_cast<std::uint32_t>(length), room);
-    *writeRequest_ = OVERLAPPED{};
+    const DWORD wanted = TransmitRoom(length, stat.cbOutQue);
+    pacing_.Wrote();
+    writeRequest_ = OVERLAPPED{};
     // A write that reaches its time-out (the other side holds this one) completes with fewer
     // bytes, successfully or not: the count is what went.
     DWORD count = 0;
-    Finish(calls_->WriteFile(handle_, buffer, wanted, &count, writeRequest_), writeRequest_, count);
+    // A write that failed has its count all the same; ClearErrors() noted a gone device.
+    (void)Finish(calls_->WriteFile(handle_, buffer, wanted, &count, &writeRequest_), &writeRequest_,
+                 count);
     if (LineLost() != 0) {
         return static_cast<int>(count);
     }
@@ -549,20 +434,18 @@ int Win32SerialPort::Write(const void* buffer, int length) {
 }
 
 int Win32SerialPort::SendImmediate(std::uint8_t byte) {
+    pacing_.Wrote();
     return calls_->TransmitCommChar(handle_, static_cast<char>(byte)) ? 0 : LINK_FAILED;
 }
 
 int Win32SerialPort::GetByte() {
-    if (inputNext_ == inputEnd_ && Refill() == 0) {
-        return LINK_NO_DATA;
-    }
-    return *inputNext_++;
+    return BufferedByte();
 }
 
 int Win32SerialPort::Refill() {
-    const DWORD count = ReadWaiting(input_.data(), static_cast<DWORD>(input_.size()));
-    inputNext_ = input_.data();
-    inputEnd_ = input_.data() + count;
+    const DWORD count = ReadWaiting(input_, sizeof input_);
+    inputNext_ = input_;
+    inputEnd_ = input_ + count;
     return static_cast<int>(count);
 }
 
@@ -571,10 +454,12 @@ DWORD Win32SerialPort::ReadWaiting(void* out, DWORD most) {
     if (!ClearErrors(&stat) || stat.cbInQue == 0) {
         return 0;
     }
-    *readRequest_ = OVERLAPPED{};
+    readRequest_ = OVERLAPPED{};
     DWORD count = 0;
-    Finish(calls_->ReadFile(handle_, out, std::min(most, stat.cbInQue), &count, readRequest_),
-           readRequest_, count);
+    // A read that failed has its count all the same; ClearErrors() noted a gone device.
+    (void)Finish(
+        calls_->ReadFile(handle_, out, std::min(most, stat.cbInQue), &count, &readRequest_),
+        &readRequest_, count);
     return count;
 }
 
@@ -584,9 +469,7 @@ int Win32SerialPort::Read(void* buffer, int length) {
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
     // The bytes already read from the device come first.
-    const int buffered = std::min(length, static_cast<int>(inputEnd_ - inputNext_));
-    std::copy(inputNext_, inputNext_ + buffered, out);
-    inputNext_ += buffered;
+    const int buffered = TakeBuffered(out, length);
     if (buffered == length) {
         return buffered;
     }
@@ -594,25 +477,23 @@ int Win32SerialPort::Read(void* buffer, int length) {
            static_cast<int>(ReadWaiting(out + buffered, static_cast<DWORD>(length - buffered)));
 }
 
-int Win32SerialPort::Purge(int direction, int count) {
-    if (direction != 0) {
-        calls_->PurgeComm(handle_, PURGE_TXABORT);
-        calls_->PurgeComm(handle_, PURGE_TXCLEAR);
-        return 0;
-    }
-    if (count <= 0) {
-        inputNext_ = inputEnd_;
-        calls_->PurgeComm(handle_, PURGE_RXABORT);
-        calls_->PurgeComm(handle_, PURGE_RXCLEAR);
-        return 0;
-    }
-    return DiscardByReading(count);
+int Win32SerialPort::Purge(PurgeDirection direction, int count) {
+    return PurgeByDropping(direction, count);
+}
+
+void Win32SerialPort::DropInput() {
+    inputNext_ = inputEnd_;
+    calls_->PurgeComm(handle_, PURGE_RXABORT);
+    calls_->PurgeComm(handle_, PURGE_RXCLEAR);
+}
+
+void Win32SerialPort::DropOutput() {
+    calls_->PurgeComm(handle_, PURGE_TXABORT);
+    calls_->PurgeComm(handle_, PURGE_TXCLEAR);
 }
 
 void Win32SerialPort::Dump(const PrintLine& printLine) {
-    QueueStatus queues;
-    GetQueueStatus(queues, kQueueAll);
-    const DCB& c = *config_;
+    const DCB& c = config_;
     char text[128];
     std::snprintf(text, sizeof text,
                   "Port type: MS Win32  BaudRate: %-6u  ByteSize: %1d  Parity: %1d",
@@ -636,19 +517,13 @@ void Win32SerialPort::Dump(const PrintLine& printLine) {
                   static_cast<unsigned>(c.XonLim), static_cast<unsigned>(c.XoffLim),
                   static_cast<unsigned char>(c.EofChar), static_cast<unsigned char>(c.EvtChar));
     printLine(text);
-    std::snprintf(text, sizeof text,
-                  "RX sz/ct: %5d/%-5d  TX sz/ct: %5d/%-5d  BLOCK SENT:%d  BLOCK RECEIVED:%d",
-                  static_cast<int>(queues.receiveSize), static_cast<int>(queues.receiveCount),
-                  static_cast<int>(queues.transmitSize), static_cast<int>(queues.transmitCount),
-                  (queues.holdFlags & kHoldBlockSent) ? 1 : 0,
-                  (queues.holdFlags & kHoldBlockReceived) ? 1 : 0);
-    printLine(text);
+    DumpQueues(printLine);
 }
 
 int Win32SerialPort::SetEventChar(char character) {
-    calls_->GetCommState(handle_, config_);
-    config_->EvtChar = character;
-    return calls_->SetCommState(handle_, config_) ? 1 : 0;
+    calls_->GetCommState(handle_, &config_);
+    config_.EvtChar = character;
+    return calls_->SetCommState(handle_, &config_) ? 1 : 0;
 }
 
 int Win32SerialPort::GetEventMask(DWORD& mask) {
@@ -682,10 +557,10 @@ int Win32SerialPort::WaitEvent(DWORD& mask) {
 }
 
 int Win32SerialPort::ModemLine(DWORD mask) {
-    if (mask == 1) {
+    if (mask == kModemLineDtr) {
         return dtrState_;
     }
-    if (mask == 2) {
+    if (mask == kModemLineRts) {
         return rtsState_;
     }
     DWORD status = 0;

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "link/comm_port.h"
 #include "link/win32_comm_calls.h"
@@ -28,43 +27,49 @@ public:
     // Closes the device when this object opened it: drops DTR and RTS, discards both queues.
     ~Win32SerialPort() override;
 
-    int Idle() override;
+    [[nodiscard]] int Idle() override;
     int ReadModemStatus() override;
     void Open(std::uint32_t portNumber) override;
-    int OpenDevice() override;
-    int Close() override;
+    [[nodiscard]] int OpenDevice() override;
+    [[nodiscard]] int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
-    int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
-                  std::uint32_t transmitSize) override;
-    int SetFlowControl(int input, int output) override;
+    [[nodiscard]] int SetQueues(std::uint32_t receiveSize, std::uint32_t xoffLimit,
+                                std::uint32_t transmitSize) override;
+    [[nodiscard]] int SetFlowControl(int input, int output) override;
     int GetFlowControl(int& input, int& output) override;
-    int SetBreak(int state) override;
-    int Signal(int code, int value) override;
-    int SetFormat(std::uint32_t speed, char parity, int dataBits, int stopBits) override;
+    [[nodiscard]] int SetBreak(int state) override;
+    [[nodiscard]] int Signal(int code, int value) override;
+    [[nodiscard]] int SetFormat(std::uint32_t speed, char parity, int dataBits,
+                                int stopBits) override;
     void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits) override;
     int GetLineSnapshot(LineSnapshot& snapshot) override;
-    int PutByte(std::uint8_t byte) override;
-    int PutString(const char* text) override;
-    int Write(const void* buffer, int length) override;
-    int SendImmediate(std::uint8_t byte) override;
-    int GetByte() override;
-    int Read(void* buffer, int length) override;
-    int Purge(int direction, int count) override;
+    [[nodiscard]] int PutByte(std::uint8_t byte) override;
+    [[nodiscard]] int PutString(const char* text) override;
+    [[nodiscard]] int Write(const void* buffer, int length) override;
+    [[nodiscard]] int SendImmediate(std::uint8_t byte) override;
+    [[nodiscard]] int GetByte() override;
+    [[nodiscard]] int Read(void* buffer, int length) override;
+    [[nodiscard]] int Purge(PurgeDirection direction, int count) override;
     void Dump(const PrintLine& printLine) override;
-    int WaitForInput(int timeoutMs) override;
+    [[nodiscard]] int WaitForInput(int timeoutMs) override;
 
     // Refreshes the working configuration from the device, sets its event character and sends
     // it back; the truth value of the last system call.
     virtual int SetEventChar(char character);
-    virtual int GetEventMask(DWORD& mask);
-    virtual int SetEventMask(DWORD mask);
+    [[nodiscard]] virtual int GetEventMask(DWORD& mask);
+    [[nodiscard]] virtual int SetEventMask(DWORD mask);
     // Waits for one of the masked events.
-    virtual int WaitEvent(DWORD& mask);
-    // Mask 1: the DTR state; 2: the RTS state; otherwise 1 when the device reports any of the
-    // mask's modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON).
+    [[nodiscard]] virtual int WaitEvent(DWORD& mask);
+    // The masks of ModemLine() that name an output line rather than modem status bits (fixed
+    // by the port's interface, beside MS_CTS_ON and the others).
+    static constexpr DWORD kModemLineDtr = 1;
+    static constexpr DWORD kModemLineRts = 2;
+    // kModemLineDtr: the DTR state; kModemLineRts: the RTS state; otherwise 1 when the device
+    // reports any of the mask's modem status bits (MS_CTS_ON, MS_DSR_ON, MS_RING_ON,
+    // MS_RLSD_ON), else 0.
     virtual int ModemLine(DWORD mask);
     // GetLastError() as a link code.
-    virtual int MapLastError();
+    [[nodiscard]] virtual int MapLastError();
 
     // The link code for a last-error value: a device that does not exist LINK_NO_PORT, one that
     // another program holds LINK_PORT_IN_USE, a gone device LINK_LINE_LOST; LINK_FAILED for
@@ -73,20 +78,17 @@ public:
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Handle() const { return handle_; }
-    // The working configuration (absent when allocating it failed).
-    const DCB* Configuration() const { return config_; }
+    // The working configuration.
+    const DCB& Configuration() const { return config_; }
 
 private:
-    void ReleaseRecords();
     // ClearCommError, OR-ing the errors into the accumulated ones. False when the device has
     // gone: the call fails on an open handle only then, and the line stays lost (LoseLine).
     bool ClearErrors(COMSTAT* stat);
-    // LINK_LINE_LOST once the device has gone, else 0.
-    int LostCode() const { return LineLost() != 0 ? LINK_LINE_LOST : 0; }
     // Finishes an overlapped request that `started` (the call's result) began: true once it has
     // completed without error, `count` the bytes it moved either way. A request that failed at
     // once is not waited for.
-    bool Finish(BOOL started, OVERLAPPED* request, DWORD& count);
+    [[nodiscard]] bool Finish(BOOL started, OVERLAPPED* request, DWORD& count);
     // Reads at most `most` of the bytes the device holds; the count read.
     DWORD ReadWaiting(void* out, DWORD most);
     // Bytes received and not yet taken: the device's queue and the input buffer.
@@ -94,32 +96,31 @@ private:
     // Blocks on a read of one byte for at most `timeoutMs`; a byte that came is kept for the
     // next read.
     void WaitForByte(int timeoutMs);
+    void SetOutputLine(int code, bool on) override;
+    bool ModemInputOn(std::uint32_t mask) override;
+    bool ErrorSeen(int code) const override;
+    // Discard what the port and the device hold of the input, and the device's output.
+    void DropInput() override;
+    void DropOutput() override;
 
     const Win32CommCalls* calls_;
-    DCB* config_ = nullptr;
-    OVERLAPPED* readRequest_ = nullptr;
-    OVERLAPPED* writeRequest_ = nullptr;
-    COMMTIMEOUTS* timeouts_ = nullptr;
+    DCB config_{};
+    OVERLAPPED readRequest_{};
+    OVERLAPPED writeRequest_{};
+    COMMTIMEOUTS timeouts_{}; // the time-outs found at open
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    int inputFlow_ = 0;
-    int outputFlow_ = 0;
-    int rtsState_ = 1;
-    int dtrState_ = 1;
-    std::uint16_t breakState_ = 0;
     std::uint32_t errors_ = 0;
     std::uint32_t modemStatus_ = 0;
     DWORD eventMask_ = 0;
-    std::uint32_t transmitSize_ = 0;
-    std::uint32_t receiveSize_ = 0;
     // Reads the bytes the device holds (at most the buffer's size) into the input buffer;
     // the count read.
-    int Refill();
+    int Refill() override;
 
-    // Bytes read from the device and not yet taken: [inputNext_, inputEnd_) lies in here.
-    std::vector<std::uint8_t> input_;
+    // Bytes read from the device in batches, which single-byte reads then take without a
+    // system call each: [inputNext_, inputEnd_) lies in here.
+    std::uint8_t input_[4096];
     HANDLE waitEvent_ = nullptr;
-    // Input has been coming a few bytes at a time: the next wait lets a batch gather first.
-    bool trickling_ = false;
+    InputPacing pacing_;
 };
 
 } // namespace tollan

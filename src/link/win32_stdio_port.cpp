@@ -5,15 +5,11 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 namespace tollan {
-namespace {
-
-constexpr DWORD kIdleSliceMs = 5;
-
-} // namespace
-
 struct Win32StdioPort::Arrivals {
     std::mutex mutex;
     std::condition_variable arrived;
@@ -38,6 +34,19 @@ Win32StdioPort::Win32StdioPort()
         SetConsoleMode(out_, savedOutputMode_ & ~ENABLE_PROCESSED_OUTPUT);
     }
     // The reader ends with the input; a reader still waiting when the process ends goes with it.
+    // Without memory or a thread for it the port stays closed, with the code in its status.
+    try {
+        StartReader();
+    } catch (const std::bad_alloc&) {
+        arrivals_.reset();
+        SetStatus(LINK_NO_MEMORY);
+    } catch (const std::system_error&) {
+        arrivals_.reset();
+        SetStatus(LINK_FAILED);
+    }
+}
+
+void Win32StdioPort::StartReader() {
     arrivals_ = std::make_shared<Arrivals>();
     std::thread([arrivals = arrivals_, in = in_] {
         std::uint8_t chunk[4096];
@@ -45,12 +54,19 @@ Win32StdioPort::Win32StdioPort()
             DWORD got = 0;
             const BOOL read = ReadFile(in, chunk, sizeof chunk, &got, nullptr);
             std::lock_guard<std::mutex> lock(arrivals->mutex);
-            if (!read || got == 0) {
+            bool taken = read && got != 0;
+            try {
+                if (taken) {
+                    arrivals->bytes.insert(arrivals->bytes.end(), chunk, chunk + got);
+                }
+            } catch (const std::bad_alloc&) {
+                taken = false; // without room for it the input ends here
+            }
+            if (!taken) {
                 arrivals->ended = true;
                 arrivals->arrived.notify_all();
                 return;
             }
-            arrivals->bytes.insert(arrivals->bytes.end(), chunk, chunk + got);
             arrivals->arrived.notify_all();
         }
     }).detach();
@@ -82,14 +98,6 @@ int Win32StdioPort::Refill() {
         return LINK_FAILED;
     }
     return static_cast<int>(count);
-}
-
-int Win32StdioPort::Idle() {
-    if (inputNext_ != inputEnd_) {
-        Sleep(kIdleSliceMs);
-        return 0;
-    }
-    return WaitForInput(static_cast<int>(kIdleSliceMs));
 }
 
 int Win32StdioPort::WaitForInput(int timeoutMs) {

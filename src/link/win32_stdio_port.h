@@ -22,16 +22,17 @@ public:
     Win32StdioPort();
     ~Win32StdioPort() override;
 
-    int Idle() override;
-    int Close() override;
+    [[nodiscard]] int Close() override;
     QueueStatus& GetQueueStatus(QueueStatus& record, int mask) override;
-    int Write(const void* buffer, int length) override;
-    int WaitForInput(int timeoutMs) override;
+    [[nodiscard]] int Write(const void* buffer, int length) override;
+    [[nodiscard]] int WaitForInput(int timeoutMs) override;
 
     // What the reader thread hands over; shared with it, since it may outlive the port.
     struct Arrivals;
 
 private:
+    // Makes the shared record and starts the reader thread; throws when either fails.
+    void StartReader();
     // Takes what has arrived into the empty buffer; the count, or LINK_FAILED once the input has
     // ended and all of it was taken.
     int Refill() override;

@@ -45,8 +45,8 @@ public:
         next_ += n;
         return static_cast<int>(n);
     }
-    int Purge(int direction, int) override {
-        if (direction == 0) {
+    int Purge(PurgeDirection direction, int) override {
+        if (direction == PurgeDirection::kInput) {
             next_ = size_;
         } else {
             written_.clear();

@@ -227,11 +227,12 @@ int MemoryPort::Read(void* buffer, int length) {
     return static_cast<int>(count);
 }
 
-int MemoryPort::Purge(int direction, int count) {
-    if (direction != 0 || count <= 0) {
+int MemoryPort::Purge(PurgeDirection direction, int count) {
+    const bool output = direction == PurgeDirection::kOutput;
+    if (output || count <= 0) {
         std::lock_guard lock(line_->mutex);
         MemoryEnd& end = line_->ends[side_];
-        (direction != 0 ? end.transmit : end.receive).clear();
+        (output ? end.transmit : end.receive).clear();
         return 0;
     }
     return DiscardByReading(count);

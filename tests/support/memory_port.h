@@ -46,7 +46,7 @@ public:
     int Write(const void* buffer, int length) override;
     int GetByte() override;
     int Read(void* buffer, int length) override;
-    int Purge(int direction, int count) override;
+    int Purge(PurgeDirection direction, int count) override;
 
     // What a test controls. Modem lines this end sees: kSignalCts, kSignalDsr, kSignalRing,
     // kSignalCarrier (CTS, DSR and DCD start on, RI off).

@@ -336,7 +336,7 @@ public:
     int GetByte() override {
         return Forward([](MemoryPort& port) { return port.GetByte(); });
     }
-    int Purge(int direction, int count) override {
+    int Purge(PurgeDirection direction, int count) override {
         return Forward([&](MemoryPort& port) { return port.Purge(direction, count); });
     }
 

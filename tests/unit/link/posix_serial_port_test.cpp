@@ -73,7 +73,7 @@ protected:
         QueueStatus record;
         for (int i = 0; i < 2000 && port.GetQueueStatus(record, kQueueReceive).receiveCount < count;
              ++i) {
-            port.Idle();
+            (void)port.Idle(); // only paces the loop
         }
         return record.receiveCount >= count;
     }
@@ -165,7 +165,7 @@ TEST_F(PtyPairTest, BytesBothWaysAShortWriteAndPurgesByReading) {
     EXPECT_EQ(a.Write(data.data(), 3000), 2048);
     EXPECT_EQ(a.TakeStatus(), LINK_WRITE_SHORT);
     ASSERT_TRUE(WaitForInput(b, 2048));
-    EXPECT_EQ(b.Purge(0, 4096), 0);
+    EXPECT_EQ(b.Purge(PurgeDirection::kInput, 4096), 0);
     EXPECT_EQ(lb.ReadByte(100), LINK_NO_DATA);
 
     EXPECT_EQ(lb.WriteByte(0x00), 0);
@@ -175,14 +175,34 @@ TEST_F(PtyPairTest, BytesBothWaysAShortWriteAndPurgesByReading) {
         EXPECT_EQ(la.ReadByte(2000), byte);
     }
 
-    a.PutString("abcdefghijklmnopqrst");
+    ASSERT_EQ(a.PutString("abcdefghijklmnopqrst"), 20);
     ASSERT_TRUE(WaitForInput(b, 20));
-    EXPECT_EQ(b.Purge(0, 10), LINK_FAILED); // input left after 10 bytes
-    EXPECT_EQ(lb.InputCount(), 10);         // counted whether buffered by the port or by the driver
+    EXPECT_EQ(b.Purge(PurgeDirection::kInput, 10), LINK_FAILED); // input left after 10 bytes
+    EXPECT_EQ(lb.InputCount(), 10); // counted whether buffered by the port or by the driver
     EXPECT_EQ(b.GetByte(), 'k');
-    EXPECT_EQ(b.Purge(0, 0), 0);
+    EXPECT_EQ(b.Purge(PurgeDirection::kInput, 0), 0);
     EXPECT_EQ(b.GetByte(), LINK_NO_DATA);
-    EXPECT_EQ(a.Purge(1, 0), 0);
+    EXPECT_EQ(a.Purge(PurgeDirection::kOutput, 0), 0);
+}
+
+TEST_F(PtyPairTest, ALostLineEndsEveryWaitOnceWhatArrivedIsTaken) {
+    PosixSerialPort a(a_);
+    PosixSerialPort b(b_);
+    CommLink lb(b);
+    ASSERT_EQ(a.PutString("ab"), 2);
+    ASSERT_TRUE(WaitForInput(b, 2));
+    EXPECT_EQ(lb.ReadByte(0), 'a');
+    kill(socat_, SIGKILL); // the other end of the pseudo-terminal goes at once: a hang-up
+    waitpid(std::exchange(socat_, 0), nullptr, 0);
+    EXPECT_EQ(lb.ReadByte(2000), 'b');
+    // The same code as the Win32 port's for a device that has gone.
+    EXPECT_EQ(lb.ReadByte(2000), LINK_LINE_LOST);
+    EXPECT_EQ(b.Idle(), LINK_LINE_LOST);
+    EXPECT_EQ(lb.Delay(2000), LINK_LINE_LOST);
+    EXPECT_EQ(lb.WriteByte('x'), LINK_LINE_LOST);
+    std::uint16_t flags = 0;
+    EXPECT_EQ(lb.CheckLine(flags), LINK_LINE_LOST);
+    EXPECT_NE(b.LineLost(), 0);
 }
 
 TEST_F(PtyPairTest, OpenTableAndMissingDevices) {

@@ -29,10 +29,10 @@ protected:
         peer_ = std::make_unique<Win32SerialPort>(kCom6, 4096, 2048);
         ASSERT_EQ(peer_->Status(), 0) << "COM6 did not open";
         // The flow flags the device had are kept on opening; an earlier test may have set some.
-        port_->SetFlowControl(kFlowNone, kFlowNone);
+        ASSERT_EQ(port_->SetFlowControl(kFlowNone, kFlowNone), 0);
         Sleep(20); // bytes left in the pseudo-terminals by an earlier test
-        port_->Purge(0, 0);
-        peer_->Purge(0, 0);
+        ASSERT_EQ(port_->Purge(PurgeDirection::kInput, 0), 0);
+        ASSERT_EQ(peer_->Purge(PurgeDirection::kInput, 0), 0);
     }
 
     static bool WaitForInput(CommPort& port, std::uint32_t count) {
@@ -44,7 +44,7 @@ protected:
         return record.receiveCount >= count;
     }
 
-    const DCB& Dcb() const { return *port_->Configuration(); }
+    const DCB& Dcb() const { return port_->Configuration(); }
 
     std::unique_ptr<Win32SerialPort> port_;
     std::unique_ptr<Win32SerialPort> peer_;
@@ -89,11 +89,11 @@ TEST_F(Win32SerialPortTest, BytesBothWaysAndAShortWrite) {
 TEST_F(Win32SerialPortTest, PurgeByReadingAndAtOnce) {
     peer_->PutString("abcdefghijklmnopqrst");
     ASSERT_TRUE(WaitForInput(*port_, 20));
-    EXPECT_EQ(port_->Purge(0, 10), LINK_FAILED); // input left after 10 bytes
+    EXPECT_EQ(port_->Purge(PurgeDirection::kInput, 10), LINK_FAILED); // input left after 10 bytes
     EXPECT_EQ(port_->GetByte(), 'k');
-    EXPECT_EQ(port_->Purge(0, 0), 0);
+    EXPECT_EQ(port_->Purge(PurgeDirection::kInput, 0), 0);
     EXPECT_EQ(port_->GetByte(), LINK_NO_DATA);
-    EXPECT_EQ(port_->Purge(1, 0), 0);
+    EXPECT_EQ(port_->Purge(PurgeDirection::kOutput, 0), 0);
 }
 
 // The processor time this process has used, in milliseconds.
