@@ -21,6 +21,23 @@ std::uint8_t FoldedSum(const std::uint8_t* data, std::size_t length) {
     return ToChar(static_cast<int>((sum + ((sum & 0xC0) >> 6)) & 0x3F));
 }
 
+// The control characters that keep their prefix where the others may travel bare: NUL, the
+// packet mark, Ctrl-C and Ctrl-D, both line ends, the shifts, DLE, XON and XOFF, Ctrl-U, CAN,
+// Ctrl-Y and Ctrl-Z, and the escape keys of terminal programs (Ctrl-\, Ctrl-], Ctrl-^): the
+// characters that lines, modems, flow control, terminal drivers and terminal programs act on.
+// With bit 8 set they keep it too (a 7-bit path would turn them into these), as do DEL and 0xFF
+// (telnet's command byte).
+constexpr std::uint32_t kTouchyControls =
+    (1u << 0) | (1u << 1) | (1u << 3) | (1u << 4) | (1u << 10) | (1u << 13) | (1u << 14) |
+    (1u << 15) | (1u << 16) | (1u << 17) | (1u << 19) | (1u << 21) | (1u << 24) | (1u << 25) |
+    (1u << 26) | (1u << 28) | (1u << 29) | (1u << 30);
+
+// Whether `c` never travels bare: a printable character, or a control that keeps its prefix.
+bool NeverBare(std::uint8_t c) {
+    const unsigned low = c & 0x7Fu;
+    return low >= 32 || (kTouchyControls & (1u << low)) != 0;
+}
+
 // One byte with its prefixes; returns the length (at most 4).
 std::size_t EncodeByte(const Prefixing& p, std::uint8_t c, std::uint8_t* out) {
     std::size_t n = 0;
@@ -29,7 +46,9 @@ std::size_t EncodeByte(const Prefixing& p, std::uint8_t c, std::uint8_t* out) {
         c &= 0x7F;
     }
     const std::uint8_t low = c & 0x7F;
-    if (low < 32 || low == 127) {
+    if (p.bareControls && !NeverBare(c)) {
+        out[n++] = c;
+    } else if (low < 32 || low == 127) {
         out[n++] = p.qctl;
         out[n++] = Ctl(c);
     } else if (low == p.qctl || (p.qbin != 0 && low == p.qbin) || (p.rept != 0 && low == p.rept)) {
@@ -350,6 +369,8 @@ Session Agree(const InitParams& own, const InitParams& other) {
     }
     s.out = Prefixing{own.qctl, qbin, rept};
     s.in = Prefixing{other.qctl, qbin, rept};
+    // Other controls travel bare unless the other side's end of line or padding is one of them.
+    s.out.bareControls = NeverBare(other.eol) && (other.npad == 0 || NeverBare(other.padc));
     s.capas = own.capas & other.capas & (kCapLong | kCapAttributes);
     s.framing.check = own.chkt == other.chkt ? own.chkt : 1;
     s.framing.eol = other.eol;

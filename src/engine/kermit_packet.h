@@ -36,11 +36,15 @@ std::uint16_t KermitCrc(const std::uint8_t* data, std::size_t length);
 // over `length` bytes, written as `type` printable characters to `out`.
 void WriteBlockCheck(int type, const std::uint8_t* data, std::size_t length, std::uint8_t* out);
 
-// The prefixes of one direction. qbin and rept are 0 when the session does without them.
+// The prefixes of one direction. qbin and rept are 0 when the session does without them. With
+// bareControls, the control characters that no line, modem, flow control or terminal program
+// acts on go unprefixed (a receiver takes any byte inside a packet as it is); the others, with
+// or without bit 8, DEL and 0xFF keep their prefix.
 struct Prefixing {
     std::uint8_t qctl = '#';
     std::uint8_t qbin = 0;
     std::uint8_t rept = 0;
+    bool bareControls = false;
 };
 
 // Encodes bytes of `src` into `dest` while whole encoded units fit in `room`: a byte with its

@@ -109,7 +109,8 @@ TEST(KermitPacket, LongPacketsRestartsAndExceptions) {
     EXPECT_EQ(FeedAll(reader, parity), PacketReader::Result::kPacket);
 }
 
-// Each prefix on its own and together, on real bytes, and every byte value in runs round trip.
+// Each prefix on its own and together, and controls that travel bare, on real bytes; every byte
+// value in runs round trips.
 TEST(KermitPacket, PrefixingAndRepeatCounts) {
     struct Case {
         Prefixing p;
@@ -119,6 +120,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
     const Prefixing plain{'#', 0, 0};
     const Prefixing eighth{'#', '&', 0};
     const Prefixing all{'#', '&', '~'};
+    const Prefixing bare{'#', 0, 0, true};
     const Case cases[] = {
         {plain,
          B("\x01"
@@ -128,6 +130,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
         {eighth, {0xC1, 0x81, '&', 0xA6, 0xFF}, "&A&#A#&&#&&#?"},
         {all, B("AAAAAAAAAA\x01\x02#&~\xc1\xff"), "~*A#A#B###&#~&A&#?"},
         {all, B("AAA~~~~"), "AAA~$#~"},
+        {bare, {0x02, 0x03, 0x82, 0x8D, 0x7F, 0x1F, 0xFF}, "\x02#C\x82#\xcd#?\x1f#\xbf"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wire);
@@ -146,7 +149,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
                      static_cast<std::uint8_t>(v));
     }
     every.insert(every.end(), 300, 0);
-    for (const Prefixing& p : {plain, eighth, all}) {
+    for (const Prefixing& p : {plain, eighth, all, Prefixing{'#', '&', '~', true}}) {
         std::uint8_t wire[8192];
         std::size_t written = 0;
         ASSERT_EQ(EncodeData(p, every.data(), every.size(), wire, sizeof wire, written),
