@@ -37,7 +37,7 @@ def make_files(folder, case):
         sizes = [2000] * 50
     elif case == "unpaced":
         sizes = [8192] * 200
-    elif case in ("noisy5", "noisy4"):
+    elif case in ("paced", "noisy5", "noisy4"):
         sizes = [256 * 1024]
     else:
         sizes = [1024 * 1024]
@@ -57,15 +57,66 @@ def wait_for_links(paths, deadline):
         time.sleep(0.01)
 
 
-def has_open(pid, device):
+def open_fds(pid, device):
+    """The numbers of the descriptors through which process `pid` has `device` open."""
     target = os.path.realpath(device)
+    fds = set()
     try:
         for fd in os.listdir(f"/proc/{pid}/fd"):
-            if os.path.realpath(f"/proc/{pid}/fd/{fd}") == target:
-                return True
+            try:
+                if os.path.realpath(f"/proc/{pid}/fd/{fd}", strict=True) == target:
+                    fds.add(int(fd))
+            except OSError:
+                pass  # closed between the listing and the look-up
     except OSError:
         pass
-    return False
+    return fds
+
+
+# System calls (x86_64) in which a program waits for input: read, poll, select, pselect6, ppoll,
+# epoll_wait, epoll_pwait; and those in which its other threads may wait meanwhile: futex,
+# rt_sigtimedwait, wait4.
+INPUT_CALLS = {0, 7, 23, 270, 271, 232, 281}
+OTHER_WAITS = {202, 128, 61}
+
+
+def listening(pid, device):
+    """Whether process `pid` has `device` open, one of its threads waits for input and the others
+    wait too: the line is set up and what the sender writes now is read, not flushed away."""
+    fds = open_fds(pid, device)
+    reading = False
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            call = open(f"/proc/{pid}/task/{task}/syscall").read().split()
+            number = int(call[0]) if call and call[0].isdigit() else -1
+            if number == 0:
+                reading = reading or int(call[1], 16) in fds
+            elif number in INPUT_CALLS:
+                reading = True
+            elif number not in OTHER_WAITS:
+                return False
+    except OSError:
+        return False
+    return bool(fds) and reading
+
+
+def command(args, program, role, line, names):
+    """The command line of `program` ("sz", "rz", "tollan", "ckermit") in `role` ("send" or
+    "receive") on `line`, and the device to give it as standard input and output (None: the
+    program opens `line` itself)."""
+    if program in ("sz", "rz"):
+        return [program, "-q", *(names if role == "send" else [])], line
+    if program == "tollan":
+        options = ["-p", "kermit", *args.tollan_options] if args.protocol == "kermit" else []
+        return [args.tollan, role, "-q", *options, "-l", line,
+                *(names if role == "send" else [])], None
+    # C-Kermit on its own line, binary, with the settings asked for.
+    settings = ["set carrier-watch off", "set flow none", "set file type binary",
+                "set file collision overwrite", "set file names literal", *args.ckermit_settings,
+                ("msend " + " ".join(names)) if role == "send" else "receive",
+                "exit \\v(status)"]
+    return ["kermit", "-Y", "-H", "-B", "-q", "-l", line, "-b", str(BPS), "-C",
+            ", ".join(settings)], None
 
 
 def start(argv, cwd, tty, keep_output):
@@ -96,24 +147,17 @@ def one_run(args, pairing, names, out_dir, run, work):
     try:
         wait_for_links((a, b), time.monotonic() + 10)
         sender_name, receiver_name = pairing.split("-")
-        if receiver_name == "rz":
-            receiver = start(["rz", "-q"], into, b, args.keep_output)
-        else:
-            receiver = start([args.tollan, "receive", "-q", "-l", b], into, None,
-                             args.keep_output)
+        argv, tty = command(args, receiver_name, "receive", b, names)
+        receiver = start(argv, into, tty, args.keep_output)
         processes.append(receiver)
         deadline = time.monotonic() + 10
-        while not has_open(receiver.pid, b):
+        while not listening(receiver.pid, b):
             if time.monotonic() > deadline or receiver.poll() is not None:
-                raise RuntimeError("the receiver never opened its line")
-            time.sleep(0.005)
-        time.sleep(0.3)  # the receiver waits for its sender
+                raise RuntimeError("the receiver never listened on its line")
+            time.sleep(0.002)
         began = time.monotonic()
-        if sender_name == "sz":
-            sender = start(["sz", "-q", *names], out_dir, a, args.keep_output)
-        else:
-            sender = start([args.tollan, "send", "-q", "-l", a, *names], out_dir, None,
-                           args.keep_output)
+        argv, tty = command(args, sender_name, "send", a, names)
+        sender = start(argv, out_dir, tty, args.keep_output)
         processes.append(sender)
         guard = began + args.guard
         ended = {}
@@ -152,12 +196,24 @@ def main():
     parser.add_argument("--simulator", required=True)
     parser.add_argument("--keep-output", default="")
     parser.add_argument("--case", required=True,
-                        choices=["small", "batch", "noisy5", "noisy4", "clean", "unpaced"])
+                        choices=["small", "batch", "paced", "noisy5", "noisy4", "clean",
+                                 "unpaced"])
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--pairings", default="sz-rz,tollan-rz,sz-tollan,tollan-tollan")
+    parser.add_argument("--protocol", choices=["zmodem", "kermit"], default="zmodem")
+    parser.add_argument("--pairings")
+    parser.add_argument("--tollan-options", default="",
+                        help="kermit: options for both tollan sides, as one string")
+    parser.add_argument("--ckermit-settings", default="",
+                        help="kermit: C-Kermit commands for both of its sides, ';'-separated")
     parser.add_argument("--guard", type=float, default=240.0)
     args = parser.parse_args()
     args.bit_errors = {"noisy5": 100000, "noisy4": 10000}.get(args.case, 0)
+    if args.pairings is None:
+        args.pairings = {"zmodem": "sz-rz,tollan-rz,sz-tollan,tollan-tollan",
+                         "kermit": "ckermit-ckermit,tollan-ckermit,ckermit-tollan,"
+                                   "tollan-tollan"}[args.protocol]
+    args.tollan_options = args.tollan_options.split()
+    args.ckermit_settings = [c for c in args.ckermit_settings.split(";") if c.strip()]
 
     work = tempfile.mkdtemp(prefix="tollan-runs-")
     try:
