@@ -350,7 +350,7 @@ InitParams AnswerInit(const InitParams& own, const InitParams& offered) {
     answer.rept =
         IsPrefixCharacter(own.rept) && IsPrefixCharacter(offered.rept) ? offered.rept : ' ';
     answer.capas = own.capas & offered.capas;
-    answer.window = 1;
+    answer.window = (answer.capas & kCapWindows) != 0 ? std::min(own.window, offered.window) : 1;
     return answer;
 }
 
@@ -371,7 +371,10 @@ Session Agree(const InitParams& own, const InitParams& other) {
     s.in = Prefixing{other.qctl, qbin, rept};
     // Other controls travel bare unless the other side's end of line or padding is one of them.
     s.out.bareControls = NeverBare(other.eol) && (other.npad == 0 || NeverBare(other.padc));
-    s.capas = own.capas & other.capas & (kCapLong | kCapAttributes);
+    s.capas = own.capas & other.capas & (kCapLong | kCapWindows | kCapAttributes);
+    s.window = (s.capas & kCapWindows) != 0
+                   ? std::clamp(std::min(own.window, other.window), 1, kMaxWindow)
+                   : 1;
     s.framing.check = own.chkt == other.chkt ? own.chkt : 1;
     s.framing.eol = other.eol;
     s.framing.npad = other.npad;

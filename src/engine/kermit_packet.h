@@ -125,6 +125,8 @@ private:
 inline constexpr int kCapLong = 2;
 inline constexpr int kCapWindows = 4;
 inline constexpr int kCapAttributes = 8;
+// The largest window a Send-Init may agree on.
+inline constexpr int kMaxWindow = 31;
 
 // The Send-Init fields, as one side states them. A field the other side leaves out takes the
 // protocol's default (ReadInit).
@@ -160,6 +162,7 @@ struct Session {
     int sendLength = 0; // longest packet it may send
     int timeoutSeconds = 5;
     int capas = 0;
+    int window = 1; // packets out at once (kCapWindows), 1 to kMaxWindow
 };
 Session Agree(const InitParams& own, const InitParams& other);
 

@@ -105,7 +105,8 @@ int TransferEngine::SetCarrierWatch(int flag) {
 }
 
 int TransferEngine::Prepare() {
-    if (buffer_ == nullptr) {
+    // The Kermit engine keeps its areas in std::vector members and sizes them in its Prepare.
+    if (buffer_ == nullptr && status_->protocolId_ != kProtocolIdKermit) {
         SetCode(TE_NO_BUFFER);
         FinishFile();
         return 0;

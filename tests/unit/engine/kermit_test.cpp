@@ -224,26 +224,30 @@ struct KPair : EnginePair<KermitEngine> {
 };
 
 // A batch with an empty file, every byte value and a large file arrives intact with its times,
-// with each check, 7-bit and long packets, also on a line that corrupts bytes.
+// with each check, 7-bit and long packets, sliding windows, also on a line that corrupts bytes
+// (with a window: packets lost inside it, the ones after them kept, the lost ones asked for).
 TEST(KermitTransfer, BatchArrivesIntactOnEveryTerm) {
     struct Case {
         int check;
         bool sevenBit;
         int length;
         std::uint32_t errorInterval;
+        int window;
     };
     Bytes everyByte(5000);
     for (std::size_t i = 0; i < everyByte.size(); ++i) {
         everyByte[i] = static_cast<std::uint8_t>(i < 4000 ? i : 0x8D);
     }
-    for (const Case& c : {Case{1, true, 94, 0}, Case{2, false, 9024, 0}, Case{3, false, 3000, 0},
-                          Case{3, true, 1000, 5000}}) {
+    for (const Case& c :
+         {Case{1, true, 94, 0, 1}, Case{2, false, 9024, 0, 31}, Case{3, false, 3000, 0, 4},
+          Case{3, true, 1000, 5000, 1}, Case{3, false, 500, 3000, 8}}) {
         SCOPED_TRACE(c.check * 100 + c.sevenBit);
         KPair p(MemoryPortOptions{c.errorInterval, 3});
         for (KermitEngine* e : {&p.sender, &p.receiver}) {
             e->SetBlockCheck(c.check);
             e->SetSevenBit(c.sevenBit);
             e->SetPacketLength(c.length);
+            e->SetWindow(c.window);
         }
         WriteFile(p.from.Path("empty"), {});
         WriteFile(p.from.Path("every byte"), everyByte);
@@ -255,6 +259,7 @@ TEST(KermitTransfer, BatchArrivesIntactOnEveryTerm) {
         EXPECT_EQ(p.received, 0);
         EXPECT_EQ(p.rx.status.fileCount_, 3);
         EXPECT_EQ(p.rx.status.checkType_, c.check == 3 ? kCheckCrc16 : c.check);
+        EXPECT_EQ(p.receiver.Agreed().window, c.window);
         EXPECT_EQ(ReadFile("empty"), Bytes{});
         EXPECT_EQ(ReadFile("every byte"), everyByte);
         EXPECT_EQ(ReadFile("large.bin"), Pattern(70000));
