@@ -3,8 +3,13 @@
 
     transfer_runs.py --tollan T --simulator S --keep-output K --case CASE [--runs N]
                      [--pairings sz-rz,tollan-rz,sz-tollan,tollan-tollan]
+                     [--protocol kermit [--tollan-options "..."] [--ckermit-settings "a;b"]]
 
-Cases: "small" (one 2,000-byte file), "batch" (50 files of 2,000 bytes), "noisy5" and
+With --protocol kermit the programs are C-Kermit ("ckermit", on its own line) and tollan with
+-p kermit; the pairings default to ckermit-ckermit,tollan-ckermit,ckermit-tollan,tollan-tollan.
+
+Cases: "small" (one 2,000-byte file), "batch" (50 files of 2,000 bytes), "paced" (256 KiB of
+random data on the clean paced line), "noisy5" and
 "noisy4" (256 KiB of random data with one bit in 10^5 or 10^4 flipped on the line, both ways),
 "clean" (1 MiB of random data), "unpaced" (200 files of 8 KiB over a socat pseudo-terminal pair,
 which passes bytes on as fast as the programs take them; its share of the line is not given). Each run gets a fresh line (the noise seeded by the run's
@@ -12,7 +17,8 @@ number, so the pairings meet the same noise), the receiver starts first and list
 time runs from the sender's start until both have ended. A run counts as complete when both
 programs exited 0 and every file arrived byte for byte. Prints one line per run and then, per
 pairing, the median time, the share of the line's rate it reached (payload bytes / time / the
-line's bytes per second) and how many runs were complete.
+line's bytes per second) and how many runs were complete. Each run's line also gives the
+simulator's account of the sender's direction (bytes, idle time).
 """
 import argparse
 import os
@@ -142,7 +148,8 @@ def one_run(args, pairing, names, out_dir, run, work):
         line_args = ["socat", f"pty,raw,echo=0,link={a}", f"pty,raw,echo=0,link={b}"]
     if args.bit_errors:
         line_args += ["--bit-errors", str(args.bit_errors), "--seed", str(run + 1)]
-    line = subprocess.Popen(line_args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wire = open(os.path.join(work, "line.out"), "w+")
+    line = subprocess.Popen(line_args, stdout=wire, stderr=subprocess.DEVNULL)
     processes = []
     try:
         wait_for_links((a, b), time.monotonic() + 10)
@@ -175,7 +182,7 @@ def one_run(args, pairing, names, out_dir, run, work):
                     open(got, "rb").read() == open(os.path.join(out_dir, name), "rb").read()):
                 complete = False
         wall = (max(ended.values()) - began) if len(ended) == 2 else args.guard
-        return wall, complete
+        result = wall, complete
     finally:
         for process in processes:
             if process.poll() is None:
@@ -187,7 +194,12 @@ def one_run(args, pairing, names, out_dir, run, work):
                     process.wait()
         line.terminate()
         line.wait()
+        # The simulator's account of the sender's direction (socat gives none).
+        wire.seek(0)
+        account = next((w.strip() for w in wire if w.startswith("A->B ")), "")
+        wire.close()
         shutil.rmtree(into, ignore_errors=True)
+    return (*result, account)
 
 
 def main():
@@ -224,10 +236,11 @@ def main():
         results = {}
         for run in range(args.runs):
             for pairing in args.pairings.split(","):
-                wall, complete = one_run(args, pairing, names, out_dir, run, work)
+                wall, complete, wire = one_run(args, pairing, names, out_dir, run, work)
                 results.setdefault(pairing, []).append((wall, complete))
                 print(f"runs: {args.case} {pairing} run {run + 1}: {wall:.3f} s"
-                      f"{'' if complete else ' INCOMPLETE'}", flush=True)
+                      f"{'' if complete else ' INCOMPLETE'}{'; ' + wire if wire else ''}",
+                      flush=True)
         for pairing, runs in results.items():
             walls = [w for w, _ in runs]
             done = sum(1 for _, c in runs if c)

@@ -1,6 +1,7 @@
 #include "engine/kermit_packet.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace tollan::kermit {
 namespace {
@@ -25,17 +26,30 @@ std::uint8_t FoldedSum(const std::uint8_t* data, std::size_t length) {
 // packet mark, Ctrl-C and Ctrl-D, both line ends, the shifts, DLE, XON and XOFF, Ctrl-U, CAN,
 // Ctrl-Y and Ctrl-Z, and the escape keys of terminal programs (Ctrl-\, Ctrl-], Ctrl-^): the
 // characters that lines, modems, flow control, terminal drivers and terminal programs act on.
-// With bit 8 set they keep it too (a 7-bit path would turn them into these), as do DEL and 0xFF
-// (telnet's command byte).
-constexpr std::uint32_t kTouchyControls =
-    (1u << 0) | (1u << 1) | (1u << 3) | (1u << 4) | (1u << 10) | (1u << 13) | (1u << 14) |
-    (1u << 15) | (1u << 16) | (1u << 17) | (1u << 19) | (1u << 21) | (1u << 24) | (1u << 25) |
-    (1u << 26) | (1u << 28) | (1u << 29) | (1u << 30);
+// With bit 8 set, those that a device looking at 7 bits still takes for what they are (all but
+// NUL, the shifts, CAN and Ctrl-Y) keep it too, as does 0xFF (telnet's command byte). DEL
+// travels bare.
+constexpr std::uint32_t Mask(std::initializer_list<int> controls) {
+    std::uint32_t mask = 0;
+    for (const int c : controls) {
+        mask |= 1u << c;
+    }
+    return mask;
+}
+constexpr std::uint32_t kTouchyHigh = Mask({1, 3, 4, 10, 13, 16, 17, 19, 21, 26, 28, 29, 30});
+constexpr std::uint32_t kTouchyControls = kTouchyHigh | Mask({0, 14, 15, 24, 25});
 
-// Whether `c` never travels bare: a printable character, or a control that keeps its prefix.
+// Whether `c` never travels bare: a printable character, 0xFF, or a control that keeps its
+// prefix.
 bool NeverBare(std::uint8_t c) {
     const unsigned low = c & 0x7Fu;
-    return low >= 32 || (kTouchyControls & (1u << low)) != 0;
+    if (c == 0x7F) {
+        return false;
+    }
+    if (low < 32) {
+        return (((c & 0x80) != 0 ? kTouchyHigh : kTouchyControls) & (1u << low)) != 0;
+    }
+    return true;
 }
 
 // One byte with its prefixes; returns the length (at most 4).

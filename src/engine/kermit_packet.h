@@ -38,8 +38,8 @@ void WriteBlockCheck(int type, const std::uint8_t* data, std::size_t length, std
 
 // The prefixes of one direction. qbin and rept are 0 when the session does without them. With
 // bareControls, the control characters that no line, modem, flow control or terminal program
-// acts on go unprefixed (a receiver takes any byte inside a packet as it is); the others, with
-// or without bit 8, DEL and 0xFF keep their prefix.
+// acts on go unprefixed, and DEL (a receiver takes any byte inside a packet as it is); the
+// others and 0xFF keep their prefix.
 struct Prefixing {
     std::uint8_t qctl = '#';
     std::uint8_t qbin = 0;

@@ -130,7 +130,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
         {eighth, {0xC1, 0x81, '&', 0xA6, 0xFF}, "&A&#A#&&#&&#?"},
         {all, B("AAAAAAAAAA\x01\x02#&~\xc1\xff"), "~*A#A#B###&#~&A&#?"},
         {all, B("AAA~~~~"), "AAA~$#~"},
-        {bare, {0x02, 0x03, 0x82, 0x8D, 0x7F, 0x1F, 0xFF}, "\x02#C\x82#\xcd#?\x1f#\xbf"},
+        {bare, {0x02, 0x03, 0x82, 0x8D, 0x7F, 0x98, 0x18, 0xFF}, "\x02#C\x82#\xcd\x7f\x98#X#\xbf"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wire);
