@@ -383,8 +383,11 @@ Session Agree(const InitParams& own, const InitParams& other) {
     }
     s.out = Prefixing{own.qctl, qbin, rept};
     s.in = Prefixing{other.qctl, qbin, rept};
-    // Other controls travel bare unless the other side's end of line or padding is one of them.
-    s.out.bareControls = NeverBare(other.eol) && (other.npad == 0 || NeverBare(other.padc));
+    // Other controls travel bare to a side that offers attribute packets (a bootloader's loader,
+    // which takes only what every side must, does not, and wants every control prefixed),
+    // unless its end of line or padding is one of them.
+    s.out.bareControls = (other.capas & kCapAttributes) != 0 && NeverBare(other.eol) &&
+                         (other.npad == 0 || NeverBare(other.padc));
     s.capas = own.capas & other.capas & (kCapLong | kCapWindows | kCapAttributes);
     s.window = (s.capas & kCapWindows) != 0
                    ? std::clamp(std::min(own.window, other.window), 1, kMaxWindow)

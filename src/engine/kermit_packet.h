@@ -39,7 +39,7 @@ void WriteBlockCheck(int type, const std::uint8_t* data, std::size_t length, std
 // The prefixes of one direction. qbin and rept are 0 when the session does without them. With
 // bareControls, the control characters that no line, modem, flow control or terminal program
 // acts on go unprefixed, and DEL (a receiver takes any byte inside a packet as it is); the
-// others and 0xFF keep their prefix.
+// others and 0xFF keep their prefix. Agree sets it for a peer that offers attribute packets.
 struct Prefixing {
     std::uint8_t qctl = '#';
     std::uint8_t qbin = 0;

@@ -197,13 +197,15 @@ TEST(KermitPacket, SendInitAgreement) {
         sender.qbin = c.senderQbin;
         sender.chkt = c.senderCheck;
         sender.rept = '~';
-        sender.capas = kCapLong | kCapAttributes;
+        sender.capas = kCapLong | kCapWindows | kCapAttributes;
         sender.maxlx = 2000;
+        sender.window = 8;
         InitParams receiver;
         receiver.qbin = c.receiverQbin;
         receiver.rept = c.receiverRept;
-        receiver.capas = kCapLong;
+        receiver.capas = kCapLong | kCapWindows; // no attributes, as U-Boot's loadb
         receiver.maxlx = 9024;
+        receiver.window = kMaxWindow;
         const InitParams answer = AnswerInit(receiver, sender);
         const Session s = Agree(sender, answer);
         const Session r = Agree(answer, sender);
@@ -213,7 +215,11 @@ TEST(KermitPacket, SendInitAgreement) {
         EXPECT_EQ(r.in.rept, c.rept);
         EXPECT_EQ(s.framing.check, c.check);
         EXPECT_EQ(r.framing.check, c.check);
-        EXPECT_EQ(s.capas, kCapLong);
+        EXPECT_EQ(s.capas, kCapLong | kCapWindows);
+        EXPECT_EQ(s.window, 8);
+        EXPECT_EQ(r.window, 8);
+        EXPECT_FALSE(s.out.bareControls); // every control prefixed for it
+        EXPECT_TRUE(r.out.bareControls);
         EXPECT_EQ(s.sendLength, 2000);
         EXPECT_EQ(r.sendLength, 2000);
     }
