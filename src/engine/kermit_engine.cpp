@@ -415,10 +415,26 @@ std::size_t KermitEngine::NextData(std::size_t room, std::size_t& raw) {
 
 // ---- Sender: sliding windows ----
 
-bool KermitEngine::SendWindowed(std::size_t room, bool& skipped, bool& endBatch) {
-    sendWindow_.Open(session_.window, kermit::PacketRoom(room, session_.framing), seq_);
+bool KermitEngine::SendWindowed(std::size_t fullRoom, bool& skipped, bool& endBatch) {
+    sendWindow_.Open(session_.window, kermit::PacketRoom(fullRoom, session_.framing), seq_);
     bool fileDone = false;
+    // As without windows: after a packet sent again the next ones are shorter, and they grow
+    // back after good ones.
+    std::size_t room = fullRoom;
+    std::int32_t errors = status_->errorCount_;
+    std::int32_t goodFrom = status_->blockCount_;
+    const auto adapt = [&] {
+        if (status_->errorCount_ != errors) {
+            errors = status_->errorCount_;
+            room = std::max(std::min(fullRoom, kShortRoom), room / 2);
+            goodFrom = status_->blockCount_;
+        } else if (status_->blockCount_ - goodFrom >= kGrowAfter && room < fullRoom) {
+            room = std::min(fullRoom, room * 2);
+            goodFrom = status_->blockCount_;
+        }
+    };
     for (;;) {
+        adapt();
         // Keep the window full while there is data, taking any answers that wait meanwhile.
         while (!skipped && !fileDone && !sendWindow_.Full()) {
             std::size_t raw = 0;
@@ -438,13 +454,18 @@ bool KermitEngine::SendWindowed(std::size_t room, bool& skipped, bool& endBatch)
                 if (!WindowAnswer(got, skipped, endBatch)) {
                     return false;
                 }
+                adapt();
             }
         }
         if (sendWindow_.Empty()) {
             seq_ = sendWindow_.Next();
             return true;
         }
-        if (!WindowAnswer(ReadPacket(session_.timeoutSeconds * 1000), skipped, endBatch)) {
+        // Nothing more to send: a packet whose request was lost goes again at once, rather
+        // than after the time-out.
+        const Got got = sendWindow_.OldestStalled() ? Got::kTimeout
+                                                    : ReadPacket(session_.timeoutSeconds * 1000);
+        if (!WindowAnswer(got, skipped, endBatch)) {
             return false;
         }
     }
@@ -472,8 +493,9 @@ bool KermitEngine::WindowAnswer(Got got, bool& skipped, bool& endBatch) {
         if (sendWindow_.Holds(reader_.Seq())) {
             resend = reader_.Seq();
         } else if (reader_.Seq() == sendWindow_.Next()) {
-            // It asks for the one not yet sent: it has every packet out.
-            sendWindow_.AcknowledgeAll();
+            // It asks for the one not yet sent: it may have every packet out, or not (a peer
+            // may mean "the one after the last I have"); the oldest goes again.
+            resend = sendWindow_.Oldest();
         }
     }
     std::size_t fileBytes = 0;
@@ -491,6 +513,7 @@ bool KermitEngine::WindowAnswer(Got got, bool& skipped, bool& endBatch) {
     }
     std::size_t length = 0;
     const std::uint8_t* packet = sendWindow_.Packet(resend, length);
+    sendWindow_.Resent(resend);
     return SendBlock(packet, static_cast<int>(length)) >= 0;
 }
 

@@ -83,7 +83,7 @@ private:
     // with the file bytes taken in `raw` (0 at the end of the file).
     std::size_t NextData(std::size_t room, std::size_t& raw);
     // The file's data through the send window. False when the run must stop.
-    bool SendWindowed(std::size_t room, bool& skipped, bool& endBatch);
+    bool SendWindowed(std::size_t fullRoom, bool& skipped, bool& endBatch);
     // Handles one answer to the window's packets; false when the run must stop.
     bool WindowAnswer(Got got, bool& skipped, bool& endBatch);
 

@@ -39,7 +39,22 @@ void SendWindow::Add(std::size_t length, std::size_t fileBytes) {
     slot.length = length;
     slot.fileBytes = fileBytes;
     slot.answered = false;
+    slot.sent = ++sends_;
     ++count_;
+}
+
+void SendWindow::Resent(int seq) {
+    if (Holds(seq)) {
+        At(seq).sent = ++sends_;
+    }
+}
+
+bool SendWindow::OldestStalled() const {
+    if (count_ < 2) {
+        return false;
+    }
+    const Slot& newest = At((oldest_ + count_ - 1) & 63);
+    return newest.answered && At(oldest_).sent < newest.sent;
 }
 
 const std::uint8_t* SendWindow::Packet(int seq, std::size_t& length) const {
@@ -51,12 +66,6 @@ const std::uint8_t* SendWindow::Packet(int seq, std::size_t& length) const {
 void SendWindow::Acknowledge(int seq) {
     if (Holds(seq)) {
         At(seq).answered = true;
-    }
-}
-
-void SendWindow::AcknowledgeAll() {
-    for (int i = 0; i < count_; ++i) {
-        At(oldest_ + i).answered = true;
     }
 }
 

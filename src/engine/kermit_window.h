@@ -46,8 +46,11 @@ public:
 
     // The receiver has `seq` (ignored unless held).
     void Acknowledge(int seq);
-    // Every packet out has arrived (the receiver asks for the next one not yet sent).
-    void AcknowledgeAll();
+    // `seq` went on the line again.
+    void Resent(int seq);
+    // Whether the newest packet is answered while the oldest, unanswered, last went before it:
+    // nothing more will come back for it (its request was lost), so it should go again now.
+    bool OldestStalled() const;
     // Drops the answered packets at the bottom of the window. Returns the packets dropped and
     // adds the file bytes they carried to `fileBytes`.
     int Slide(std::size_t& fileBytes);
@@ -58,6 +61,7 @@ private:
         std::size_t length = 0;
         std::size_t fileBytes = 0;
         bool answered = false;
+        std::uint32_t sent = 0; // when it last went, counted in packets sent
     };
     Slot& At(int seq);
     const Slot& At(int seq) const;
@@ -67,6 +71,7 @@ private:
     int head_ = 0; // the slot of the oldest packet
     int oldest_ = 0;
     int count_ = 0;
+    std::uint32_t sends_ = 0;
 };
 
 // The packets that arrived after the one the receiver needs next and inside its window, kept
