@@ -423,7 +423,23 @@ bool KermitEngine::SendWindowed(std::size_t fullRoom, bool& skipped, bool& endBa
     std::size_t room = fullRoom;
     std::int32_t errors = status_->errorCount_;
     std::int32_t goodFrom = status_->blockCount_;
+    // The time between answers that slide the window, as last seen (decaying slowly): with
+    // nothing more to send, an answer that takes three times that (at least a second) is taken
+    // as lost, as a peer that ignores a damaged packet leaves it, rather than waiting for the
+    // whole time-out.
+    std::int32_t slid = status_->blockCount_;
+    std::uint32_t lastSlide = TickCount();
+    int gapMs = 0;
+    int gaps = 0;
+    const int timeoutMs = session_.timeoutSeconds * 1000;
     const auto adapt = [&] {
+        if (status_->blockCount_ != slid) {
+            const std::uint32_t now = TickCount();
+            gapMs = std::max(static_cast<int>(now - lastSlide), gapMs - gapMs / 8);
+            lastSlide = now;
+            slid = status_->blockCount_;
+            ++gaps;
+        }
         if (status_->errorCount_ != errors) {
             errors = status_->errorCount_;
             room = std::max(std::min(fullRoom, kShortRoom), room / 2);
@@ -463,8 +479,8 @@ bool KermitEngine::SendWindowed(std::size_t fullRoom, bool& skipped, bool& endBa
         }
         // Nothing more to send: a packet whose request was lost goes again at once, rather
         // than after the time-out.
-        const Got got = sendWindow_.OldestStalled() ? Got::kTimeout
-                                                    : ReadPacket(session_.timeoutSeconds * 1000);
+        const int waitMs = gaps >= 2 ? std::clamp(3 * gapMs, 1000, timeoutMs) : timeoutMs;
+        const Got got = sendWindow_.OldestStalled() ? Got::kTimeout : ReadPacket(waitMs);
         if (!WindowAnswer(got, skipped, endBatch)) {
             return false;
         }
