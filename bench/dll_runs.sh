@@ -90,6 +90,50 @@ per_mb() {
     awk -v c="$1" -v size="$size" 'BEGIN { printf "%.3f", c / (size / 1e6) }'
 }
 
+# host_ready KIND: waits until the host has COM7 open (a process other than the line's holds
+# lineA's device) and, on the paced line, until its first bytes wait at the other end (a sender's
+# ZRQINIT, a receiver's ZRINIT; the simulator holds both ends open, so looking there changes
+# nothing). At most a minute.
+host_ready() {
+    python3 - "$work/lineA" "$work/lineB" "$line_pid" "$1" <<'EOF'
+import fcntl, os, struct, sys, termios, time
+line_a, line_b, line_pid, kind = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+device = os.path.realpath(line_a)
+deadline = time.monotonic() + 60
+
+
+def opened():
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        if pid in (line_pid, str(os.getpid())):
+            continue
+        try:
+            fds = os.listdir(f"/proc/{pid}/fd")
+        except OSError:
+            continue
+        for fd in fds:
+            try:
+                if os.readlink(f"/proc/{pid}/fd/{fd}") == device:
+                    return True
+            except OSError:
+                pass
+    return False
+
+
+def spoken():
+    fd = os.open(line_b, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0] > 0
+    finally:
+        os.close(fd)
+
+
+while not opened() or (kind == "paced" and not spoken()):
+    if time.monotonic() > deadline:
+        sys.exit("bench: the host never opened its line and spoke")
+    time.sleep(0.01)
+EOF
+}
+
 rows=()
 # transfer KEY LINE DIRECTION: one run of the DLL against rz or sz.
 transfer() {
@@ -100,13 +144,13 @@ transfer() {
     start=$EPOCHREALTIME
     if [ "$direction" = send ]; then
         host "$key" Protocol=1 Transfer=1 "FileList=$(winepath -w "$work/random.bin" 2>/dev/null)"
-        sleep 2 # rz starts once the host listens
+        host_ready "$kind" # rz starts once the host has its line
         start=$EPOCHREALTIME
         (cd "$work/$key.peer" && LD_PRELOAD=$keep_output exec rz -q <"$work/lineB" \
             >"$work/lineB" 2>/dev/null) &
     else
         host "$key" Protocol=1 Transfer=0
-        sleep 2 # the host listens
+        host_ready "$kind" # the host listens
         start=$EPOCHREALTIME
         (cd "$work" && LD_PRELOAD=$keep_output exec sz -q random.bin <"$work/lineB" \
             >"$work/lineB" 2>/dev/null) &

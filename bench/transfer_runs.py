@@ -3,8 +3,13 @@
 
     transfer_runs.py --tollan T --simulator S --keep-output K --case CASE [--runs N]
                      [--pairings sz-rz,tollan-rz,sz-tollan,tollan-tollan]
+                     [--protocol kermit [--tollan-options "..."] [--ckermit-settings "a;b"]]
 
-Cases: "small" (one 2,000-byte file), "batch" (50 files of 2,000 bytes), "noisy5" and
+With --protocol kermit the programs are C-Kermit ("ckermit", on its own line) and tollan with
+-p kermit; the pairings default to ckermit-ckermit,tollan-ckermit,ckermit-tollan,tollan-tollan.
+
+Cases: "small" (one 2,000-byte file), "batch" (50 files of 2,000 bytes), "paced" (256 KiB of
+random data on the clean paced line), "noisy5" and
 "noisy4" (256 KiB of random data with one bit in 10^5 or 10^4 flipped on the line, both ways),
 "clean" (1 MiB of random data), "unpaced" (200 files of 8 KiB over a socat pseudo-terminal pair,
 which passes bytes on as fast as the programs take them; its share of the line is not given). Each run gets a fresh line (the noise seeded by the run's
@@ -12,7 +17,8 @@ number, so the pairings meet the same noise), the receiver starts first and list
 time runs from the sender's start until both have ended. A run counts as complete when both
 programs exited 0 and every file arrived byte for byte. Prints one line per run and then, per
 pairing, the median time, the share of the line's rate it reached (payload bytes / time / the
-line's bytes per second) and how many runs were complete.
+line's bytes per second) and how many runs were complete. Each run's line also gives the
+simulator's account of the sender's direction (bytes, idle time).
 """
 import argparse
 import os
@@ -37,7 +43,7 @@ def make_files(folder, case):
         sizes = [2000] * 50
     elif case == "unpaced":
         sizes = [8192] * 200
-    elif case in ("noisy5", "noisy4"):
+    elif case in ("paced", "noisy5", "noisy4"):
         sizes = [256 * 1024]
     else:
         sizes = [1024 * 1024]
@@ -57,15 +63,66 @@ def wait_for_links(paths, deadline):
         time.sleep(0.01)
 
 
-def has_open(pid, device):
+def open_fds(pid, device):
+    """The numbers of the descriptors through which process `pid` has `device` open."""
     target = os.path.realpath(device)
+    fds = set()
     try:
         for fd in os.listdir(f"/proc/{pid}/fd"):
-            if os.path.realpath(f"/proc/{pid}/fd/{fd}") == target:
-                return True
+            try:
+                if os.path.realpath(f"/proc/{pid}/fd/{fd}", strict=True) == target:
+                    fds.add(int(fd))
+            except OSError:
+                pass  # closed between the listing and the look-up
     except OSError:
         pass
-    return False
+    return fds
+
+
+# System calls (x86_64) in which a program waits for input: read, poll, select, pselect6, ppoll,
+# epoll_wait, epoll_pwait; and those in which its other threads may wait meanwhile: futex,
+# rt_sigtimedwait, wait4.
+INPUT_CALLS = {0, 7, 23, 270, 271, 232, 281}
+OTHER_WAITS = {202, 128, 61}
+
+
+def listening(pid, device):
+    """Whether process `pid` has `device` open, one of its threads waits for input and the others
+    wait too: the line is set up and what the sender writes now is read, not flushed away."""
+    fds = open_fds(pid, device)
+    reading = False
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            call = open(f"/proc/{pid}/task/{task}/syscall").read().split()
+            number = int(call[0]) if call and call[0].isdigit() else -1
+            if number == 0:
+                reading = reading or int(call[1], 16) in fds
+            elif number in INPUT_CALLS:
+                reading = True
+            elif number not in OTHER_WAITS:
+                return False
+    except OSError:
+        return False
+    return bool(fds) and reading
+
+
+def command(args, program, role, line, names):
+    """The command line of `program` ("sz", "rz", "tollan", "ckermit") in `role` ("send" or
+    "receive") on `line`, and the device to give it as standard input and output (None: the
+    program opens `line` itself)."""
+    if program in ("sz", "rz"):
+        return [program, "-q", *(names if role == "send" else [])], line
+    if program == "tollan":
+        options = ["-p", "kermit", *args.tollan_options] if args.protocol == "kermit" else []
+        return [args.tollan, role, "-q", *options, "-l", line,
+                *(names if role == "send" else [])], None
+    # C-Kermit on its own line, binary, with the settings asked for.
+    settings = ["set carrier-watch off", "set flow none", "set file type binary",
+                "set file collision overwrite", "set file names literal", *args.ckermit_settings,
+                ("msend " + " ".join(names)) if role == "send" else "receive",
+                "exit \\v(status)"]
+    return ["kermit", "-Y", "-H", "-B", "-q", "-l", line, "-b", str(BPS), "-C",
+            ", ".join(settings)], None
 
 
 def start(argv, cwd, tty, keep_output):
@@ -91,29 +148,23 @@ def one_run(args, pairing, names, out_dir, run, work):
         line_args = ["socat", f"pty,raw,echo=0,link={a}", f"pty,raw,echo=0,link={b}"]
     if args.bit_errors:
         line_args += ["--bit-errors", str(args.bit_errors), "--seed", str(run + 1)]
-    line = subprocess.Popen(line_args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wire = open(os.path.join(work, "line.out"), "w+")
+    line = subprocess.Popen(line_args, stdout=wire, stderr=subprocess.DEVNULL)
     processes = []
     try:
         wait_for_links((a, b), time.monotonic() + 10)
         sender_name, receiver_name = pairing.split("-")
-        if receiver_name == "rz":
-            receiver = start(["rz", "-q"], into, b, args.keep_output)
-        else:
-            receiver = start([args.tollan, "receive", "-q", "-l", b], into, None,
-                             args.keep_output)
+        argv, tty = command(args, receiver_name, "receive", b, names)
+        receiver = start(argv, into, tty, args.keep_output)
         processes.append(receiver)
         deadline = time.monotonic() + 10
-        while not has_open(receiver.pid, b):
+        while not listening(receiver.pid, b):
             if time.monotonic() > deadline or receiver.poll() is not None:
-                raise RuntimeError("the receiver never opened its line")
-            time.sleep(0.005)
-        time.sleep(0.3)  # the receiver waits for its sender
+                raise RuntimeError("the receiver never listened on its line")
+            time.sleep(0.002)
         began = time.monotonic()
-        if sender_name == "sz":
-            sender = start(["sz", "-q", *names], out_dir, a, args.keep_output)
-        else:
-            sender = start([args.tollan, "send", "-q", "-l", a, *names], out_dir, None,
-                           args.keep_output)
+        argv, tty = command(args, sender_name, "send", a, names)
+        sender = start(argv, out_dir, tty, args.keep_output)
         processes.append(sender)
         guard = began + args.guard
         ended = {}
@@ -131,7 +182,7 @@ def one_run(args, pairing, names, out_dir, run, work):
                     open(got, "rb").read() == open(os.path.join(out_dir, name), "rb").read()):
                 complete = False
         wall = (max(ended.values()) - began) if len(ended) == 2 else args.guard
-        return wall, complete
+        result = wall, complete
     finally:
         for process in processes:
             if process.poll() is None:
@@ -143,7 +194,12 @@ def one_run(args, pairing, names, out_dir, run, work):
                     process.wait()
         line.terminate()
         line.wait()
+        # The simulator's account of the sender's direction (socat gives none).
+        wire.seek(0)
+        account = next((w.strip() for w in wire if w.startswith("A->B ")), "")
+        wire.close()
         shutil.rmtree(into, ignore_errors=True)
+    return (*result, account)
 
 
 def main():
@@ -152,12 +208,24 @@ def main():
     parser.add_argument("--simulator", required=True)
     parser.add_argument("--keep-output", default="")
     parser.add_argument("--case", required=True,
-                        choices=["small", "batch", "noisy5", "noisy4", "clean", "unpaced"])
+                        choices=["small", "batch", "paced", "noisy5", "noisy4", "clean",
+                                 "unpaced"])
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--pairings", default="sz-rz,tollan-rz,sz-tollan,tollan-tollan")
+    parser.add_argument("--protocol", choices=["zmodem", "kermit"], default="zmodem")
+    parser.add_argument("--pairings")
+    parser.add_argument("--tollan-options", default="",
+                        help="kermit: options for both tollan sides, as one string")
+    parser.add_argument("--ckermit-settings", default="",
+                        help="kermit: C-Kermit commands for both of its sides, ';'-separated")
     parser.add_argument("--guard", type=float, default=240.0)
     args = parser.parse_args()
     args.bit_errors = {"noisy5": 100000, "noisy4": 10000}.get(args.case, 0)
+    if args.pairings is None:
+        args.pairings = {"zmodem": "sz-rz,tollan-rz,sz-tollan,tollan-tollan",
+                         "kermit": "ckermit-ckermit,tollan-ckermit,ckermit-tollan,"
+                                   "tollan-tollan"}[args.protocol]
+    args.tollan_options = args.tollan_options.split()
+    args.ckermit_settings = [c for c in args.ckermit_settings.split(";") if c.strip()]
 
     work = tempfile.mkdtemp(prefix="tollan-runs-")
     try:
@@ -168,10 +236,11 @@ def main():
         results = {}
         for run in range(args.runs):
             for pairing in args.pairings.split(","):
-                wall, complete = one_run(args, pairing, names, out_dir, run, work)
+                wall, complete, wire = one_run(args, pairing, names, out_dir, run, work)
                 results.setdefault(pairing, []).append((wall, complete))
                 print(f"runs: {args.case} {pairing} run {run + 1}: {wall:.3f} s"
-                      f"{'' if complete else ' INCOMPLETE'}", flush=True)
+                      f"{'' if complete else ' INCOMPLETE'}{'; ' + wire if wire else ''}",
+                      flush=True)
         for pairing, runs in results.items():
             walls = [w for w, _ in runs]
             done = sum(1 for _, c in runs if c)

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <new>
+#include <memory>
 
 #include "engine/received_name.h"
 #include "link/tick_count.h"
@@ -136,20 +136,28 @@ KermitEngine::KermitEngine(CommLink* link, TransferStatus* status)
     : TransferEngine(link, status), reader_(nullptr, 0) {
     status_->protocolId_ = kProtocolIdKermit;
     status_->checkType_ = kCheckSum8;
-    buffer_.reset(new (std::nothrow) std::uint8_t[kBufferSize]());
-    if (buffer_ != nullptr) {
+}
+
+int KermitEngine::Prepare() {
+    if (buffer_ == nullptr) {
+        buffer_ = std::make_unique<std::uint8_t[]>(kBufferSize); // zero-filled
         packetArea_ = buffer_.get();
         outArea_ = packetArea_ + kPacketAreaSize;
         dataArea_ = outArea_ + kOutAreaSize;
         pendingArea_ = dataArea_ + kDataAreaSize;
         reader_ = kermit::PacketReader(packetArea_, kPacketAreaSize);
     }
+    return TransferEngine::Prepare();
 }
 
 void KermitEngine::SetBlockCheck(int type) {
     if (type >= 1 && type <= 3) {
         offeredCheck_ = type;
     }
+}
+
+void KermitEngine::SetWindow(int packets) {
+    window_ = std::clamp(packets, 1, kermit::kMaxWindow);
 }
 
 void KermitEngine::SetPacketLength(int length) {
@@ -163,8 +171,9 @@ kermit::InitParams KermitEngine::OwnParams() const {
     own.qbin = sevenBit_ ? '&' : 'Y';
     own.chkt = offeredCheck_;
     own.rept = repeatCounts_ ? '~' : ' ';
-    own.capas = kermit::kCapAttributes | (packetLength_ > kShortLongest ? kermit::kCapLong : 0);
-    own.window = 1;
+    own.capas = kermit::kCapAttributes | (packetLength_ > kShortLongest ? kermit::kCapLong : 0) |
+                (window_ > 1 ? kermit::kCapWindows : 0);
+    own.window = window_;
     own.maxlx = packetLength_;
     return own;
 }
@@ -197,13 +206,17 @@ KermitEngine::Got KermitEngine::ReadPacket(int timeoutMs) {
     }
     for (;;) {
         const std::uint32_t elapsed = TickCount() - start;
-        if (elapsed >= static_cast<std::uint32_t>(timeoutMs)) {
-            reader_.Restart();
-            return Got::kTimeout;
-        }
-        const int slice = std::min(kSliceMs, timeoutMs - static_cast<int>(elapsed));
-        const int c = ReadLinkByte(slice);
+        const int left = elapsed < static_cast<std::uint32_t>(timeoutMs)
+                             ? timeoutMs - static_cast<int>(elapsed)
+                             : 0;
+        const int c = ReadLinkByte(std::min(kSliceMs, left));
         if (c == LINK_NO_DATA) {
+            if (left == 0) {
+                if (timeoutMs > 0) {
+                    reader_.Restart();
+                }
+                return Got::kTimeout;
+            }
             if (AbortCheck()) {
                 return Got::kStop;
             }
@@ -379,6 +392,180 @@ bool KermitEngine::FillPending() {
     return true;
 }
 
+std::size_t KermitEngine::NextData(std::size_t room, std::size_t& raw) {
+    std::size_t used = 0;
+    raw = 0;
+    for (;;) {
+        FillPending();
+        if (pendingStart_ == pendingEnd_) {
+            break;
+        }
+        std::size_t w = 0;
+        const std::size_t taken =
+            kermit::EncodeData(session_.out, pendingArea_ + pendingStart_,
+                               pendingEnd_ - pendingStart_, dataArea_ + used, room - used, w);
+        if (taken == 0) {
+            break;
+        }
+        pendingStart_ += taken;
+        raw += taken;
+        used += w;
+    }
+    return used;
+}
+
+// ---- Sender: sliding windows ----
+
+bool KermitEngine::SendWindowed(std::size_t fullRoom, bool& skipped, bool& endBatch) {
+    sendWindow_.Open(session_.window, kermit::PacketRoom(fullRoom, session_.framing), seq_);
+    bool fileDone = false;
+    // As without windows: after a packet sent again the next ones are shorter, and they grow
+    // back after good ones.
+    std::size_t room = fullRoom;
+    std::int32_t errors = status_->errorCount_;
+    std::int32_t goodFrom = status_->blockCount_;
+    // The time between answers that slide the window, as last seen (decaying slowly): with
+    // nothing more to send, an answer that takes three times that (at least a second) is taken
+    // as lost, as a peer that ignores a damaged packet leaves it, rather than waiting for the
+    // whole time-out.
+    std::int32_t slid = status_->blockCount_;
+    std::uint32_t lastSlide = TickCount();
+    int gapMs = 0;
+    int gaps = 0;
+    const int timeoutMs = session_.timeoutSeconds * 1000;
+    const auto adapt = [&] {
+        if (status_->blockCount_ != slid) {
+            const std::uint32_t now = TickCount();
+            gapMs = std::max(static_cast<int>(now - lastSlide), gapMs - gapMs / 8);
+            lastSlide = now;
+            slid = status_->blockCount_;
+            ++gaps;
+        }
+        if (status_->errorCount_ != errors) {
+            errors = status_->errorCount_;
+            room = std::max(std::min(fullRoom, kShortRoom), room / 2);
+            goodFrom = status_->blockCount_;
+        } else if (status_->blockCount_ - goodFrom >= kGrowAfter && room < fullRoom) {
+            room = std::min(fullRoom, room * 2);
+            goodFrom = status_->blockCount_;
+        }
+    };
+    for (;;) {
+        adapt();
+        // Keep the window full while there is data, taking any answers that wait meanwhile.
+        while (!skipped && !fileDone && !sendWindow_.Full()) {
+            std::size_t raw = 0;
+            const std::size_t used = NextData(room, raw);
+            if (used == 0) {
+                fileDone = true;
+                break;
+            }
+            std::uint8_t* out = sendWindow_.NextArea();
+            const std::size_t n = kermit::BuildPacket(out, sendWindow_.Next(), 'D', dataArea_, used,
+                                                      session_.framing);
+            sendWindow_.Add(n, raw);
+            if (SendBlock(out, static_cast<int>(n)) < 0) {
+                return false;
+            }
+            for (Got got = ReadPacket(0); got != Got::kTimeout; got = ReadPacket(0)) {
+                if (!WindowAnswer(got, skipped, endBatch)) {
+                    return false;
+                }
+                adapt();
+            }
+        }
+        if (sendWindow_.Empty()) {
+            seq_ = sendWindow_.Next();
+            return true;
+        }
+        // Nothing more to send: a packet whose request was lost goes again at once, rather
+        // than after the time-out.
+        const int waitMs = gaps >= 2 ? std::clamp(3 * gapMs, 1000, timeoutMs) : timeoutMs;
+        const Got got = sendWindow_.OldestStalled() ? Got::kTimeout : ReadPacket(waitMs);
+        if (!WindowAnswer(got, skipped, endBatch)) {
+            return false;
+        }
+    }
+}
+
+bool KermitEngine::WindowAnswer(Got got, bool& skipped, bool& endBatch) {
+    if (got == Got::kStop) {
+        return false;
+    }
+    int resend = -1;
+    if (got != Got::kPacket) {
+        // Silence or a damaged answer: the oldest packet goes again.
+        resend = sendWindow_.Oldest();
+    } else if (reader_.Type() == 'E') {
+        SetCode(TE_REMOTE_CANCEL);
+        return false;
+    } else if (reader_.Type() == 'Y') {
+        sendWindow_.Acknowledge(reader_.Seq());
+        if (sendWindow_.Holds(reader_.Seq()) && reader_.Length() > 0 &&
+            (reader_.Data()[0] == 'X' || reader_.Data()[0] == 'Z')) {
+            skipped = true;
+            endBatch = endBatch || reader_.Data()[0] == 'Z';
+        }
+    } else if (reader_.Type() == 'N') {
+        if (sendWindow_.Holds(reader_.Seq())) {
+            resend = reader_.Seq();
+        } else if (reader_.Seq() == sendWindow_.Next()) {
+            // It asks for the one not yet sent: it may have every packet out, or not (a peer
+            // may mean "the one after the last I have"); the oldest goes again.
+            resend = sendWindow_.Oldest();
+        }
+    }
+    std::size_t fileBytes = 0;
+    const int slid = sendWindow_.Slide(fileBytes);
+    if (slid > 0) {
+        status_->position_ += static_cast<std::int32_t>(fileBytes);
+        status_->blockCount_ += slid;
+        status_->consecutiveErrors_ = 0;
+    }
+    if (resend < 0 || sendWindow_.Empty()) {
+        return true;
+    }
+    if (!CountError(TE_TOO_MANY_ERRORS)) {
+        return false;
+    }
+    std::size_t length = 0;
+    const std::uint8_t* packet = sendWindow_.Packet(resend, length);
+    sendWindow_.Resent(resend);
+    return SendBlock(packet, static_cast<int>(length)) >= 0;
+}
+
+bool KermitEngine::SendStopAndWait(std::size_t fullRoom, bool& skipped, bool& endBatch) {
+    // On a noisy line long packets are lost more often than short ones: after a packet that
+    // needed another try the next ones are shorter, and they grow back after good ones.
+    std::size_t room = fullRoom;
+    int goodRun = 0;
+    while (!skipped) {
+        std::size_t raw = 0;
+        const std::size_t used = NextData(room, raw);
+        if (used == 0) {
+            break;
+        }
+        const std::int32_t errorsBefore = status_->errorCount_;
+        if (!Exchange('D', dataArea_, used)) {
+            return false;
+        }
+        if (status_->errorCount_ != errorsBefore) {
+            room = std::max(std::min(fullRoom, kShortRoom), room / 2);
+            goodRun = 0;
+        } else if (++goodRun >= kGrowAfter && room < fullRoom) {
+            room = std::min(fullRoom, room * 2);
+            goodRun = 0;
+        }
+        status_->position_ += static_cast<std::int32_t>(raw);
+        ++status_->blockCount_;
+        if (answerLength_ > 0 && (answer_[0] == 'X' || answer_[0] == 'Z')) {
+            skipped = true;
+            endBatch = answer_[0] == 'Z';
+        }
+    }
+    return true;
+}
+
 bool KermitEngine::SendOneFile(bool& endBatch) {
     status_->position_ = 0;
     status_->errorCount_ = 0;
@@ -417,49 +604,13 @@ bool KermitEngine::SendOneFile(bool& endBatch) {
     }
     pendingStart_ = pendingEnd_ = 0;
     fileEnded_ = false;
-    // On a noisy line long packets are lost more often than short ones: after a packet that
-    // needed another try the next ones are shorter, and they grow back after good ones.
-    std::size_t room = fullRoom;
-    int goodRun = 0;
-    while (!skipped) {
-        std::size_t used = 0;
-        std::size_t raw = 0;
-        for (;;) {
-            FillPending();
-            if (pendingStart_ == pendingEnd_) {
-                break;
-            }
-            std::size_t w = 0;
-            const std::size_t taken =
-                kermit::EncodeData(session_.out, pendingArea_ + pendingStart_,
-                                   pendingEnd_ - pendingStart_, dataArea_ + used, room - used, w);
-            if (taken == 0) {
-                break;
-            }
-            pendingStart_ += taken;
-            raw += taken;
-            used += w;
-        }
-        if (used == 0) {
-            break;
-        }
-        const std::int32_t errorsBefore = status_->errorCount_;
-        if (!Exchange('D', dataArea_, used)) {
+    if (!skipped && session_.window > 1) {
+        if (!SendWindowed(fullRoom, skipped, endBatch)) {
             return false;
         }
-        if (status_->errorCount_ != errorsBefore) {
-            room = std::max(std::min(fullRoom, kShortRoom), room / 2);
-            goodRun = 0;
-        } else if (++goodRun >= kGrowAfter && room < fullRoom) {
-            room = std::min(fullRoom, room * 2);
-            goodRun = 0;
-        }
-        status_->position_ += static_cast<std::int32_t>(raw);
-        ++status_->blockCount_;
-        if (answerLength_ > 0 && (answer_[0] == 'X' || answer_[0] == 'Z')) {
-            skipped = true;
-            endBatch = answer_[0] == 'Z';
-        }
+    }
+    if (!skipped && session_.window == 1 && !SendStopAndWait(fullRoom, skipped, endBatch)) {
+        return false;
     }
     const std::uint8_t discard = 'D';
     if (!Exchange('Z', &discard, skipped ? 1 : 0)) {
@@ -510,6 +661,9 @@ bool KermitEngine::ReceiveInit() {
                 return false;
             }
             Settle(answer, offered);
+            if (session_.window > 1) {
+                receiveWindow_.Open(session_.window, kPacketAreaSize);
+            }
             return true;
         }
         // Nothing yet, or a packet we cannot take: ask for the Send-Init.
@@ -548,6 +702,15 @@ void KermitEngine::ReceiveBatch() {
         if (type == 'Y' || type == 'N') {
             continue; // our own answer echoed
         }
+        if (type == 'D' && session_.window > 1 && reader_.Seq() != expected) {
+            bool failed = false;
+            if (TakeOutOfOrder(expected, failed)) {
+                if (failed) {
+                    return;
+                }
+                continue;
+            }
+        }
         if (got != Got::kPacket || reader_.Seq() != expected) {
             if (got == Got::kPacket && reader_.Seq() == lastAckSeq_) {
                 // The sender missed our answer: the same again.
@@ -576,7 +739,7 @@ void KermitEngine::ReceiveBatch() {
             answer = declined_ ? "N" : "Y";
             break;
         case 'D':
-            if (!TakeData()) {
+            if (!TakeData(reader_.Data(), reader_.Length())) {
                 return;
             }
             answer = declined_ ? "X" : nullptr;
@@ -597,7 +760,54 @@ void KermitEngine::ReceiveBatch() {
             return;
         }
         expected = (expected + 1) & 63;
+        if (session_.window > 1 && !TakeKept(expected)) {
+            return;
+        }
     }
+}
+
+// ---- Receiver: sliding windows ----
+
+bool KermitEngine::TakeOutOfOrder(int expected, bool& failed) {
+    const int seq = reader_.Seq();
+    const char* answer = declined_ ? "X" : nullptr;
+    if (receiveWindow_.Behind(expected, seq)) {
+        failed = !Acknowledge(seq, answer); // taken already: its answer was lost
+        return true;
+    }
+    if (!receiveWindow_.Ahead(expected, seq)) {
+        return false;
+    }
+    const int position = kermit::SeqAhead(expected, seq);
+    if (!receiveWindow_.Held(position)) {
+        // Ask for the packets missing between the last one held and this one (those before
+        // were asked for when that one arrived).
+        for (int p = position - 1; p >= 0 && !receiveWindow_.Held(p); --p) {
+            if (!SendText((expected + p) & 63, 'N', nullptr)) {
+                failed = true;
+                return true;
+            }
+        }
+        ++status_->errorCount_;
+        receiveWindow_.Keep(position, 'D', reader_.Data(), reader_.Length());
+    }
+    failed = !Acknowledge(seq, answer);
+    return true;
+}
+
+bool KermitEngine::TakeKept(int& expected) {
+    receiveWindow_.Shift();
+    std::uint8_t type = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t length = 0;
+    while (receiveWindow_.Next(type, data, length)) {
+        if (!TakeData(data, length)) {
+            return false;
+        }
+        receiveWindow_.Shift();
+        expected = (expected + 1) & 63;
+    }
+    return true;
 }
 
 void KermitEngine::ResetReceivedFile() {
@@ -719,12 +929,10 @@ bool KermitEngine::OpenReceivedFile() {
     return TakeOpenedFile(opened);
 }
 
-bool KermitEngine::TakeData() {
+bool KermitEngine::TakeData(const std::uint8_t* data, std::size_t length) {
     if (!OpenReceivedFile()) {
         return false;
     }
-    const std::uint8_t* data = reader_.Data();
-    const std::size_t length = reader_.Length();
     std::size_t position = 0;
     while (position < length) {
         const long n =

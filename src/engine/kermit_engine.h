@@ -1,10 +1,12 @@
-// Kermit: a batch of files in packets that each wait for their acknowledgement (window 1), over
-// lines that may carry only printable 7-bit characters. The sender opens with a Send-Init
-// whose answer settles the session (packet length, time-out, padding, end of line, prefixes,
-// block check 1, 2 or 3, repeat counts, long packets, attribute packets); then each file is a
-// file header (F), its attributes (A: size and date, when both sides take them), its data (D)
-// and its end (Z); a break (B) ends the batch and an error packet (E) ends a run from either
-// side. A receiver interrupts a file or the batch by answering a data packet with X or Z.
+// Kermit: a batch of files in packets, over lines that may carry only printable 7-bit
+// characters. The sender opens with a Send-Init whose answer settles the session (packet length,
+// time-out, padding, end of line, prefixes, block check 1, 2 or 3, repeat counts, long packets,
+// sliding windows, attribute packets); then each file is a file header (F), its attributes (A:
+// size and date, when both sides take them), its data (D) and its end (Z); a break (B) ends the
+// batch and an error packet (E) ends a run from either side. A receiver interrupts a file or the
+// batch by answering a data packet with X or Z. Every packet waits for its answer, except data
+// packets when both sides offered sliding windows: then up to the agreed window of them are out
+// at once (kermit_window.h), each answered and tried again on its own.
 //
 // Received names follow received_name.h (or the names the receiver was given, in order); a
 // file that exists is replaced only with SetOverwrite(Overwrite::kAlways). A declined file is
@@ -12,19 +14,22 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/kermit_packet.h"
+#include "engine/kermit_window.h"
 #include "engine/setting_values.h"
 #include "engine/transfer_engine.h"
 
 namespace tollan {
 
-inline constexpr std::int32_t kProtocolIdKermit = 10;
-
 class KermitEngine : public TransferEngine {
 public:
-    // Allocates the packet areas; protocolId kProtocolIdKermit, checkType 1 until agreed.
+    // protocolId kProtocolIdKermit, checkType 1 until agreed. Allocates nothing: the packet
+    // areas are sized in Prepare, the windows once agreed.
     KermitEngine(CommLink* link, TransferStatus* status);
+
+    int Prepare() override;
 
     // Consecutive failed tries of one packet before the run ends; 0 means no limit (the
     // inactivity time-out of the driver then decides).
@@ -40,6 +45,9 @@ public:
     void SetPacketLength(int length);
     // Offers repeat counts. On unless set.
     void SetRepeatCounts(bool on) { repeatCounts_ = on; }
+    // The most data packets out at once to offer, 1 (no sliding windows) to kermit::kMaxWindow
+    // (the default).
+    void SetWindow(int packets);
 
     // The session as agreed by the last Send-Init exchange.
     const kermit::Session& Agreed() const { return session_; }
@@ -71,6 +79,16 @@ private:
     bool SendOneFile(bool& endBatch);
     std::size_t BuildAttributes(std::uint8_t* out);
     bool FillPending();
+    // Encodes the next file bytes into dataArea_ in at most `room` bytes; the encoded length,
+    // with the file bytes taken in `raw` (0 at the end of the file).
+    std::size_t NextData(std::size_t room, std::size_t& raw);
+    // The file's data through the send window. False when the run must stop.
+    bool SendWindowed(std::size_t fullRoom, bool& skipped, bool& endBatch);
+    // The file's data one packet at a time (a window of one), each waiting for its answer; the
+    // packets shrink after a resend and grow back after good ones. False when the run must stop.
+    bool SendStopAndWait(std::size_t fullRoom, bool& skipped, bool& endBatch);
+    // Handles one answer to the window's packets; false when the run must stop.
+    bool WindowAnswer(Got got, bool& skipped, bool& endBatch);
 
     // Receiver side.
     bool ReceiveInit();
@@ -79,7 +97,13 @@ private:
     bool TakeFileHeader();
     void TakeAttributes(const std::uint8_t* data, std::size_t length);
     bool OpenReceivedFile();
-    bool TakeData();
+    bool TakeData(const std::uint8_t* data, std::size_t length);
+    // A data packet `seq` that is not the one expected, with sliding windows: kept when it is
+    // ahead (the ones missing before it asked for), answered again when it was taken already.
+    // True when it was handled so; false when it is for the usual path.
+    bool TakeOutOfOrder(int expected, bool& failed);
+    // Takes the kept packets that follow `expected` in order; false when the run must stop.
+    bool TakeKept(int& expected);
     bool EndReceivedFile(bool discardedBySender);
     void ResetReceivedFile();
 
@@ -89,12 +113,15 @@ private:
     bool sevenBit_ = false;
     int packetLength_ = kermit::kLongest;
     bool repeatCounts_ = true;
+    int window_ = kermit::kMaxWindow;
 
     kermit::Session session_;
     kermit::PacketReader reader_;
     int seq_ = 0;
     int ctrlCRun_ = 0; // Ctrl-C bytes in a row from the peer
 
+    kermit::SendWindow sendWindow_;       // sized once a window above 1 is agreed
+    kermit::ReceiveWindow receiveWindow_; // likewise
     std::uint8_t* packetArea_ = nullptr;  // reader's area
     std::uint8_t* outArea_ = nullptr;     // the packet being sent
     std::uint8_t* dataArea_ = nullptr;    // encoded data going out, decoded data coming in

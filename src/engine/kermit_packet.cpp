@@ -1,6 +1,7 @@
 #include "engine/kermit_packet.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace tollan::kermit {
 namespace {
@@ -21,6 +22,36 @@ std::uint8_t FoldedSum(const std::uint8_t* data, std::size_t length) {
     return ToChar(static_cast<int>((sum + ((sum & 0xC0) >> 6)) & 0x3F));
 }
 
+// The control characters that keep their prefix where the others may travel bare: NUL, the
+// packet mark, Ctrl-C and Ctrl-D, both line ends, the shifts, DLE, XON and XOFF, Ctrl-U, CAN,
+// Ctrl-Y and Ctrl-Z, and the escape keys of terminal programs (Ctrl-\, Ctrl-], Ctrl-^): the
+// characters that lines, modems, flow control, terminal drivers and terminal programs act on.
+// With bit 8 set, those that a device looking at 7 bits still takes for what they are (all but
+// NUL, the shifts, CAN and Ctrl-Y) keep it too, as does 0xFF (telnet's command byte). DEL
+// travels bare.
+constexpr std::uint32_t Mask(std::initializer_list<int> controls) {
+    std::uint32_t mask = 0;
+    for (const int c : controls) {
+        mask |= 1u << c;
+    }
+    return mask;
+}
+constexpr std::uint32_t kTouchyHigh = Mask({1, 3, 4, 10, 13, 16, 17, 19, 21, 26, 28, 29, 30});
+constexpr std::uint32_t kTouchyControls = kTouchyHigh | Mask({0, 14, 15, 24, 25});
+
+// Whether `c` never travels bare: a printable character, 0xFF, or a control that keeps its
+// prefix.
+bool NeverBare(std::uint8_t c) {
+    const unsigned low = c & 0x7Fu;
+    if (c == 0x7F) {
+        return false;
+    }
+    if (low < 32) {
+        return (((c & 0x80) != 0 ? kTouchyHigh : kTouchyControls) & (1u << low)) != 0;
+    }
+    return true;
+}
+
 // One byte with its prefixes; returns the length (at most 4).
 std::size_t EncodeByte(const Prefixing& p, std::uint8_t c, std::uint8_t* out) {
     std::size_t n = 0;
@@ -29,7 +60,9 @@ std::size_t EncodeByte(const Prefixing& p, std::uint8_t c, std::uint8_t* out) {
         c &= 0x7F;
     }
     const std::uint8_t low = c & 0x7F;
-    if (low < 32 || low == 127) {
+    if (p.bareControls && !NeverBare(c)) {
+        out[n++] = c;
+    } else if (low < 32 || low == 127) {
         out[n++] = p.qctl;
         out[n++] = Ctl(c);
     } else if (low == p.qctl || (p.qbin != 0 && low == p.qbin) || (p.rept != 0 && low == p.rept)) {
@@ -331,7 +364,7 @@ InitParams AnswerInit(const InitParams& own, const InitParams& offered) {
     answer.rept =
         IsPrefixCharacter(own.rept) && IsPrefixCharacter(offered.rept) ? offered.rept : ' ';
     answer.capas = own.capas & offered.capas;
-    answer.window = 1;
+    answer.window = (answer.capas & kCapWindows) != 0 ? std::min(own.window, offered.window) : 1;
     return answer;
 }
 
@@ -350,7 +383,15 @@ Session Agree(const InitParams& own, const InitParams& other) {
     }
     s.out = Prefixing{own.qctl, qbin, rept};
     s.in = Prefixing{other.qctl, qbin, rept};
-    s.capas = own.capas & other.capas & (kCapLong | kCapAttributes);
+    // Other controls travel bare to a side that offers attribute packets (a bootloader's loader,
+    // which takes only what every side must, does not, and wants every control prefixed),
+    // unless its end of line or padding is one of them.
+    s.out.bareControls = (other.capas & kCapAttributes) != 0 && NeverBare(other.eol) &&
+                         (other.npad == 0 || NeverBare(other.padc));
+    s.capas = own.capas & other.capas & (kCapLong | kCapWindows | kCapAttributes);
+    s.window = (s.capas & kCapWindows) != 0
+                   ? std::clamp(std::min(own.window, other.window), 1, kMaxWindow)
+                   : 1;
     s.framing.check = own.chkt == other.chkt ? own.chkt : 1;
     s.framing.eol = other.eol;
     s.framing.npad = other.npad;

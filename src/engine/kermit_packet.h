@@ -36,11 +36,15 @@ std::uint16_t KermitCrc(const std::uint8_t* data, std::size_t length);
 // over `length` bytes, written as `type` printable characters to `out`.
 void WriteBlockCheck(int type, const std::uint8_t* data, std::size_t length, std::uint8_t* out);
 
-// The prefixes of one direction. qbin and rept are 0 when the session does without them.
+// The prefixes of one direction. qbin and rept are 0 when the session does without them. With
+// bareControls, the control characters that no line, modem, flow control or terminal program
+// acts on go unprefixed, and DEL (a receiver takes any byte inside a packet as it is); the
+// others and 0xFF keep their prefix. Agree sets it for a peer that offers attribute packets.
 struct Prefixing {
     std::uint8_t qctl = '#';
     std::uint8_t qbin = 0;
     std::uint8_t rept = 0;
+    bool bareControls = false;
 };
 
 // Encodes bytes of `src` into `dest` while whole encoded units fit in `room`: a byte with its
@@ -121,6 +125,8 @@ private:
 inline constexpr int kCapLong = 2;
 inline constexpr int kCapWindows = 4;
 inline constexpr int kCapAttributes = 8;
+// The largest window a Send-Init may agree on.
+inline constexpr int kMaxWindow = 31;
 
 // The Send-Init fields, as one side states them. A field the other side leaves out takes the
 // protocol's default (ReadInit).
@@ -156,6 +162,7 @@ struct Session {
     int sendLength = 0; // longest packet it may send
     int timeoutSeconds = 5;
     int capas = 0;
+    int window = 1; // packets out at once (kCapWindows), 1 to kMaxWindow
 };
 Session Agree(const InitParams& own, const InitParams& other);
 

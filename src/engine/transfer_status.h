@@ -26,6 +26,7 @@ extern const char* const kCheckNames[5];
 inline constexpr std::int32_t kProtocolIdXModem = 0;
 inline constexpr std::int32_t kProtocolIdZModem = 7;
 inline constexpr std::int32_t kProtocolIdAckNak = 9;
+inline constexpr std::int32_t kProtocolIdKermit = 10;
 
 class TransferStatus {
 public:

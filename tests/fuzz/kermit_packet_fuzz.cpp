@@ -1,6 +1,6 @@
 // The Kermit packet reader on any byte stream, with the block check, the parity stripping and
-// the prefixes taken from the first byte; then each packet's data decoded, encoded again and
-// decoded back, and read as Send-Init fields and agreed on.
+// the prefixes (bare controls too) taken from the first byte; then each packet's data decoded,
+// encoded again and decoded back, and read as Send-Init fields and agreed on.
 #include "engine/kermit_packet.h"
 #include "fuzz.h"
 
@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.SetCheck(1 + (choice & 3) % 3);
     reader.SetStripParity((choice & 4) != 0);
     const Prefixing prefixing{'#', (choice & 8) != 0 ? std::uint8_t{'&'} : std::uint8_t{0},
-                              (choice & 16) != 0 ? std::uint8_t{'~'} : std::uint8_t{0}};
+                              (choice & 16) != 0 ? std::uint8_t{'~'} : std::uint8_t{0},
+                              (choice & 32) != 0};
     static std::uint8_t decoded[4096];
     static std::uint8_t encoded[4096 * 4];
     static std::uint8_t again[4096];
@@ -43,12 +44,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Require(std::none_of(encoded, encoded + written,
                                      [](std::uint8_t c) { return c >= 0x80 || c == kMark; }));
             }
+            // Bare controls never include the mark or a line end, with or without bit 8.
+            Require(std::none_of(encoded, encoded + written, [](std::uint8_t c) {
+                return (c & 0x7F) == kMark || (c & 0x7F) == kCr || (c & 0x7F) == '\n';
+            }));
         }
         const InitParams other = ReadInit(reader.Data(), reader.Length());
-        const Session s = Agree(InitParams{}, other);
+        InitParams own;
+        own.capas = kCapLong | kCapWindows | kCapAttributes;
+        own.window = kMaxWindow;
+        const Session s = Agree(own, other);
         Require(s.framing.check >= 1 && s.framing.check <= 3);
         Require(s.sendLength >= 20 && s.sendLength <= kLongest);
         Require(s.framing.npad >= 0 && s.framing.npad <= 94);
+        Require(s.window >= 1 && s.window <= kMaxWindow);
     }
     return 0;
 }

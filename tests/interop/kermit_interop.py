@@ -77,10 +77,12 @@ def with_gkermit(case):
 
 def with_ckermit(case):
     """Each block check, each way: 1 on a 7-bit line with short packets, 2 and 3 with long ones
-    (the peer's choice of length, then tollan's)."""
+    (the peer's choice of length, then tollan's); sliding windows throughout (C-Kermit offers
+    30), and a window of 4."""
     runs = [(["--block-check", "1"], ["set parity even", "set receive packet-length 90"]),
             (["--block-check", "2"], ["set block-check 2", "set receive packet-length 4000"]),
-            (["--block-check", "3", "--packet-length", "2000"], ["set block-check 3"])]
+            (["--block-check", "3", "--packet-length", "2000"], ["set block-check 3"]),
+            (["--packet-length", "500"], ["set window 4"])]
     for options, settings in runs:
         for send in (True, False):
             transfer(case, send, options, ckermit_with(settings))

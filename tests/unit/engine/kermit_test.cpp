@@ -109,7 +109,8 @@ TEST(KermitPacket, LongPacketsRestartsAndExceptions) {
     EXPECT_EQ(FeedAll(reader, parity), PacketReader::Result::kPacket);
 }
 
-// Each prefix on its own and together, on real bytes, and every byte value in runs round trip.
+// Each prefix on its own and together, and controls that travel bare, on real bytes; every byte
+// value in runs round trips.
 TEST(KermitPacket, PrefixingAndRepeatCounts) {
     struct Case {
         Prefixing p;
@@ -119,6 +120,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
     const Prefixing plain{'#', 0, 0};
     const Prefixing eighth{'#', '&', 0};
     const Prefixing all{'#', '&', '~'};
+    const Prefixing bare{'#', 0, 0, true};
     const Case cases[] = {
         {plain,
          B("\x01"
@@ -128,6 +130,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
         {eighth, {0xC1, 0x81, '&', 0xA6, 0xFF}, "&A&#A#&&#&&#?"},
         {all, B("AAAAAAAAAA\x01\x02#&~\xc1\xff"), "~*A#A#B###&#~&A&#?"},
         {all, B("AAA~~~~"), "AAA~$#~"},
+        {bare, {0x02, 0x03, 0x82, 0x8D, 0x7F, 0x98, 0x18, 0xFF}, "\x02#C\x82#\xcd\x7f\x98#X#\xbf"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wire);
@@ -146,7 +149,7 @@ TEST(KermitPacket, PrefixingAndRepeatCounts) {
                      static_cast<std::uint8_t>(v));
     }
     every.insert(every.end(), 300, 0);
-    for (const Prefixing& p : {plain, eighth, all}) {
+    for (const Prefixing& p : {plain, eighth, all, Prefixing{'#', '&', '~', true}}) {
         std::uint8_t wire[8192];
         std::size_t written = 0;
         ASSERT_EQ(EncodeData(p, every.data(), every.size(), wire, sizeof wire, written),
@@ -194,13 +197,15 @@ TEST(KermitPacket, SendInitAgreement) {
         sender.qbin = c.senderQbin;
         sender.chkt = c.senderCheck;
         sender.rept = '~';
-        sender.capas = kCapLong | kCapAttributes;
+        sender.capas = kCapLong | kCapWindows | kCapAttributes;
         sender.maxlx = 2000;
+        sender.window = 8;
         InitParams receiver;
         receiver.qbin = c.receiverQbin;
         receiver.rept = c.receiverRept;
-        receiver.capas = kCapLong;
+        receiver.capas = kCapLong | kCapWindows; // no attributes, as U-Boot's loadb
         receiver.maxlx = 9024;
+        receiver.window = kMaxWindow;
         const InitParams answer = AnswerInit(receiver, sender);
         const Session s = Agree(sender, answer);
         const Session r = Agree(answer, sender);
@@ -210,7 +215,11 @@ TEST(KermitPacket, SendInitAgreement) {
         EXPECT_EQ(r.in.rept, c.rept);
         EXPECT_EQ(s.framing.check, c.check);
         EXPECT_EQ(r.framing.check, c.check);
-        EXPECT_EQ(s.capas, kCapLong);
+        EXPECT_EQ(s.capas, kCapLong | kCapWindows);
+        EXPECT_EQ(s.window, 8);
+        EXPECT_EQ(r.window, 8);
+        EXPECT_FALSE(s.out.bareControls); // every control prefixed for it
+        EXPECT_TRUE(r.out.bareControls);
         EXPECT_EQ(s.sendLength, 2000);
         EXPECT_EQ(r.sendLength, 2000);
     }
@@ -221,26 +230,30 @@ struct KPair : EnginePair<KermitEngine> {
 };
 
 // A batch with an empty file, every byte value and a large file arrives intact with its times,
-// with each check, 7-bit and long packets, also on a line that corrupts bytes.
+// with each check, 7-bit and long packets, sliding windows, also on a line that corrupts bytes
+// (with a window: packets lost inside it, the ones after them kept, the lost ones asked for).
 TEST(KermitTransfer, BatchArrivesIntactOnEveryTerm) {
     struct Case {
         int check;
         bool sevenBit;
         int length;
         std::uint32_t errorInterval;
+        int window;
     };
     Bytes everyByte(5000);
     for (std::size_t i = 0; i < everyByte.size(); ++i) {
         everyByte[i] = static_cast<std::uint8_t>(i < 4000 ? i : 0x8D);
     }
-    for (const Case& c : {Case{1, true, 94, 0}, Case{2, false, 9024, 0}, Case{3, false, 3000, 0},
-                          Case{3, true, 1000, 5000}}) {
+    for (const Case& c :
+         {Case{1, true, 94, 0, 1}, Case{2, false, 9024, 0, 31}, Case{3, false, 3000, 0, 4},
+          Case{3, true, 1000, 5000, 1}, Case{3, false, 500, 3000, 8}}) {
         SCOPED_TRACE(c.check * 100 + c.sevenBit);
         KPair p(MemoryPortOptions{c.errorInterval, 3});
         for (KermitEngine* e : {&p.sender, &p.receiver}) {
             e->SetBlockCheck(c.check);
             e->SetSevenBit(c.sevenBit);
             e->SetPacketLength(c.length);
+            e->SetWindow(c.window);
         }
         WriteFile(p.from.Path("empty"), {});
         WriteFile(p.from.Path("every byte"), everyByte);
@@ -252,6 +265,7 @@ TEST(KermitTransfer, BatchArrivesIntactOnEveryTerm) {
         EXPECT_EQ(p.received, 0);
         EXPECT_EQ(p.rx.status.fileCount_, 3);
         EXPECT_EQ(p.rx.status.checkType_, c.check == 3 ? kCheckCrc16 : c.check);
+        EXPECT_EQ(p.receiver.Agreed().window, c.window);
         EXPECT_EQ(ReadFile("empty"), Bytes{});
         EXPECT_EQ(ReadFile("every byte"), everyByte);
         EXPECT_EQ(ReadFile("large.bin"), Pattern(70000));
