@@ -44,18 +44,20 @@ TEST(CommLinkTest, ReadByteWaitsOnlyWhenItMust) {
     EXPECT_GE(TickCount() - start, 60u);
     EXPECT_GT(pair.A().IdleCount(), idles);
 
-    // A byte that comes after a read's time-out is left for the next read.
-    std::atomic<bool> reading = false;
+    // A read ends at its time-out, and a byte that comes after it is left for the next read. The
+    // byte is put only once the read has ended, or two seconds late if it never ends by itself.
+    std::atomic<bool> ended = false;
     std::thread late([&] {
-        while (!reading) {
-            std::this_thread::yield();
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!ended && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         pair.B().PutByte('y');
     });
-    reading = true;
-    EXPECT_EQ(link.ReadByte(200), LINK_NO_DATA);
+    const int timedOut = link.ReadByte(200);
+    ended = true;
     late.join();
+    EXPECT_EQ(timedOut, LINK_NO_DATA);
     EXPECT_EQ(link.ReadByte(0), 'y');
 }
 
@@ -241,7 +243,7 @@ TEST(CommLinkDeathTest, AbstractPortOperationEndsTheProcessWithItsReport) {
     BarePort port;
     CommLink link(port); // a port that did not open: the link touches nothing
     EXPECT_EQ(link.WriteBlock(nullptr, 0), 0);
-    EXPECT_EXIT(link.PurgeOutput(), testing::ExitedWithCode(1),
+    EXPECT_EXIT(static_cast<void>(link.PurgeOutput()), testing::ExitedWithCode(1),
                 "Pure Virtual function called @COMLINK,283\nUnable to continue execution\n");
 }
 
