@@ -180,7 +180,7 @@ int AckNakEngine::WaitForReply() {
             return -1;
         }
     }
-    link_->PurgeInput(0);
+    DropInput();
     if (c == kAck) {
         return 1;
     }

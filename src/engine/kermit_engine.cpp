@@ -262,7 +262,8 @@ void KermitEngine::SendError() {
     const std::size_t n =
         kermit::BuildPacket(outArea_, seq_, 'E', reinterpret_cast<const std::uint8_t*>(text),
                             std::strlen(text), session_.framing);
-    link_->WriteBlock(outArea_, static_cast<int>(n));
+    static_cast<void>(
+        link_->WriteBlock(outArea_, static_cast<int>(n))); // the run has failed already
 }
 
 void KermitEngine::EndRun() {

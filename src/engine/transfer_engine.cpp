@@ -73,7 +73,7 @@ void TransferEngine::RunSteps(Direction direction, char* list) {
         ReportFinal();
         return;
     }
-    link_->PurgeInput(0);
+    DropInput();
     if (direction == Direction::kTransmit) {
         ProtocolSend(list);
     } else {
@@ -203,6 +203,10 @@ int TransferEngine::SendBlock(const std::uint8_t* data, int length) {
     }
 }
 
+void TransferEngine::DropInput() {
+    static_cast<void>(link_->PurgeInput(0));
+}
+
 int TransferEngine::AbortCheck() {
     status_->Update(Code());
     if (Code() < 0) {
@@ -266,14 +270,16 @@ void TransferEngine::FinishFile() {
         std::uint8_t cancel[20];
         std::memset(cancel, kCan, 10);
         std::memset(cancel + 10, kBs, 10);
-        link_->WriteBlock(cancel, sizeof cancel);
+        static_cast<void>(link_->WriteBlock(cancel, sizeof cancel));
     } else if (protocol == kProtocolIdAckNak) {
         const std::uint8_t cancel[3] = {kCr, kBel, kBel};
-        link_->WriteBlock(cancel, sizeof cancel);
+        static_cast<void>(link_->WriteBlock(cancel, sizeof cancel));
     }
-    link_->Delay(kCancelSettleMs);
+    // The run has failed already: what the cancel's writes, wait and reads answer changes
+    // nothing.
+    static_cast<void>(link_->Delay(kCancelSettleMs));
     while (link_->InputCount() > 0) {
-        link_->ReadByte(kCancelDiscardReadMs);
+        static_cast<void>(link_->ReadByte(kCancelDiscardReadMs));
     }
 }
 

@@ -56,10 +56,10 @@ public:
 
     // Sends every file named by `fileList` (";"-separated, as the file object walks it; the text
     // is changed in place and must live until the call returns). Returns the final code.
-    virtual int Send(char* fileList);
+    [[nodiscard]] virtual int Send(char* fileList);
     // Receives into the name or names given (null: the names the sender offers, where the
     // protocol carries them). Returns the final code.
-    virtual int Receive(char* fileName);
+    [[nodiscard]] virtual int Receive(char* fileName);
     // Attaches a file object (not owned). Non-null: the engine stops owning its own and 1 is
     // returned; null: 0, and the engine keeps creating its own in Prepare.
     virtual int SetFileAccess(FileAccess* file);
@@ -110,6 +110,9 @@ protected:
     [[nodiscard]] int AbortCheck();
     // Discards input until a second passes without a byte: false when the run must stop.
     bool DrainLine();
+    // Empties the receive queue. Its result is not judged: what a failed purge leaves is read as
+    // noise, which every protocol passes over, and a lost line shows at the next read.
+    void DropInput();
     // Closes the current file (a received file gets the announced time first, unless a failure
     // cut it short) and, when the code is non-zero, sends the cancel bytes, waits a second and
     // discards what arrives.
@@ -158,7 +161,7 @@ protected:
 
 private:
     // The frame of Send and Receive.
-    int Run(Direction direction, char* list);
+    [[nodiscard]] int Run(Direction direction, char* list);
     // The part of the frame that may throw std::bad_alloc.
     void RunSteps(Direction direction, char* list);
 

@@ -140,7 +140,7 @@ int XModemEngine::BlockSize() {
 // (each file that arrived has had its own).
 void XModemEngine::EndBatch() {
     if (Code() != 0) {
-        link_->WriteByte(kCan);
+        static_cast<void>(link_->WriteByte(kCan)); // the run has failed already
     }
     if (status_->fileCount_ == 0 || Code() != 0) {
         ReportFinal();
@@ -151,7 +151,7 @@ void XModemEngine::EndBatch() {
 // Ends both directions: one more CAN after a failure, then the final report.
 int XModemEngine::FinalStep() {
     if (Code() != 0) {
-        link_->WriteByte(kCan);
+        static_cast<void>(link_->WriteByte(kCan)); // the run has failed already
     }
     ReportFinal();
     return Code();
@@ -414,11 +414,11 @@ bool XModemEngine::WaitForReply(bool purge) {
     lastControl_ = c;
     if (c == kAck) {
         if (purge) {
-            link_->PurgeInput(0);
+            DropInput();
         }
         return true;
     }
-    link_->PurgeInput(0);
+    DropInput();
     if (c == kCan) {
         SetCode(TE_REMOTE_CANCEL);
     } else if (c != kNak) {

@@ -171,8 +171,8 @@ bool ZModemEngine::ExchangeInit(int type) {
             continue;
         case ZFIN:
             static_cast<void>(SendHexHeader(ZFIN, kZero)); // the batch is over either way
-            link_->ReadByte(kOverFirstMs);
-            link_->ReadByte(kOverSecondMs);
+            static_cast<void>(link_->ReadByte(kOverFirstMs));
+            static_cast<void>(link_->ReadByte(kOverSecondMs));
             return false;
         case ZCOMMAND:
             if (ReadData() == ZCRCW) {
@@ -202,7 +202,8 @@ void ZModemEngine::LetRqinitPass() {
     // The sender is still starting; let the rest of its header pass before answering: a fixed
     // while, or (answering at once) just until its line end has gone by.
     if (!answerAtOnce_) {
-        link_->Delay(kRqinitSettleMs);
+        // A wait cut short changes nothing: the reads that follow meet the same cause.
+        static_cast<void>(link_->Delay(kRqinitSettleMs));
     }
     for (int i = 0; i < kRqinitTrailerBytes; ++i) {
         if (HexTrailerSeen() || (!answerAtOnce_ && link_->InputCount() == 0)) {
@@ -230,8 +231,8 @@ void ZModemEngine::RefuseCommand() {
         }
         if (header == ZFIN) {
             static_cast<void>(SendHexHeader(ZFIN, kZero)); // a failure has its code stored
-            link_->ReadByte(kOverFirstMs);
-            link_->ReadByte(kOverSecondMs);
+            static_cast<void>(link_->ReadByte(kOverFirstMs));
+            static_cast<void>(link_->ReadByte(kOverSecondMs));
             break;
         }
     }
@@ -366,7 +367,7 @@ bool ZModemEngine::ReceiverCrcDiffers() {
 }
 
 bool ZModemEngine::ReceiveFileData() {
-    link_->PurgeInput(0);
+    DropInput();
     if (SendPositionHeader(ZRPOS) < 0 || AbortCheck()) {
         return false;
     }
@@ -434,7 +435,7 @@ bool ZModemEngine::ReceiveFileData() {
         if (CountError()) {
             return false;
         }
-        link_->PurgeInput(0);
+        DropInput();
         if (SendPositionHeader(ZRPOS) < 0 || AbortCheck()) {
             return false;
         }
@@ -446,16 +447,18 @@ bool ZModemEngine::ReceiveFileData() {
 bool ZModemEngine::ReceiveFrame(std::int32_t held) {
     const bool hold = holdWhileWriting_;
     // Holding the other side only helps when it could be told to stop; without that, waiting
-    // would merely slow the transfer down.
+    // would merely slow the transfer down. Neither the settling wait nor the release is judged:
+    // a wait cut short ends the next read the same way, and a sender left held meets the
+    // receiver's time-out like a line gone quiet.
     const auto holdRemote = [&] {
         if (hold && link_->HoldRemote() == 0) {
-            link_->Delay(kHoldSettleMs);
+            static_cast<void>(link_->Delay(kHoldSettleMs));
         }
     };
     holdRemote();
     file_->Seek(status_->position_ + receiver_.appendBase, FileAccess::kFromStart);
     if (hold) {
-        link_->ReleaseRemote();
+        static_cast<void>(link_->ReleaseRemote());
     }
     for (;;) {
         if (AbortCheck()) {
@@ -474,7 +477,7 @@ bool ZModemEngine::ReceiveFrame(std::int32_t held) {
         holdRemote();
         const std::int32_t written = length != 0 ? file_->Write(DataBuffer() + skipped, length) : 0;
         if (hold) {
-            link_->ReleaseRemote();
+            static_cast<void>(link_->ReleaseRemote());
         }
         if (length != 0 && written < length) {
             status_->systemError_ = file_->LastError();

@@ -352,7 +352,7 @@ void ZModemEngine::SendFileData() {
             return;
         case ZNAK:
         case ZRPOS: {
-            link_->PurgeInput(0);
+            DropInput();
             // A failed end of frame has its code stored, which the error count is checked with.
             const bool ended = SendData(0, ZCRCE) >= 0;
             if (CountError() || !ended) {
@@ -588,7 +588,9 @@ int ZModemEngine::ReadReply(OnBadHeader onBad) {
             status_->position_ = static_cast<std::int32_t>(HeaderValue());
             return type;
         case ZRPOS:
-            link_->PurgeOutput();
+            // What a failed purge leaves still goes out; the receiver passes over data that is
+            // not at the position it asked for.
+            static_cast<void>(link_->PurgeOutput());
             sender_.lastRposPosition = static_cast<std::int32_t>(HeaderValue());
             status_->position_ = sender_.lastRposPosition;
             return type;

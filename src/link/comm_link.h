@@ -37,27 +37,25 @@ public:
     [[nodiscard]] virtual int ReadByte(int timeoutMs);
     // The port's PutByte() result; with a character delay, waits that long afterwards.
     [[nodiscard]] virtual int WriteByte(std::uint8_t byte);
-    // The results below are not marked [[nodiscard]] yet: the engines and the transfer driver
-    // drop some of them (a purge, a release, a delay they do not judge).
 
     // The third of the link's virtual operations, whose place in their fixed order is kept for
     // an operation no link provides: answers LINK_UNSUPPORTED.
     [[nodiscard]] virtual int ReservedOperation();
 
-    int HoldRemote() { return port_.HoldRemote(); }
-    int ReleaseRemote() { return port_.ReleaseRemote(); }
-    int SetTransmitQueue(std::uint32_t size) { return port_.SetQueues(0, 0, size); }
-    int PurgeInput(int count) { return port_.Purge(PurgeDirection::kInput, count); }
-    int PurgeOutput() { return port_.Purge(PurgeDirection::kOutput, 0); }
+    [[nodiscard]] int HoldRemote() { return port_.HoldRemote(); }
+    [[nodiscard]] int ReleaseRemote() { return port_.ReleaseRemote(); }
+    [[nodiscard]] int SetTransmitQueue(std::uint32_t size) { return port_.SetQueues(0, 0, size); }
+    [[nodiscard]] int PurgeInput(int count) { return port_.Purge(PurgeDirection::kInput, count); }
+    [[nodiscard]] int PurgeOutput() { return port_.Purge(PurgeDirection::kOutput, 0); }
     // 0 for length 0 (the port is not touched), else the port's Write() count.
-    int WriteBlock(const void* buffer, int length);
+    [[nodiscard]] int WriteBlock(const void* buffer, int length);
     // Bytes waiting in the receive queue and still waiting in the transmit queue.
     int InputCount();
     int OutputCount();
-    int Idle() { return port_.Idle(); }
+    [[nodiscard]] int Idle() { return port_.Idle(); }
     // Waits `ms` milliseconds calling Idle(); a negative Idle() result ends the wait with that
     // code. 0 or less returns 0 at once.
-    int Delay(int ms);
+    [[nodiscard]] int Delay(int ms);
     // Takes the port's status: a non-zero status is returned (flags 0). Otherwise refreshes the
     // line snapshot and reports its error bits (kLine...) in `flags`; returns 0. Right after
     // construction a non-zero result means that opening the port failed.

@@ -187,7 +187,7 @@ public:
     // LINK_BAD_INPUT_FLOW, result LINK_FAILED; unknown output codes: LINK_BAD_PARAMETER.
     [[nodiscard]] virtual int SetFlowControl(int input, int output);
     // The codes last set successfully; returns 0 (nothing to check).
-    virtual int GetFlowControl(int& input, int& output);
+    [[nodiscard]] virtual int GetFlowControl(int& input, int& output);
     // state < 0: query; 1: set; other: clear. The state, or a link code.
     [[nodiscard]] virtual int SetBreak(int state);
     // Sets a line (codes 3, 4, 7; value kSignalQuery only asks) and answers the query for
@@ -200,7 +200,7 @@ public:
     virtual void GetFormat(std::uint32_t& speed, char& parity, int& dataBits, int& stopBits);
     // Refreshes, fills the snapshot, then clears the accumulated error flags. Returns 0
     // (nothing to check).
-    virtual int GetLineSnapshot(LineSnapshot& snapshot);
+    [[nodiscard]] virtual int GetLineSnapshot(LineSnapshot& snapshot);
     // 0 when the byte was taken, else the status code.
     [[nodiscard]] virtual int PutByte(std::uint8_t byte);
     // Writes the text without its NUL; the count taken.
@@ -261,7 +261,7 @@ protected:
     void SetPortNumber(std::uint32_t portNumber) { portNumber_ = portNumber; }
     // Notes that the line is lost through `error` (told once) and stores LINK_LINE_LOST;
     // returns it.
-    int LoseLine(int error);
+    [[nodiscard]] int LoseLine(int error);
     // LINK_LINE_LOST once the line is lost, else 0.
     int LostCode() const { return lineLost_ != 0 ? LINK_LINE_LOST : 0; }
 
@@ -269,7 +269,7 @@ protected:
     // else) it sleeps one slice, so as not to spin; otherwise the slice is a wait for input,
     // `waitSlice(kIdleSliceMs)`, that arriving input ends early. 0, or the wait's code.
     template <typename WaitSlice>
-    int IdleSlice(bool inputWaiting, WaitSlice waitSlice) {
+    [[nodiscard]] int IdleSlice(bool inputWaiting, WaitSlice waitSlice) {
         if (inputWaiting) {
             SleepMs(kIdleSliceMs);
             return 0;
@@ -280,8 +280,8 @@ protected:
     // device is not `open`, 0 at once while input is buffered, LINK_LINE_LOST once the line is
     // lost; otherwise `pacing` waits (InputPacing::WaitForInput()).
     template <typename TakeGathered, typename Wait>
-    int PacedWait(bool open, InputPacing& pacing, int timeoutMs, TakeGathered takeGathered,
-                  Wait wait) {
+    [[nodiscard]] int PacedWait(bool open, InputPacing& pacing, int timeoutMs,
+                                TakeGathered takeGathered, Wait wait) {
         if (!open) {
             return LINK_NO_PORT;
         }
@@ -315,17 +315,18 @@ protected:
     void FillLineSnapshot(LineSnapshot& snapshot);
     // GetLineSnapshot() of a port that keeps its accumulated errors and its modem status copy
     // in `errors` and `modemStatus`: ReadModemStatus(), the fields, then both cleared. 0.
-    int TakeLineSnapshot(LineSnapshot& snapshot, std::uint32_t& errors, std::uint32_t& modemStatus);
+    [[nodiscard]] int TakeLineSnapshot(LineSnapshot& snapshot, std::uint32_t& errors,
+                                       std::uint32_t& modemStatus);
     // PutByte() and PutString() of a port whose Write() does the work.
-    int PutByteByWrite(std::uint8_t byte);
-    int PutStringByWrite(const char* text);
+    [[nodiscard]] int PutByteByWrite(std::uint8_t byte);
+    [[nodiscard]] int PutStringByWrite(const char* text);
 
     // Signal() of a serial port with modem lines, the same on every platform: the break state
     // goes to SetBreak(value); DTR and RTS with a value other than kSignalQuery are set through
     // SetOutputLine() and remembered in dtrState_ and rtsState_; then the query is answered
     // from those states, from ModemInputOn() for CTS, DSR, RI and DCD (asked afresh for each),
     // and from ErrorSeen() for the error codes. Reserved codes answer 0, unknown codes 2.
-    int AnswerSignal(int code, int value);
+    [[nodiscard]] int AnswerSignal(int code, int value);
     // The system calls behind AnswerSignal(): sets DTR or RTS (kSignalDtr, kSignalRts) on the
     // device; whether the device reports any of the modem status bits in `mask` (0x10 CTS,
     // 0x20 DSR, 0x40 RI, 0x80 DCD); whether the error of `code` (kSignalOverrun ...
@@ -359,7 +360,7 @@ protected:
     // `setLine(state == 1)` sets or clears the break on the device, and the state is kept when
     // that worked (else LINK_BREAK_FAILED is stored and returned).
     template <typename SetLine>
-    int ChangeBreak(int state, SetLine setLine) {
+    [[nodiscard]] int ChangeBreak(int state, SetLine setLine) {
         if (state < 0) {
             return breakState_;
         }
@@ -389,18 +390,18 @@ protected:
     // Takes what the device holds into the port's empty buffer ([inputNext_, inputEnd_)): the
     // count, 0 when nothing is waiting, or a negative code once the input has ended. The default
     // buffers nothing.
-    virtual int Refill() { return 0; }
+    [[nodiscard]] virtual int Refill() { return 0; }
     // GetByte() of a port that buffers its input: the next buffered byte, after a Refill() when
     // none is left; LINK_NO_DATA when none came.
-    int BufferedByte();
+    [[nodiscard]] int BufferedByte();
     // Copies at most `length` buffered bytes to `out`; the count.
-    int TakeBuffered(std::uint8_t* out, int length);
+    [[nodiscard]] int TakeBuffered(std::uint8_t* out, int length);
     // Discards what the port and the device hold of the input, and the device's output.
     virtual void DropInput() {}
     virtual void DropOutput() {}
     // Purge() of a serial port: output and all input at once through DropOutput() and
     // DropInput(); input with a count by reading (DiscardByReading()).
-    int PurgeByDropping(PurgeDirection direction, int count);
+    [[nodiscard]] int PurgeByDropping(PurgeDirection direction, int count);
 
     // Purge(kInput, count) with count > 0 in every port: reads at most `count` bytes; 0 once
     // none is waiting, LINK_FAILED when input is still arriving after `count` of them.

@@ -6,7 +6,7 @@ namespace tollan {
 
 LineControl::LineControl(CommLink& link) : port_(link.Port()) {
     Refresh();
-    port_.GetFlowControl(savedInput_, savedOutput_);
+    static_cast<void>(port_.GetFlowControl(savedInput_, savedOutput_)); // every port answers 0
     input_ = savedInput_;
     output_ = savedOutput_;
 }
@@ -22,7 +22,7 @@ int LineControl::SetFlowControl(int input, int output) {
 }
 
 void LineControl::Refresh() {
-    port_.GetLineSnapshot(snapshot_);
+    static_cast<void>(port_.GetLineSnapshot(snapshot_)); // a failed reading keeps the last one
 }
 
 } // namespace tollan

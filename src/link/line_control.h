@@ -21,7 +21,7 @@ public:
     LineControl& operator=(const LineControl&) = delete;
 
     // Stores the codes as current; the port's SetFlowControl() result.
-    int SetFlowControl(int input, int output);
+    [[nodiscard]] int SetFlowControl(int input, int output);
     // Takes a new line snapshot from the port (which clears the port's accumulated errors).
     void Refresh();
 

@@ -27,7 +27,7 @@ public:
     // Sets and applies all four; Apply()'s result.
     [[nodiscard]] int Set(std::uint32_t speed, char parity, int dataBits, int stopBits);
     // Sets and applies a new speed; when the port refuses it, the old speed is kept.
-    int SetSpeed(std::uint32_t speed);
+    [[nodiscard]] int SetSpeed(std::uint32_t speed);
 
     std::uint32_t Speed() const { return speed_; }
     char Parity() const { return parity_; }

@@ -58,12 +58,12 @@ public:
                                  const std::string& keyPath);
 
     // The settings command, then the user-init command when there is one; the last result.
-    int SendSettings();
+    [[nodiscard]] int SendSettings();
     // Writes the command and waits for a line that is exactly "OK" (other lines, such as the
     // echo, are skipped): 0; MODEM_NO_RESPONSE when none came within the response time-out or
     // the wait was aborted; LINK_BAD_PARAMETER when the command is too long (nothing is
     // written); a link code when writing failed.
-    int SendCommand(const std::string& text, bool wrap);
+    [[nodiscard]] int SendCommand(const std::string& text, bool wrap);
     // The first command even when empty, then each following one up to the first empty one,
     // while the answers are "OK". The last result.
     [[nodiscard]] int SendCommandList(const CommandList& list);
@@ -75,13 +75,13 @@ public:
     // Waits `ms` keeping the port serviced: 0, or the negative code of Poll() or the link.
     [[nodiscard]] int Delay(int ms);
     // Dial prefix + number + dial suffix, wrapped: SendCommand()'s result.
-    int Dial(const std::string& number);
+    [[nodiscard]] int Dial(const std::string& number);
     // Makes the modem answer on the first ring ("S0=1"): SendCommand()'s result.
-    int Answer();
+    [[nodiscard]] int Answer();
     // The escape "+++" between two seconds of silence, the hang-up list, then a look at carrier
     // detect: 0 when the carrier is gone, LINK_FAILED when it is still there, or the first
     // failing step's result.
-    int HangUp();
+    [[nodiscard]] int HangUp();
 
     // 0 none, 1 XON/XOFF, 2 RTS/CTS (kModemFlow...): what the modem's preferred options ask for.
     int FlowChoice() const { return flowChoice_; }

@@ -24,19 +24,21 @@ std::int32_t ConnectModem(ModemProfile& modem, LineControl& line, const ConnectS
     bool waitForever = settings.waitForever;
     bool connected = false;
 
+    // What the modem answers below, or its silence, decides the connection; the results of
+    // the commands themselves are not judged.
     showStatus("Resetting modem...");
-    modem.SendSettings();
+    static_cast<void>(modem.SendSettings());
     if (!settings.modemCmd.empty()) {
         showStatus("Sending AT command...");
-        modem.SendCommand(settings.modemCmd, true);
+        static_cast<void>(modem.SendCommand(settings.modemCmd, true));
     }
     if (settings.transmitting) {
         showStatus("Dialing modem...");
-        modem.Dial(settings.telephone);
+        static_cast<void>(modem.Dial(settings.telephone));
         showStatus("Waiting for answer...");
     } else {
         showStatus("Waiting to answer modem...");
-        modem.Answer();
+        static_cast<void>(modem.Answer());
     }
 
     const std::int64_t seconds = settings.timeLimit;

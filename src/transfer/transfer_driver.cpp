@@ -81,7 +81,7 @@ void DrainOutput(CommLink& link) {
         }
     }
     if (!link.Port().KeepsOutputOnClose()) {
-        link.Delay(kSettleMs);
+        static_cast<void>(link.Delay(kSettleMs)); // cut short, it only shortens the grace
     }
 }
 
@@ -201,21 +201,25 @@ std::unique_ptr<CommLink> TransferDriver::OpenLine(std::shared_ptr<CommPort>& po
 }
 
 void TransferDriver::RunOnLine(CommLink& link) {
+    // The queue size, speed and flow control are set without judging their results, as a run
+    // always has: a port that keeps its own queue only paces the stream differently, and a
+    // speed or flow choice the device refuses leaves the line as it was, which the transfer
+    // then meets.
     if (settings_.protocol == Protocol::kZModem) {
-        link.SetTransmitQueue(kZModemTransmitQueue);
+        static_cast<void>(link.SetTransmitQueue(kZModemTransmitQueue));
     }
     DriverStatus status(*this, settings_.Transmitting(), settings_.HostRun(), settings_.Timeout());
     status.SkipDeclined(settings_.skipDeclined);
     // The line's own objects put back what they found when they go, in reverse order.
     LineSettings lineSettings(&link);
-    lineSettings.SetSpeed(static_cast<std::uint32_t>(settings_.baudRate));
+    static_cast<void>(lineSettings.SetSpeed(static_cast<std::uint32_t>(settings_.baudRate)));
     lineSettings.Attach(link);
     LineControl lineControl(link);
     RunModem modem(stop_);
 
     FlowControl flow = settings_.flowControl;
     if (settings_.useModem) {
-        lineControl.SetFlowControl(kFlowNone, kFlowNone);
+        static_cast<void>(lineControl.SetFlowControl(kFlowNone, kFlowNone));
         ShowStatus("Initializing modem...");
         if (InitializeModem(modem, link) != 0) {
             SetResultCode(kResultModemInitFailed);
@@ -229,7 +233,7 @@ void TransferDriver::RunOnLine(CommLink& link) {
     int input = 0;
     int output = 0;
     if (FlowCodes(flow, input, output)) {
-        lineControl.SetFlowControl(input, output);
+        static_cast<void>(lineControl.SetFlowControl(input, output));
     }
 
     result_.result = kResultOk;
@@ -271,7 +275,7 @@ bool TransferDriver::RunPass(CommLink& link, DriverStatus& status, ModemProfile&
     }
     if (settings_.useModem) {
         ShowStatus("Disconnecting...");
-        modem.HangUp();
+        static_cast<void>(modem.HangUp()); // the run's result is decided already
     }
     ShowStatus("%d / %d File(s) %s.", static_cast<int>(status.fileCount_), filesSeen_.load(),
                settings_.Transmitting() ? "sent" : "received");
@@ -323,10 +327,11 @@ bool TransferDriver::RunEngine(CommLink& link, DriverStatus& status) {
     const auto run = [this, &list](TransferEngine& engine, bool receiveIntoList) {
         engine.SetLiteralNames(settings_.literalNames);
         engine.SetSkipDeclined(settings_.skipDeclined);
+        // The engine's outcome comes through its final report to the status.
         if (settings_.Transmitting()) {
-            engine.Send(list.data());
+            static_cast<void>(engine.Send(list.data()));
         } else {
-            engine.Receive(receiveIntoList ? list.data() : nullptr);
+            static_cast<void>(engine.Receive(receiveIntoList ? list.data() : nullptr));
         }
     };
     const OfferedPaths offeredPaths =

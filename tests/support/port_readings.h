@@ -19,7 +19,7 @@ inline std::tuple<std::uint32_t, char, int, int> FormatOf(CommPort& port) {
 // The input and output flow codes.
 inline std::pair<int, int> FlowOf(CommPort& port) {
     int input = -1, output = -1;
-    port.GetFlowControl(input, output);
+    static_cast<void>(port.GetFlowControl(input, output)); // every port answers 0
     return {input, output};
 }
 

@@ -42,7 +42,7 @@ struct Pair : EnginePair<AckNakEngine> {
         EnginePair::Run(source, target, [&] {
             const std::uint32_t start = TickCount();
             while (tx.link->InputCount() == 0 && TickCount() - start < kPeerWait) {
-                tx.link->Idle();
+                static_cast<void>(tx.link->Idle());
             }
         });
     }

@@ -37,7 +37,7 @@ void RawPeer::Send(const Bytes& bytes) {
             link_.WriteBlock(bytes.data() + done, static_cast<int>(bytes.size() - done));
         done += static_cast<std::size_t>(std::max(taken, 0));
         if (done < bytes.size()) {
-            link_.Idle();
+            static_cast<void>(link_.Idle());
         }
     }
 }

@@ -155,7 +155,7 @@ TEST_F(ZModemFraming, HeadersAndSubpacketsRoundTrip) {
             EXPECT_EQ(engine.HeaderFormat(), c.format);
             EXPECT_EQ(engine.HeaderValue(), 0x1893110Du);
         }
-        engine.Link()->PurgeInput(0);
+        EXPECT_EQ(engine.Link()->PurgeInput(0), 0);
     }
     EXPECT_EQ(side.status.errorCount_, 0);
 }
@@ -219,7 +219,7 @@ TEST_F(ZModemFraming, ReadsReportDamage) {
             EXPECT_EQ(side.status.errorCount_ - errors, c.expected < 0 ? 1 : 0);
         }
         EXPECT_EQ(side.status.code_, 0);
-        engine.Link()->PurgeInput(0);
+        EXPECT_EQ(engine.Link()->PurgeInput(0), 0);
     }
 }
 
