@@ -34,7 +34,7 @@ enum ResultCode : std::int32_t {
     kResultUnknownError = 19,
     kResultConnectFailed = 20,
     kResultModemInitFailed = 21,
-    // The command only: a ZModem sender facing an XModem or YModem receiver.
+    // A ZModem sender facing an XModem or YModem receiver.
     kResultXModemReceiver = 22,
     // A ZModem sender asked the receiver to run a command.
     kResultCommandRefused = 23,
