@@ -30,9 +30,17 @@ protected:
         ASSERT_EQ(peer_->Status(), 0) << "COM6 did not open";
         // The flow flags the device had are kept on opening; an earlier test may have set some.
         ASSERT_EQ(port_->SetFlowControl(kFlowNone, kFlowNone), 0);
-        Sleep(20); // bytes left in the pseudo-terminals by an earlier test
-        ASSERT_EQ(port_->Purge(PurgeDirection::kInput, 0), 0);
-        ASSERT_EQ(peer_->Purge(PurgeDirection::kInput, 0), 0);
+        // Bytes an earlier test left in the pseudo-terminals are purged until both ends have
+        // stayed quiet for five looks in a row.
+        for (int quiet = 0, looks = 0; quiet < 5 && looks < 500; ++looks) {
+            Sleep(10);
+            QueueStatus a, b;
+            const bool arrived = port_->GetQueueStatus(a, kQueueReceive).receiveCount != 0 ||
+                                 peer_->GetQueueStatus(b, kQueueReceive).receiveCount != 0;
+            quiet = arrived ? 0 : quiet + 1;
+            ASSERT_EQ(port_->Purge(PurgeDirection::kInput, 0), 0);
+            ASSERT_EQ(peer_->Purge(PurgeDirection::kInput, 0), 0);
+        }
     }
 
     static bool WaitForInput(CommPort& port, std::uint32_t count) {
