@@ -1,5 +1,6 @@
 #include "link/win32_stdio_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@ struct Win32StdioPort::Arrivals {
     std::condition_variable arrived;
     std::deque<std::uint8_t> bytes;
     bool ended = false;
+    DWORD error = 0; // why the input ended: the system's code, 0 for its plain end
 };
 
 Win32StdioPort::Win32StdioPort()
@@ -53,6 +55,7 @@ void Win32StdioPort::StartReader() {
         for (;;) {
             DWORD got = 0;
             const BOOL read = ReadFile(in, chunk, sizeof chunk, &got, nullptr);
+            const DWORD error = read ? 0 : GetLastError();
             std::lock_guard<std::mutex> lock(arrivals->mutex);
             bool taken = read && got != 0;
             try {
@@ -64,6 +67,7 @@ void Win32StdioPort::StartReader() {
             }
             if (!taken) {
                 arrivals->ended = true;
+                arrivals->error = error;
                 arrivals->arrived.notify_all();
                 return;
             }
@@ -95,7 +99,8 @@ int Win32StdioPort::Refill() {
     }
     inputEnd_ = buffer_ + count;
     if (count == 0 && arrivals_->ended) {
-        return LINK_FAILED;
+        // The other side closed our input (or the pipe broke): the line is gone.
+        return LoseLine(static_cast<int>(arrivals_->error));
     }
     return static_cast<int>(count);
 }
@@ -113,7 +118,7 @@ int Win32StdioPort::WaitForInput(int timeoutMs) {
             lock, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0),
             [this] { return !arrivals_->bytes.empty() || arrivals_->ended; });
     }
-    return Refill() < 0 ? LINK_FAILED : 0;
+    return std::min(Refill(), 0);
 }
 
 int Win32StdioPort::Close() {
@@ -140,9 +145,13 @@ int Win32StdioPort::Write(const void* buffer, int length) {
     int written = 0;
     while (written < length) {
         DWORD n = 0;
-        if (!WriteFile(out_, bytes + written, static_cast<DWORD>(length - written), &n, nullptr) ||
-            n == 0) {
-            SetStatus(LINK_FAILED);
+        if (!WriteFile(out_, bytes + written, static_cast<DWORD>(length - written), &n, nullptr)) {
+            // The reader of our output is gone.
+            static_cast<void>(LoseLine(static_cast<int>(GetLastError())));
+            break;
+        }
+        if (n == 0) {
+            SetStatus(LINK_WRITE_SHORT);
             break;
         }
         written += static_cast<int>(n);

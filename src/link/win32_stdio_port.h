@@ -33,8 +33,8 @@ public:
 private:
     // Makes the shared record and starts the reader thread; throws when either fails.
     void StartReader();
-    // Takes what has arrived into the empty buffer; the count, or LINK_FAILED once the input has
-    // ended and all of it was taken.
+    // Takes what has arrived into the empty buffer; the count, or LINK_LINE_LOST once the input
+    // has ended and all of it was taken.
     int Refill() override;
 
     HANDLE in_;
