@@ -1,6 +1,6 @@
-// A fresh folder under the system's temporary folder for one test, removed with its content at
-// the end. With Enter, the test runs inside it and the working directory it had comes back when
-// the folder goes, whatever the test did in between.
+// A fresh folder for one test (in memory where there is room, else under the system's temporary
+// folder), removed with its content at the end. With Enter, the test runs inside it and the working
+// directory it had comes back when the folder goes, whatever the test did in between.
 #pragma once
 
 #include <filesystem>
