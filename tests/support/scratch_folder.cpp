@@ -9,15 +9,17 @@ namespace tollan::test {
 namespace {
 
 // Where the folders go: a memory file system where there is one with room, else the system's
-// temporary folder. A received file is synced to its disk before its answer goes out; on a
-// disk busy with other writers that sync can take longer than a protocol's time-out takes on
-// the fast clock, and a clean line would then show errors.
+// temporary folder (always so under Windows, where "/dev/shm" is no absolute path). A received
+// file is synced to its disk before its answer goes out; on a disk busy with other writers that
+// sync can take longer than a protocol's time-out takes on the fast clock, and a clean line
+// would then show errors.
 std::filesystem::path ScratchBase() {
     constexpr std::uintmax_t kRoom = 512u << 20;
     std::error_code failed;
     const std::filesystem::path memory = "/dev/shm";
     const std::filesystem::space_info space = std::filesystem::space(memory, failed);
-    if (!failed && space.available >= kRoom && std::filesystem::is_directory(memory, failed)) {
+    if (memory.is_absolute() && !failed && space.available >= kRoom &&
+        std::filesystem::is_directory(memory, failed)) {
         return memory;
     }
     return std::filesystem::temp_directory_path();
